@@ -1,0 +1,22 @@
+#pragma once
+// Names from the PCI and USB id databases, and module files from modules.dep.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace veltris::capture {
+
+// "Vendor Device" from a pci.ids or usb.ids file ("Device" alone when both would
+// not fit a 64-byte title); empty when the file or the pair is unknown.
+std::string hardwareTitle(const std::filesystem::path& idsFile, uint16_t vendor, uint16_t device);
+
+// The file of a loadable module named in <modulesDir>/modules.dep ('-' and '_'
+// count as equal); empty when the module is built in or not listed.
+std::filesystem::path moduleFile(const std::filesystem::path& modulesDir, std::string_view module);
+
+// Whole small text files (sysfs attributes), at most `limit` bytes, trailing
+// white space removed; false when unreadable.
+bool readSmallFile(const std::filesystem::path& file, std::string& text, size_t limit = 4096);
+
+}  // namespace veltris::capture
