@@ -1,0 +1,169 @@
+#include "agent/capture/net_monitor.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "agent/capture/frame_handlers.h"
+#include "agent/core/agent_main.h"
+#include "agent/core/name_lookup.h"
+
+namespace veltris::agent {
+namespace {
+
+namespace oid = capture::oid;
+namespace filter = capture::filter;
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+// Under steady traffic reads never time out; the stop event is looked at every so many frames.
+constexpr unsigned kFramesPerStopCheck = 64;
+constexpr std::chrono::milliseconds kIdleWait{1000};
+
+enum class LoopEnd { Stopped, Gone };
+
+void runShutdown(AgentRuntime& rt) {
+  if (rt.shutdown) rt.shutdown();
+}
+
+bool setPacketFilter(capture::Device& device, uint32_t value) {
+  return device.set(oid::kGenCurrentPacketFilter, &value, sizeof value);
+}
+
+// The whole name after the device prefix: interface names fit the 32-byte
+// adapter name, capture file paths often do not.
+const char* openName(const NicArea& nic) {
+  return std::strlen(nic.deviceName) > kDevicePrefixLength ? nic.deviceName + kDevicePrefixLength : nic.adapterName;
+}
+
+std::shared_ptr<capture::Device> openAdapter(AgentRuntime& rt, NicArea& nic) {
+  std::string error;
+  std::unique_ptr<capture::Device> device;
+  if (rt.openDevice)
+    device = rt.openDevice(openName(nic), error);
+  else
+    error = "no capture device opener";
+  if (!device) {
+    consolePrint("ERROR - Could not open Adapter\n");
+    consolePrint("%s: %s\n", openName(nic), error.empty() ? "reason unknown" : error.c_str());
+    return nullptr;
+  }
+  std::string description = device->describe();
+  if (!description.empty()) consolePrint("%s\n", description.c_str());
+  return std::shared_ptr<capture::Device>(std::move(device));
+}
+
+// Medium, station address and WAN flag; false (after the message) on failure.
+bool learnAdapter(NicArea& nic, capture::Device& device) {
+  uint8_t request[256] = {};
+  if (!device.query(oid::kGenMediaInUse, request, 4)) {
+    consolePrint("ERROR - Could not determine Media In Use for NIC device\n");
+    return false;
+  }
+  uint8_t media = request[0];
+  if (media > 1) {
+    consolePrint("ERROR - Unsupported Media\n");
+    return false;
+  }
+  nic.mediaType.store(media, kRelaxed);
+  std::memset(request, 0, sizeof request);
+  if (!device.query(media == 0 ? oid::k8023CurrentAddress : oid::k8025CurrentAddress, request, 6)) {
+    consolePrint("ERROR - Could not determine Current NIC Address\n");
+    return false;
+  }
+  std::lock_guard lock(nic.tableMutex);
+  std::memcpy(nic.station, request, 6);
+  nic.wan.store(false, kRelaxed);
+  if (device.query(oid::kWanPermanentAddress, request, 6)) {
+    nic.wan.store(true, kRelaxed);
+    consolePrint("WAN adapter\n");
+    std::memset(nic.station, 0, 6);  // learnt from the first frame
+  }
+  return true;
+}
+
+bool choosePacketFilter(AgentRuntime& rt, NicArea& nic, capture::Device& device) {
+  if (rt.promiscuous) {
+    if (setPacketFilter(device, filter::kPromiscuous)) {
+      consolePrint("Promiscuous mode set okay.\n");
+      return true;
+    }
+    consolePrint("ERROR - Adapter does not support promiscuous mode.  Normal filter will be used.\n");
+  }
+  uint32_t normal = filter::kDirected | filter::kMulticast | filter::kBroadcast | filter::kAllLocal;  // 0x8B
+  if (nic.mediaType.load(kRelaxed) == 1)
+    normal = filter::kDirected | filter::kBroadcast | filter::kAllLocal | filter::kFunctional;  // 0x4089
+  if (nic.wan.load(kRelaxed)) normal = filter::kPromiscuous;
+  if (setPacketFilter(device, normal)) return true;
+  consolePrint("ERROR - Set Filter failed\n");
+  return false;
+}
+
+void idleUntilStop(AgentRuntime& rt) {
+  while (!rt.stopEvent.waitFor(kIdleWait)) {
+  }
+}
+
+LoopEnd readLoop(AgentRuntime& rt, NicArea& nic, capture::Device& device, FrameFiler& filer) {
+  uint8_t buffer[capture::kStoredBytes] = {};
+  unsigned framesSinceCheck = 0;
+  for (;;) {
+    nic.packetIndex.store(nic.readsCompleted.load(kRelaxed) % kPacketRingSize, kRelaxed);
+    if (++framesSinceCheck >= kFramesPerStopCheck) {
+      framesSinceCheck = 0;
+      if (rt.stopEvent.isSet()) return LoopEnd::Stopped;
+    }
+    capture::FrameRead read;
+    switch (device.read(buffer, read, kReadWait)) {
+      case capture::ReadResult::Frame:
+        fileCompletedRead(filer, rt.clock->now(), buffer, read);
+        std::memset(buffer, 0, std::min<uint32_t>(read.stored, capture::kStoredBytes));
+        break;
+      case capture::ReadResult::Timeout:
+        if (rt.stopEvent.isSet()) return LoopEnd::Stopped;
+        break;
+      case capture::ReadResult::End:  // a replayed file is over: wait for stop
+        consolePrint("Capture file %s replayed: %u frames\n", openName(nic), nic.readsCompleted.load(kRelaxed));
+        idleUntilStop(rt);
+        return LoopEnd::Stopped;
+      case capture::ReadResult::Gone:
+        consolePrint("ERROR - Adapter %s failed, its monitoring ends: %s\n", nic.adapterName,
+                     device.error().empty() ? "device gone" : device.error().c_str());
+        return LoopEnd::Gone;
+    }
+  }
+}
+
+}  // namespace
+
+void fileCompletedRead(FrameFiler& filer, uint32_t frameTime, const uint8_t* buffer, const capture::FrameRead& read) {
+  NicArea& nic = filer.nic();
+  uint32_t n = nic.readsCompleted.load(kRelaxed);
+  nic.readsCompleted.store(n + 1, kRelaxed);
+  std::lock_guard lock(nic.tableMutex);
+  fileFrame(filer, n % kPacketRingSize, frameTime, buffer, read.stored, read.wireLength);
+}
+
+void runNetMonitor(AgentRuntime& rt, NicArea& nic) {
+  std::shared_ptr<capture::Device> device = openAdapter(rt, nic);
+  if (!device) return;
+  nic.setDevice(device);
+  setPacketFilter(*device, 0);
+  if (!learnAdapter(nic, *device) || !choosePacketFilter(rt, nic, *device)) {
+    nic.setDevice(nullptr);
+    runShutdown(rt);
+    return;
+  }
+
+  NameLookupWorker names(rt.global);
+  auto filer = std::make_unique<FrameFiler>(rt.global, nic, &names);
+  LoopEnd end = readLoop(rt, nic, *device, *filer);
+  names.stop();
+  consolePrint("Adapter %s: %u frames read, %llu dropped by the kernel\n", openName(nic),
+               nic.readsCompleted.load(kRelaxed), static_cast<unsigned long long>(device->kernelDrops()));
+  if (end == LoopEnd::Stopped) setPacketFilter(*device, 0);
+  nic.setDevice(nullptr);
+}
+
+}  // namespace veltris::agent

@@ -1,0 +1,219 @@
+#include "agent/core/agent_main.h"
+
+#include <sys/random.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <thread>
+
+#include "agent/capture/net_monitor.h"
+#include "agent/core/history.h"
+#include "agent/service/service_status.h"
+#include "platform/capture/adapter_info.h"
+#include "platform/registry/registry.h"
+#include "platform/system_root.h"
+
+namespace veltris::agent {
+namespace {
+
+constexpr char kProductNotice[] = "VELTRIS Agent - traffic monitor for this PC's network adapters";
+
+void readHostName(GlobalArea& global) {
+  std::memset(global.hostName, 0, sizeof global.hostName);
+  char name[32] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return;
+  for (size_t i = 0; i < sizeof name && name[i] != '\0'; ++i)
+    global.hostName[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])));
+}
+
+// Four words of 0..32767, last word first, from the system's random source:
+// a key nobody can guess until "OpenKey" is configured.
+void randomKey(uint8_t key[16]) {
+  uint16_t draws[4] = {};
+  if (::getrandom(draws, sizeof draws, 0) != static_cast<ssize_t>(sizeof draws)) {
+    std::srand(static_cast<unsigned>(std::time(nullptr)) ^ static_cast<unsigned>(::getpid()));
+    for (uint16_t& d : draws) d = static_cast<uint16_t>(std::rand());
+  }
+  for (int word = 3; word >= 0; --word) {
+    uint32_t value = draws[3 - word] & 0x7FFF;
+    for (int b = 0; b < 4; ++b) key[word * 4 + b] = static_cast<uint8_t>(value >> (8 * b));
+  }
+  if (key[0] == 0) key[0] = 1;  // a zero first byte would mean "no key"
+}
+
+void reportRegistryError(reg::Registry& registry) {
+  consolePrint("ERROR - registry file '%s': %s\n", registry.file().c_str(), registry.lastError().c_str());
+}
+
+std::string readDataPath() {
+  reg::Registry registry = reg::Registry::system();
+  std::string path;
+  long rc = registry.queryString(kParametersKey, "DataPath", path);
+  if (rc != reg::kSuccess && rc != reg::kFileNotFound) reportRegistryError(registry);
+  if (rc != reg::kSuccess || path.size() >= 260) path.clear();
+  if (path.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(platform::windowsDirectory(), ec);
+    path = (platform::windowsDirectory() / "VELTRIS History").string();
+  }
+  return path;
+}
+
+void enterHistoryDirectory(const std::string& dataPath) {
+  if (::chdir(dataPath.c_str()) != 0) {
+    std::error_code ec;
+    std::filesystem::create_directory(dataPath, ec);
+    if (::chdir(dataPath.c_str()) != 0) {
+      // Not reported: the history files then go to the directory we are in.
+    }
+  }
+  char cwd[4096] = {};
+  if (::getcwd(cwd, sizeof cwd) == nullptr) cwd[0] = '\0';
+  consolePrint("Current Directory is '%s'\n", cwd);
+}
+
+void raiseThreadPriority() {
+  // The nearest thing to a time-critical thread without real-time scheduling.
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), -20);
+}
+
+NicArea& addAdapter(GlobalArea& global, const std::string& deviceName) {
+  int index = global.adapterCount;
+  global.nics[index] = std::make_unique<NicArea>();
+  NicArea& nic = *global.nics[index];
+  nic.index = index;
+  global.adapterCount = index + 1;
+  std::strncpy(nic.adapterName, deviceName.c_str() + std::min(deviceName.size(), kDevicePrefixLength),
+               sizeof nic.adapterName - 1);
+  std::strncpy(nic.deviceName, deviceName.c_str(), sizeof nic.deviceName - 1);
+  return nic;
+}
+
+void printDeviceLine(const std::string& deviceName) {
+  std::string line = "Creating NetMonitor Thread for Adapter " + deviceName + "\n";
+  consolePrint("%s", line.c_str());
+}
+
+// Title, driver text and driver file time from what Linux knows of the adapter.
+void describeAdapters(GlobalArea& global) {
+  for (int i = 0; i < global.adapterCount; ++i) {
+    NicArea& nic = *global.nics[i];
+    capture::AdapterInfo info = capture::describeAdapter(nic.deviceName + kDevicePrefixLength);
+    std::string title = info.title;
+    if (title.size() >= 4 && title[0] == '[' && title[2] == ']' && title[3] == ' ') title.erase(0, 4);
+    copyText(nic.title, sizeof nic.title, title.c_str());
+    if (!info.driverFile.empty() && std::filesystem::exists(info.driverFile)) {
+      time_t t = info.driverFileTime;
+      struct tm local{};
+      localtime_r(&t, &local);
+      char date[32];
+      std::strftime(date, sizeof date, "%d-%b-%Y", &local);
+      char* day = date[0] == '0' ? date + 1 : date;  // "%d" of the day, no leading zero
+      std::string file = std::filesystem::path(info.driverFile).filename().string();
+      char text[96];
+      std::snprintf(text, sizeof text, "%-12s %s", file.c_str(), day);
+      copyText(nic.driverText, sizeof nic.driverText, text);
+      nic.driverFileTime = info.driverFileTime;
+    }
+  }
+}
+
+}  // namespace
+
+void readAccessParameters(GlobalArea& global) {
+  reg::Registry registry = reg::Registry::system();
+  uint8_t key[16] = {};
+  std::vector<uint8_t> stored;
+  long rc = registry.queryBinary(kParametersKey, "OpenKey", stored);
+  if (rc == reg::kSuccess) std::memcpy(key, stored.data(), std::min<size_t>(stored.size(), sizeof key));
+  else if (rc != reg::kFileNotFound) reportRegistryError(registry);
+  uint32_t autoIpName = 0;
+  if (registry.queryNumber(kParametersKey, "AutoIpName", autoIpName) != reg::kSuccess) autoIpName = 0;
+  if (key[0] == 0) randomKey(key);
+  std::lock_guard lock(global.labelMutex);
+  std::memcpy(global.accessKey, key, sizeof key);
+  global.autoIpName.store(autoIpName, std::memory_order_relaxed);
+}
+
+std::vector<std::string> exportList() {
+  reg::Registry registry = reg::Registry::system();
+  std::vector<std::string> names;
+  long rc = registry.queryMultiString(kLinkageKey, "Export", names);
+  if (rc != reg::kSuccess) {
+    if (rc != reg::kFileNotFound) reportRegistryError(registry);
+    names.clear();
+    for (const std::string& name : capture::hostInterfaces()) names.push_back(kDevicePrefix + name);
+  }
+  // The list is read into 1020 bytes of wide characters, ending with an empty string.
+  std::vector<std::string> fitting;
+  size_t used = 2;
+  for (const std::string& name : names) {
+    if (name.size() < 2) break;
+    used += 2 * (name.size() + 1);
+    if (used > kExportListBytes) break;
+    fitting.push_back(name);
+  }
+  return fitting;
+}
+
+void agentMain(AgentRuntime& rt, const AgentOptions& options) {
+  consolePrint("TapsorSv Started - Version '%s' \n%s\n", kVersionStamp, kProductNotice);
+  GlobalArea& global = rt.global;
+  readHostName(global);
+  readAccessParameters(global);
+  enterHistoryDirectory(readDataPath());
+
+  uint32_t now = rt.clock->now();
+  purgeHistory(now);
+  appendStartMarker(now);
+
+  std::vector<std::string> devices;
+  if (options.adapters.empty()) devices = exportList();
+  for (const std::string& name : options.adapters) devices.push_back(kDevicePrefix + name);
+
+  std::vector<std::thread> monitors;
+  for (const std::string& device : devices) {
+    if (global.adapterCount >= kMaxAdapters) break;
+    if (device.size() >= sizeof(NicArea::deviceName)) {
+      consolePrint("ERROR - device name too long, adapter skipped: '%s'\n", device.c_str());
+      continue;
+    }
+    NicArea& nic = addAdapter(global, device);
+    printDeviceLine(device);
+    monitors.emplace_back([&rt, &nic] {
+      raiseThreadPriority();
+      runNetMonitor(rt, nic);
+    });
+  }
+  describeAdapters(global);
+
+  if (!rt.stopEvent.isSet()) rt.clock->sleep(options.serverDelay);
+  if (options.startServer) {
+    consolePrint("Creating ServerRPC Thread \n");
+    options.startServer(rt);
+  }
+  runHistoryLoop(rt, options.historyPeriod);
+  for (std::thread& t : monitors) t.join();
+}
+
+void shutdownRoutine(AgentRuntime& rt) {
+  auto report = [&rt](uint32_t state, uint32_t waitHint) {
+    if (rt.reportStatus) rt.reportStatus(state, 0, waitHint);
+  };
+  consolePrint("TapsorSv shutdown in progress.\n");
+  report(service::kStopPending, 3000);
+  if (rt.closeWindows) rt.closeWindows();
+  rt.stopEvent.set();
+  report(service::kStopPending, 3000);
+  if (rt.stopServer) rt.stopServer();
+  report(service::kStopPending, 3000);
+  rt.stoppedEvent.waitFor(std::chrono::milliseconds(2500));
+  report(service::kStopped, 0);
+}
+
+}  // namespace veltris::agent

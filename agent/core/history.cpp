@@ -1,0 +1,152 @@
+#include "agent/core/history.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "agent/core/statistics.h"
+
+namespace veltris::agent {
+namespace {
+
+bool appendBytes(const std::string& fileName, const void* data, size_t size) {
+  int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  ssize_t written = ::write(fd, data, size);
+  ::close(fd);
+  return written == static_cast<ssize_t>(size);
+}
+
+TptRecord periodRecord(const TrafficTotals& now, const TrafficTotals& then, uint32_t time) {
+  TptRecord r{};
+  std::memcpy(r.tag, "TPT ", 4);
+  r.time = time;
+  r.bytesSent = static_cast<float>(now.bytesSent - then.bytesSent);
+  r.framesSent = now.framesSent - then.framesSent;
+  r.broadcastsSent = now.broadcastsSent - then.broadcastsSent;
+  r.errorsSent = now.errorsSent - then.errorsSent;
+  r.bytesReceived = static_cast<float>(now.bytesReceived - then.bytesReceived);
+  r.framesReceived = now.framesReceived - then.framesReceived;
+  r.broadcastsReceived = now.broadcastsReceived - then.broadcastsReceived;
+  r.errorsReceived = now.errorsReceived - then.errorsReceived;
+  return r;
+}
+
+// "%d" over at most `width` characters: optional sign, then digits.
+int leadingNumber(const char* text, size_t width) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < width && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  int value = 0;
+  while (i < width && std::isdigit(static_cast<unsigned char>(text[i]))) value = value * 10 + (text[i++] - '0');
+  return negative ? -value : value;
+}
+
+bool matchesHistoryPattern(const char* name) {  // "*.TP*", case ignored as the NT file system does
+  for (const char* p = name; (p = std::strchr(p, '.')) != nullptr; ++p) {
+    if (std::toupper(static_cast<unsigned char>(p[1])) == 'T' && std::toupper(static_cast<unsigned char>(p[2])) == 'P')
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string dateText(uint32_t time) {
+  time_t t = time;
+  struct tm local{};
+  localtime_r(&t, &local);
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d%02d%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+  return text;
+}
+
+bool appendStartMarker(uint32_t now) {
+  TptRecord r{};
+  std::memcpy(r.tag, "TPT ", 4);
+  r.time = now;
+  return appendBytes(dateText(now) + ".TPT", &r, sizeof r);
+}
+
+bool appendPeriodRecord(GlobalArea& global, uint32_t now) {
+  TrafficTotals totals = global.totals.load();
+  TptRecord r = periodRecord(totals, global.periodSnapshot(), now);
+  global.setPeriodSnapshot(totals);
+  return appendBytes(dateText(now) + ".TPT", &r, sizeof r);
+}
+
+bool writePartnerTables(AgentRuntime& rt, const std::string& fileName) {
+  if (rt.refreshRoleLabels) rt.refreshRoleLabels();
+  std::vector<TpsRecord> records;
+  for (int i = 0; i < rt.global.adapterCount; ++i) {
+    for (const PartnerRecord& partner : copyPartners(*rt.global.nics[i])) {
+      TpsRecord& r = records.emplace_back();
+      std::memcpy(r.tag, "TPS1", 4);
+      r.adapter = static_cast<uint32_t>(i);
+      r.partner = partner;
+    }
+  }
+  int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  // One write per record: a crash leaves at most one partial record at the end.
+  bool ok = true;
+  for (const TpsRecord& r : records) ok = ok && ::write(fd, &r, sizeof r) == static_cast<ssize_t>(sizeof r);
+  ::close(fd);
+  return ok;
+}
+
+void purgeHistory(uint32_t now) {
+  time_t t = now;
+  struct tm local{};
+  localtime_r(&t, &local);
+  const int day = local.tm_mday;
+  const int cutoff = (local.tm_year + 1900) * 12 + (local.tm_mon + 1) - 1;  // previous month
+
+  DIR* dir = ::opendir(".");
+  if (dir == nullptr) return;
+  while (struct dirent* entry = ::readdir(dir)) {
+    const char* name = entry->d_name;
+    if (!matchesHistoryPattern(name)) continue;
+    size_t length = std::strlen(name);
+    if (length < 8) continue;
+    int fileYear = leadingNumber(name, 4);
+    int fileMonth = leadingNumber(name + 4, 2);
+    int fileDay = leadingNumber(name + 6, 2);
+    if (fileYear == 0 || fileMonth == 0 || fileDay == 0) continue;
+    if (length < 12 || (std::memcmp(name + 8, ".TPT", 4) != 0 && std::memcmp(name + 8, ".TPS", 4) != 0)) continue;
+    int fileMonths = fileYear * 12 + fileMonth;
+    if (fileMonths < cutoff || (fileMonths == cutoff && fileDay < day)) {
+      consolePrint("PURGING %s\n", name);
+      ::unlink(name);
+    }
+  }
+  ::closedir(dir);
+}
+
+void runHistoryLoop(AgentRuntime& rt, std::chrono::milliseconds period) {
+  std::string previousDate = dateText(rt.clock->now());
+  for (;;) {
+    bool stopping = rt.clock->waitForStop(rt.stopEvent, period);
+    uint32_t now = rt.clock->now();
+    appendPeriodRecord(rt.global, now);
+    std::string date = dateText(now);
+    if (stopping) {
+      writePartnerTables(rt, date + ".TPS");
+      rt.stoppedEvent.set();
+      return;
+    }
+    if (date != previousDate) {
+      writePartnerTables(rt, previousDate + ".TPS");
+      for (int i = 0; i < rt.global.adapterCount; ++i) resetPartnerTable(rt.global, *rt.global.nics[i]);
+    }
+    previousDate = date;
+  }
+}
+
+}  // namespace veltris::agent

@@ -1,0 +1,28 @@
+#pragma once
+// Daily history files in the current directory: "%04d%02d%02d.TPT" with a
+// totals record per ten minutes, "%04d%02d%02d.TPS" with the partner tables.
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "agent/core/runtime.h"
+
+namespace veltris::agent {
+
+// Local date of `time` as "%04d%02d%02d".
+std::string dateText(uint32_t time);
+
+// Each append opens the file by name, writes with one call and closes it; a
+// file that cannot be opened is skipped. True when the bytes were written.
+bool appendStartMarker(uint32_t now);
+bool appendPeriodRecord(GlobalArea& global, uint32_t now);  // also moves the period snapshot
+bool writePartnerTables(AgentRuntime& rt, const std::string& fileName);
+
+// Removes history files dated before the same day of the previous month.
+void purgeHistory(uint32_t now);
+
+// The main thread's loop after start-up: a totals record every `period`, the
+// partner tables at the change of date and at stop; sets the stopped event.
+void runHistoryLoop(AgentRuntime& rt, std::chrono::milliseconds period = std::chrono::minutes(10));
+
+}  // namespace veltris::agent

@@ -1,0 +1,12 @@
+#pragma once
+// Protocol error checks of a unicast IP frame: TCP reset and re-transmit, ICMP
+// errors, DNS query re-transmit; DNS replies feed the DNS name cache.
+#include "agent/core/statistics.h"
+
+namespace veltris::agent {
+
+// Runs on the current frame, whose network header is set and whose source
+// partner is `sourcePartner`; may set the packet ring entry's error kind.
+void checkIpErrors(FrameFiler& filer, int sourcePartner);
+
+}  // namespace veltris::agent

@@ -1,0 +1,102 @@
+#include "agent/core/partner_keys.h"
+
+#include <cstring>
+
+namespace veltris::agent {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+char* putHex(char* out, uint8_t byte) {
+  out[0] = kHexDigits[byte >> 4];
+  out[1] = kHexDigits[byte & 0x0F];
+  return out + 2;
+}
+
+char* putDecimal(char* out, uint8_t byte) {
+  if (byte >= 100) *out++ = static_cast<char>('0' + byte / 100);
+  if (byte >= 10) *out++ = static_cast<char>('0' + byte / 10 % 10);
+  *out++ = static_cast<char>('0' + byte % 10);
+  return out;
+}
+
+char* putText(char* out, const char* text) {
+  size_t n = std::strlen(text);
+  std::memcpy(out, text, n);
+  return out + n;
+}
+
+}  // namespace
+
+const char* protocolWord(Protocol protocol) {
+  switch (protocol) {
+    case Protocol::Ip: return "IP";
+    case Protocol::Ipx: return "IPX";
+    case Protocol::Appletalk: return "Appletalk";
+    case Protocol::NetBEUI: return "NetBEUI";
+    case Protocol::Sna: return "SNA";
+    case Protocol::Misc: break;
+  }
+  return "<misc>";
+}
+
+PartnerKey makePartnerKey(StationClass station, const uint8_t mac[6], NetworkKind kind, const NetAddress& address,
+                          Protocol protocol) {
+  // The modem texts carry no MAC address, so every address of a side is one key.
+  uint64_t macBits = 0;
+  if (station == StationClass::Other || station == StationClass::Self) std::memcpy(&macBits, mac, 6);
+  uint64_t low = 0;
+  uint16_t high = 0;
+  std::memcpy(&low, address.bytes, 8);
+  std::memcpy(&high, address.bytes + 8, 2);
+  // Only the bytes the texts show: 4 for IP, 10 for IPX, none otherwise.
+  if (kind == NetworkKind::Ip) {
+    low &= 0xFFFFFFFFull;
+    high = 0;
+  } else if (kind != NetworkKind::Ipx) {
+    low = 0;
+    high = 0;
+  }
+  PartnerKey key;
+  key.words[0] = macBits | uint64_t{static_cast<uint8_t>(station)} << 48 | uint64_t{static_cast<uint8_t>(protocol)} << 56;
+  key.words[1] = low;
+  key.words[2] = uint64_t{high} | uint64_t{static_cast<uint8_t>(kind)} << 16;
+  return key;
+}
+
+void formatStationText(char out[kStationTextSize], StationClass station, const uint8_t mac[6]) {
+  std::memset(out, 0, kStationTextSize);
+  if (station == StationClass::LocalModem) {
+    std::memcpy(out, "*LOCAL_MODEM", 12);
+    return;
+  }
+  if (station == StationClass::RemoteModem) {
+    std::memcpy(out, "REMOTE_MODEM", 12);
+    return;
+  }
+  char* p = out;
+  if (station == StationClass::Self) *p++ = '*';
+  for (int i = 0; i < 6; ++i) p = putHex(p, mac[i]);
+}
+
+void formatProtoAddrText(char out[kProtoAddrTextSize], NetworkKind kind, const NetAddress& address, Protocol protocol) {
+  char text[64];
+  char* p = putText(text, protocolWord(protocol));
+  const uint8_t* a = address.bytes;
+  if (kind == NetworkKind::Ip) {
+    *p++ = ' ';
+    for (int i = 0; i < 4; ++i) {
+      if (i != 0) *p++ = '.';
+      p = putDecimal(p, a[i]);
+    }
+  } else if (kind == NetworkKind::Ipx) {
+    *p++ = ' ';
+    for (int i = 0; i < 4; ++i) p = putHex(p, a[i]);
+    *p++ = ':';
+    for (int i = 4; i < 10; ++i) p = putHex(p, a[i]);
+  }
+  *p = '\0';
+  copyText(out, kProtoAddrTextSize, text);
+}
+
+}  // namespace veltris::agent

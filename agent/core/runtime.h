@@ -1,0 +1,86 @@
+#pragma once
+// What every part of the running agent shares: the GLOBAL area, the stop and
+// stopped events, the switches of the command line, the clock, and the hooks
+// that tests replace (device opening, message boxes).
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "agent/core/state.h"
+#include "platform/capture/device.h"
+
+namespace veltris::agent {
+
+// A manual-reset event: once set it stays set.
+class Event {
+ public:
+  void set();
+  bool isSet() const;
+  // True when the event is set within `timeout`.
+  bool waitFor(std::chrono::milliseconds timeout) const;
+
+ private:
+  mutable std::mutex mutex_;
+  mutable std::condition_variable cv_;
+  bool set_ = false;
+};
+
+// Time as the agent sees it. Tests replace it to run days in milliseconds.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual uint32_t now() = 0;  // seconds since 1970-01-01 UTC
+  // Waits for `stop` at most `timeout`; true when stop was set.
+  virtual bool waitForStop(const Event& stop, std::chrono::milliseconds timeout) = 0;
+  // Pause of the start-up sequence.
+  virtual void sleep(std::chrono::milliseconds duration) = 0;
+};
+
+class SystemClock final : public Clock {
+ public:
+  uint32_t now() override;
+  bool waitForStop(const Event& stop, std::chrono::milliseconds timeout) override;
+  void sleep(std::chrono::milliseconds duration) override;
+};
+
+using DeviceOpener = std::function<std::unique_ptr<capture::Device>(std::string_view adapterName, std::string& error)>;
+using MessageBox = std::function<void(const char* caption, const char* text)>;
+
+struct AgentRuntime {
+  AgentRuntime();
+
+  GlobalArea global;
+  Event stopEvent;
+  Event stoppedEvent;
+  bool debug = false;        // running in the foreground
+  bool promiscuous = false;  // switch "prom"
+
+  Clock* clock;  // never null; SystemClock unless a test sets its own
+  DeviceOpener openDevice;
+  MessageBox messageBox;
+  // The shutdown routine; set by the agent main, callable from any thread.
+  std::function<void()> shutdown;
+  // Service status report (state, exit code, wait hint); a no-op in the foreground.
+  std::function<bool(uint32_t state, uint32_t exitCode, uint32_t waitHint)> reportStatus;
+  // Hooks the later subsystems fill: close the agent's windows, stop RPC
+  // listening, refresh the partners' role labels.
+  std::function<void()> closeWindows;
+  // Logoff and shutdown of the session: close the consoles' windows, tell the taskbar.
+  std::function<void()> closeConsoleWindows;
+  std::function<void()> logoffNotice;
+  std::function<void()> stopServer;
+  std::function<void()> refreshRoleLabels;
+
+ private:
+  SystemClock systemClock_;
+};
+
+// Prints a line on the agent's console (standard output), whole and at once.
+void consolePrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace veltris::agent

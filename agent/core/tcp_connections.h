@@ -1,0 +1,46 @@
+#pragma once
+// The TCP connection table of an adapter, used to spot re-transmits. The table
+// and the partners' connection lists live in the NIC area; this tracker keeps a
+// hash index over (partner, connection key) and each list's last entry, so a
+// segment finds its connection without walking the list.
+#include <array>
+#include <cstdint>
+
+#include "agent/core/state.h"
+
+namespace veltris::agent {
+
+constexpr int kTcpKeyBytes = 12;  // IPv4 source, source port, IPv4 destination, destination port
+
+class TcpTracker {
+ public:
+  TcpTracker() { clear(); }
+
+  // Re-reads the lists of the NIC area (after the partner table was emptied, or
+  // when a tracker starts on a table that is already filled).
+  void rebuild(const NicArea& nic);
+
+  // One segment of `partner`'s connection `key` with sequence number `sequence`.
+  // True when it is a re-transmit (sequence not above the connection's last one).
+  // An unknown connection is added; when the table is full it is emptied instead.
+  bool segment(NicArea& nic, int partner, const uint8_t key[kTcpKeyBytes], uint32_t sequence);
+
+ private:
+  static constexpr size_t kSlots = 2048;  // power of two, over twice the table size
+  struct Slot {
+    uint8_t key[kTcpKeyBytes];
+    uint16_t partner;
+    uint16_t entry;  // index + 1, 0 = free
+  };
+
+  void clear();
+  int find(int partner, const uint8_t key[kTcpKeyBytes]) const;
+  void insert(int partner, const uint8_t key[kTcpKeyBytes], int entry);
+  void add(NicArea& nic, int partner, const uint8_t key[kTcpKeyBytes], uint32_t sequence);
+  static size_t hash(int partner, const uint8_t key[kTcpKeyBytes]);
+
+  std::array<Slot, kSlots> slots_;
+  std::array<uint16_t, kMaxPartners> tails_;  // last entry of each partner's list
+};
+
+}  // namespace veltris::agent

@@ -1,0 +1,157 @@
+#include "agent/core/agent_main.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+#include "agent/core/history.h"
+#include "agent/core/tests/test_support.h"
+#include "platform/capture/memory_device.h"
+#include "platform/registry/registry.h"
+#include "platform/system_root.h"
+
+namespace veltris::agent {
+namespace {
+
+using testing::FakeClock;
+using testing::localTime;
+using testing::ScratchRoot;
+
+class AgentMain : public ::testing::Test {
+ protected:
+  AgentMain() : clock(localTime(1999, 10, 15, 9, 0, 0)) {
+    rt.clock = &clock;
+    clock.stopEvent = &rt.stopEvent;
+    clock.stopAt = clock.time + 60;
+    options.historyPeriod = std::chrono::minutes(10);
+    rt.openDevice = [this](std::string_view name, std::string& error) -> std::unique_ptr<capture::Device> {
+      opened.emplace_back(name);
+      error = "no such device";
+      return nullptr;
+    };
+  }
+
+  reg::Registry registry() { return reg::Registry::system(); }
+
+  std::string run() {
+    ::testing::internal::CaptureStdout();
+    agentMain(rt, options);
+    return ::testing::internal::GetCapturedStdout();
+  }
+
+  ScratchRoot root;
+  AgentRuntime rt;
+  FakeClock clock;
+  AgentOptions options;
+  std::vector<std::string> opened;
+};
+
+TEST_F(AgentMain, DefaultHistoryDirectoryIsCreatedUnderTheWindowsDirectory) {
+  options.adapters = {"mem0"};
+  std::string out = run();
+  std::filesystem::path history = platform::windowsDirectory() / "VELTRIS History";
+  EXPECT_TRUE(std::filesystem::is_directory(history));
+  EXPECT_NE(out.find("TapsorSv Started - Version '19990415' \n"), std::string::npos);
+  EXPECT_NE(out.find("Current Directory is '" + history.string() + "'\n"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(history / "19991015.TPT"));
+  // start marker, then the record at stop
+  EXPECT_EQ(std::filesystem::file_size(history / "19991015.TPT"), 2 * sizeof(TptRecord));
+  EXPECT_TRUE(rt.stoppedEvent.isSet());
+}
+
+TEST_F(AgentMain, DataPathFromTheRegistryAndMissingParentLeavesDirectoryUnchanged) {
+  std::filesystem::path wanted = root.path() / "hist";
+  ASSERT_EQ(registry().setString(kParametersKey, "DataPath", wanted.string()), reg::kSuccess);
+  run();
+  EXPECT_TRUE(std::filesystem::exists(wanted / "19991015.TPT"));
+
+  AgentRuntime again;
+  again.clock = &clock;
+  clock.stopEvent = &again.stopEvent;
+  clock.stopAt = clock.time + 60;
+  ASSERT_EQ(chdir(root.path().c_str()), 0);
+  ASSERT_EQ(registry().setString(kParametersKey, "DataPath", (root.path() / "no/such/dir").string()), reg::kSuccess);
+  ::testing::internal::CaptureStdout();
+  agentMain(again, options);
+  std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("Current Directory is '" + root.path().string() + "'"), std::string::npos);
+}
+
+TEST_F(AgentMain, ExportListOfFiveMonitorsTheFirstFour) {
+  std::vector<std::string> devices;
+  for (const char* name : {"a0", "a1", "a2", "a3", "a4"}) devices.push_back(std::string(kDevicePrefix) + name);
+  ASSERT_EQ(registry().setMultiString(kLinkageKey, "Export", devices), reg::kSuccess);
+  std::string out = run();
+  EXPECT_EQ(rt.global.adapterCount, 4);
+  EXPECT_STREQ(rt.global.nics[3]->adapterName, "a3");
+  EXPECT_STREQ(rt.global.nics[0]->deviceName, "\\Device\\Tapsor_a0");
+  EXPECT_NE(out.find("Creating NetMonitor Thread for Adapter \\Device\\Tapsor_a0\n"), std::string::npos);
+  EXPECT_EQ(out.find("Tapsor_a4"), std::string::npos);
+  EXPECT_EQ(opened.size(), 4u);
+}
+
+TEST_F(AgentMain, DebugParamsReplaceTheExportList) {
+  ASSERT_EQ(registry().setMultiString(kLinkageKey, "Export", {"\\Device\\Tapsor_reg0"}), reg::kSuccess);
+  options.adapters = {"eth9", "/tmp/trace.pcap"};
+  run();
+  ASSERT_EQ(rt.global.adapterCount, 2);
+  EXPECT_STREQ(rt.global.nics[1]->adapterName, "/tmp/trace.pcap");
+  EXPECT_EQ(opened, (std::vector<std::string>{"eth9", "/tmp/trace.pcap"}));
+}
+
+TEST_F(AgentMain, AccessKeyFromRegistryOrRandomWhenAbsent) {
+  GlobalArea global;
+  readAccessParameters(global);
+  EXPECT_NE(global.accessKey[0], 0);  // random, never empty
+
+  ASSERT_EQ(registry().setString(kParametersKey, "OpenKey", "Secret"), reg::kSuccess);
+  ASSERT_EQ(registry().setNumber(kParametersKey, "AutoIpName", 1), reg::kSuccess);
+  readAccessParameters(global);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(global.accessKey), 6), "Secret");
+  for (int i = 6; i < 16; ++i) EXPECT_EQ(global.accessKey[i], 0);
+  EXPECT_EQ(global.autoIpName.load(), 1u);
+
+  ASSERT_EQ(registry().setString(kParametersKey, "OpenKey", "0123456789ABCDEFGHIJ"), reg::kSuccess);
+  readAccessParameters(global);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(global.accessKey), 16), "0123456789ABCDEF");
+}
+
+TEST_F(AgentMain, MalformedRegistryGivesDefaultsAndIsLeftAsItWas) {
+  std::filesystem::create_directories(platform::registryFile().parent_path());
+  const std::string junk = "this is not a registry export\n[broken\n";
+  std::ofstream(platform::registryFile()) << junk;
+  ::testing::internal::CaptureStdout();
+  GlobalArea global;
+  readAccessParameters(global);
+  std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("registry file"), std::string::npos);
+  EXPECT_NE(global.accessKey[0], 0);
+  std::ifstream in(platform::registryFile());
+  std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(kept, junk);
+}
+
+TEST_F(AgentMain, ShutdownRoutineWaitsForTheStoppedEventAndReportsInOrder) {
+  std::vector<uint32_t> states;
+  rt.reportStatus = [&](uint32_t state, uint32_t, uint32_t) {
+    states.push_back(state);
+    return true;
+  };
+  bool serverStopped = false;
+  rt.stopServer = [&] { serverStopped = true; };
+  SystemClock realClock;  // the loop really waits; the stop event ends the wait
+  rt.clock = &realClock;
+  std::thread loop([&] { runHistoryLoop(rt, std::chrono::minutes(10)); });
+  ::testing::internal::CaptureStdout();
+  shutdownRoutine(rt);
+  std::string out = ::testing::internal::GetCapturedStdout();
+  loop.join();
+  EXPECT_EQ(out, "TapsorSv shutdown in progress.\n");
+  EXPECT_TRUE(serverStopped);
+  EXPECT_TRUE(rt.stoppedEvent.isSet());
+  EXPECT_EQ(states, (std::vector<uint32_t>{3, 3, 3, 1}));
+}
+
+}  // namespace
+}  // namespace veltris::agent

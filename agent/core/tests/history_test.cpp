@@ -1,0 +1,195 @@
+#include "agent/core/history.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "agent/core/tests/test_support.h"
+
+namespace veltris::agent {
+namespace {
+
+using testing::FakeClock;
+using testing::localTime;
+using testing::ScratchRoot;
+
+template <typename Record>
+std::vector<Record> readRecords(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<Record> records(bytes.size() / sizeof(Record));
+  std::memcpy(records.data(), bytes.data(), records.size() * sizeof(Record));
+  return records;
+}
+
+NicArea& addNic(GlobalArea& global) {
+  int i = global.adapterCount++;
+  global.nics[i] = std::make_unique<NicArea>();
+  global.nics[i]->index = i;
+  return *global.nics[i];
+}
+
+void addPartner(NicArea& nic, const char* station, const char* protoAddr) {
+  std::lock_guard lock(nic.tableMutex);
+  Partner& p = nic.partners[nic.partnerCount++];
+  copyText(p.record.station, sizeof p.record.station, station);
+  copyText(p.record.protoAddr, sizeof p.record.protoAddr, protoAddr);
+  p.bytesSent = 1500;
+}
+
+void addTraffic(GlobalArea& global, uint32_t frames) {
+  global.totals.sequence += frames;
+  global.totals.framesSent += frames;
+  global.totals.bytesSent += uint64_t{frames} * 100;
+  global.totals.broadcastsReceived += 1;
+}
+
+TEST(HistoryFiles, TwentyFiveMinuteRunLeavesMarkerTwoPeriodsAndPartialRecord) {
+  ScratchRoot root;
+  AgentRuntime rt;
+  uint32_t start = localTime(1999, 10, 15, 8, 0, 0);
+  FakeClock clock(start);
+  rt.clock = &clock;
+  clock.stopAt = start + 25 * 60;
+  clock.stopEvent = &rt.stopEvent;
+  clock.onWake = [&](uint32_t) { addTraffic(rt.global, 7); };
+  addTraffic(rt.global, 3);
+
+  ASSERT_TRUE(appendStartMarker(start));
+  runHistoryLoop(rt);
+
+  EXPECT_TRUE(rt.stoppedEvent.isSet());
+  auto records = readRecords<TptRecord>("19991015.TPT");
+  ASSERT_EQ(records.size(), 4u);
+  EXPECT_EQ(std::string(records[0].tag, 4), "TPT ");
+  EXPECT_EQ(records[0].time.get(), start);
+  EXPECT_EQ(records[0].framesSent.get(), 0u);
+  EXPECT_EQ(records[1].time.get(), start + 600);
+  EXPECT_EQ(records[2].time.get(), start + 1200);
+  EXPECT_EQ(records[3].time.get(), start + 1500);
+  uint32_t frames = 0;
+  float bytes = 0;
+  for (const TptRecord& r : records) {
+    frames += r.framesSent.get();
+    bytes += r.bytesSent.get();
+  }
+  TrafficTotals totals = rt.global.totals.load();
+  EXPECT_EQ(frames, totals.framesSent);
+  EXPECT_FLOAT_EQ(bytes, static_cast<float>(totals.bytesSent));
+  EXPECT_EQ(records[1].framesSent.get(), 3u + 7u);
+  EXPECT_EQ(records[3].framesSent.get(), 0u);
+}
+
+TEST(HistoryFiles, MidnightWritesPreviousDayAndEmptiesEveryPartnerTable) {
+  ScratchRoot root;
+  AgentRuntime rt;
+  uint32_t start = localTime(1999, 12, 31, 23, 55, 0);
+  FakeClock clock(start);
+  rt.clock = &clock;
+  clock.stopAt = start + 25 * 60;
+  clock.stopEvent = &rt.stopEvent;
+  NicArea& first = addNic(rt.global);
+  NicArea& second = addNic(rt.global);
+  addPartner(first, "*020000000001", "IP 10.0.0.1");
+  addPartner(first, "020000000002", "IP 10.0.0.2");
+  addPartner(second, "020000000003", "NetBEUI");
+  bool resetSeen = false;
+  clock.onWake = [&](uint32_t now) {
+    if (now >= localTime(2000, 1, 1, 0, 0, 0) && !resetSeen) {
+      resetSeen = true;
+    } else if (resetSeen) {
+      addPartner(second, "020000000004", "IP 10.0.0.4");  // a partner of the new day
+    }
+  };
+
+  runHistoryLoop(rt);
+
+  auto previous = readRecords<TpsRecord>("19991231.TPS");
+  ASSERT_EQ(previous.size(), 3u);
+  EXPECT_EQ(std::string(previous[0].tag, 4), "TPS1");
+  EXPECT_EQ(previous[0].adapter.get(), 0u);
+  EXPECT_STREQ(previous[0].partner.station, "*020000000001");
+  EXPECT_EQ(previous[1].adapter.get(), 0u);
+  EXPECT_EQ(previous[2].adapter.get(), 1u);
+  EXPECT_STREQ(previous[2].partner.protoAddr, "NetBEUI");
+  EXPECT_FLOAT_EQ(previous[0].partner.bytesSent.get(), 1500.0f);
+  EXPECT_EQ(rt.global.totals.resetCount.load(), 2u);
+  EXPECT_EQ(first.partnerCount, 0);
+
+  auto today = readRecords<TpsRecord>("20000101.TPS");
+  ASSERT_EQ(today.size(), 1u);
+  EXPECT_STREQ(today[0].partner.station, "020000000004");
+  auto totals = readRecords<TptRecord>("20000101.TPT");
+  EXPECT_EQ(totals.size(), 3u);  // across midnight, ten minutes later, and the stop
+  EXPECT_EQ(readRecords<TptRecord>("19991231.TPT").size(), 0u);
+}
+
+TEST(HistoryFiles, UnwritableDirectorySkipsWritesQuietly) {
+  ScratchRoot root;
+  if (geteuid() == 0) {
+    // root writes anywhere: make the file name a directory instead
+    std::filesystem::create_directory(dateText(localTime(2000, 5, 5)) + ".TPT");
+  } else {
+    std::filesystem::permissions(root.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  }
+  AgentRuntime rt;
+  EXPECT_FALSE(appendStartMarker(localTime(2000, 5, 5)));
+  EXPECT_FALSE(appendPeriodRecord(rt.global, localTime(2000, 5, 5)));
+}
+
+class Purge : public ::testing::Test {
+ protected:
+  void touch(const std::string& name) { std::ofstream(name) << "x"; }
+  bool exists(const std::string& name) { return std::filesystem::exists(name); }
+  ScratchRoot root;
+};
+
+TEST_F(Purge, RemovesFilesBeforeTheSameDayOfThePreviousMonth) {
+  touch("19990914.TPT");
+  touch("19990914.TPS");
+  touch("19990915.TPT");
+  touch("19991014.TPS");
+  purgeHistory(localTime(1999, 10, 15));
+  EXPECT_FALSE(exists("19990914.TPT"));
+  EXPECT_FALSE(exists("19990914.TPS"));
+  EXPECT_TRUE(exists("19990915.TPT"));
+  EXPECT_TRUE(exists("19991014.TPS"));
+}
+
+TEST_F(Purge, KeepsTheFileOneDayLater) {
+  touch("19990914.TPT");
+  purgeHistory(localTime(1999, 10, 14));
+  EXPECT_TRUE(exists("19990914.TPT"));
+}
+
+TEST_F(Purge, CrossesTheYear) {
+  touch("19981201.TPT");
+  touch("19981130.TPT");
+  purgeHistory(localTime(1999, 1, 1));
+  EXPECT_TRUE(exists("19981201.TPT"));
+  EXPECT_FALSE(exists("19981130.TPT"));
+}
+
+TEST_F(Purge, NeverTouchesOtherNames) {
+  for (const char* name : {"19800101.TPX", "notes.TPT", "19800101.tpt", "1980.TPT", "00000101.TPT", "19800100.TPS",
+                           "19800101TPT"}) {
+    touch(name);
+  }
+  purgeHistory(localTime(1999, 10, 15));
+  for (const char* name : {"19800101.TPX", "notes.TPT", "19800101.tpt", "1980.TPT", "00000101.TPT", "19800100.TPS",
+                           "19800101TPT"}) {
+    EXPECT_TRUE(exists(name)) << name;
+  }
+}
+
+TEST(HistoryFiles, DateTextIsLocalDate) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  EXPECT_EQ(dateText(localTime(1999, 4, 15, 0, 0, 1)), "19990415");
+  EXPECT_EQ(dateText(localTime(2000, 2, 29, 23, 59, 59)), "20000229");
+}
+
+}  // namespace
+}  // namespace veltris::agent

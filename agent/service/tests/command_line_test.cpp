@@ -1,0 +1,237 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <map>
+#include <thread>
+
+#include "agent/core/tests/test_support.h"
+#include "agent/service/service_host.h"
+#include "agent/service/service_status.h"
+
+namespace veltris::agent::service {
+namespace {
+
+class FakeManager final : public veltris::service::ServiceManager {
+ public:
+  long connect() override {
+    calls.push_back("connect");
+    return connectError;
+  }
+  long createService(const veltris::service::ServiceConfig& config) override {
+    calls.push_back("create " + config.name);
+    created = config;
+    if (states.count(config.name)) return veltris::service::kErrorServiceExists;
+    states[config.name] = kStopped;
+    return 0;
+  }
+  long openService(std::string_view name) override {
+    calls.push_back("open " + std::string(name));
+    return states.count(std::string(name)) ? 0 : veltris::service::kErrorServiceDoesNotExist;
+  }
+  long startService(std::string_view name) override {
+    calls.push_back("start " + std::string(name));
+    uint32_t& s = states[std::string(name)];
+    if (s == kRunning) return veltris::service::kErrorServiceAlreadyRunning;
+    s = kRunning;
+    return 0;
+  }
+  long stopService(std::string_view name) override {
+    calls.push_back("stop " + std::string(name));
+    uint32_t& s = states[std::string(name)];
+    if (s == kStopped) return veltris::service::kErrorServiceNotActive;
+    s = stopPendingPolls > 0 ? kStopPending : kStopped;
+    return 0;
+  }
+  long queryState(std::string_view name, uint32_t& state) override {
+    uint32_t& s = states[std::string(name)];
+    if (s == kStopPending && --stopPendingPolls <= 0) s = kStopped;
+    state = s;
+    return 0;
+  }
+  long deleteService(std::string_view name) override {
+    calls.push_back("delete " + std::string(name));
+    return states.erase(std::string(name)) ? 0 : veltris::service::kErrorServiceDoesNotExist;
+  }
+
+  long connectError = 0;
+  int stopPendingPolls = 0;
+  std::map<std::string, uint32_t> states{{"Tapsor", kStopped}};
+  std::vector<std::string> calls;
+  veltris::service::ServiceConfig created;
+};
+
+class CommandLine : public ::testing::Test {
+ protected:
+  CommandLine() {
+    env.manager = &manager;
+    env.sleep = [this](std::chrono::milliseconds) { ++sleeps; };
+    env.messageBox = [this](const char* caption, const char* text) { boxes.push_back(std::string(caption) + "|" + text); };
+  }
+
+  std::string run(std::vector<std::string> args) {
+    args.insert(args.begin(), "TapsorSv");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    ::testing::internal::CaptureStdout();
+    exitCode = tapsorMain(static_cast<int>(argv.size()), argv.data(), env);
+    return ::testing::internal::GetCapturedStdout();
+  }
+
+  FakeManager manager;
+  HostEnvironment env;
+  int sleeps = 0;
+  int exitCode = -1;
+  std::vector<std::string> boxes;
+};
+
+TEST_F(CommandLine, SlashAndUpperCaseInstallReinstallsAnExistingService) {
+  manager.states["TapsorSv"] = kRunning;
+  std::string out = run({"/INSTALL"});
+  EXPECT_EQ(out,
+            "TapsorSv stopped\n"
+            "Tapsor is already stopped\n"
+            "VELTRIS Agent Service removed.\n"
+            "VELTRIS Agent Service installed.\n");
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(manager.created.displayName, "VELTRIS Agent Service");
+  EXPECT_EQ(manager.created.dependencies, (std::vector<std::string>{"Tapsor", "RPCSS"}));
+  EXPECT_FALSE(manager.created.programPath.empty());
+}
+
+TEST_F(CommandLine, StopWhenNothingRuns) {
+  manager.states["TapsorSv"] = kStopped;
+  EXPECT_EQ(run({"-stop"}), "TapsorSv is already stopped\nTapsor is already stopped\n");
+}
+
+TEST_F(CommandLine, StopWithoutTheServiceInstalled) {
+  EXPECT_EQ(run({"-stop"}), "Could not open TapsorSv - code 1060\nTapsor is already stopped\n");
+}
+
+TEST_F(CommandLine, StartMessages) {
+  EXPECT_EQ(run({"-start"}), "Could not open TapsorSv - code 1060\n");
+  manager.states["TapsorSv"] = kStopped;
+  EXPECT_EQ(run({"-start"}), "TapsorSv started\n");
+  EXPECT_EQ(run({"-Start"}), "TapsorSv is already running\n");
+}
+
+TEST_F(CommandLine, ServiceManagerUnreachableShowsMessageBox) {
+  manager.connectError = veltris::service::kErrorAccessDenied;
+  EXPECT_EQ(run({"-start"}), "");
+  EXPECT_EQ(run({"-stop"}), "");
+  EXPECT_EQ(boxes, (std::vector<std::string>{"VELTRIS ERROR|Could not open Service Control Manager",
+                                             "VELTRIS ERROR|Could not open Service Control Manager"}));
+  EXPECT_EQ(run({"-remove"}), "OpenSCManager failed - Access is denied. (0x5)\n");
+  EXPECT_EQ(exitCode, 0);
+}
+
+TEST_F(CommandLine, RemoveWaitsWhileStopPending) {
+  manager.states["TapsorSv"] = kRunning;
+  manager.stopPendingPolls = 3;
+  std::string out = run({"-remove"});
+  // "-remove" stops both services first, then removes: the service is already stopping
+  EXPECT_NE(out.find("TapsorSv stopped\nTapsor is already stopped\n"), std::string::npos);
+  EXPECT_NE(out.find("VELTRIS Agent Service removed.\n"), std::string::npos);
+  EXPECT_EQ(manager.states.count("TapsorSv"), 0u);
+}
+
+TEST_F(CommandLine, RemovePrintsDotsUntilStopped) {
+  manager.states["TapsorSv"] = kRunning;
+  manager.stopPendingPolls = 3;
+  ::testing::internal::CaptureStdout();
+  removeService(env);
+  std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out,
+            "Stopping VELTRIS Agent Service...\n"
+            "VELTRIS Agent Service stopped.\n"
+            "VELTRIS Agent Service removed.\n");
+  EXPECT_EQ(sleeps, 3);
+}
+
+TEST_F(CommandLine, RemoveOfMissingService) {
+  EXPECT_EQ(run({"-remove"}),
+            "Could not open TapsorSv - code 1060\nTapsor is already stopped\n"
+            "OpenService failed - The specified service does not exist as an installed service. (0x424)\n");
+}
+
+TEST_F(CommandLine, NoSwitchPrintsUsageAndFailsWithoutServiceManager) {
+  unsetenv("NOTIFY_SOCKET");
+  for (auto args : {std::vector<std::string>{}, std::vector<std::string>{"debug"}, std::vector<std::string>{"-bogus"}}) {
+    std::string out = run(args);
+    EXPECT_EQ(out,
+              "TapsorSv -install        to install   the service\n"
+              "TapsorSv -remove         to remove    the service\n"
+              "TapsorSv -start          to start     the service\n"
+              "TapsorSv -stop           to stop      the service\n"
+              "TapsorSv -debug <params> to run as a console app for debugging\n"
+              "\nStartServiceCtrlDispatcher being called.\n"
+              "This may take several seconds.  Please wait.\n");
+    EXPECT_EQ(exitCode, 1);
+  }
+}
+
+TEST_F(CommandLine, ForegroundRunStopsOnCtrlC) {
+  testing::ScratchRoot root;
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);  // every thread from here on leaves SIGINT to the agent
+  std::thread interrupt([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    kill(getpid(), SIGINT);
+  });
+  std::string out = run({"-debug", "/no/such/trace.pcap"});
+  interrupt.join();
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(out.rfind("Debugging VELTRIS Agent Service.\n", 0), 0u);
+  EXPECT_NE(out.find("ERROR - Could not open Adapter\n"), std::string::npos);
+  EXPECT_NE(out.find("Stopping VELTRIS Agent Service.\nTapsorSv shutdown in progress.\n"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(root.path() / "var/lib/veltris/VELTRIS History"));
+}
+
+TEST(ServiceStatusReports, CheckPointsAndAcceptedControlsFollowTheStates) {
+  ServiceStatus status(false);
+  std::vector<std::string> messages;
+  status.notifier = [&](std::string_view m) {
+    messages.emplace_back(m);
+    return true;
+  };
+  EXPECT_TRUE(status.report(kStartPending, 0, 3000));
+  EXPECT_EQ(status.record().checkPoint, 1u);
+  EXPECT_EQ(status.record().controlsAccepted, 0u);
+  status.report(kRunning, 0, 0);
+  EXPECT_EQ(status.record().checkPoint, 0u);
+  EXPECT_EQ(status.record().controlsAccepted, kAcceptStop);
+  for (uint32_t expected : {2u, 3u, 4u}) {
+    status.report(kStopPending, 0, 3000);
+    EXPECT_EQ(status.record().checkPoint, expected);
+    EXPECT_EQ(status.record().waitHint, 3000u);
+  }
+  status.report(kStopped, 0, 0);
+  EXPECT_EQ(status.record().checkPoint, 0u);
+  EXPECT_EQ(status.record().serviceType, 0x10u);
+  ASSERT_EQ(messages.size(), 6u);
+  EXPECT_EQ(messages[1], "READY=1\nSTATUS=Running");
+  EXPECT_EQ(messages[2].rfind("STOPPING=1", 0), 0u);
+}
+
+TEST(ServiceStatusReports, DebugModeReportsNothing) {
+  ServiceStatus status(true);
+  bool called = false;
+  status.notifier = [&](std::string_view) { return called = true; };
+  EXPECT_TRUE(status.report(kRunning, 0, 0));
+  EXPECT_FALSE(called);
+  EXPECT_EQ(status.record().currentState, 0u);
+}
+
+TEST(ServiceStatusReports, FailedReportIsLoggedAndSaved) {
+  ServiceStatus status(false);
+  status.notifier = [](std::string_view) {
+    errno = ENOENT;
+    return false;
+  };
+  EXPECT_FALSE(status.report(kStartPending, 0, 3000));
+  EXPECT_EQ(status.savedError(), ENOENT);
+}
+
+}  // namespace
+}  // namespace veltris::agent::service

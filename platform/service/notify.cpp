@@ -1,0 +1,47 @@
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/service/service_manager.h"
+
+namespace veltris::service {
+
+bool startedByServiceManager() {
+  const char* socketPath = std::getenv("NOTIFY_SOCKET");
+  return socketPath != nullptr && *socketPath != '\0';
+}
+
+bool notifyServiceManager(std::string_view message) {
+  const char* socketPath = std::getenv("NOTIFY_SOCKET");
+  if (socketPath == nullptr || *socketPath == '\0') return false;
+  size_t length = std::strlen(socketPath);
+  sockaddr_un address{};
+  if (length >= sizeof address.sun_path) return false;
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, socketPath, length);
+  if (address.sun_path[0] == '@') address.sun_path[0] = '\0';  // abstract namespace
+  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  socklen_t size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length);
+  ssize_t sent = ::sendto(fd, message.data(), message.size(), MSG_NOSIGNAL,
+                          reinterpret_cast<sockaddr*>(&address), size);
+  int saved = errno;
+  ::close(fd);
+  errno = saved;
+  return sent == static_cast<ssize_t>(message.size());
+}
+
+void writeEventLog(const char* source, long code, const char* text) {
+  ::openlog(source, LOG_PID, LOG_DAEMON);
+  ::syslog(LOG_ERR, "%s error: %ld: %s", source, code, text);
+  ::closelog();
+}
+
+}  // namespace veltris::service

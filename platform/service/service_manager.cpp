@@ -1,0 +1,142 @@
+#include "platform/service/service_manager.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "platform/service/systemctl.h"
+#include "platform/system_root.h"
+
+namespace veltris::service {
+namespace {
+
+constexpr char kDriverService[] = "Tapsor";
+
+std::filesystem::path unitPath(std::string_view name) {
+  return platform::unitDirectory() / (std::string(name) + ".service");
+}
+
+std::string unitName(std::string_view name) { return std::string(name) + ".service"; }
+
+std::map<std::string, std::string> showProperties(std::string_view name) {
+  CommandResult r = runSystemctl({"show", unitName(name), "-p", "LoadState", "-p", "ActiveState"});
+  std::map<std::string, std::string> properties;
+  size_t start = 0;
+  while (start < r.output.size()) {
+    size_t end = r.output.find('\n', start);
+    if (end == std::string::npos) end = r.output.size();
+    std::string line = r.output.substr(start, end - start);
+    size_t eq = line.find('=');
+    if (eq != std::string::npos) properties[line.substr(0, eq)] = line.substr(eq + 1);
+    start = end + 1;
+  }
+  return properties;
+}
+
+uint32_t stateOf(const std::string& activeState) {
+  if (activeState == "active" || activeState == "reloading") return kRunning;
+  if (activeState == "activating") return kStartPending;
+  if (activeState == "deactivating") return kStopPending;
+  return kStopped;
+}
+
+}  // namespace
+
+long SystemdManager::connect() {
+  if (::geteuid() != 0) return kErrorAccessDenied;
+  if (runSystemctl({"--version"}).exitCode != 0) return kErrorRpcServerUnavailable;
+  return 0;
+}
+
+std::string SystemdManager::unitText(const ServiceConfig& config) {
+  std::string text = "[Unit]\nDescription=" + config.displayName + "\n";
+  text += "After=network-online.target\nWants=network-online.target\n\n";
+  text += "[Service]\nType=notify\nNotifyAccess=main\nExecStart=" + config.programPath + "\n";
+  text += "TimeoutStartSec=30\nTimeoutStopSec=10\nRestart=no\n\n";
+  text += "[Install]\nWantedBy=multi-user.target\n";
+  return text;
+}
+
+long SystemdManager::createService(const ServiceConfig& config) {
+  std::filesystem::path path = unitPath(config.name);
+  if (std::filesystem::exists(path)) return kErrorServiceExists;
+  std::error_code ec;
+  std::filesystem::create_directories(path.parent_path(), ec);
+  {
+    std::ofstream out(path, std::ios::trunc);
+    out << unitText(config);
+    if (!out) return kErrorAccessDenied;
+  }
+  runSystemctl({"daemon-reload"});
+  if (runSystemctl({"enable", unitName(config.name)}).exitCode != 0) return kErrorServiceSpecificError;
+  return 0;
+}
+
+long SystemdManager::openService(std::string_view name) {
+  if (name == kDriverService) return 0;
+  if (!std::filesystem::exists(unitPath(name))) return kErrorServiceDoesNotExist;
+  return 0;
+}
+
+long SystemdManager::startService(std::string_view name) {
+  uint32_t state = kStopped;
+  if (long rc = queryState(name, state); rc != 0) return rc;
+  if (state == kRunning || state == kStartPending) return kErrorServiceAlreadyRunning;
+  if (runSystemctl({"start", unitName(name)}).exitCode != 0) return kErrorServiceSpecificError;
+  return 0;
+}
+
+long SystemdManager::stopService(std::string_view name) {
+  uint32_t state = kStopped;
+  if (long rc = queryState(name, state); rc != 0) return rc;
+  if (state == kStopped) return kErrorServiceNotActive;
+  if (runSystemctl({"stop", "--no-block", unitName(name)}).exitCode != 0) return kErrorServiceSpecificError;
+  return 0;
+}
+
+long SystemdManager::queryState(std::string_view name, uint32_t& state) {
+  if (name == kDriverService) {
+    state = kStopped;
+    return 0;
+  }
+  if (long rc = openService(name); rc != 0) return rc;
+  auto properties = showProperties(name);
+  state = stateOf(properties["ActiveState"]);
+  return 0;
+}
+
+long SystemdManager::deleteService(std::string_view name) {
+  if (long rc = openService(name); rc != 0) return rc;
+  runSystemctl({"disable", unitName(name)});
+  std::error_code ec;
+  std::filesystem::remove(unitPath(name), ec);
+  if (ec) return kErrorAccessDenied;
+  runSystemctl({"daemon-reload"});
+  return 0;
+}
+
+std::string systemErrorText(long code, size_t capacity) {
+  static const std::map<long, const char*> messages = {
+      {kErrorFileNotFound, "The system cannot find the file specified."},
+      {kErrorAccessDenied, "Access is denied."},
+      {kErrorServiceAlreadyRunning, "An instance of the service is already running."},
+      {kErrorServiceDoesNotExist, "The specified service does not exist as an installed service."},
+      {kErrorServiceNotActive, "The service has not been started."},
+      {kErrorFailedServiceControllerConnect, "The service process could not connect to the service controller."},
+      {kErrorServiceSpecificError, "The service has returned a service-specific error code."},
+      {kErrorServiceExists, "The specified service already exists."},
+      {kErrorRpcServerUnavailable, "The RPC server is unavailable."},
+  };
+  auto it = messages.find(code);
+  if (it == messages.end()) return "";
+  std::string text = it->second;
+  if (capacity < text.size() + 2 + 14) return "";  // the system's text ends with CR LF
+  char buffer[512];
+  std::snprintf(buffer, sizeof buffer, "%s (0x%lx)", text.c_str(), static_cast<unsigned long>(code));
+  return buffer;
+}
+
+}  // namespace veltris::service

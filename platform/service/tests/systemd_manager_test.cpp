@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "platform/service/service_manager.h"
+#include "platform/system_root.h"
+
+namespace veltris::service {
+namespace {
+
+std::string readFile(const std::filesystem::path& p) {
+  std::ifstream in(p);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A systemctl stand-in on PATH: logs its arguments and answers "show" with the
+// state kept in a file, so the real manager code runs against it.
+class FakeSystemctl : public ::testing::Test {
+ protected:
+  FakeSystemctl() {
+    char pattern[] = "/tmp/veltris-scm-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    std::filesystem::create_directories(dir_ / "bin");
+    std::ofstream script(dir_ / "bin/systemctl");
+    script << "#!/bin/sh\n"
+           << "echo \"$@\" >> '" << (dir_ / "calls").string() << "'\n"
+           << "case \"$1\" in show) echo LoadState=loaded; echo \"ActiveState=$(cat '" << (dir_ / "state").string()
+           << "' 2>/dev/null || echo inactive)\";; esac\nexit 0\n";
+    script.close();
+    std::filesystem::permissions(dir_ / "bin/systemctl", std::filesystem::perms::owner_all);
+    oldPath_ = std::getenv("PATH");
+    setenv("PATH", ((dir_ / "bin").string() + ":" + oldPath_).c_str(), 1);
+    setenv("VELTRIS_ROOT", (dir_ / "root").c_str(), 1);
+  }
+  ~FakeSystemctl() override {
+    setenv("PATH", oldPath_.c_str(), 1);
+    unsetenv("VELTRIS_ROOT");
+    std::filesystem::remove_all(dir_);
+  }
+  void setState(const char* state) { std::ofstream(dir_ / "state") << state; }
+  std::string calls() { return readFile(dir_ / "calls"); }
+
+  std::filesystem::path dir_;
+  std::string oldPath_;
+  SystemdManager manager;
+  ServiceConfig config{"TapsorSv", "VELTRIS Agent Service", "/usr/sbin/TapsorSv", {"Tapsor", "RPCSS"}};
+};
+
+TEST_F(FakeSystemctl, CreateWritesANotifyUnitAndEnablesIt) {
+  ASSERT_EQ(manager.createService(config), 0);
+  std::string unit = readFile(platform::unitDirectory() / "TapsorSv.service");
+  EXPECT_NE(unit.find("Description=VELTRIS Agent Service\n"), std::string::npos);
+  EXPECT_NE(unit.find("Type=notify\n"), std::string::npos);
+  EXPECT_NE(unit.find("ExecStart=/usr/sbin/TapsorSv\n"), std::string::npos);
+  EXPECT_NE(calls().find("enable TapsorSv.service"), std::string::npos);
+  EXPECT_EQ(manager.createService(config), kErrorServiceExists);
+}
+
+TEST_F(FakeSystemctl, StatesAndControls) {
+  EXPECT_EQ(manager.openService("TapsorSv"), kErrorServiceDoesNotExist);
+  EXPECT_EQ(manager.stopService("TapsorSv"), kErrorServiceDoesNotExist);
+  ASSERT_EQ(manager.createService(config), 0);
+  uint32_t state = 0;
+  EXPECT_EQ(manager.queryState("TapsorSv", state), 0);
+  EXPECT_EQ(state, kStopped);
+  EXPECT_EQ(manager.stopService("TapsorSv"), kErrorServiceNotActive);
+  EXPECT_EQ(manager.startService("TapsorSv"), 0);
+  setState("active");
+  EXPECT_EQ(manager.startService("TapsorSv"), kErrorServiceAlreadyRunning);
+  EXPECT_EQ(manager.stopService("TapsorSv"), 0);
+  EXPECT_NE(calls().find("stop --no-block TapsorSv.service"), std::string::npos);
+  setState("deactivating");
+  EXPECT_EQ(manager.queryState("TapsorSv", state), 0);
+  EXPECT_EQ(state, kStopPending);
+}
+
+TEST_F(FakeSystemctl, TheDriverServiceExistsAndNeverRuns) {
+  EXPECT_EQ(manager.openService("Tapsor"), 0);
+  EXPECT_EQ(manager.stopService("Tapsor"), kErrorServiceNotActive);
+}
+
+TEST_F(FakeSystemctl, DeleteRemovesTheUnit) {
+  ASSERT_EQ(manager.createService(config), 0);
+  EXPECT_EQ(manager.deleteService("TapsorSv"), 0);
+  EXPECT_FALSE(std::filesystem::exists(platform::unitDirectory() / "TapsorSv.service"));
+  EXPECT_EQ(manager.deleteService("TapsorSv"), kErrorServiceDoesNotExist);
+}
+
+TEST(SystemErrorText, FormatsTextAndCodeOrNothing) {
+  EXPECT_EQ(systemErrorText(5), "Access is denied. (0x5)");
+  EXPECT_EQ(systemErrorText(1060), "The specified service does not exist as an installed service. (0x424)");
+  EXPECT_EQ(systemErrorText(5, 10), "");
+  EXPECT_EQ(systemErrorText(424242), "");
+}
+
+TEST(NotifyProtocol, DeliversToTheSocketNamedInTheEnvironment) {
+  std::string path = "/tmp/veltris-notify-" + std::to_string(getpid());
+  int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  unlink(path.c_str());
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  setenv("NOTIFY_SOCKET", path.c_str(), 1);
+  EXPECT_TRUE(startedByServiceManager());
+  EXPECT_TRUE(notifyServiceManager("READY=1"));
+  char buffer[64] = {};
+  EXPECT_EQ(recv(fd, buffer, sizeof buffer, 0), 7);
+  EXPECT_STREQ(buffer, "READY=1");
+  unsetenv("NOTIFY_SOCKET");
+  EXPECT_FALSE(notifyServiceManager("READY=1"));
+  close(fd);
+  unlink(path.c_str());
+}
+
+}  // namespace
+}  // namespace veltris::service
