@@ -1,0 +1,77 @@
+// ARP and RARP for IPv4 over any hardware, with the role labels of the
+// addresses looked for and found.
+//
+// Layout for 6-byte hardware and 4-byte protocol addresses: hardware type
+// (0-1), protocol type (2-3), lengths (4, 5), operation (6-7), sender
+// hardware (8-13) and protocol address (14-17), target (18-23, 24-27).
+#include <array>
+#include <cstring>
+
+#include "agent/decode/code_table.h"
+#include "agent/decode/decode_state.h"
+
+namespace veltris::decode {
+namespace {
+
+constexpr size_t kOperation = 6;
+constexpr size_t kSenderAddress = 14;
+constexpr size_t kTargetAddress = 24;
+constexpr uint16_t kArpRequest = 1;
+constexpr uint16_t kArpReply = 2;
+
+constexpr auto kOperations = std::to_array<CodeText>({
+    {1, "ARP Request"},
+    {2, "ARP Reply"},
+    {3, "RARP Request"},
+    {4, "RARP Reply"},
+});
+
+bool listHolds(const uint32_t (&list)[agent::kAddressListSize], uint32_t address) {
+  for (uint32_t entry : list) {
+    if (entry == 0) return false;
+    if (entry == address) return true;
+  }
+  return false;
+}
+
+void addRoleLabel(ProtocolText& protocol, const DecodeState& state, const uint8_t (&address)[4]) {
+  if (state.context().addresses == nullptr) return;
+  uint32_t networkOrder;
+  std::memcpy(&networkOrder, address, sizeof networkOrder);
+  const char* label = roleLabelFor(*state.context().addresses, networkOrder);
+  if (*label != '\0') protocol.add(" (").add(label).add(')');
+}
+
+}  // namespace
+
+const char* roleLabelFor(const agent::AddressLists& lists, uint32_t address) {
+  if (listHolds(lists.own, address)) return "Self";
+  if (listHolds(lists.gateways, address)) return "GW";
+  if (listHolds(lists.dns, address)) return "DNS";
+  if (listHolds(lists.wins, address)) return "WINS";
+  return "";
+}
+
+void decodeArp(DecodeState& state, FrameView arp) {
+  state.protocol().set("Address Resolution Protocol");
+  uint16_t operation = arp.be16(kOperation);
+  uint8_t sender[4];
+  uint8_t target[4];
+  readIpv4(arp, kSenderAddress, sender);
+  readIpv4(arp, kTargetAddress, target);
+
+  DescriptionText& text = state.description();
+  if (const char* name = findText(kOperations, operation)) {
+    text.set(name);
+  } else {
+    text.set("ARP ").hex(operation, 2);
+  }
+  if (operation == kArpRequest) {
+    addRoleLabel(state.protocol().set("ARP Request, Looking for ").dotted(target), state, target);
+  } else if (operation == kArpReply) {
+    addRoleLabel(state.protocol().set("ARP Reply,   Found ").dotted(sender), state, sender);
+  }
+  text.add(", Target=").dotted(target).add(", Sender=").dotted(sender);
+}
+
+}  // namespace veltris::decode
