@@ -1,0 +1,101 @@
+#pragma once
+// The request handler behind RequestRpc: checks the access key, slows down
+// peers that keep presenting wrong keys, has the dispatcher build the body and
+// puts the 32-byte reply header in front of it.
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "agent/core/runtime.h"
+#include "common/reply_records.h"
+
+namespace veltris::agent {
+
+class Request;
+
+constexpr int32_t kRequestDelivered = 0;
+constexpr int32_t kKeyMismatch = -2;
+
+// The shape the RPC server calls: 0 with a reply, or -2 with nullReply set.
+using RequestHook = std::function<int32_t(const uint8_t key[kAccessKeySize], const uint8_t request[kRequestSize],
+                                          std::vector<uint8_t>& reply, bool& nullReply)>;
+
+// All 16 bytes compared, letters a to z taken as A to Z, zero bytes included.
+bool accessKeyMatches(const uint8_t supplied[kAccessKeySize], const uint8_t expected[kAccessKeySize]);
+
+// The 32-byte "TASK" header: version stamp, local date and time of `now`, traffic state code.
+void writeReplyHeader(uint8_t out[sizeof(ReplyHeader)], uint32_t now, uint32_t trafficState);
+
+struct KeyThrottlePolicy {
+  uint32_t maxFailures = 5;      // wrong keys from one peer within the window ...
+  uint32_t windowSeconds = 60;
+  uint32_t lockoutSeconds = 60;  // ... refuse that peer this long
+  size_t maxPeers = 256;         // peers remembered at once
+};
+
+// Wrong-key bookkeeping per peer address. Each wrong key is logged with the
+// peer (never the key); a peer locked out gets -2 without its key being looked at.
+class KeyThrottle {
+ public:
+  using Log = std::function<void(const std::string& line)>;
+
+  explicit KeyThrottle(KeyThrottlePolicy policy = {}, Log log = {});  // empty log: syslog
+
+  bool refused(std::string_view peer, uint32_t now);
+  void noteFailure(std::string_view peer, uint32_t now);
+  void noteSuccess(std::string_view peer);
+  size_t peerCount();  // peers remembered now
+
+ private:
+  struct PeerRecord {
+    uint32_t windowStart = 0;
+    uint32_t failures = 0;
+    uint32_t lockedUntil = 0;
+  };
+
+  PeerRecord& recordFor(const std::string& peer, uint32_t now);
+  void forgetStale(uint32_t now);
+
+  KeyThrottlePolicy policy_;
+  Log log_;
+  std::mutex mutex_;
+  std::unordered_map<std::string, PeerRecord> peers_;
+};
+
+struct RequestHandlerOptions {
+  KeyThrottlePolicy throttle;
+  KeyThrottle::Log securityLog;  // empty: syslog (LOG_DAEMON, "TapsorSv")
+  // Re-reads "OpenKey" and "AutoIpName" for "OPEN "; empty: readAccessParameters.
+  std::function<void(GlobalArea&)> reloadAccessParameters;
+};
+
+class RequestHandler {
+ public:
+  explicit RequestHandler(AgentRuntime& rt, RequestHandlerOptions options = {});
+
+  // RequestRpc. `peer` is the caller's network address without port (empty for
+  // local callers); it keys the wrong-key throttle and appears in the log.
+  // The reply is resized to 32 + n bytes; on -2 it is left untouched.
+  int32_t handle(const uint8_t key[kAccessKeySize], const uint8_t request[kRequestSize], std::vector<uint8_t>& reply,
+                 bool& nullReply, std::string_view peer = {});
+
+  // A request from inside the agent (the snapshot writer) with the agent's own key.
+  int32_t handleOwn(std::string_view requestText, std::vector<uint8_t>& reply);
+
+  // handle() in the RPC server's shape, the peer taken from the RPC call; the
+  // handler must outlive it.
+  RequestHook hook();
+
+ private:
+  void serve(const Request& request, std::vector<uint8_t>& reply);
+
+  AgentRuntime& rt_;
+  KeyThrottle throttle_;
+  std::function<void(GlobalArea&)> reload_;
+};
+
+}  // namespace veltris::agent

@@ -1,0 +1,16 @@
+#include "agent/requests/request_service.h"
+
+namespace veltris::agent {
+
+void RequestService::start(AgentRuntime& rt) {
+  handler_ = std::make_unique<RequestHandler>(rt);
+  RpcServerHooks hooks;
+  hooks.request = handler_->hook();
+  hooks.messageBox = rt.messageBox;
+  rt.stopServer = [this] { server_.stop(); };
+  server_.start(std::move(hooks));
+}
+
+void RequestService::stop() { server_.stop(); }
+
+}  // namespace veltris::agent

@@ -1,0 +1,239 @@
+#include "agent/requests/request_handler.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "agent/requests/dispatcher.h"
+#include "agent/requests/tests/request_test_support.h"
+
+namespace veltris::agent {
+namespace {
+
+using testing::AgentFixture;
+using testing::hexBytes;
+using testing::u32At;
+using testing::utc;
+
+struct Key {
+  uint8_t bytes[kAccessKeySize] = {};
+  explicit Key(std::string_view text) { std::memcpy(bytes, text.data(), std::min(text.size(), sizeof bytes)); }
+};
+
+struct RequestBuffer {
+  uint8_t bytes[kRequestSize] = {};
+  explicit RequestBuffer(std::string_view text) { std::memcpy(bytes, text.data(), std::min(text.size(), sizeof bytes)); }
+};
+
+class RequestHandlerTest : public ::testing::Test, public AgentFixture {
+ protected:
+  RequestHandlerTest() {
+    clock.time = utc(1999, 4, 15, 9, 5, 3);
+    setAgentKey("Secret1");
+  }
+
+  void setAgentKey(std::string_view text) {
+    Key key(text);
+    std::lock_guard lock(rt.global.labelMutex);
+    std::memcpy(rt.global.accessKey, key.bytes, kAccessKeySize);
+  }
+
+  RequestHandlerOptions options() {
+    RequestHandlerOptions o;
+    o.reloadAccessParameters = [this](GlobalArea&) {
+      ++reloads;
+      if (!registryKey.empty()) setAgentKey(registryKey);
+    };
+    o.securityLog = [this](const std::string& line) { log.push_back(line); };
+    o.throttle.maxFailures = 3;
+    o.throttle.windowSeconds = 60;
+    o.throttle.lockoutSeconds = 30;
+    return o;
+  }
+
+  int32_t call(RequestHandler& handler, std::string_view key, std::string_view text, std::string_view peer = {}) {
+    reply.assign({0xEE});  // must stay as it is on -2
+    nullReply = false;
+    return handler.handle(Key(key).bytes, RequestBuffer(text).bytes, reply, nullReply, peer);
+  }
+
+  std::string replyText() const { return std::string(reply.begin(), reply.end()); }
+
+  int reloads = 0;
+  std::string registryKey;
+  std::vector<std::string> log;
+  std::vector<uint8_t> reply;
+  bool nullReply = false;
+};
+
+// ---- Header -------------------------------------------------------------------
+
+TEST_F(RequestHandlerTest, HeaderCarriesVersionLocalDateTimeAndTrafficState) {
+  rt.global.trafficState = 7;
+  RequestHandler handler(rt, options());
+  ASSERT_EQ(call(handler, "Secret1", "TOTAL"), kRequestDelivered);
+  EXPECT_FALSE(nullReply);
+  ASSERT_EQ(reply.size(), 32u + 100u);
+  std::string bytes = replyText();
+  EXPECT_EQ(bytes.substr(0, 32), "TASK19990415" "19990415" "09:05:03" + hexBytes("07000000"));
+  EXPECT_EQ(bytes.substr(32, 4), "TOT ");
+}
+
+TEST_F(RequestHandlerTest, HeaderBeforeTheFirstTrafficEvaluation) {
+  uint8_t header[32];
+  writeReplyHeader(header, utc(2024, 12, 31, 23, 59, 59), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(header), 32),
+            "TASK19990415" "20241231" "23:59:59" + hexBytes("00000000"));
+}
+
+TEST_F(RequestHandlerTest, ReplacingRepliesFollowTheHeaderDirectly) {
+  rt.shutdown = [] {};
+  RequestHandler handler(rt, options());
+  ASSERT_EQ(call(handler, "Secret1", "CMD VELTRISV STOP"), kRequestDelivered);
+  ASSERT_EQ(reply.size(), 32u + 4100u);
+  EXPECT_EQ(replyText().substr(32, 4), "TXT4");
+  ASSERT_EQ(call(handler, "Secret1", "TPT 19990101"), kRequestDelivered);
+  EXPECT_EQ(reply.size(), 32u);  // no records: the header alone
+}
+
+// ---- Access key ------------------------------------------------------------------
+
+TEST_F(RequestHandlerTest, KeyComparisonIgnoresCaseOfLettersOnly) {
+  EXPECT_TRUE(accessKeyMatches(Key("Secret1").bytes, Key("sECRET1").bytes));
+  EXPECT_TRUE(accessKeyMatches(Key("ABCDEFGHIJKLMNOP").bytes, Key("abcdefghijklmnop").bytes));
+  EXPECT_FALSE(accessKeyMatches(Key("Secret1").bytes, Key("Secret2").bytes));
+  EXPECT_FALSE(accessKeyMatches(Key("[").bytes, Key("{").bytes));  // 0x20 apart, not letters
+  EXPECT_FALSE(accessKeyMatches(Key("@").bytes, Key("`").bytes));
+  // Bytes behind a zero byte count too.
+  Key withTail("Secret1");
+  withTail.bytes[15] = 'x';
+  EXPECT_FALSE(accessKeyMatches(withTail.bytes, Key("Secret1").bytes));
+  EXPECT_FALSE(accessKeyMatches(Key("").bytes, Key("Secret1").bytes));
+}
+
+TEST_F(RequestHandlerTest, WrongKeyGivesMinusTwoWithoutReplyOrDispatch) {
+  RequestHandler handler(rt, options());
+  ::testing::internal::CaptureStdout();
+  int32_t status = call(handler, "Secret2", "bogus request");
+  std::string console = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(status, kKeyMismatch);
+  EXPECT_TRUE(nullReply);
+  EXPECT_EQ(reply, std::vector<uint8_t>{0xEE});
+  EXPECT_EQ(console, "");  // nothing printed, not even the unknown request
+  EXPECT_EQ(call(handler, "SECRET1", "TOTAL"), kRequestDelivered);
+}
+
+TEST_F(RequestHandlerTest, OpenReReadsTheKeyBeforeComparing) {
+  RequestHandler handler(rt, options());
+  registryKey = "NewKey";
+  EXPECT_EQ(call(handler, "NewKey", "TOTAL"), kKeyMismatch);  // no re-read for other words
+  EXPECT_EQ(reloads, 0);
+  EXPECT_EQ(call(handler, "NewKey", "open newkey"), kRequestDelivered);  // "OPEN " ignoring case
+  EXPECT_EQ(reloads, 1);
+  EXPECT_EQ(call(handler, "NewKey", "TOTAL"), kRequestDelivered);
+  call(handler, "NewKey", "OPENX");
+  EXPECT_EQ(reloads, 1);
+}
+
+TEST_F(RequestHandlerTest, RequestWithoutTerminatorIsReadAs256Bytes) {
+  RequestHandler handler(rt, options());
+  std::string text = "TOTAL" + std::string(251, 'X');
+  ASSERT_EQ(call(handler, "Secret1", text), kRequestDelivered);
+  EXPECT_EQ(reply.size(), 132u);
+  ::testing::internal::CaptureStdout();
+  ASSERT_EQ(call(handler, "Secret1", std::string(256, 'q')), kRequestDelivered);
+  std::string console = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(reply.size(), 132u);
+  EXPECT_EQ(console, "ERROR - Unknown request '" + std::string(256, 'q') + "'\n");
+}
+
+TEST_F(RequestHandlerTest, OwnRequestsAndTheRpcHookShape) {
+  RequestHandler handler(rt, options());
+  std::vector<uint8_t> own;
+  EXPECT_EQ(handler.handleOwn("TOTAL", own), kRequestDelivered);
+  EXPECT_EQ(own.size(), 132u);
+
+  RequestHook hook = handler.hook();
+  bool null = false;
+  std::vector<uint8_t> out;
+  EXPECT_EQ(hook(Key("secret1").bytes, RequestBuffer("TOTAL").bytes, out, null), kRequestDelivered);
+  EXPECT_EQ(out.size(), 132u);
+  EXPECT_EQ(hook(Key("nope").bytes, RequestBuffer("TOTAL").bytes, out, null), kKeyMismatch);
+  EXPECT_TRUE(null);
+}
+
+// ---- Wrong-key throttle ---------------------------------------------------------------
+
+TEST_F(RequestHandlerTest, RepeatedWrongKeysLockThePeerOutForAWhile) {
+  RequestHandler handler(rt, options());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(call(handler, "guess", "TOTAL", "10.0.0.9"), kKeyMismatch);
+  // Locked out: even the right key is refused, other peers are served.
+  EXPECT_EQ(call(handler, "Secret1", "TOTAL", "10.0.0.9"), kKeyMismatch);
+  EXPECT_TRUE(nullReply);
+  EXPECT_EQ(call(handler, "Secret1", "TOTAL", "10.0.0.8"), kRequestDelivered);
+  clock.time += 29;
+  EXPECT_EQ(call(handler, "Secret1", "TOTAL", "10.0.0.9"), kKeyMismatch);
+  clock.time += 1;
+  EXPECT_EQ(call(handler, "Secret1", "TOTAL", "10.0.0.9"), kRequestDelivered);
+
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[0], "RequestRpc: wrong access key from 10.0.0.9 (1 within 60 s)");
+  EXPECT_EQ(log[2], "RequestRpc: wrong access key from 10.0.0.9 (3 within 60 s)");
+  EXPECT_EQ(log[3], "RequestRpc: requests from 10.0.0.9 refused for 30 s after 3 wrong access keys");
+  for (const std::string& line : log) {
+    EXPECT_EQ(line.find("guess"), std::string::npos);
+    EXPECT_EQ(line.find("Secret1"), std::string::npos);
+  }
+}
+
+TEST_F(RequestHandlerTest, FailuresOutsideTheWindowDoNotAddUp) {
+  RequestHandler handler(rt, options());
+  call(handler, "guess", "TOTAL", "10.0.0.9");
+  call(handler, "guess", "TOTAL", "10.0.0.9");
+  clock.time += 60;
+  call(handler, "guess", "TOTAL", "10.0.0.9");
+  call(handler, "guess", "TOTAL", "10.0.0.9");
+  EXPECT_EQ(call(handler, "Secret1", "TOTAL", "10.0.0.9"), kRequestDelivered);
+  // A good key clears the count.
+  call(handler, "guess", "TOTAL", "10.0.0.9");
+  call(handler, "guess", "TOTAL", "10.0.0.9");
+  EXPECT_EQ(call(handler, "Secret1", "TOTAL", "10.0.0.9"), kRequestDelivered);
+}
+
+TEST_F(RequestHandlerTest, PeerNamesAreBoundedAndPrintableInTheLog) {
+  RequestHandler handler(rt, options());
+  call(handler, "guess", "TOTAL", std::string("evil\n\x1b[31m", 10) + std::string(200, 'p'));
+  call(handler, "guess", "TOTAL");
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].find('\n'), std::string::npos);
+  EXPECT_EQ(log[0].find('\x1b'), std::string::npos);
+  EXPECT_LT(log[0].size(), 140u);
+  EXPECT_EQ(log[1], "RequestRpc: wrong access key from local (1 within 60 s)");
+}
+
+TEST(KeyThrottleTest, RemembersABoundedNumberOfPeers) {
+  std::vector<std::string> log;
+  KeyThrottle throttle({.maxFailures = 2, .windowSeconds = 60, .lockoutSeconds = 100, .maxPeers = 4},
+                       [&](const std::string& line) { log.push_back(line); });
+  uint32_t now = 1000;
+  throttle.noteFailure("locked", now);
+  throttle.noteFailure("locked", now);
+  EXPECT_TRUE(throttle.refused("locked", now));
+  // Many other peers, one failure each, long after their windows: the stale ones go first.
+  for (int i = 0; i < 50; ++i) {
+    throttle.noteFailure("peer" + std::to_string(i), now + 61 + static_cast<uint32_t>(i) * 61);
+    EXPECT_LE(throttle.peerCount(), 4u);
+  }
+  // Many peers at the same moment: the oldest makes room.
+  for (int i = 0; i < 50; ++i) throttle.noteFailure("burst" + std::to_string(i), now + 5000);
+  EXPECT_EQ(throttle.peerCount(), 4u);
+  EXPECT_EQ(log.size(), 103u);  // two failures and the lock-out, then one per peer
+  EXPECT_FALSE(throttle.refused("peer0", now + 99));
+  EXPECT_FALSE(throttle.refused("other", now + 1));
+  throttle.noteSuccess("locked");
+  EXPECT_FALSE(throttle.refused("locked", now + 1));
+}
+
+}  // namespace
+}  // namespace veltris::agent
