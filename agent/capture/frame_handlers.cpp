@@ -68,7 +68,7 @@ bool isLlcErrorControl(uint8_t control) {
 
 void handleSnap(FrameFiler& filer, size_t llc) {
   FrameView f = filer.frame();
-  FrameView l = f.from(llc);
+  FrameView l = f.sub(llc);
   uint16_t type = l.be16(6);
   if (type == kTypeIp) {
     filer.current().networkHeader = static_cast<int>(llc + 8);
@@ -145,7 +145,7 @@ void handleTokenRingFrame(FrameFiler& filer) {
 
 void handleLlc(FrameFiler& filer, size_t llc) {
   FrameView f = filer.frame();
-  FrameView l = f.from(llc);
+  FrameView l = f.sub(llc);
   if (filer.current().broadcast) captureFramesName(filer, llc);
   switch (l.be16(0)) {
     case 0xFFFF:  // IPX straight in an 802.3 frame
@@ -167,7 +167,7 @@ void handleLlc(FrameFiler& filer, size_t llc) {
 void checkArpRetransmit(FrameFiler& filer, size_t arp) {
   NicArea& nic = filer.nic();
   const CurrentFrame& cur = filer.current();
-  FrameView a = filer.frame().from(arp);
+  FrameView a = filer.frame().sub(arp);
   if (!cur.sent || a.be16(6) != 1) return;
   bool recent = uint64_t{cur.time} < uint64_t{nic.lastArpRequestTime} + kRetransmitWindow;
   if (recent && a.equals(0, kArpRequestCopy, nic.lastArpRequest))
@@ -178,9 +178,9 @@ void checkArpRetransmit(FrameFiler& filer, size_t arp) {
 }
 
 void captureDatagramName(FrameFiler& filer, size_t ip) {
-  FrameView i = filer.frame().from(ip);
+  FrameView i = filer.frame().sub(ip);
   if (i.u8(9) != 17) return;
-  FrameView udp = i.from((i.u8(0) & 0x0Fu) * 4);
+  FrameView udp = i.sub((i.u8(0) & 0x0Fu) * 4);
   if (udp.be16(0) != kNetbiosDatagramPort) return;
   // First-level encoding: two letters per byte, after the name's length byte.
   uint8_t decoded[16];
@@ -199,7 +199,7 @@ void captureDatagramName(FrameFiler& filer, size_t ip) {
 }
 
 void captureFramesName(FrameFiler& filer, size_t llc) {
-  FrameView l = filer.frame().from(llc);
+  FrameView l = filer.frame().sub(llc);
   CurrentFrame& cur = filer.current();
   bool nameTypeOk = l.u8(30) == 0x00 || l.u8(30) == 0x20;
   switch (l.u8(7)) {

@@ -48,7 +48,7 @@ void checkDnsQuery(FrameFiler& filer, FrameView udp) {
 }
 
 void checkDnsReply(FrameFiler& filer, FrameView udp) {
-  FrameView dns = udp.from(8);
+  FrameView dns = udp.sub(8);
   bool isReply = (dns.u8(2) & 0x80) != 0;
   if (isReply && dns.be16(4) != 0 && dns.be16(6) != 0) harvestDnsReply(filer.nic(), dns);
 }
@@ -56,9 +56,9 @@ void checkDnsReply(FrameFiler& filer, FrameView udp) {
 }  // namespace
 
 void checkIpErrors(FrameFiler& filer, int sourcePartner) {
-  FrameView ip = filer.frame().from(static_cast<size_t>(filer.current().networkHeader));
+  FrameView ip = filer.frame().sub(static_cast<size_t>(filer.current().networkHeader));
   size_t headerLength = (ip.u8(0) & 0x0Fu) * 4;
-  FrameView transport = ip.from(headerLength);
+  FrameView transport = ip.sub(headerLength);
   uint8_t protocol = ip.u8(9);
   if (protocol == kProtocolTcp && (ip.be16(6) & 0x1FFF) == 0) {
     checkTcp(filer, sourcePartner, ip, headerLength, transport);

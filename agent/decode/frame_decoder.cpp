@@ -42,7 +42,7 @@ void addHardwareAddress(FixedText<32>& text, FrameView view, size_t off) {
   for (size_t i = 0; i < 6; ++i) text.hex(view.u8(off + i), 2);
 }
 
-void readIpv4(FrameView view, size_t off, uint8_t (&out)[4]) { view.copy(off, out, 4); }
+void readIpv4(FrameView view, size_t off, uint8_t (&out)[4]) { view.copy(off, 4, out); }
 
 DecodeContext decodeContextFor(const agent::NicArea& nic, agent::AddressLists& addressCopy) {
   DecodeContext context;

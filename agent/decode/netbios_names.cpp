@@ -34,7 +34,7 @@ NetbiosName readEncodedName(FrameView view, size_t off) {
 
 NetbiosName readPlainName(FrameView view, size_t off) {
   NetbiosName name;
-  view.copy(off, reinterpret_cast<uint8_t*>(name.text), kNameLength);
+  view.copy(off, kNameLength, reinterpret_cast<uint8_t*>(name.text));
   name.type = view.u8(off + kNameLength);
   trimTrailingBlanks(name);
   return name;

@@ -58,7 +58,7 @@ constexpr ByteTextIndex kMacCommandIndex = indexByByte(kMacCommands);
 
 // The source address as station texts carry it: the routing bit cleared.
 void readSource(FrameView frame, uint8_t (&source)[6]) {
-  frame.copy(kSource, source, sizeof source);
+  frame.copy(kSource, sizeof source, source);
   source[0] &= static_cast<uint8_t>(~kRoutingBit);
 }
 

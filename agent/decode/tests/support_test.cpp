@@ -50,7 +50,7 @@ TEST(FrameView, TextStopsAtNulMaxOrEnd) {
   EXPECT_TRUE(view.equals(3, "cde"));
   EXPECT_FALSE(view.equals(3, "cdef"));
   uint8_t out[4];
-  view.copy(4, out, 4);
+  view.copy(4, 4, out);
   EXPECT_EQ(out[0], 'd');
   EXPECT_EQ(out[2], 0);
 }
