@@ -14,13 +14,15 @@ function(veltris_test name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
 
-# veltris_bench(NAME SOURCES... LIBS ...): a Google Benchmark executable (not run by ctest).
+# veltris_bench(NAME SOURCES... LIBS ...): a Google Benchmark executable, built
+# only on request (ninja NAME, or scripts/bench) and never run by ctest.
 function(veltris_bench name)
   if(NOT benchmark_FOUND)
     return()
   endif()
   cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
-  add_executable(${name} ${B_SOURCES} ${B_UNPARSED_ARGUMENTS})
+  add_executable(${name} EXCLUDE_FROM_ALL ${B_SOURCES} ${B_UNPARSED_ARGUMENTS})
+  set_property(GLOBAL APPEND PROPERTY VELTRIS_BENCHMARKS ${name})
   target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
 endfunction()
 

@@ -13,6 +13,7 @@
 
 #include "agent/capture/net_monitor.h"
 #include "agent/core/history.h"
+#include "agent/diagnostics/role_labels.h"
 #include "agent/service/service_status.h"
 #include "platform/capture/adapter_info.h"
 #include "platform/registry/registry.h"
@@ -164,6 +165,7 @@ std::vector<std::string> exportList() {
 void agentMain(AgentRuntime& rt, const AgentOptions& options) {
   consolePrint("TapsorSv Started - Version '%s' \n%s\n", kVersionStamp, kProductNotice);
   GlobalArea& global = rt.global;
+  if (!rt.refreshRoleLabels) installDiagnostics(rt);
   readHostName(global);
   readAccessParameters(global);
   enterHistoryDirectory(readDataPath());

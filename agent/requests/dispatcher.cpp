@@ -9,6 +9,11 @@
 
 #include "agent/capture/adapter_status.h"
 #include "agent/core/names.h"
+#include "agent/diagnostics/adapters_report.h"
+#include "agent/diagnostics/config_report.h"
+#include "agent/diagnostics/connectivity_tests.h"
+#include "agent/diagnostics/external_command.h"
+#include "agent/diagnostics/role_labels.h"
 #include "agent/requests/detail_replies.h"
 #include "agent/requests/statistics_replies.h"
 
@@ -161,7 +166,7 @@ constexpr std::array<RequestWord, 14> kRequestWords{{
     {"OPEN", 4, answerOpen},
     {"SNAPSHOT", 8, nullptr},
     {"CMD ", 4, answerCommand},
-    {"CFG ", 4, nullptr},
+    {"CFG ", 4, answerInstalledAdapters},
     {"HISTORY_LIST", 12, answerHistoryList},
     {"TPT ", 4, answerDayTotals},
     {"TPS ", 4, answerDayPartners},
@@ -179,15 +184,15 @@ constexpr size_t kCommandOffset = 4;
 constexpr size_t kFirstPingRow = 0;
 constexpr size_t kLastPingRow = 3;
 constexpr std::array<CommandWord, 9> kCommandWords{{
-    {"PING GW", 7, nullptr},
-    {"PING DNS", 8, nullptr},
-    {"PING WINS", 10, nullptr},
-    {"PING ", 5, nullptr},  // any other PING: an external command
-    {"CONFIG", 6, nullptr},
-    {"SUBNET", 6, nullptr},
-    {"TEST", 4, nullptr},
+    {"PING GW", 7, producePingGateways},
+    {"PING DNS", 8, producePingDnsServers},
+    {"PING WINS", 10, producePingWinsServers},
+    {"PING ", 5, produceExternalCommand},  // any other PING: an external command
+    {"CONFIG", 6, produceConfigReport},
+    {"SUBNET", 6, produceSubnetTest},
+    {"TEST", 4, produceFullTest},
     {"VELTRISV STOP", 13, stopAgent},
-    {"", 0, nullptr},  // anything else: an external command
+    {"", 0, produceExternalCommand},  // anything else: an external command
 }};
 
 // A request for the agent's console: bounded, control characters shown as '?'.
@@ -197,22 +202,6 @@ std::string printable(const Request& request) {
     if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) ch = '?';
   }
   return text;
-}
-
-void relabelSelfPartners(GlobalArea& global) {
-  const uint32_t stamp = global.totals.sequence.load(std::memory_order_relaxed);
-  for (int i = 0; i < global.adapterCount && i < kMaxAdapters; ++i) {
-    if (!global.nics[i]) continue;
-    NicArea& nic = *global.nics[i];
-    std::lock_guard lock(nic.tableMutex);
-    for (int p = 0; p < nic.partnerCount && p < kMaxPartners; ++p) {
-      PartnerRecord& entry = nic.partners[p].record;
-      if (std::strcmp(roleText(nic.addresses, entry.ipv4), "Self") != 0) continue;
-      if (std::strncmp(entry.roleLabel, "Self", sizeof entry.roleLabel) == 0) continue;
-      copyText(entry.roleLabel, sizeof entry.roleLabel, "Self");
-      entry.changeStamp = stamp;
-    }
-  }
 }
 
 }  // namespace
@@ -259,7 +248,7 @@ void refreshRoleLabels(AgentRuntime& rt) {
     rt.refreshRoleLabels();
     return;
   }
-  relabelSelfPartners(rt.global);
+  relabelPartners(rt.global);
 }
 
 }  // namespace veltris::agent

@@ -84,8 +84,9 @@ void dispatchRequest(AgentRuntime& rt, const Request& request, std::string& body
 // Empties the body and makes it one text reply ("TXT4" and 4096 bytes) of `text`.
 void setTextReply(std::string& body, std::string_view text);
 
-// Role labels refresh before "OPEN": the runtime's hook when set, otherwise
-// every IP partner whose address is one of its adapter's own becomes "Self".
+// Role labels refresh before "OPEN": the runtime's hook when set (the whole
+// refresh, see installDiagnostics), otherwise the relabelling from the address
+// lists as they stand.
 void refreshRoleLabels(AgentRuntime& rt);
 
 }  // namespace veltris::agent

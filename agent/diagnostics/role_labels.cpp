@@ -1,0 +1,68 @@
+#include "agent/diagnostics/role_labels.h"
+
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "agent/core/names.h"
+#include "agent/diagnostics/config_report.h"
+#include "platform/system_root.h"
+
+namespace veltris::agent {
+namespace {
+
+// The hook keeps the source it reads, so the reports of the same runtime find it.
+struct RoleLabelsHook {
+  AgentRuntime* rt;
+  std::shared_ptr<netconfig::ConfigSource> source;
+  void operator()() const { runRoleLabelsRefresh(*rt); }
+};
+
+void relabelAdapter(NicArea& nic, uint32_t stamp) {
+  std::lock_guard lock(nic.tableMutex);
+  for (int p = 0; p < nic.partnerCount && p < kMaxPartners; ++p) {
+    PartnerRecord& entry = nic.partners[p].record;
+    if (entry.ipv4[0] == 0) continue;
+    const char* role = roleText(nic.addresses, entry.ipv4);
+    if (std::strncmp(entry.roleLabel, role, sizeof entry.roleLabel) != 0) {
+      copyText(entry.roleLabel, sizeof entry.roleLabel, role);
+      entry.changeStamp = stamp;
+    }
+    if (entry.hostName[0] == '\0') {
+      lookupDnsName(nic, entry.ipv4, entry.hostName, sizeof entry.hostName);
+      if (entry.hostName[0] != '\0') entry.changeStamp = stamp;
+    }
+  }
+}
+
+}  // namespace
+
+void installDiagnostics(AgentRuntime& rt) {
+  installDiagnostics(rt, netconfig::makeLiveSource(platform::systemRoot()));
+}
+
+void installDiagnostics(AgentRuntime& rt, std::shared_ptr<netconfig::ConfigSource> source) {
+  rt.refreshRoleLabels = RoleLabelsHook{&rt, std::move(source)};
+}
+
+netconfig::ConfigSource& configSource(AgentRuntime& rt) {
+  if (const auto* hook = rt.refreshRoleLabels.target<RoleLabelsHook>(); hook != nullptr && hook->source)
+    return *hook->source;
+  static const std::unique_ptr<netconfig::ConfigSource> live = netconfig::makeLiveSource(platform::systemRoot());
+  return *live;
+}
+
+void runRoleLabelsRefresh(AgentRuntime& rt) {
+  std::vector<char> scratch(kReportMinimumCapacity);
+  writeConfigReport(rt, scratch.data(), scratch.size());
+  relabelPartners(rt.global);
+}
+
+void relabelPartners(GlobalArea& global) {
+  const uint32_t stamp = global.totals.sequence.load(std::memory_order_relaxed);
+  for (int i = 0; i < global.adapterCount && i < kMaxAdapters; ++i) {
+    if (global.nics[i]) relabelAdapter(*global.nics[i], stamp);
+  }
+}
+
+}  // namespace veltris::agent

@@ -1,0 +1,88 @@
+// veltris-cli: the command-line client of the VELTRIS agent, for people and scripts.
+#include <algorithm>
+#include <csignal>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/veltris_cli/access_key.h"
+#include "tools/veltris_cli/agent_session.h"
+#include "tools/veltris_cli/options.h"
+#include "tools/veltris_cli/reply_printer.h"
+#include "tools/veltris_cli/request_words.h"
+
+namespace {
+
+using namespace veltris::cli;
+using Clock = std::chrono::steady_clock;
+
+constexpr char kProgram[] = "veltris-cli";
+volatile std::sig_atomic_t interrupted = 0;
+
+void onInterrupt(int) { interrupted = 1; }
+
+int fail(int exitCode, const std::string& message) {
+  std::cerr << kProgram << ": " << message << '\n';
+  return exitCode;
+}
+
+// Sleeps until `until`, waking early when Ctrl-C arrives.
+void waitUntil(Clock::time_point until) {
+  while (!interrupted && Clock::now() < until) {
+    std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(50)));
+  }
+}
+
+int runRequests(const Options& options, const std::string& request, AgentSession& session) {
+  const OutputFormat format = options.json ? OutputFormat::Json : OutputFormat::Table;
+  uint32_t sequence = sequenceNumberOf(request);
+  Clock::time_point next = Clock::now();
+  for (uint32_t done = 0; !interrupted && (options.repeat == 0 || done < options.repeat); ++done) {
+    if (done > 0) waitUntil(next);
+    if (interrupted) break;
+    next += options.interval;
+    const std::string text = options.follow ? withSequenceNumber(request, sequence) : request;
+    Reply reply;
+    SessionError error;
+    if (!session.exchange(text, reply, error)) return fail(error.exitCode, error.message);
+    printReply(text, reply, format, std::cout);
+    std::cout.flush();
+    if (!options.saveFile.empty() && !session.saveSnapshot(options.saveFile, error)) {
+      return fail(error.exitCode, error.message);
+    }
+    replySequence(reply, sequence);
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ParsedCommandLine parsed = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (parsed.action == ParsedCommandLine::Action::Help) {
+    std::cout << usageText(kProgram);
+    return kExitOk;
+  }
+  if (parsed.action == ParsedCommandLine::Action::Error) {
+    return fail(kExitUsage, parsed.error + " (" + kProgram + " --help shows the usage)");
+  }
+  const Options& options = parsed.options;
+  RequestCheck check = checkRequest(options.request, options.follow);
+  if (!check.error.empty()) return fail(kExitUsage, check.error);
+  if (!check.note.empty()) std::cerr << kProgram << ": note: " << check.note << '\n';
+
+  std::string key;
+  std::string keyError;
+  if (options.key)
+    key = *options.key;
+  else if (!accessKeyFromRegistry(key, keyError))
+    return fail(kExitUsage, keyError);
+
+  std::signal(SIGINT, onInterrupt);
+  std::signal(SIGTERM, onInterrupt);
+  AgentSession session;
+  SessionError error;
+  if (!session.open(options.computer, key, error)) return fail(error.exitCode, error.message);
+  return runRequests(options, check.request, session);
+}
