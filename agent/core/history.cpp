@@ -23,21 +23,6 @@ bool appendBytes(const std::string& fileName, const void* data, size_t size) {
   return written == static_cast<ssize_t>(size);
 }
 
-TptRecord periodRecord(const TrafficTotals& now, const TrafficTotals& then, uint32_t time) {
-  TptRecord r{};
-  std::memcpy(r.tag, "TPT ", 4);
-  r.time = time;
-  r.bytesSent = static_cast<float>(now.bytesSent - then.bytesSent);
-  r.framesSent = now.framesSent - then.framesSent;
-  r.broadcastsSent = now.broadcastsSent - then.broadcastsSent;
-  r.errorsSent = now.errorsSent - then.errorsSent;
-  r.bytesReceived = static_cast<float>(now.bytesReceived - then.bytesReceived);
-  r.framesReceived = now.framesReceived - then.framesReceived;
-  r.broadcastsReceived = now.broadcastsReceived - then.broadcastsReceived;
-  r.errorsReceived = now.errorsReceived - then.errorsReceived;
-  return r;
-}
-
 // "%d" over at most `width` characters: optional sign, then digits.
 int leadingNumber(const char* text, size_t width) {
   size_t i = 0;
@@ -57,6 +42,21 @@ bool matchesHistoryPattern(const char* name) {  // "*.TP*", case ignored as the 
 }
 
 }  // namespace
+
+TptRecord periodRecord(const TrafficTotals& now, const TrafficTotals& then, uint32_t time) {
+  TptRecord r{};
+  std::memcpy(r.tag, "TPT ", 4);
+  r.time = time;
+  r.bytesSent = static_cast<float>(now.bytesSent - then.bytesSent);
+  r.framesSent = now.framesSent - then.framesSent;
+  r.broadcastsSent = now.broadcastsSent - then.broadcastsSent;
+  r.errorsSent = now.errorsSent - then.errorsSent;
+  r.bytesReceived = static_cast<float>(now.bytesReceived - then.bytesReceived);
+  r.framesReceived = now.framesReceived - then.framesReceived;
+  r.broadcastsReceived = now.broadcastsReceived - then.broadcastsReceived;
+  r.errorsReceived = now.errorsReceived - then.errorsReceived;
+  return r;
+}
 
 std::string dateText(uint32_t time) {
   time_t t = time;

@@ -9,6 +9,9 @@
 
 namespace veltris::agent {
 
+// The TPT record of the change from `then` to `now`, stamped `time`.
+TptRecord periodRecord(const TrafficTotals& now, const TrafficTotals& then, uint32_t time);
+
 // Local date of `time` as "%04d%02d%02d".
 std::string dateText(uint32_t time);
 

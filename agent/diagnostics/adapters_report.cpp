@@ -27,47 +27,7 @@ constexpr std::string_view kSystemRootPrefix = "\\SystemRoot\\";
 
 // ---- Names from the id databases --------------------------------------------------
 
-struct IdNames {
-  std::string vendor;
-  std::string device;
-};
-
-bool parseHexId(std::string_view text, uint16_t& id) {
-  if (text.size() < 4) return false;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + 4, id, 16);
-  return ec == std::errc() && end == text.data() + 4;
-}
-
-// "xxxx  name" with a four-digit hexadecimal id.
-bool parseIdLine(std::string_view line, uint16_t& id, std::string_view& name) {
-  if (line.size() < 7 || line.substr(4, 2) != "  " || !parseHexId(line, id)) return false;
-  name = line.substr(6);
-  return true;
-}
-
-// The vendor's and the device's names in a pci.ids or usb.ids file.
-bool lookUpIdNames(const fs::path& idsFile, uint16_t vendor, uint16_t device, IdNames& names) {
-  std::ifstream in(idsFile);
-  std::string line;
-  bool inVendor = false;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    uint16_t id = 0;
-    std::string_view name;
-    if (line[0] != '\t') {
-      if (inVendor) return true;  // the device is not listed: the vendor alone
-      inVendor = parseIdLine(line, id, name) && id == vendor;
-      if (inVendor) names.vendor = name;
-      continue;
-    }
-    if (inVendor && line.size() > 1 && line[1] != '\t' && parseIdLine(std::string_view(line).substr(1), id, name) &&
-        id == device) {
-      names.device = name;
-      return true;
-    }
-  }
-  return inVendor;
-}
+using IdNames = capture::HardwareNames;
 
 bool readHexFile(const fs::path& file, uint16_t& id) {
   std::string text;
@@ -79,7 +39,8 @@ bool readHexFile(const fs::path& file, uint16_t& id) {
 }
 
 bool lookUpEither(const fs::path (&files)[2], uint16_t vendor, uint16_t device, IdNames& names) {
-  return lookUpIdNames(files[0], vendor, device, names) || lookUpIdNames(files[1], vendor, device, names);
+  return capture::lookUpHardwareNames(files[0], vendor, device, names) ||
+         capture::lookUpHardwareNames(files[1], vendor, device, names);
 }
 
 // The PCI or USB device at or above the interface's device entry.

@@ -114,20 +114,8 @@ PeriodTotalsRecord periodRecordFromFile(const uint8_t* stored) {
 }
 
 PeriodTotalsRecord runningPeriodRecord(const GlobalArea& global, uint32_t now) {
-  const TrafficTotals current = global.totals.load();
-  const TrafficTotals start = global.periodSnapshot();
-  PeriodTotalsRecord r;
-  std::memcpy(r.tag, kPeriodTotalsTag, 4);
-  r.slot = periodSlot(now);
-  r.bytesSent = static_cast<float>(current.bytesSent - start.bytesSent);
-  r.framesSent = current.framesSent - start.framesSent;
-  r.broadcastsSent = current.broadcastsSent - start.broadcastsSent;
-  r.errorsSent = current.errorsSent - start.errorsSent;
-  r.bytesReceived = static_cast<float>(current.bytesReceived - start.bytesReceived);
-  r.framesReceived = current.framesReceived - start.framesReceived;
-  r.broadcastsReceived = current.broadcastsReceived - start.broadcastsReceived;
-  r.errorsReceived = current.errorsReceived - start.errorsReceived;
-  return r;
+  TptRecord running = periodRecord(global.totals.load(), global.periodSnapshot(), now);
+  return periodRecordFromFile(reinterpret_cast<const uint8_t*>(&running));
 }
 
 bool endsWithTptExtension(const char* name) {  // "*.TPT", case ignored as the NT file system does

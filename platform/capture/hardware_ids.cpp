@@ -30,30 +30,34 @@ std::string normalisedModuleName(std::string_view name) {
 
 }  // namespace
 
-std::string hardwareTitle(const std::filesystem::path& idsFile, uint16_t vendor, uint16_t device) {
+bool lookUpHardwareNames(const std::filesystem::path& idsFile, uint16_t vendor, uint16_t device, HardwareNames& names) {
   std::ifstream in(idsFile);
-  std::string line, vendorName;
+  std::string line;
   bool inVendor = false;
   while (std::getline(in, line)) {
     if (line.empty() || line[0] == '#') continue;
-    std::string_view view(line);
     uint16_t id = 0;
     std::string_view name;
     if (line[0] != '\t') {
-      if (inVendor) break;  // the next vendor or section: the device is not listed
-      if (parseIdLine(view, id, name) && id == vendor) {
-        inVendor = true;
-        vendorName = name;
-      }
+      if (inVendor) return true;  // the next vendor or section: the device is not listed
+      inVendor = parseIdLine(line, id, name) && id == vendor;
+      if (inVendor) names.vendor = name;
       continue;
     }
-    if (!inVendor || view.size() < 2 || view[1] == '\t') continue;  // subsystem lines
-    if (parseIdLine(view.substr(1), id, name) && id == device) {
-      std::string both = vendorName + " " + std::string(name);
-      return both.size() <= kTitleWidth ? both : std::string(name);
+    if (inVendor && line.size() > 1 && line[1] != '\t' && parseIdLine(std::string_view(line).substr(1), id, name) &&
+        id == device) {  // "\t\t" lines are subsystems
+      names.device = name;
+      return true;
     }
   }
-  return {};
+  return inVendor;
+}
+
+std::string hardwareTitle(const std::filesystem::path& idsFile, uint16_t vendor, uint16_t device) {
+  HardwareNames names;
+  if (!lookUpHardwareNames(idsFile, vendor, device, names) || names.device.empty()) return {};
+  std::string both = names.vendor + " " + names.device;
+  return both.size() <= kTitleWidth ? both : names.device;
 }
 
 std::filesystem::path moduleFile(const std::filesystem::path& modulesDir, std::string_view module) {

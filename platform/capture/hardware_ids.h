@@ -7,6 +7,14 @@
 
 namespace veltris::capture {
 
+// The vendor's and the device's names in a pci.ids or usb.ids file.
+struct HardwareNames {
+  std::string vendor;
+  std::string device;  // empty when only the vendor is listed
+};
+// True when the vendor is listed (the device may not be).
+bool lookUpHardwareNames(const std::filesystem::path& idsFile, uint16_t vendor, uint16_t device, HardwareNames& names);
+
 // "Vendor Device" from a pci.ids or usb.ids file ("Device" alone when both would
 // not fit a 64-byte title); empty when the file or the pair is unknown.
 std::string hardwareTitle(const std::filesystem::path& idsFile, uint16_t vendor, uint16_t device);
