@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "agent/core/ip_checks.h"
 #include "agent/core/runtime.h"
 
 namespace veltris::agent {
@@ -14,7 +15,6 @@ constexpr uint16_t kTypeAppletalk = 0x809B;
 constexpr uint16_t kTypeAppletalkArp = 0x80F3;
 constexpr uint16_t kMaxLength8023 = 1500;
 constexpr uint16_t kNetbiosDatagramPort = 138;
-constexpr uint32_t kRetransmitWindow = 300;  // seconds
 constexpr int kNetbiosNameChars = 15;
 
 NetAddress addressAt(FrameView f, size_t off, size_t n) {
@@ -169,7 +169,7 @@ void checkArpRetransmit(FrameFiler& filer, size_t arp) {
   const CurrentFrame& cur = filer.current();
   FrameView a = filer.frame().sub(arp);
   if (!cur.sent || a.be16(6) != 1) return;
-  bool recent = uint64_t{cur.time} < uint64_t{nic.lastArpRequestTime} + kRetransmitWindow;
+  bool recent = withinRetransmitWindow(cur.time, nic.lastArpRequestTime);
   if (recent && a.equals(0, kArpRequestCopy, nic.lastArpRequest))
     filer.setError(kArpRetransmit);
   else

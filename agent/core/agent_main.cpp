@@ -15,7 +15,6 @@
 #include "agent/core/history.h"
 #include "agent/diagnostics/role_labels.h"
 #include "agent/service/service_status.h"
-#include "platform/capture/adapter_info.h"
 #include "platform/registry/registry.h"
 #include "platform/system_root.h"
 
@@ -100,27 +99,15 @@ void printDeviceLine(const std::string& deviceName) {
   consolePrint("%s", line.c_str());
 }
 
-// Title, driver text and driver file time from what Linux knows of the adapter.
-void describeAdapters(GlobalArea& global) {
-  for (int i = 0; i < global.adapterCount; ++i) {
-    NicArea& nic = *global.nics[i];
-    capture::AdapterInfo info = capture::describeAdapter(nic.deviceName + kDevicePrefixLength);
-    std::string title = info.title;
-    if (title.size() >= 4 && title[0] == '[' && title[2] == ']' && title[3] == ' ') title.erase(0, 4);
-    copyText(nic.title, sizeof nic.title, title.c_str());
-    if (!info.driverFile.empty() && std::filesystem::exists(info.driverFile)) {
-      time_t t = info.driverFileTime;
-      struct tm local{};
-      localtime_r(&t, &local);
-      char date[32];
-      std::strftime(date, sizeof date, "%d-%b-%Y", &local);
-      char* day = date[0] == '0' ? date + 1 : date;  // "%d" of the day, no leading zero
-      std::string file = std::filesystem::path(info.driverFile).filename().string();
-      char text[96];
-      std::snprintf(text, sizeof text, "%-12s %s", file.c_str(), day);
-      copyText(nic.driverText, sizeof nic.driverText, text);
-      nic.driverFileTime = info.driverFileTime;
-    }
+// Title, driver text and driver file time of each adapter's card.
+void describeAdapters(AgentRuntime& rt) {
+  netconfig::ConfigSource& source = configSource(rt);
+  for (int i = 0; i < rt.global.adapterCount; ++i) {
+    NicArea& nic = *rt.global.nics[i];
+    netconfig::CardInfo card = source.card(nic.deviceName + kDevicePrefixLength);
+    copyText(nic.title, sizeof nic.title, card.title.c_str());
+    copyText(nic.driverText, sizeof nic.driverText, netconfig::driverText(card).c_str());
+    nic.driverFileTime = card.driverTime;
   }
 }
 
@@ -192,7 +179,7 @@ void agentMain(AgentRuntime& rt, const AgentOptions& options) {
       runNetMonitor(rt, nic);
     });
   }
-  describeAdapters(global);
+  describeAdapters(rt);
 
   if (!rt.stopEvent.isSet()) rt.clock->sleep(options.serverDelay);
   if (options.startServer) {

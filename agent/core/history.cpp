@@ -62,7 +62,7 @@ std::string dateText(uint32_t time) {
   time_t t = time;
   struct tm local{};
   localtime_r(&t, &local);
-  char text[16];
+  char text[40];  // room for any int the compiler can imagine
   std::snprintf(text, sizeof text, "%04d%02d%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
   return text;
 }

@@ -13,9 +13,6 @@ constexpr uint8_t kProtocolUdp = 17;
 constexpr uint16_t kDnsPort = 53;
 constexpr uint8_t kTcpRst = 0x04;
 constexpr uint8_t kTcpSyn = 0x02;
-constexpr uint32_t kRetransmitWindow = 300;  // seconds
-
-bool withinWindow(uint32_t now, uint32_t last) { return uint64_t{now} < uint64_t{last} + kRetransmitWindow; }
 
 bool isIcmpError(uint8_t type) { return type == 3 || type == 4 || type == 5 || type == 11 || type == 12; }
 
@@ -40,7 +37,7 @@ void checkDnsQuery(FrameFiler& filer, FrameView udp) {
   const uint32_t now = nic.current.time;
   uint8_t query[kDnsQueryCopy];
   udp.copy(8, kDnsQueryCopy, query);
-  if (withinWindow(now, nic.lastDnsQueryTime) && std::memcmp(query, nic.lastDnsQuery, kDnsQueryCopy) == 0)
+  if (withinRetransmitWindow(now, nic.lastDnsQueryTime) && std::memcmp(query, nic.lastDnsQuery, kDnsQueryCopy) == 0)
     filer.setError(kDnsRetransmit);
   else
     std::memcpy(nic.lastDnsQuery, query, kDnsQueryCopy);

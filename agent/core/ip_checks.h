@@ -9,4 +9,10 @@ namespace veltris::agent {
 // partner is `sourcePartner`; may set the packet ring entry's error kind.
 void checkIpErrors(FrameFiler& filer, int sourcePartner);
 
+// A repeated ARP request or DNS query counts as a re-transmit within this many seconds.
+constexpr uint32_t kRetransmitWindow = 300;
+inline bool withinRetransmitWindow(uint32_t now, uint32_t last) {
+  return uint64_t{now} < uint64_t{last} + kRetransmitWindow;
+}
+
 }  // namespace veltris::agent

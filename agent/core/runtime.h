@@ -14,6 +14,10 @@
 #include "agent/core/state.h"
 #include "platform/capture/device.h"
 
+namespace veltris::netconfig {
+class ConfigSource;
+}
+
 namespace veltris::agent {
 
 // A manual-reset event: once set it stays set.
@@ -75,6 +79,8 @@ struct AgentRuntime {
   std::function<void()> logoffNotice;
   std::function<void()> stopServer;
   std::function<void()> refreshRoleLabels;
+  // Where adapter configuration and card details come from (live or a fixture).
+  std::shared_ptr<netconfig::ConfigSource> configSource;
 
  private:
   SystemClock systemClock_;

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstring>
 
+#include "agent/core/names.h"
 #include "agent/decode/code_table.h"
 #include "agent/decode/decode_state.h"
 
@@ -26,13 +27,6 @@ constexpr auto kOperations = std::to_array<CodeText>({
     {4, "RARP Reply"},
 });
 
-bool listHolds(const uint32_t (&list)[agent::kAddressListSize], uint32_t address) {
-  for (uint32_t entry : list) {
-    if (entry == 0) return false;
-    if (entry == address) return true;
-  }
-  return false;
-}
 
 void addRoleLabel(ProtocolText& protocol, const DecodeState& state, const uint8_t (&address)[4]) {
   if (state.context().addresses == nullptr) return;
@@ -45,11 +39,9 @@ void addRoleLabel(ProtocolText& protocol, const DecodeState& state, const uint8_
 }  // namespace
 
 const char* roleLabelFor(const agent::AddressLists& lists, uint32_t address) {
-  if (listHolds(lists.own, address)) return "Self";
-  if (listHolds(lists.gateways, address)) return "GW";
-  if (listHolds(lists.dns, address)) return "DNS";
-  if (listHolds(lists.wins, address)) return "WINS";
-  return "";
+  uint8_t bytes[4];
+  std::memcpy(bytes, &address, sizeof bytes);
+  return agent::roleText(lists, bytes);
 }
 
 void decodeArp(DecodeState& state, FrameView arp) {

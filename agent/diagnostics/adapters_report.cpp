@@ -27,43 +27,6 @@ constexpr std::string_view kSystemRootPrefix = "\\SystemRoot\\";
 
 // ---- Names from the id databases --------------------------------------------------
 
-using IdNames = capture::HardwareNames;
-
-bool readHexFile(const fs::path& file, uint16_t& id) {
-  std::string text;
-  if (!capture::readSmallFile(file, text, 64)) return false;
-  std::string_view digits(text);
-  if (digits.starts_with("0x")) digits.remove_prefix(2);
-  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), id, 16);
-  return ec == std::errc() && end == digits.data() + digits.size();
-}
-
-bool lookUpEither(const fs::path (&files)[2], uint16_t vendor, uint16_t device, IdNames& names) {
-  return capture::lookUpHardwareNames(files[0], vendor, device, names) ||
-         capture::lookUpHardwareNames(files[1], vendor, device, names);
-}
-
-// The PCI or USB device at or above the interface's device entry.
-IdNames idNamesOf(const fs::path& interfaceDir, const capture::AdapterInfoSources& sources) {
-  IdNames names;
-  std::error_code ec;
-  fs::path dir = fs::canonical(interfaceDir / "device", ec);
-  for (int level = 0; !ec && level < 4 && dir.has_relative_path(); ++level, dir = dir.parent_path()) {
-    uint16_t vendor = 0, device = 0;
-    if (readHexFile(dir / "idVendor", vendor) && readHexFile(dir / "idProduct", device)) {
-      lookUpEither(sources.usbIds, vendor, device, names);
-      break;
-    }
-    std::error_code linkError;
-    const bool pci = fs::read_symlink(dir / "subsystem", linkError).filename() == "pci";
-    if (pci && readHexFile(dir / "vendor", vendor) && readHexFile(dir / "device", device)) {
-      lookUpEither(sources.pciIds, vendor, device, names);
-      break;
-    }
-  }
-  return names;
-}
-
 int interfaceIndex(const fs::path& interfaceDir) {
   std::string text;
   int index = INT_MAX;
@@ -150,7 +113,7 @@ bool SysfsCardSource::card(int number, InstalledCard& card) const {
   if (number < 1 || static_cast<size_t>(number) > interfaces_.size()) return false;
   const std::string& name = interfaces_[static_cast<size_t>(number) - 1];
   const capture::AdapterInfo info = capture::describeAdapter(name, sources_);
-  const IdNames names = idNamesOf(sources_.netClass / name, sources_);
+  const capture::HardwareNames names = capture::hardwareNamesOf(sources_.netClass / name, sources_);
   card.productName = names.device.empty() ? info.title : names.device;
   card.description = info.title;
   card.manufacturer = names.vendor;

@@ -11,13 +11,6 @@
 namespace veltris::agent {
 namespace {
 
-// The hook keeps the source it reads, so the reports of the same runtime find it.
-struct RoleLabelsHook {
-  AgentRuntime* rt;
-  std::shared_ptr<netconfig::ConfigSource> source;
-  void operator()() const { runRoleLabelsRefresh(*rt); }
-};
-
 void relabelAdapter(NicArea& nic, uint32_t stamp) {
   std::lock_guard lock(nic.tableMutex);
   for (int p = 0; p < nic.partnerCount && p < kMaxPartners; ++p) {
@@ -42,12 +35,12 @@ void installDiagnostics(AgentRuntime& rt) {
 }
 
 void installDiagnostics(AgentRuntime& rt, std::shared_ptr<netconfig::ConfigSource> source) {
-  rt.refreshRoleLabels = RoleLabelsHook{&rt, std::move(source)};
+  rt.configSource = std::move(source);
+  rt.refreshRoleLabels = [&rt] { runRoleLabelsRefresh(rt); };
 }
 
 netconfig::ConfigSource& configSource(AgentRuntime& rt) {
-  if (const auto* hook = rt.refreshRoleLabels.target<RoleLabelsHook>(); hook != nullptr && hook->source)
-    return *hook->source;
+  if (rt.configSource) return *rt.configSource;
   static const std::unique_ptr<netconfig::ConfigSource> live = netconfig::makeLiveSource(platform::systemRoot());
   return *live;
 }

@@ -37,27 +37,17 @@ bool readHexId(const fs::path& file, uint16_t& id) {
   return ec == std::errc() && end == digits.data() + digits.size();
 }
 
-std::string titleFromIds(const fs::path (&files)[2], uint16_t vendor, uint16_t device) {
+// The names from the first of the two databases that lists the device, else
+// the first that lists the vendor.
+HardwareNames namesFromIds(const fs::path (&files)[2], uint16_t vendor, uint16_t device) {
+  HardwareNames found;
   for (const fs::path& file : files) {
-    std::string title = hardwareTitle(file, vendor, device);
-    if (!title.empty()) return title;
+    HardwareNames names;
+    if (!lookUpHardwareNames(file, vendor, device, names)) continue;
+    if (!names.device.empty()) return names;
+    if (found.vendor.empty()) found = names;
   }
-  return {};
-}
-
-// The card's name: the PCI or USB device above the interface's device entry.
-std::string hardwareTitleOf(const fs::path& interfaceDir, const AdapterInfoSources& sources) {
-  std::error_code ec;
-  fs::path dir = fs::canonical(interfaceDir / "device", ec);
-  for (int level = 0; !ec && level < 4 && dir.has_relative_path(); ++level, dir = dir.parent_path()) {
-    uint16_t vendor = 0, device = 0;
-    if (readHexId(dir / "idVendor", vendor) && readHexId(dir / "idProduct", device))
-      return titleFromIds(sources.usbIds, vendor, device);
-    if (linkTargetName(dir / "subsystem") == "pci" && readHexId(dir / "vendor", vendor) &&
-        readHexId(dir / "device", device))
-      return titleFromIds(sources.pciIds, vendor, device);
-  }
-  return {};
+  return found;
 }
 
 // IFLA_INFO_KIND of an interface ("veth", "bridge", "tun"...), empty when unknown.
@@ -143,6 +133,20 @@ AdapterInfo describeCaptureFile(std::string_view adapterName) {
 
 }  // namespace
 
+HardwareNames hardwareNamesOf(const fs::path& interfaceDir, const AdapterInfoSources& sources) {
+  std::error_code ec;
+  fs::path dir = fs::canonical(interfaceDir / "device", ec);
+  for (int level = 0; !ec && level < 4 && dir.has_relative_path(); ++level, dir = dir.parent_path()) {
+    uint16_t vendor = 0, device = 0;
+    if (readHexId(dir / "idVendor", vendor) && readHexId(dir / "idProduct", device))
+      return namesFromIds(sources.usbIds, vendor, device);
+    if (linkTargetName(dir / "subsystem") == "pci" && readHexId(dir / "vendor", vendor) &&
+        readHexId(dir / "device", device))
+      return namesFromIds(sources.pciIds, vendor, device);
+  }
+  return {};
+}
+
 AdapterInfoSources AdapterInfoSources::underRoot(const fs::path& root) {
   utsname system{};
   ::uname(&system);
@@ -192,7 +196,7 @@ AdapterInfo describeAdapter(std::string_view adapterName, const AdapterInfoSourc
   if (isCaptureFileName(adapterName)) return describeCaptureFile(adapterName);
   AdapterInfo info;
   info.driverName = driverModuleOf(adapterName, sources);
-  info.title = hardwareTitleOf(sources.netClass / std::string(adapterName), sources);
+  info.title = hardwareTitle(hardwareNamesOf(sources.netClass / std::string(adapterName), sources));
   if (info.title.empty()) info.title = info.driverName.empty() ? std::string(adapterName) : info.driverName;
   const fs::path file = info.driverName.empty() ? fs::path() : moduleFile(sources.modulesDir, info.driverName);
   if (!file.empty()) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/capture/hardware_ids.h"
+
 namespace veltris::capture {
 
 struct AdapterInfo {
@@ -31,6 +33,10 @@ struct AdapterInfoSources {
 // For a live interface name or a capture file name (the agent's adapter name).
 AdapterInfo describeAdapter(std::string_view adapterName);
 AdapterInfo describeAdapter(std::string_view adapterName, const AdapterInfoSources& sources);
+
+// Vendor and device names of the PCI or USB card behind an interface directory
+// (<netClass>/<name>); empty names when it has none or the ids are unknown.
+HardwareNames hardwareNamesOf(const std::filesystem::path& interfaceDir, const AdapterInfoSources& sources);
 
 // The kernel module that drives an interface ("e1000e", "veth", "virtio_net"),
 // empty when unknown.

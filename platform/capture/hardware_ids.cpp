@@ -55,7 +55,12 @@ bool lookUpHardwareNames(const std::filesystem::path& idsFile, uint16_t vendor, 
 
 std::string hardwareTitle(const std::filesystem::path& idsFile, uint16_t vendor, uint16_t device) {
   HardwareNames names;
-  if (!lookUpHardwareNames(idsFile, vendor, device, names) || names.device.empty()) return {};
+  if (!lookUpHardwareNames(idsFile, vendor, device, names)) return {};
+  return hardwareTitle(names);
+}
+
+std::string hardwareTitle(const HardwareNames& names) {
+  if (names.device.empty()) return {};
   std::string both = names.vendor + " " + names.device;
   return both.size() <= kTitleWidth ? both : names.device;
 }

@@ -18,6 +18,7 @@ bool lookUpHardwareNames(const std::filesystem::path& idsFile, uint16_t vendor, 
 // "Vendor Device" from a pci.ids or usb.ids file ("Device" alone when both would
 // not fit a 64-byte title); empty when the file or the pair is unknown.
 std::string hardwareTitle(const std::filesystem::path& idsFile, uint16_t vendor, uint16_t device);
+std::string hardwareTitle(const HardwareNames& names);
 
 // The file of a loadable module named in <modulesDir>/modules.dep ('-' and '_'
 // count as equal); empty when the module is built in or not listed.

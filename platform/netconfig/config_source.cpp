@@ -18,6 +18,11 @@ std::string driverText(const CardInfo& card) {
   return text;
 }
 
+std::string withoutTitleMarker(std::string title) {
+  if (title.size() >= 4 && title[0] == '[' && title[2] == ']' && title[3] == ' ') title.erase(0, 4);
+  return title;
+}
+
 std::string dottedQuad(uint32_t address) {
   const auto* b = reinterpret_cast<const unsigned char*>(&address);
   char text[16];

@@ -59,6 +59,9 @@ std::unique_ptr<ConfigSource> makeRegistrySource(const std::filesystem::path& re
 // when no file was found.
 std::string driverText(const CardInfo& card);
 
+// A card title without its leading "[x] " marker.
+std::string withoutTitleMarker(std::string title);
+
 // Text of an IPv4 address given as in_addr.s_addr.
 std::string dottedQuad(uint32_t address);
 

@@ -139,9 +139,7 @@ void LiveSource::readNameServers(AdapterSettings& s) const {
 CardInfo LiveSource::card(std::string_view adapterName) {
   const capture::AdapterInfo info = capture::describeAdapter(adapterName, capture::AdapterInfoSources::underRoot(root_));
   CardInfo card;
-  card.title = info.title;
-  if (info.title.size() >= 4 && info.title[0] == '[' && info.title[2] == ']' && info.title[3] == ' ')
-    card.title.erase(0, 4);
+  card.title = withoutTitleMarker(info.title);
   std::error_code ec;
   if (!info.driverFile.empty() && fs::is_regular_file(info.driverFile, ec)) {
     card.driverFile = info.driverFile;

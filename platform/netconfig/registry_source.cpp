@@ -146,9 +146,7 @@ CardInfo RegistrySource::card(std::string_view adapterName) {
     const std::string key = std::string(kNetworkCards) + "\\" + number;
     const std::string service = valueText(registry, key, "ServiceName", kCardTextLimit);
     if (service.size() != adapterName.size() || !startsWithNoCase(service, adapterName)) continue;
-    card.title = valueText(registry, key, "Title", kCardTextLimit);
-    if (card.title.size() >= 4 && card.title[0] == '[' && card.title[2] == ']' && card.title[3] == ' ')
-      card.title.erase(0, 4);
+    card.title = withoutTitleMarker(valueText(registry, key, "Title", kCardTextLimit));
     const std::string product = valueText(registry, key, "ProductName", kCardTextLimit);
     if (!usableKeyName(product)) return card;
     const std::string image = valueText(registry, kServices + product, "ImagePath", kImagePathLimit);

@@ -29,6 +29,19 @@ std::string periodText(uint32_t slot) {
   return text;
 }
 
+// The eight traffic counters that the totals and the period records share.
+template <typename Record>
+void addTrafficCounters(JsonObject& json, const Record& r) {
+  json.real("bytesSent", r.bytesSent.get())
+      .number("framesSent", r.framesSent.get())
+      .number("broadcastsSent", r.broadcastsSent.get())
+      .number("errorsSent", r.errorsSent.get())
+      .real("bytesReceived", r.bytesReceived.get())
+      .number("framesReceived", r.framesReceived.get())
+      .number("broadcastsReceived", r.broadcastsReceived.get())
+      .number("errorsReceived", r.errorsReceived.get());
+}
+
 void printField(std::ostream& out, const char* label, const std::string& value) {
   char line[32];
   std::snprintf(line, sizeof line, "  %-22s", label);
@@ -107,17 +120,9 @@ void printPartnerStats(std::span<const PartnerStatRecord> records, std::ostream&
 
 JsonObject totalsJson(const TotalsRecord& r) {
   JsonObject json;
-  json.text("tag", rawText(r.tag))
-      .number("sequence", r.sequence.get())
-      .real("bytesSent", r.bytesSent.get())
-      .number("framesSent", r.framesSent.get())
-      .number("broadcastsSent", r.broadcastsSent.get())
-      .number("errorsSent", r.errorsSent.get())
-      .real("bytesReceived", r.bytesReceived.get())
-      .number("framesReceived", r.framesReceived.get())
-      .number("broadcastsReceived", r.broadcastsReceived.get())
-      .number("errorsReceived", r.errorsReceived.get())
-      .number("resetCount", r.resetCount.get())
+  json.text("tag", rawText(r.tag)).number("sequence", r.sequence.get());
+  addTrafficCounters(json, r);
+  json.number("resetCount", r.resetCount.get())
       .signedNumber("secondsSinceReceived", r.secondsSinceReceived.get())
       .text("hostName", fieldText(r.hostName))
       .text("ipSummary", fieldText(r.ipSummary));
@@ -134,15 +139,8 @@ JsonObject periodTotalsJson(const PeriodTotalsRecord& r) {
   JsonObject json;
   json.text("tag", rawText(r.tag))
       .number("slot", r.slot.get())
-      .text("period", periodText(r.slot.get()))
-      .real("bytesSent", r.bytesSent.get())
-      .number("framesSent", r.framesSent.get())
-      .number("broadcastsSent", r.broadcastsSent.get())
-      .number("errorsSent", r.errorsSent.get())
-      .real("bytesReceived", r.bytesReceived.get())
-      .number("framesReceived", r.framesReceived.get())
-      .number("broadcastsReceived", r.broadcastsReceived.get())
-      .number("errorsReceived", r.errorsReceived.get());
+      .text("period", periodText(r.slot.get()));
+  addTrafficCounters(json, r);
   return json;
 }
 
