@@ -26,14 +26,21 @@ function(veltris_bench name)
   target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
 endfunction()
 
-# veltris_fuzz(NAME SOURCES... LIBS ...): a libFuzzer target, built only with -DVELTRIS_FUZZ=ON.
+# A fuzz build (-DVELTRIS_FUZZ=ON, clang) instruments every library, so a fuzz
+# target links the libraries it drives instead of compiling their sources again.
+if(VELTRIS_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# veltris_fuzz(NAME SOURCES... LIBS ...): a libFuzzer target from a fuzz/ folder,
+# built only with -DVELTRIS_FUZZ=ON.
 function(veltris_fuzz name)
   if(NOT VELTRIS_FUZZ)
     return()
   endif()
   cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${F_SOURCES} ${F_UNPARSED_ARGUMENTS})
-  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
-  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ${F_LIBS})
 endfunction()

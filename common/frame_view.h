@@ -1,80 +1,28 @@
 #pragma once
-// A bounded view over the stored bytes of a frame (at most 256). Every read
-// past the end answers zero, as the zero-filled capture buffer would, so code
-// can follow offsets taken from the frame itself without testing them first.
+// The bounded view over the stored bytes of a frame: at most 256 of them, as
+// the capture buffer and the packet ring keep. Reads past the end answer zero,
+// as the zero-filled capture buffer would.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <span>
-#include <string_view>
+
+#include "common/byte_view.h"
 
 namespace veltris {
 
-constexpr size_t kStoredFrameBytes = 256;
+constexpr uint32_t kStoredFrameBytes = 256;  // bytes kept of each frame
 
-class FrameView {
+class FrameView : public ByteView {
  public:
   constexpr FrameView() = default;
-  constexpr FrameView(const uint8_t* data, size_t size)
-      : data_(size == 0 ? nullptr : data), size_(data == nullptr ? 0 : std::min(size, kStoredFrameBytes)) {}
+  constexpr FrameView(const uint8_t* data, size_t size) : ByteView(data, std::min<size_t>(size, kStoredFrameBytes)) {}
   explicit constexpr FrameView(std::span<const uint8_t> bytes) : FrameView(bytes.data(), bytes.size()) {}
-
-  constexpr size_t size() const { return size_; }
-  constexpr bool contains(size_t off) const { return off < size_; }
-
-  constexpr uint8_t u8(size_t off) const { return off < size_ ? data_[off] : 0; }
-  constexpr uint16_t be16(size_t off) const { return static_cast<uint16_t>(u8(off) << 8 | at(off, 1)); }
-  constexpr uint32_t be32(size_t off) const {
-    return uint32_t{u8(off)} << 24 | uint32_t{at(off, 1)} << 16 | uint32_t{at(off, 2)} << 8 | at(off, 3);
-  }
-  constexpr uint16_t le16(size_t off) const { return static_cast<uint16_t>(at(off, 1) << 8 | u8(off)); }
-  constexpr uint32_t le32(size_t off) const {
-    return uint32_t{at(off, 3)} << 24 | uint32_t{at(off, 2)} << 16 | uint32_t{at(off, 1)} << 8 | u8(off);
-  }
 
   // The bytes from `off` on, as a child decoder sees them; empty past the end.
   constexpr FrameView sub(size_t off) const {
     return off < size_ ? FrameView(data_ + off, size_ - off) : FrameView();
   }
-
-  // Narrow text at `off`: up to the first NUL, at most `max` bytes, never past the end.
-  constexpr std::string_view text(size_t off, size_t max) const {
-    if (off >= size_) return {};
-    size_t limit = std::min(max, size_ - off);
-    size_t n = 0;
-    while (n < limit && data_[off + n] != 0) ++n;
-    return {reinterpret_cast<const char*>(data_ + off), n};
-  }
-
-  // True when the bytes at `off` equal `bytes` (bytes past the end read as zero).
-  constexpr bool equals(size_t off, std::string_view bytes) const {
-    for (size_t i = 0; i < bytes.size(); ++i) {
-      if (at(off, i) != static_cast<uint8_t>(bytes[i])) return false;
-    }
-    return true;
-  }
-  bool equals(size_t off, size_t n, const uint8_t* other) const {
-    size_t take = std::min(n, available(off));
-    if (take != 0 && std::memcmp(data_ + off, other, take) != 0) return false;
-    for (size_t i = take; i < n; ++i)
-      if (other[i] != 0) return false;
-    return true;
-  }
-
-  // Copies `n` bytes from `off` into `out`; bytes past the end become zero.
-  void copy(size_t off, size_t n, uint8_t* out) const {
-    size_t take = std::min(n, available(off));
-    if (take != 0) std::memcpy(out, data_ + off, take);
-    if (take < n) std::memset(out + take, 0, n - take);
-  }
-
- private:
-  constexpr size_t available(size_t off) const { return off < size_ ? size_ - off : 0; }
-  constexpr uint8_t at(size_t off, size_t i) const { return i < available(off) ? data_[off + i] : 0; }
-
-  const uint8_t* data_ = nullptr;
-  size_t size_ = 0;
 };
 
 }  // namespace veltris

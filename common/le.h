@@ -49,18 +49,4 @@ using LeF32 = Le<float>;
 static_assert(sizeof(LeU32) == 4 && alignof(LeU32) == 1);
 static_assert(sizeof(LeF32) == 4 && alignof(LeF32) == 1);
 
-// Big-endian reads from a byte span (network headers).
-inline uint16_t loadBe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-inline uint32_t loadBe32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-
-// Copies text into a fixed field: at most width-1 characters and a NUL, rest zero.
-inline void copyText(char* field, size_t width, const char* text) {
-  size_t n = 0;
-  while (n + 1 < width && text[n] != '\0') ++n;
-  std::memcpy(field, text, n);
-  std::memset(field + n, 0, width - n);
-}
-
 }  // namespace veltris

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/frame_view.h"
 #include "common/le.h"
 
 namespace veltris {
@@ -12,7 +13,6 @@ constexpr char kVersionStamp[] = "19990415";
 constexpr int kStationTextSize = 16;
 constexpr int kProtoAddrTextSize = 29;
 constexpr int kHostNameSize = 33;
-constexpr int kFrameBytes = 256;
 
 // One partner of an adapter; also the body of a TPS history record.
 struct PartnerRecord {
@@ -83,7 +83,7 @@ struct PacketRecord {
   LeU32 partner;  // source partner (index + 1), 0 = none
   LeU32 frameKind;
   LeU32 errorKind;
-  uint8_t frame[kFrameBytes];
+  uint8_t frame[kStoredFrameBytes];
 };
 static_assert(sizeof(PacketRecord) == 326);
 static_assert(offsetof(PacketRecord, time) == 1);
@@ -104,7 +104,7 @@ struct BroadcastRecord {
   uint8_t ipDestination[4];
   char station[kStationTextSize];
   char protoAddr[kProtoAddrTextSize];
-  uint8_t frame[kFrameBytes];
+  uint8_t frame[kStoredFrameBytes];
 };
 static_assert(sizeof(BroadcastRecord) == 317);
 static_assert(offsetof(BroadcastRecord, ipDestination) == 12);

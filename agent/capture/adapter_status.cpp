@@ -187,10 +187,10 @@ void writeStates(capture::Device& device, AdapterStatusRecord& record) {
 void writeMedium(const AdapterIdentity& identity, capture::Device& device, AdapterStatusRecord& record) {
   if (identity.wan) {
     putText(record.medium, sizeof record.medium, "WAN 802.3");
-  } else if (identity.mediaType == 0) {
+  } else if (identity.mediaType == capture::kMedium8023) {
     putText(record.medium, sizeof record.medium, "Ethernet");
     queryCounters(device, k8023Counters, record);
-  } else if (identity.mediaType == 1) {
+  } else if (identity.mediaType == capture::kMedium8025) {
     putText(record.medium, sizeof record.medium, "Token Ring");
     queryCounters(device, k8025Counters, record);
     uint32_t value = 0;

@@ -4,18 +4,22 @@
 
 #include "agent/core/ip_checks.h"
 #include "agent/core/runtime.h"
+#include "agent/core/wire/link.h"
+#include "agent/core/wire/netbios.h"
+#include "agent/core/wire/network.h"
+#include "platform/capture/device.h"
 
 namespace veltris::agent {
 namespace {
 
-constexpr uint16_t kTypeIp = 0x0800;
-constexpr uint16_t kTypeArp = 0x0806;
-constexpr uint16_t kTypeIpx = 0x8137;
-constexpr uint16_t kTypeAppletalk = 0x809B;
-constexpr uint16_t kTypeAppletalkArp = 0x80F3;
-constexpr uint16_t kMaxLength8023 = 1500;
-constexpr uint16_t kNetbiosDatagramPort = 138;
-constexpr int kNetbiosNameChars = 15;
+namespace ethernet = wire::ethernet;
+namespace ethertype = wire::ethertype;
+namespace tokenring = wire::tokenring;
+namespace llc = wire::llc;
+namespace ip = wire::ip;
+namespace ipx = wire::ipx;
+namespace arp = wire::arp;
+namespace netbios = wire::netbios;
 
 NetAddress addressAt(FrameView f, size_t off, size_t n) {
   NetAddress a;
@@ -25,12 +29,15 @@ NetAddress addressAt(FrameView f, size_t off, size_t n) {
 
 void recordHardware(FrameFiler& filer, Protocol protocol) { filer.recordFrame(NetworkKind::Hardware, {}, {}, protocol); }
 
-void recordIp(FrameFiler& filer, FrameView f, size_t destination, size_t source) {
-  filer.recordFrame(NetworkKind::Ip, addressAt(f, destination, 4), addressAt(f, source, 4), Protocol::Ip);
+// The addresses of an IP header (or of an ARP header's protocol addresses).
+void recordIp(FrameFiler& filer, FrameView header, size_t destination, size_t source) {
+  filer.recordFrame(NetworkKind::Ip, addressAt(header, destination, ip::kAddressSize),
+                    addressAt(header, source, ip::kAddressSize), Protocol::Ip);
 }
 
-void recordIpx(FrameFiler& filer, FrameView f, size_t destination, size_t source) {
-  filer.recordFrame(NetworkKind::Ipx, addressAt(f, destination, 10), addressAt(f, source, 10), Protocol::Ipx);
+void recordIpx(FrameFiler& filer, FrameView header) {
+  filer.recordFrame(NetworkKind::Ipx, addressAt(header, ipx::kDestinationNetwork, ipx::kAddressSize),
+                    addressAt(header, ipx::kSourceNetwork, ipx::kAddressSize), Protocol::Ipx);
 }
 
 bool isZero(const uint8_t mac[6]) {
@@ -43,45 +50,47 @@ bool isZero(const uint8_t mac[6]) {
 bool isSentEthernet(NicArea& nic, const uint8_t source[6]) {
   if (std::memcmp(source, nic.station, 6) == 0) return true;
   if (!nic.wan.load(std::memory_order_relaxed)) return false;
-  if (std::memcmp(source, kWanSendMarker, 6) == 0) return true;
-  if (std::memcmp(source, kWanRecvMarker, 6) == 0) return false;
+  if (std::memcmp(source, capture::kSendMarker.data(), 6) == 0) return true;
+  if (std::memcmp(source, capture::kRecvMarker.data(), 6) == 0) return false;
   if (!isZero(nic.station)) return false;
   std::memcpy(nic.station, source, 6);
   return true;
 }
 
 void setNetbiosName(CurrentFrame& cur, FrameView f, size_t off) {
-  f.copy(off, kNetbiosNameChars, reinterpret_cast<uint8_t*>(cur.netbiosName));
-  cur.netbiosName[kNetbiosNameChars] = '\0';
+  f.copy(off, netbios::kNameChars, reinterpret_cast<uint8_t*>(cur.netbiosName));
+  cur.netbiosName[netbios::kNameChars] = '\0';
 }
 
 Protocol llcProtocol(uint8_t dsap, uint8_t ssap) {
-  if (dsap == 0xF0 || ssap == 0xF0) return Protocol::NetBEUI;
-  if (dsap == 0x04 || ssap == 0x04 || dsap == 0x08 || ssap == 0x08) return Protocol::Sna;
+  if (dsap == llc::kSapNetbios || ssap == llc::kSapNetbios) return Protocol::NetBEUI;
+  if (dsap == llc::kSapSna || ssap == llc::kSapSna || dsap == llc::kSapSnaGroup || ssap == llc::kSapSnaGroup)
+    return Protocol::Sna;
   return Protocol::Misc;
 }
 
-// Receiver not ready, reject, frame reject.
-bool isLlcErrorControl(uint8_t control) {
-  return control == 0x05 || control == 0x09 || control == 0x87 || control == 0x97;
+// The network layer of an Ethernet or SNAP type; false when it is not one we count.
+bool handleEtherType(FrameFiler& filer, uint16_t type, size_t payload) {
+  FrameView f = filer.frame();
+  FrameView header = f.sub(payload);
+  if (type == ethertype::kIp) {
+    filer.current().networkHeader = static_cast<int>(payload);
+    if (filer.current().broadcast) captureDatagramName(filer, payload);
+    recordIp(filer, header, ip::kDestination, ip::kSource);
+  } else if (type == ethertype::kIpx) {
+    recordIpx(filer, header);
+  } else if (type == ethertype::kArp && header.be16(arp::kProtocolType) == ethertype::kIp) {
+    checkArpRetransmit(filer, payload);
+    recordIp(filer, header, arp::kTargetAddress, arp::kSenderAddress);
+  } else {
+    return false;
+  }
+  return true;
 }
 
-void handleSnap(FrameFiler& filer, size_t llc) {
-  FrameView f = filer.frame();
-  FrameView l = f.sub(llc);
-  uint16_t type = l.be16(6);
-  if (type == kTypeIp) {
-    filer.current().networkHeader = static_cast<int>(llc + 8);
-    if (filer.current().broadcast) captureDatagramName(filer, llc + 8);
-    recordIp(filer, f, llc + 24, llc + 20);
-  } else if (type == kTypeIpx) {
-    recordIpx(filer, f, llc + 14, llc + 26);
-  } else if (type == kTypeArp && l.be16(10) == kTypeIp) {
-    checkArpRetransmit(filer, llc + 8);
-    recordIp(filer, f, llc + 32, llc + 22);
-  } else {
-    recordHardware(filer, Protocol::Misc);
-  }
+void handleSnap(FrameFiler& filer, size_t llcHeader) {
+  uint16_t type = filer.frame().sub(llcHeader).be16(llc::kSnapType);
+  if (!handleEtherType(filer, type, llcHeader + llc::kSnapPayload)) recordHardware(filer, Protocol::Misc);
 }
 
 }  // namespace
@@ -89,7 +98,7 @@ void handleSnap(FrameFiler& filer, size_t llc) {
 void fileFrame(FrameFiler& filer, uint32_t ringSlot, uint32_t time, const uint8_t* bytes, uint32_t stored,
                uint32_t wireLength) {
   filer.beginFrame(time, bytes, stored, wireLength);
-  if (filer.nic().mediaType.load(std::memory_order_relaxed) == 1)
+  if (filer.nic().mediaType.load(std::memory_order_relaxed) == capture::kMedium8025)
     handleTokenRingFrame(filer);
   else
     handleEthernetFrame(filer);
@@ -99,76 +108,66 @@ void fileFrame(FrameFiler& filer, uint32_t ringSlot, uint32_t time, const uint8_
 void handleEthernetFrame(FrameFiler& filer) {
   FrameView f = filer.frame();
   CurrentFrame& cur = filer.current();
-  f.copy(0, 6, cur.destination);
-  f.copy(6, 6, cur.source);
+  f.copy(ethernet::kDestination, 6, cur.destination);
+  f.copy(ethernet::kSource, 6, cur.source);
   cur.sent = isSentEthernet(filer.nic(), cur.source);
-  cur.broadcast = (cur.destination[0] & 0x01) != 0;
+  cur.broadcast = (cur.destination[0] & ethernet::kGroupBit) != 0;
 
-  uint16_t type = f.be16(12);
-  if (type <= kMaxLength8023) {
-    handleLlc(filer, 14);
-  } else if (type == kTypeIp) {
-    cur.networkHeader = 14;
-    if (cur.broadcast) captureDatagramName(filer, 14);
-    recordIp(filer, f, 30, 26);
-  } else if (type == kTypeIpx) {
-    recordIpx(filer, f, 20, 32);
-  } else if (type == kTypeArp && f.be16(16) == kTypeIp) {
-    checkArpRetransmit(filer, 14);
-    recordIp(filer, f, 38, 28);
-  } else if (type == kTypeAppletalkArp || type == kTypeAppletalk) {
-    recordHardware(filer, Protocol::Appletalk);
-  } else {
-    recordHardware(filer, Protocol::Misc);
+  uint16_t type = f.be16(ethernet::kTypeOrLength);
+  if (type <= ethernet::kMaxLength) {
+    handleLlc(filer, ethernet::kHeader);
+  } else if (!handleEtherType(filer, type, ethernet::kHeader)) {
+    bool appletalk = type == ethertype::kAppletalkArp || type == ethertype::kAppletalk;
+    recordHardware(filer, appletalk ? Protocol::Appletalk : Protocol::Misc);
   }
 }
 
 void handleTokenRingFrame(FrameFiler& filer) {
   FrameView f = filer.frame();
   CurrentFrame& cur = filer.current();
-  f.copy(2, 6, cur.destination);
-  f.copy(8, 6, cur.source);
-  cur.source[0] &= 0x7F;  // routing information indicator
+  f.copy(tokenring::kDestination, 6, cur.destination);
+  f.copy(tokenring::kSource, 6, cur.source);
+  cur.source[0] &= ~tokenring::kRoutingBit;
   cur.sent = std::memcmp(cur.source, filer.nic().station, 6) == 0;
 
-  uint8_t frameType = f.u8(1) & 0xC0;
-  if (frameType == 0x00) return;  // MAC frame: kept in the packet ring only
-  if (frameType != 0x40) {
+  uint8_t frameType = f.u8(tokenring::kFrameControl) & tokenring::kFrameTypeMask;
+  if (frameType == tokenring::kMacFrame) return;  // kept in the packet ring only
+  if (frameType != tokenring::kLlcFrame) {
     consolePrint("WARNING: Unexpected Frame Type x%02X\n", frameType);
     return;
   }
-  size_t llc = 14;
-  if (f.u8(8) & 0x80) llc += f.u8(14) & 0x1F;  // routing information field
-  cur.broadcast = (cur.destination[0] & 0x80) != 0;
-  handleLlc(filer, llc);
+  size_t llcHeader = tokenring::kHeader;
+  if (f.u8(tokenring::kSource) & tokenring::kRoutingBit)
+    llcHeader += f.u8(tokenring::kRouting) & tokenring::kRoutingLengthMask;
+  cur.broadcast = (cur.destination[0] & tokenring::kGroupBit) != 0;
+  handleLlc(filer, llcHeader);
 }
 
-void handleLlc(FrameFiler& filer, size_t llc) {
-  FrameView f = filer.frame();
-  FrameView l = f.sub(llc);
-  if (filer.current().broadcast) captureFramesName(filer, llc);
-  switch (l.be16(0)) {
-    case 0xFFFF:  // IPX straight in an 802.3 frame
-      recordIpx(filer, f, llc + 6, llc + 18);
+void handleLlc(FrameFiler& filer, size_t llcHeader) {
+  FrameView l = filer.frame().sub(llcHeader);
+  if (filer.current().broadcast) captureFramesName(filer, llcHeader);
+  switch (l.be16(llc::kDsap)) {
+    case llc::kRawIpx:
+      recordIpx(filer, l);
       return;
-    case 0xE0E0:
-      recordIpx(filer, f, llc + 9, llc + 21);
+    case llc::kIpxSaps:
+      recordIpx(filer, l.sub(llc::kHeader));
       return;
-    case 0xAAAA:
-      handleSnap(filer, llc);
+    case llc::kSnapSaps:
+      handleSnap(filer, llcHeader);
       return;
     default:
       break;
   }
-  if (isLlcErrorControl(l.u8(2))) filer.setError(kLlcError);
-  recordHardware(filer, llcProtocol(l.u8(0), l.u8(1)));
+  if (llc::isErrorControl(l.u8(llc::kControl))) filer.setError(kLlcError);
+  recordHardware(filer, llcProtocol(l.u8(llc::kDsap), l.u8(llc::kSsap)));
 }
 
-void checkArpRetransmit(FrameFiler& filer, size_t arp) {
+void checkArpRetransmit(FrameFiler& filer, size_t arpHeader) {
   NicArea& nic = filer.nic();
   const CurrentFrame& cur = filer.current();
-  FrameView a = filer.frame().sub(arp);
-  if (!cur.sent || a.be16(6) != 1) return;
+  FrameView a = filer.frame().sub(arpHeader);
+  if (!cur.sent || a.be16(arp::kOperation) != arp::kRequest) return;
   bool recent = withinRetransmitWindow(cur.time, nic.lastArpRequestTime);
   if (recent && a.equals(0, kArpRequestCopy, nic.lastArpRequest))
     filer.setError(kArpRetransmit);
@@ -177,40 +176,34 @@ void checkArpRetransmit(FrameFiler& filer, size_t arp) {
   nic.lastArpRequestTime = cur.time;
 }
 
-void captureDatagramName(FrameFiler& filer, size_t ip) {
-  FrameView i = filer.frame().sub(ip);
-  if (i.u8(9) != 17) return;
-  FrameView udp = i.sub((i.u8(0) & 0x0Fu) * 4);
-  if (udp.be16(0) != kNetbiosDatagramPort) return;
-  // First-level encoding: two letters per byte, after the name's length byte.
-  uint8_t decoded[16];
-  for (size_t k = 0; k < 16; ++k) {
-    uint8_t high = static_cast<uint8_t>(udp.u8(23 + 2 * k) - 'A');
-    uint8_t low = static_cast<uint8_t>(udp.u8(24 + 2 * k) - 'A');
-    decoded[k] = static_cast<uint8_t>(high * 16 + low);
-  }
-  uint8_t nameType = decoded[15];
+void captureDatagramName(FrameFiler& filer, size_t ipHeader) {
+  FrameView i = filer.frame().sub(ipHeader);
+  if (i.u8(ip::kProtocol) != ip::kUdp) return;
+  FrameView udp = i.sub(ip::headerLength(i));
+  if (udp.be16(wire::udp::kSourcePort) != wire::port::kNetbiosDatagram) return;
+  uint8_t decoded[netbios::kNameChars + 1];
+  netbios::decodeFirstLevel(udp.sub(wire::udp::kHeader), netbios::kDatagramSourceName, decoded);
+  uint8_t nameType = decoded[netbios::kNameChars];
   if (nameType != 0x00 && nameType != 0x20) return;
-  size_t n = kNetbiosNameChars;
-  while (n > 0 && decoded[n - 1] == ' ') --n;
   CurrentFrame& cur = filer.current();
   std::memset(cur.netbiosName, 0, sizeof cur.netbiosName);
-  std::memcpy(cur.netbiosName, decoded, n);
+  std::memcpy(cur.netbiosName, decoded, netbios::trimmedLength(decoded));
 }
 
-void captureFramesName(FrameFiler& filer, size_t llc) {
-  FrameView l = filer.frame().sub(llc);
+void captureFramesName(FrameFiler& filer, size_t llcHeader) {
+  FrameView nb = filer.frame().sub(llcHeader + llc::kHeader);
   CurrentFrame& cur = filer.current();
-  bool nameTypeOk = l.u8(30) == 0x00 || l.u8(30) == 0x20;
-  switch (l.u8(7)) {
-    case 0x01:  // add name query
-      if (nameTypeOk) setNetbiosName(cur, l, 15);
+  uint8_t nameType = nb.u8(netbios::kDestinationName + netbios::kNameChars);
+  bool nameTypeOk = nameType == 0x00 || nameType == 0x20;
+  switch (nb.u8(netbios::kCommand)) {
+    case netbios::kAddNameQuery:
+      if (nameTypeOk) setNetbiosName(cur, nb, netbios::kDestinationName);
       break;
-    case 0x0A:  // name query
-      if (nameTypeOk) setNetbiosName(cur, l, 31);
+    case netbios::kNameQuery:
+      if (nameTypeOk) setNetbiosName(cur, nb, netbios::kSourceName);
       break;
-    case 0x08:  // datagram
-      setNetbiosName(cur, l, 31);
+    case netbios::kDatagram:
+      setNetbiosName(cur, nb, netbios::kSourceName);
       break;
     default:
       break;

@@ -3,7 +3,9 @@
 // Ethernet, Token Ring and 802.2 headers who sent a frame to whom, whether it
 // was sent by this station or to a group address, which protocol and network
 // addresses it carries and whether it shows an ARP or LLC error, then hand it
-// to record frame. Offsets are into the stored frame; reads past it are zero.
+// to record frame: the accounting twins of the decoders, reading the same
+// headers by the same names (agent/core/wire). Offsets are into the stored
+// frame; reads past it are zero.
 #include <cstddef>
 #include <cstdint>
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "agent/capture/frame_handlers.h"
-#include "agent/core/agent_main.h"
+#include "common/registry_names.h"
 #include "agent/core/name_lookup.h"
 
 namespace veltris::agent {
@@ -62,13 +62,13 @@ bool learnAdapter(NicArea& nic, capture::Device& device) {
     return false;
   }
   uint8_t media = request[0];
-  if (media > 1) {
+  if (media != capture::kMedium8023 && media != capture::kMedium8025) {
     consolePrint("ERROR - Unsupported Media\n");
     return false;
   }
   nic.mediaType.store(media, kRelaxed);
   std::memset(request, 0, sizeof request);
-  if (!device.query(media == 0 ? oid::k8023CurrentAddress : oid::k8025CurrentAddress, request, 6)) {
+  if (!device.query(media == capture::kMedium8023 ? oid::k8023CurrentAddress : oid::k8025CurrentAddress, request, 6)) {
     consolePrint("ERROR - Could not determine Current NIC Address\n");
     return false;
   }
@@ -92,7 +92,7 @@ bool choosePacketFilter(AgentRuntime& rt, NicArea& nic, capture::Device& device)
     consolePrint("ERROR - Adapter does not support promiscuous mode.  Normal filter will be used.\n");
   }
   uint32_t normal = filter::kDirected | filter::kMulticast | filter::kBroadcast | filter::kAllLocal;  // 0x8B
-  if (nic.mediaType.load(kRelaxed) == 1)
+  if (nic.mediaType.load(kRelaxed) == capture::kMedium8025)
     normal = filter::kDirected | filter::kBroadcast | filter::kAllLocal | filter::kFunctional;  // 0x4089
   if (nic.wan.load(kRelaxed)) normal = filter::kPromiscuous;
   if (setPacketFilter(device, normal)) return true;
@@ -106,7 +106,7 @@ void idleUntilStop(AgentRuntime& rt) {
 }
 
 LoopEnd readLoop(AgentRuntime& rt, NicArea& nic, capture::Device& device, FrameFiler& filer) {
-  uint8_t buffer[capture::kStoredBytes] = {};
+  uint8_t buffer[kStoredFrameBytes] = {};
   unsigned framesSinceCheck = 0;
   for (;;) {
     nic.packetIndex.store(nic.readsCompleted.load(kRelaxed) % kPacketRingSize, kRelaxed);
@@ -118,7 +118,7 @@ LoopEnd readLoop(AgentRuntime& rt, NicArea& nic, capture::Device& device, FrameF
     switch (device.read(buffer, read, kReadWait)) {
       case capture::ReadResult::Frame:
         fileCompletedRead(filer, rt.clock->now(), buffer, read);
-        std::memset(buffer, 0, std::min<uint32_t>(read.stored, capture::kStoredBytes));
+        std::memset(buffer, 0, std::min<uint32_t>(read.stored, kStoredFrameBytes));
         break;
       case capture::ReadResult::Timeout:
         if (rt.stopEvent.isSet()) return LoopEnd::Stopped;

@@ -3,40 +3,38 @@
 #include <cstring>
 
 #include "agent/core/names.h"
+#include "agent/core/wire/network.h"
 
 namespace veltris::agent {
 namespace {
 
-constexpr uint8_t kProtocolIcmp = 1;
-constexpr uint8_t kProtocolTcp = 6;
-constexpr uint8_t kProtocolUdp = 17;
-constexpr uint16_t kDnsPort = 53;
-constexpr uint8_t kTcpRst = 0x04;
-constexpr uint8_t kTcpSyn = 0x02;
+namespace ip = wire::ip;
+namespace udp = wire::udp;
+using wire::port::kDns;
 
 bool isIcmpError(uint8_t type) { return type == 3 || type == 4 || type == 5 || type == 11 || type == 12; }
 
-void checkTcp(FrameFiler& filer, int source, FrameView ip, size_t headerLength, FrameView tcp) {
-  uint16_t dataLength = static_cast<uint16_t>(ip.be16(2) - (tcp.u8(12) >> 4) * 4 - headerLength);
+void checkTcp(FrameFiler& filer, int source, FrameView ipHeader, size_t headerLength, FrameView tcp) {
+  uint16_t dataLength = static_cast<uint16_t>(ipHeader.be16(ip::kTotalLength) - (tcp.u8(12) >> 4) * 4 - headerLength);
   uint8_t flags = tcp.u8(13);
-  if (flags & kTcpRst) {
+  if (flags & wire::tcp::kRst) {
     filer.setError(kTcpReset);
     return;
   }
-  if (dataLength == 0 && !(flags & kTcpSyn)) return;
+  if (dataLength == 0 && !(flags & wire::tcp::kSyn)) return;
   uint8_t key[kTcpKeyBytes];
-  ip.copy(12, 4, key);
-  tcp.copy(0, 2, key + 4);
-  ip.copy(16, 4, key + 6);
-  tcp.copy(2, 2, key + 10);
+  ipHeader.copy(ip::kSource, 4, key);
+  tcp.copy(wire::tcp::kSourcePort, 2, key + 4);
+  ipHeader.copy(ip::kDestination, 4, key + 6);
+  tcp.copy(wire::tcp::kDestinationPort, 2, key + 10);
   if (filer.tcp().segment(filer.nic(), source, key, tcp.be32(4))) filer.setError(kTcpRetransmit);
 }
 
-void checkDnsQuery(FrameFiler& filer, FrameView udp) {
+void checkDnsQuery(FrameFiler& filer, FrameView datagram) {
   NicArea& nic = filer.nic();
   const uint32_t now = nic.current.time;
   uint8_t query[kDnsQueryCopy];
-  udp.copy(8, kDnsQueryCopy, query);
+  datagram.copy(udp::kHeader, kDnsQueryCopy, query);
   if (withinRetransmitWindow(now, nic.lastDnsQueryTime) && std::memcmp(query, nic.lastDnsQuery, kDnsQueryCopy) == 0)
     filer.setError(kDnsRetransmit);
   else
@@ -44,8 +42,8 @@ void checkDnsQuery(FrameFiler& filer, FrameView udp) {
   nic.lastDnsQueryTime = now;
 }
 
-void checkDnsReply(FrameFiler& filer, FrameView udp) {
-  FrameView dns = udp.sub(8);
+void checkDnsReply(FrameFiler& filer, FrameView datagram) {
+  FrameView dns = datagram.sub(udp::kHeader);
   bool isReply = (dns.u8(2) & 0x80) != 0;
   if (isReply && dns.be16(4) != 0 && dns.be16(6) != 0) harvestDnsReply(filer.nic(), dns);
 }
@@ -53,17 +51,17 @@ void checkDnsReply(FrameFiler& filer, FrameView udp) {
 }  // namespace
 
 void checkIpErrors(FrameFiler& filer, int sourcePartner) {
-  FrameView ip = filer.frame().sub(static_cast<size_t>(filer.current().networkHeader));
-  size_t headerLength = (ip.u8(0) & 0x0Fu) * 4;
-  FrameView transport = ip.sub(headerLength);
-  uint8_t protocol = ip.u8(9);
-  if (protocol == kProtocolTcp && (ip.be16(6) & 0x1FFF) == 0) {
-    checkTcp(filer, sourcePartner, ip, headerLength, transport);
-  } else if (protocol == kProtocolIcmp) {
+  FrameView header = filer.frame().sub(static_cast<size_t>(filer.current().networkHeader));
+  size_t headerLength = ip::headerLength(header);
+  FrameView transport = header.sub(headerLength);
+  uint8_t protocol = header.u8(ip::kProtocol);
+  if (protocol == ip::kTcp && (header.be16(ip::kFlagsAndFragment) & ip::kFragmentMask) == 0) {
+    checkTcp(filer, sourcePartner, header, headerLength, transport);
+  } else if (protocol == ip::kIcmp) {
     if (isIcmpError(transport.u8(0))) filer.setError(kIcmpError);
-  } else if (protocol == kProtocolUdp) {
-    if (transport.be16(2) == kDnsPort) checkDnsQuery(filer, transport);
-    if (transport.be16(0) == kDnsPort) checkDnsReply(filer, transport);
+  } else if (protocol == ip::kUdp) {
+    if (transport.be16(udp::kDestinationPort) == kDns) checkDnsQuery(filer, transport);
+    if (transport.be16(udp::kSourcePort) == kDns) checkDnsReply(filer, transport);
   }
 }
 

@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "common/text_field.h"
+
 namespace veltris::agent {
 
 bool resolveHostName(const uint8_t ipv4[4], char* name, size_t size) {

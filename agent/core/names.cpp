@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/text_field.h"
+
 namespace veltris::agent {
 namespace {
 
@@ -20,10 +22,12 @@ void copyName(char* out, size_t size, const char* name) {
 // The examined head of a DNS message; bytes past the capture are zero.
 struct DnsMessage {
   uint8_t bytes[kDnsHarvestBytes];
+  ByteView view{bytes, kDnsHarvestBytes};
 
   explicit DnsMessage(FrameView message) { message.copy(0, kDnsHarvestBytes, bytes); }
-  uint8_t at(size_t i) const { return i < kDnsHarvestBytes ? bytes[i] : 0; }
-  uint16_t be16(size_t i) const { return static_cast<uint16_t>(at(i) << 8 | at(i + 1)); }
+  DnsMessage(const DnsMessage&) = delete;
+  uint8_t at(size_t i) const { return view.u8(i); }
+  uint16_t be16(size_t i) const { return view.be16(i); }
 };
 
 // Offset after the name at pos: labels up to the zero label, or up to and including a pointer.

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "agent/core/frame_view.h"
 #include "agent/core/state.h"
+#include "common/frame_view.h"
 
 namespace veltris::agent {
 

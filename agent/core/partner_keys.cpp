@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/text_field.h"
+
 namespace veltris::agent {
 namespace {
 

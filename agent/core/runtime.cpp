@@ -1,8 +1,11 @@
 #include "agent/core/runtime.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
+#include <string_view>
 #include <thread>
 
 namespace veltris::agent {
@@ -39,6 +42,25 @@ AgentRuntime::AgentRuntime() : clock(&systemClock_), openDevice(capture::openDev
   };
 }
 
+namespace {
+
+void writeStandardOutput(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+std::mutex sinkMutex;
+ConsoleSink consoleSink = writeStandardOutput;
+
+}  // namespace
+
+ConsoleSink setConsoleSink(ConsoleSink sink) {
+  std::lock_guard lock(sinkMutex);
+  ConsoleSink previous = std::move(consoleSink);
+  consoleSink = sink ? std::move(sink) : writeStandardOutput;
+  return previous;
+}
+
 void consolePrint(const char* format, ...) {
   char line[1024];
   va_list args;
@@ -46,8 +68,8 @@ void consolePrint(const char* format, ...) {
   int n = std::vsnprintf(line, sizeof line, format, args);
   va_end(args);
   if (n < 0) return;
-  std::fwrite(line, 1, std::min<size_t>(static_cast<size_t>(n), sizeof line - 1), stdout);
-  std::fflush(stdout);
+  std::lock_guard lock(sinkMutex);
+  consoleSink(std::string_view(line, std::min<size_t>(static_cast<size_t>(n), sizeof line - 1)));
 }
 
 }  // namespace veltris::agent

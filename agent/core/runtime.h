@@ -86,7 +86,13 @@ struct AgentRuntime {
   SystemClock systemClock_;
 };
 
-// Prints a line on the agent's console (standard output), whole and at once.
+// Prints a line on the agent's console, whole and at once.
 void consolePrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Where the console's lines go: standard output unless replaced (tests collect
+// them). Answers the sink it replaces; an empty sink restores standard output.
+// The sink runs under a lock, one line at a time.
+using ConsoleSink = std::function<void(std::string_view text)>;
+ConsoleSink setConsoleSink(ConsoleSink sink);
 
 }  // namespace veltris::agent

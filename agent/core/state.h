@@ -140,7 +140,7 @@ struct NicArea {
   int64_t driverFileTime = 0;
 
   // Set by the NetMonitor thread while it opens the adapter.
-  std::atomic<int32_t> mediaType{0};  // 0 = 802.3 (also WAN), 1 = 802.5
+  std::atomic<int32_t> mediaType{capture::kMedium8023};  // capture::Medium
   uint8_t station[6] = {};            // learnt from traffic on WAN adapters
   std::atomic<bool> wan{false};
   std::atomic<uint32_t> readsCompleted{0};

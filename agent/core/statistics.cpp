@@ -8,6 +8,8 @@
 #include "agent/core/ip_checks.h"
 #include "agent/core/name_lookup.h"
 #include "agent/core/names.h"
+#include "common/text_field.h"
+#include "platform/capture/device.h"
 
 namespace veltris::agent {
 namespace {
@@ -44,7 +46,7 @@ void FrameFiler::beginFrame(uint32_t time, const uint8_t* bytes, uint32_t stored
   knownPartnerCount_ = nic_.partnerCount;
 
   sequence_ = global_.totals.sequence.fetch_add(1, kRelaxed) + 1;
-  stored = std::min<uint32_t>(stored, kFrameBytes);
+  stored = std::min<uint32_t>(stored, kStoredFrameBytes);
   CurrentFrame& cur = nic_.current;
   cur.time = time;
   cur.length = std::max(wireLength, stored);
@@ -59,7 +61,7 @@ void FrameFiler::beginFrame(uint32_t time, const uint8_t* bytes, uint32_t stored
   entry_.sequence = sequence_;
   entry_.length = cur.length;
   std::memcpy(entry_.frame, bytes, stored);
-  std::memset(entry_.frame + stored, 0, kFrameBytes - stored);
+  std::memset(entry_.frame + stored, 0, kStoredFrameBytes - stored);
 }
 
 void FrameFiler::finishFrame(uint32_t ringSlot) {
@@ -75,7 +77,7 @@ void FrameFiler::finishFrame(uint32_t ringSlot) {
 
 StationClass FrameFiler::stationClass(const uint8_t mac[6]) const {
   bool wan = nic_.wan.load(kRelaxed);
-  bool self = std::memcmp(mac, nic_.station, 6) == 0 || (wan && std::memcmp(mac, kWanSendMarker, 6) == 0);
+  bool self = std::memcmp(mac, nic_.station, 6) == 0 || (wan && std::memcmp(mac, capture::kSendMarker.data(), 6) == 0);
   if (wan) return self ? StationClass::LocalModem : StationClass::RemoteModem;
   return self ? StationClass::Self : StationClass::Other;
 }
@@ -162,7 +164,7 @@ void FrameFiler::recordBroadcast(int source, NetworkKind kind, const NetAddress&
   b.partner = static_cast<uint32_t>(source + 1);
   std::memcpy(b.station, cur.station, kStationTextSize);
   std::memcpy(b.protoAddr, cur.protoAddr, kProtoAddrTextSize);
-  std::memcpy(b.frame, entry_.frame, kFrameBytes);
+  std::memcpy(b.frame, entry_.frame, kStoredFrameBytes);
 
   if (cur.sent) {
     g.lastSent.store(t, kRelaxed);

@@ -9,18 +9,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "agent/core/frame_view.h"
 #include "agent/core/partner_keys.h"
 #include "agent/core/state.h"
 #include "agent/core/tcp_connections.h"
+#include "common/frame_view.h"
 
 namespace veltris::agent {
 
 class NameLookupWorker;
-
-// The 6-byte WAN address markers: this station's side (" SEND") and the remote side (" RECV").
-inline constexpr uint8_t kWanSendMarker[6] = {0x20, 0x53, 0x45, 0x4E, 0x44, 0x01};
-inline constexpr uint8_t kWanRecvMarker[6] = {0x20, 0x52, 0x45, 0x43, 0x56, 0x01};
 
 class FrameFiler {
  public:
@@ -31,7 +27,7 @@ class FrameFiler {
   NicArea& nic() { return nic_; }
   CurrentFrame& current() { return nic_.current; }
   PacketRecord& entry() { return entry_; }
-  FrameView frame() const { return FrameView(entry_.frame, kFrameBytes); }
+  FrameView frame() const { return FrameView(entry_.frame, kStoredFrameBytes); }
   uint32_t sequence() const { return sequence_; }
   TcpTracker& tcp() { return tcp_; }
   void setError(ErrorKind kind) { entry_.errorKind = kind; }

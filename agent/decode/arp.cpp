@@ -14,11 +14,9 @@
 namespace veltris::decode {
 namespace {
 
-constexpr size_t kOperation = 6;
-constexpr size_t kSenderAddress = 14;
-constexpr size_t kTargetAddress = 24;
-constexpr uint16_t kArpRequest = 1;
-constexpr uint16_t kArpReply = 2;
+using wire::arp::kOperation;
+using wire::arp::kSenderAddress;
+using wire::arp::kTargetAddress;
 
 constexpr auto kOperations = std::to_array<CodeText>({
     {1, "ARP Request"},
@@ -58,9 +56,9 @@ void decodeArp(DecodeState& state, FrameView arp) {
   } else {
     text.set("ARP ").hex(operation, 2);
   }
-  if (operation == kArpRequest) {
+  if (operation == wire::arp::kRequest) {
     addRoleLabel(state.protocol().set("ARP Request, Looking for ").dotted(target), state, target);
-  } else if (operation == kArpReply) {
+  } else if (operation == wire::arp::kReply) {
     addRoleLabel(state.protocol().set("ARP Reply,   Found ").dotted(sender), state, sender);
   }
   text.add(", Target=").dotted(target).add(", Sender=").dotted(sender);

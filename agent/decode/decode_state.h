@@ -4,11 +4,16 @@
 #include <cstdint>
 #include <string_view>
 
+#include "agent/core/wire/link.h"
+#include "agent/core/wire/netbios.h"
+#include "agent/core/wire/network.h"
 #include "agent/decode/fixed_text.h"
 #include "agent/decode/frame_decoder.h"
-#include "agent/decode/frame_view.h"
+#include "common/frame_view.h"
 
 namespace veltris::decode {
+
+namespace wire = agent::wire;
 
 // The IP decoder composes in a working text of this size.
 constexpr size_t kWorkingTextSize = 500;
@@ -76,8 +81,6 @@ struct IpHeader {
   uint8_t destination[4] = {};
 };
 
-// Copies `text` into a fixed field: at most width-1 characters, the rest zero.
-void copyTextField(char* field, size_t width, std::string_view text);
 // "%02X%02X%02X%02X%02X%02X" of six bytes at `off`.
 void addHardwareAddress(FixedText<32>& text, FrameView view, size_t off);
 // Reads the four bytes of an IPv4 address at `off`.

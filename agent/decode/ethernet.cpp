@@ -10,13 +10,8 @@
 namespace veltris::decode {
 namespace {
 
-constexpr size_t kEthernetHeader = 14;
-constexpr size_t kLlcHeader = 3;
-constexpr uint16_t kMaxIeee8023Length = 1500;
-constexpr uint16_t kTypeIp = 0x0800;
-constexpr uint16_t kTypeArp = 0x0806;
-constexpr uint16_t kTypeIpx = 0x8137;
-constexpr uint8_t kNetbiosMulticast[6] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x01};
+namespace ethernet = wire::ethernet;
+namespace ethertype = wire::ethertype;
 
 bool decodeIpPayload(DecodeState& state, FrameView payload) {
   decodeIp(state, payload);
@@ -30,7 +25,7 @@ bool decodeIpxPayload(DecodeState& state, FrameView payload) {
 
 // ARP is decoded only for IP; the protocol type follows the hardware type.
 bool decodeArpPayload(DecodeState& state, FrameView payload) {
-  if (payload.be16(2) != kTypeIp) return false;
+  if (payload.be16(wire::arp::kProtocolType) != ethertype::kIp) return false;
   decodeArp(state, payload);
   return true;
 }
@@ -43,19 +38,19 @@ struct EtherTypeHandler {
 };
 
 constexpr auto kEtherTypes = std::to_array<EtherTypeHandler>({
-    {kTypeIp, decodeIpPayload, nullptr, true},
-    {kTypeIpx, decodeIpxPayload, nullptr, true},
-    {kTypeArp, decodeArpPayload, nullptr, true},
-    {0x80F3, nullptr, "Appletalk", false},
-    {0x809B, nullptr, "Appletalk", false},
-    {0xC021, nullptr, "LCP", false},
-    {0x8021, nullptr, "IPCP", false},
+    {ethertype::kIp, decodeIpPayload, nullptr, true},
+    {ethertype::kIpx, decodeIpxPayload, nullptr, true},
+    {ethertype::kArp, decodeArpPayload, nullptr, true},
+    {ethertype::kAppletalkArp, nullptr, "Appletalk", false},
+    {ethertype::kAppletalk, nullptr, "Appletalk", false},
+    {ethertype::kLcp, nullptr, "LCP", false},
+    {ethertype::kIpcp, nullptr, "IPCP", false},
 });
 
 bool isNetbiosMulticast(FrameView frame) {
-  if ((frame.u8(0) & 0x01) == 0) return false;
-  for (size_t i = 0; i < sizeof kNetbiosMulticast; ++i) {
-    if (frame.u8(i) != kNetbiosMulticast[i]) return false;
+  if ((frame.u8(ethernet::kDestination) & ethernet::kGroupBit) == 0) return false;
+  for (size_t i = 0; i < sizeof ethernet::kNetbiosMulticast; ++i) {
+    if (frame.u8(ethernet::kDestination + i) != ethernet::kNetbiosMulticast[i]) return false;
   }
   return true;
 }
@@ -75,19 +70,19 @@ bool decodeEtherType(DecodeState& state, uint16_t type, FrameView payload, bool 
 
 void decodeEthernet(DecodeState& state, FrameView frame) {
   FixedText<32> destination;
-  addHardwareAddress(destination, frame, 0);
+  addHardwareAddress(destination, frame, ethernet::kDestination);
   state.setDestination(destination.view());
 
   if (isNetbiosMulticast(frame)) {
-    decodeNetbiosFrame(state, frame.sub(kEthernetHeader + kLlcHeader));
+    decodeNetbiosFrame(state, frame.sub(ethernet::kHeader + wire::llc::kHeader));
     return;
   }
-  uint16_t typeOrLength = frame.be16(12);
-  if (typeOrLength <= kMaxIeee8023Length) {
-    decodeLlc(state, frame.sub(kEthernetHeader));
+  uint16_t typeOrLength = frame.be16(ethernet::kTypeOrLength);
+  if (typeOrLength <= ethernet::kMaxLength) {
+    decodeLlc(state, frame.sub(ethernet::kHeader));
     return;
   }
-  if (!decodeEtherType(state, typeOrLength, frame.sub(kEthernetHeader), false)) {
+  if (!decodeEtherType(state, typeOrLength, frame.sub(ethernet::kHeader), false)) {
     state.description().set("TYPE ").hex(typeOrLength, 4);
   }
 }

@@ -32,12 +32,6 @@ void DecodeState::commit() {
   }
 }
 
-void copyTextField(char* field, size_t width, std::string_view text) {
-  size_t n = std::min(text.size(), width - 1);
-  std::memcpy(field, text.data(), n);
-  std::memset(field + n, 0, width - n);
-}
-
 void addHardwareAddress(FixedText<32>& text, FrameView view, size_t off) {
   for (size_t i = 0; i < 6; ++i) text.hex(view.u8(off + i), 2);
 }
@@ -47,11 +41,10 @@ void readIpv4(FrameView view, size_t off, uint8_t (&out)[4]) { view.copy(off, 4,
 DecodeContext decodeContextFor(const agent::NicArea& nic, agent::AddressLists& addressCopy) {
   DecodeContext context;
   context.mediaType = nic.mediaType.load(std::memory_order_relaxed);
+  // A WAN adapter learns its station address from its first frame, under the table lock.
+  std::lock_guard lock(nic.tableMutex);
   std::memcpy(context.ownAddress, nic.station, sizeof context.ownAddress);
-  {
-    std::lock_guard lock(nic.tableMutex);
-    addressCopy = nic.addresses;
-  }
+  addressCopy = nic.addresses;
   context.addresses = &addressCopy;
   return context;
 }
@@ -65,9 +58,9 @@ void prepareDecodedFields(DetailRecord& record) {
 void describeFrame(const DecodeContext& context, std::span<const uint8_t> frame, DetailRecord& record) {
   FrameView view(frame);
   DecodeState state(context, record);
-  if (context.mediaType == kMedia8023) {
+  if (context.mediaType == capture::kMedium8023) {
     decodeEthernet(state, view);
-  } else if (context.mediaType == kMedia8025) {
+  } else if (context.mediaType == capture::kMedium8025) {
     decodeTokenRing(state, view);
   } else {
     return;

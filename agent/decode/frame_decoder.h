@@ -11,15 +11,13 @@
 #include "agent/core/state.h"
 #include "agent/decode/port_names.h"
 #include "common/detail_record.h"
+#include "platform/capture/device.h"
 
 namespace veltris::decode {
 
-constexpr int32_t kMedia8023 = 0;
-constexpr int32_t kMedia8025 = 1;
-
 // What the decoder needs to know about the adapter that captured the frame.
 struct DecodeContext {
-  int32_t mediaType = kMedia8023;
+  int32_t mediaType = capture::kMedium8023;
   uint8_t ownAddress[6] = {};  // recognises Token Ring MAC frames sent by this PC
   // Address lists for the role labels of ARP texts; null = no labels.
   const agent::AddressLists* addresses = nullptr;
@@ -27,8 +25,9 @@ struct DecodeContext {
   const PortNames* portNames = nullptr;
 };
 
-// A context for `nic`; its address lists are copied into `addressCopy` under
-// the adapter's table lock, so decoding never reads them while they change.
+// A context for `nic`; its station address and address lists (into
+// `addressCopy`) are copied under the adapter's table lock, so decoding never
+// reads them while they change.
 DecodeContext decodeContextFor(const agent::NicArea& nic, agent::AddressLists& addressCopy);
 
 // Prepares the decoded fields as a reply builder does before decoding:

@@ -14,11 +14,7 @@
 namespace veltris::decode {
 namespace {
 
-constexpr uint8_t kProtoIcmp = 1;
-constexpr uint8_t kProtoTcp = 6;
-constexpr uint8_t kProtoUdp = 17;
-constexpr uint8_t kMoreFragments = 0x20;
-constexpr uint16_t kFragmentMask = 0x1FFF;
+namespace ip = wire::ip;
 
 constexpr uint8_t kIcmpUnreachable = 3;
 constexpr uint8_t kIcmpRedirect = 5;
@@ -81,16 +77,16 @@ constexpr auto kRedirectCodes = std::to_array<CodeText>({
     {3, "ICMP Redirect for TOS and host"},
 });
 
-IpHeader readIpHeader(FrameView ip) {
+IpHeader readIpHeader(FrameView view) {
   IpHeader header;
-  header.headerLength = static_cast<size_t>(ip.u8(0) & 0x0F) * 4;
-  header.totalLength = ip.be16(2);
-  header.id[0] = ip.u8(4);
-  header.id[1] = ip.u8(5);
-  header.moreFragments = (ip.u8(6) & kMoreFragments) != 0;
-  header.fragmentOffset = static_cast<uint32_t>(ip.be16(6) & kFragmentMask) * 8;
-  header.protocol = ip.u8(9);
-  readIpv4(ip, 16, header.destination);
+  header.headerLength = ip::headerLength(view);
+  header.totalLength = view.be16(ip::kTotalLength);
+  header.id[0] = view.u8(ip::kId);
+  header.id[1] = view.u8(ip::kId + 1);
+  header.moreFragments = (view.u8(ip::kFlagsAndFragment) & ip::kMoreFragments) != 0;
+  header.fragmentOffset = static_cast<uint32_t>(view.be16(ip::kFlagsAndFragment) & ip::kFragmentMask) * 8;
+  header.protocol = view.u8(ip::kProtocol);
+  readIpv4(view, ip::kDestination, header.destination);
   return header;
 }
 
@@ -98,8 +94,8 @@ void addPortUnreachable(DescriptionText& text, const DecodeState& state, FrameVi
   uint8_t quotedProtocol = icmp.u8(kQuotedProtocol);
   uint16_t port = icmp.be16(kQuotedDestinationPort);
   const char* name = nullptr;
-  if (quotedProtocol == kProtoTcp) name = state.portName(port, Transport::Tcp);
-  if (quotedProtocol == kProtoUdp) name = state.portName(port, Transport::Udp);
+  if (quotedProtocol == ip::kTcp) name = state.portName(port, Transport::Tcp);
+  if (quotedProtocol == ip::kUdp) name = state.portName(port, Transport::Udp);
   text.add("ICMP Port '");
   if (name != nullptr) {
     text.add(name);
@@ -179,20 +175,20 @@ void addPortTexts(DecodeState& state, DescriptionText& working, uint16_t source,
   }
 }
 
-void decodeIp(DecodeState& state, FrameView ip) {
-  IpHeader header = readIpHeader(ip);
+void decodeIp(DecodeState& state, FrameView view) {
+  IpHeader header = readIpHeader(view);
   state.protocol().set("IP");
   FixedText<32> destination;
   destination.dotted(header.destination);
   state.setDestination(destination.view());
 
   DescriptionText& working = state.startWorkingText();
-  FrameView transport = ip.sub(header.headerLength);
-  if (header.protocol == kProtoIcmp) {
+  FrameView transport = view.sub(header.headerLength);
+  if (header.protocol == ip::kIcmp) {
     decodeIcmp(state, transport, working);
-  } else if (header.protocol == kProtoTcp) {
+  } else if (header.protocol == ip::kTcp) {
     decodeTcp(state, header, transport, working);
-  } else if (header.protocol == kProtoUdp) {
+  } else if (header.protocol == ip::kUdp) {
     decodeUdp(state, header, transport, working);
   } else if (const char* name = findText(kNamedProtocols, header.protocol)) {
     working.add(name);

@@ -11,12 +11,7 @@
 namespace veltris::decode {
 namespace {
 
-constexpr size_t kDestinationNetwork = 6;
-constexpr size_t kDestinationNode = 10;
-constexpr size_t kDestinationSocket = 16;
-constexpr size_t kSourceSocket = 28;
-constexpr size_t kSapOperation = 31;
-constexpr uint16_t kSapSocket = 0x0452;
+using namespace wire::ipx;
 
 constexpr auto kSapOperations = std::to_array<CodeText>({
     {1, "SAP General Service Query"},

@@ -10,13 +10,7 @@
 namespace veltris::decode {
 namespace {
 
-constexpr uint16_t kRawIpx = 0xFFFF;
-constexpr uint16_t kIpxSaps = 0xE0E0;
-constexpr uint16_t kSnapSaps = 0xAAAA;
-constexpr size_t kLlcHeader = 3;
-constexpr size_t kSnapType = 6;
-constexpr size_t kSnapPayload = 8;
-constexpr uint8_t kResponseBit = 0x01;
+namespace llc = wire::llc;
 
 struct SapName {
   uint8_t first;
@@ -27,10 +21,10 @@ struct SapName {
 
 // First match wins; each tests the DSAP or the SSAP.
 constexpr auto kSapNames = std::to_array<SapName>({
-    {0xF0, 0xF0, "NetBEUI ", "NetBEUI"},
-    {0x04, 0x08, "SNA ", "SNA"},
-    {0x42, 0x42, "Spanning Tree BPDU ", "Spanning Tree BPDU"},
-    {0xF4, 0xF4, "Network Management ", "Network Management"},
+    {llc::kSapNetbios, llc::kSapNetbios, "NetBEUI ", "NetBEUI"},
+    {llc::kSapSna, llc::kSapSnaGroup, "SNA ", "SNA"},
+    {llc::kSapSpanningTree, llc::kSapSpanningTree, "Spanning Tree BPDU ", "Spanning Tree BPDU"},
+    {llc::kSapNetworkManagement, llc::kSapNetworkManagement, "Network Management ", "Network Management"},
 });
 
 // Supervisory frames carry N(R) in the second control byte.
@@ -61,9 +55,9 @@ constexpr auto kUnnumberedControls = std::to_array<CodeText>({
 constexpr ByteTextIndex kSupervisoryIndex = indexByByte(kSupervisoryControls);
 constexpr ByteTextIndex kUnnumberedIndex = indexByByte(kUnnumberedControls);
 
-void decodeSnap(DecodeState& state, FrameView llc) {
-  uint16_t type = llc.be16(kSnapType);
-  if (decodeEtherType(state, type, llc.sub(kSnapPayload), true)) return;
+void decodeSnap(DecodeState& state, FrameView header) {
+  uint16_t type = header.be16(llc::kSnapType);
+  if (decodeEtherType(state, type, header.sub(llc::kSnapPayload), true)) return;
   state.description().set("SNAP TYPE ").hex(type, 4);
   state.protocol().set("SNAP TYPE ").hex(type, 4);
 }
@@ -87,23 +81,23 @@ void addControlText(DescriptionText& text, uint8_t control, uint8_t control2) {
 
 }  // namespace
 
-void decodeLlc(DecodeState& state, FrameView llc) {
+void decodeLlc(DecodeState& state, FrameView header) {
   state.protocol().set("LLC");
-  switch (llc.be16(0)) {
-    case kRawIpx:
-      decodeIpx(state, llc);
+  switch (header.be16(llc::kDsap)) {
+    case llc::kRawIpx:
+      decodeIpx(state, header);
       return;
-    case kIpxSaps:
-      decodeIpx(state, llc.sub(kLlcHeader));
+    case llc::kIpxSaps:
+      decodeIpx(state, header.sub(llc::kHeader));
       return;
-    case kSnapSaps:
-      decodeSnap(state, llc);
+    case llc::kSnapSaps:
+      decodeSnap(state, header);
       return;
     default:
       break;
   }
-  uint8_t dsap = llc.u8(0);
-  uint8_t ssap = llc.u8(1);
+  uint8_t dsap = header.u8(llc::kDsap);
+  uint8_t ssap = header.u8(llc::kSsap);
   DescriptionText& text = state.description();
   text.clear();
   if (const SapName* name = findSapName(dsap, ssap)) {
@@ -111,8 +105,8 @@ void decodeLlc(DecodeState& state, FrameView llc) {
     state.protocol().set(name->protocol);
   }
   text.add("LLC ").hex(dsap, 2).add('/').hex(ssap, 2);
-  addControlText(text, llc.u8(2), llc.u8(3));
-  if ((ssap & kResponseBit) != 0) text.add(" Response");
+  addControlText(text, header.u8(llc::kControl), header.u8(llc::kControl + 1));
+  if ((ssap & llc::kResponseBit) != 0) text.add(" Response");
 }
 
 }  // namespace veltris::decode

@@ -12,9 +12,9 @@
 namespace veltris::decode {
 namespace {
 
-constexpr size_t kCommand = 4;
-constexpr size_t kDestinationName = 12;
-constexpr size_t kSourceName = 28;
+using wire::netbios::kCommand;
+using wire::netbios::kDestinationName;
+using wire::netbios::kSourceName;
 
 constexpr auto kCommands = std::to_array<CodeText>({
     {0x00, "Add Group Name"},

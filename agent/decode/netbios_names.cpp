@@ -5,7 +5,7 @@
 namespace veltris::decode {
 namespace {
 
-constexpr size_t kNameLength = 15;
+constexpr size_t kNameLength = wire::netbios::kNameChars;
 constexpr char kElectionName[kNameLength + 1] = "\x01\x02__MSBROWSE__\x02";
 
 void trimTrailingBlanks(NetbiosName& name) {
@@ -21,11 +21,7 @@ std::string_view NetbiosName::view() const { return {text, strnlen(text, sizeof 
 NetbiosName readEncodedName(FrameView view, size_t off) {
   NetbiosName name;
   uint8_t chars[kNameLength + 1];
-  for (size_t i = 0; i <= kNameLength; ++i) {
-    uint8_t high = view.u8(off + 2 * i) - 'A';
-    uint8_t low = view.u8(off + 2 * i + 1) - 'A';
-    chars[i] = static_cast<uint8_t>(high * 16 + low);
-  }
+  wire::netbios::decodeFirstLevel(view, off, chars);
   std::memcpy(name.text, chars, kNameLength);
   name.type = chars[kNameLength];
   trimTrailingBlanks(name);

@@ -13,7 +13,7 @@
 namespace veltris::decode {
 namespace {
 
-constexpr uint16_t kSessionPort = 139;
+constexpr uint16_t kSessionPort = wire::port::kNetbiosSession;
 constexpr uint8_t kSessionMessage = 0x00;
 constexpr uint8_t kUnicodeFlag = 0x80;   // high byte of flags2
 constexpr uint8_t kNtStatusFlag = 0x40;  // high byte of flags2

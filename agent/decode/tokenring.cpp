@@ -9,23 +9,14 @@
 #include "agent/core/runtime.h"
 #include "agent/decode/code_table.h"
 #include "agent/decode/decode_state.h"
+#include "common/text_field.h"
 
 namespace veltris::decode {
 namespace {
 
-constexpr size_t kFrameControl = 1;
-constexpr size_t kDestination = 2;
-constexpr size_t kSource = 8;
-constexpr size_t kRouting = 14;
+using namespace wire::tokenring;
 constexpr size_t kFirstDesignator = 16;
 constexpr size_t kMacCommand = 17;
-constexpr size_t kLlcHeader = 3;
-constexpr uint8_t kFrameTypeMask = 0xC0;
-constexpr uint8_t kMacFrame = 0x00;
-constexpr uint8_t kLlcFrame = 0x40;
-constexpr uint8_t kRoutingBit = 0x80;
-constexpr uint8_t kRoutingLengthMask = 0x1F;
-constexpr uint8_t kNetbiosFunctional[6] = {0xC0, 0x00, 0x00, 0x00, 0x00, 0x80};
 
 constexpr auto kMacCommands = std::to_array<CodeText>({
     {0x00, ", Response"},
@@ -73,9 +64,9 @@ void decodeMacFrame(DecodeState& state, FrameView frame) {
   if (own) station.add('*');
   for (uint8_t byte : source) station.hex(byte, 2);
   DetailRecord& record = state.record();
-  copyTextField(record.station, sizeof record.station, station.view());
+  copyText(record.station, sizeof record.station, station.view());
   std::memcpy(record.direction, own ? "  >>" : "<<  ", sizeof record.direction);
-  copyTextField(record.protoAddr, sizeof record.protoAddr, "TR-MAC");
+  copyText(record.protoAddr, sizeof record.protoAddr, "TR-MAC");
 
   uint8_t command = frame.u8(kMacCommand);
   if (const char* name = kMacCommandIndex[command]) {
@@ -86,7 +77,7 @@ void decodeMacFrame(DecodeState& state, FrameView frame) {
 }
 
 bool isNetbiosFunctional(FrameView frame) {
-  if ((frame.u8(kDestination) & 0x80) == 0) return false;
+  if ((frame.u8(kDestination) & kGroupBit) == 0) return false;
   for (size_t i = 0; i < sizeof kNetbiosFunctional; ++i) {
     if (frame.u8(kDestination + i) != kNetbiosFunctional[i]) return false;
   }
@@ -109,7 +100,7 @@ void decodeLlcFrame(DecodeState& state, FrameView frame) {
   size_t routingLength = routed ? frame.u8(kRouting) & kRoutingLengthMask : 0;
   size_t llcStart = kRouting + routingLength;
   if (isNetbiosFunctional(frame)) {
-    decodeNetbiosFrame(state, frame.sub(llcStart + kLlcHeader));
+    decodeNetbiosFrame(state, frame.sub(llcStart + wire::llc::kHeader));
     return;
   }
   decodeLlc(state, frame.sub(llcStart));

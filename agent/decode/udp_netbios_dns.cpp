@@ -14,10 +14,9 @@
 namespace veltris::decode {
 namespace {
 
-constexpr size_t kUdpPayload = 8;
-constexpr size_t kQuestionName = 13;
-constexpr size_t kDatagramSourceName = 15;
-constexpr size_t kDatagramDestinationName = kDatagramSourceName + 34;
+using wire::netbios::kDatagramDestinationName;
+using wire::netbios::kDatagramSourceName;
+using wire::netbios::kQuestionName;
 constexpr size_t kDnsFlags = 2;
 constexpr size_t kDnsResponseCode = 3;
 constexpr size_t kDnsQuestionCount = 4;
@@ -91,9 +90,9 @@ struct UdpService {
 
 // First match wins.
 constexpr auto kUdpServices = std::to_array<UdpService>({
-    {137, true, decodeNameService},
-    {138, true, decodeDatagramService},
-    {53, false, decodeDns},
+    {wire::port::kNetbiosName, true, decodeNameService},
+    {wire::port::kNetbiosDatagram, true, decodeDatagramService},
+    {wire::port::kDns, false, decodeDns},
 });
 
 }  // namespace
@@ -106,12 +105,12 @@ void decodeUdp(DecodeState& state, const IpHeader& ip, FrameView udp, Descriptio
     state.protocol().set("UDP/IP Fragment");
     return;
   }
-  uint16_t source = udp.be16(0);
-  uint16_t destination = udp.be16(2);
+  uint16_t source = udp.be16(wire::udp::kSourcePort);
+  uint16_t destination = udp.be16(wire::udp::kDestinationPort);
   addPortTexts(state, working, source, destination, Transport::Udp);
   for (const UdpService& service : kUdpServices) {
     if (source == service.port || (!service.sourceOnly && destination == service.port)) {
-      service.decode(state, udp.sub(kUdpPayload), working);
+      service.decode(state, udp.sub(wire::udp::kHeader), working);
       return;
     }
   }

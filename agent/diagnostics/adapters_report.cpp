@@ -13,7 +13,6 @@
 #include <ctime>
 #include <fstream>
 
-#include "agent/requests/dispatcher.h"
 #include "common/reply_records.h"
 #include "platform/capture/hardware_ids.h"
 #include "platform/system_root.h"
@@ -168,13 +167,6 @@ size_t writeAdaptersReport(InstalledCardSource& source, char* area, size_t capac
 size_t writeAdaptersReport(char* area, size_t capacity) {
   SysfsCardSource source(platform::systemRoot());
   return writeAdaptersReport(source, area, capacity);
-}
-
-bool answerInstalledAdapters(DispatchContext& context) {  // replaces the totals record
-  context.body.assign(sizeof(TextReply), '\0');
-  std::memcpy(context.body.data(), kTextReplyTag, 4);
-  writeAdaptersReport(context.body.data() + offsetof(TextReply, text), kTextAreaSize);
-  return true;
 }
 
 }  // namespace veltris::agent

@@ -11,8 +11,6 @@
 
 namespace veltris::agent {
 
-struct DispatchContext;
-
 constexpr int kMaxInstalledCards = 15;
 constexpr size_t kMinReportCapacity = 1000;
 constexpr size_t kMinDriverTextCapacity = 100;
@@ -62,8 +60,5 @@ size_t writeAdaptersReport(char* area, size_t capacity);  // this machine, below
 // no file is there. A path starting "\SystemRoot\" is looked up below the
 // Windows directory. Below kMinDriverTextCapacity nothing is written.
 void writeDriverText(std::string_view imagePath, char* text, size_t capacity);
-
-// The "CFG " answer: a text reply with the report.
-bool answerInstalledAdapters(DispatchContext& context);
 
 }  // namespace veltris::agent

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <span>
 
+#include "common/text_field.h"
+
 namespace veltris::agent {
 namespace {
 
@@ -74,7 +76,7 @@ std::string quoted(std::string_view word) { return "'" + std::string(word) + "'"
 
 struct SwitchRule {
   std::string_view windows;  // lower case, without '-' or '/'
-  std::string_view linux;    // empty: accepted, nothing passed on
+  std::string_view passedOn;  // empty: accepted, nothing passed on
   bool takesValue = false;
   long min = 0, max = 0;
   long divisor = 1;  // the value passed on is rounded up to whole units (ms -> s)
@@ -120,7 +122,7 @@ std::string translateSwitchesAndHost(Words args, std::span<const SwitchRule> rul
     const SwitchRule* rule = findSwitch(rules, word);
     if (rule == nullptr) return "unexpected switch " + quoted(word);
     if (!rule->takesValue) {
-      if (!rule->linux.empty()) program.emplace_back(rule->linux);
+      if (!rule->passedOn.empty()) program.emplace_back(rule->passedOn);
       continue;
     }
     long value = 0;
@@ -128,7 +130,7 @@ std::string translateSwitchesAndHost(Words args, std::span<const SwitchRule> rul
       return "switch " + quoted(word) + " needs a number from " + std::to_string(rule->min) + " to " +
              std::to_string(rule->max);
     ++i;
-    program.emplace_back(rule->linux);
+    program.emplace_back(rule->passedOn);
     program.push_back(std::to_string((value + rule->divisor - 1) / rule->divisor));
   }
   if (host.empty()) return "a host name or address is needed";
@@ -335,10 +337,7 @@ CommandTranslation translateCommand(std::string_view commandText) {
 }
 
 std::string refusalText(std::string_view commandText, std::string_view reason) {
-  std::string shown(commandText.substr(0, kMaxCommandText));
-  for (char& c : shown) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-  }
+  std::string shown = printableText(commandText, kMaxCommandText);
   if (commandText.size() > kMaxCommandText) shown += "...";
   std::string text = "Command not permitted: '" + shown + "'\r\n";
   text += "  " + std::string(reason) + "\r\n\r\nPermitted commands:\r\n";

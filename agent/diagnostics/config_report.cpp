@@ -10,7 +10,7 @@
 #include <mutex>
 
 #include "agent/diagnostics/role_labels.h"
-#include "agent/requests/dispatcher.h"
+#include "common/text_field.h"
 
 namespace veltris::agent {
 namespace {
@@ -294,10 +294,6 @@ void writeConfigReport(GlobalArea& global, netconfig::ConfigSource& source, uint
 
 void writeConfigReport(AgentRuntime& rt, char* area, size_t capacity) {
   writeConfigReport(rt.global, configSource(rt), rt.clock->now(), area, capacity);
-}
-
-void produceConfigReport(DispatchContext& context, char* area, size_t capacity) {
-  writeConfigReport(context.rt, area, capacity);
 }
 
 }  // namespace veltris::agent

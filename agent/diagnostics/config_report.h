@@ -14,8 +14,6 @@
 
 namespace veltris::agent {
 
-struct DispatchContext;
-
 constexpr size_t kReportMinimumCapacity = 4000;
 constexpr size_t kReportStepLimit = 1024;  // each formatting step, terminator included
 constexpr size_t kSlotWidth = 16;          // an address in 15 characters and a blank
@@ -27,9 +25,6 @@ void writeConfigReport(GlobalArea& global, netconfig::ConfigSource& source, uint
                        size_t capacity);
 // The same with the running agent's clock and configuration source.
 void writeConfigReport(AgentRuntime& rt, char* area, size_t capacity);
-
-// "CMD CONFIG".
-void produceConfigReport(DispatchContext& context, char* area, size_t capacity);
 
 // The slot form of an address value: each address left-justified in 15
 // characters and a blank. A blank or a NUL ends an address; two in a row give

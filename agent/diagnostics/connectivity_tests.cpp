@@ -11,7 +11,6 @@
 
 #include "agent/diagnostics/external_command.h"
 #include "agent/diagnostics/role_labels.h"
-#include "agent/requests/dispatcher.h"
 #include "platform/netconfig/config_source.h"
 
 namespace veltris::agent {
@@ -213,23 +212,5 @@ void fullTest(AgentRuntime& rt, char* area, size_t capacity, CommandRunner run) 
 }
 
 void fullTest(AgentRuntime& rt, char* area, size_t capacity) { fullTest(rt, area, capacity, runExternalCommand); }
-
-void produceSubnetTest(DispatchContext& context, char* area, size_t capacity) {
-  subnetTest(context.rt.global, area, capacity);
-}
-
-void producePingGateways(DispatchContext& context, char* area, size_t capacity) {
-  pingServers(context.rt.global, PingTarget::Gateways, area, capacity, runExternalCommand);
-}
-
-void producePingDnsServers(DispatchContext& context, char* area, size_t capacity) {
-  pingServers(context.rt.global, PingTarget::DnsServers, area, capacity, runExternalCommand);
-}
-
-void producePingWinsServers(DispatchContext& context, char* area, size_t capacity) {
-  pingServers(context.rt.global, PingTarget::WinsServers, area, capacity, runExternalCommand);
-}
-
-void produceFullTest(DispatchContext& context, char* area, size_t capacity) { fullTest(context.rt, area, capacity); }
 
 }  // namespace veltris::agent

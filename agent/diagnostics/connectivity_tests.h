@@ -12,8 +12,6 @@
 
 namespace veltris::agent {
 
-struct DispatchContext;
-
 // Runs one command (e.g. "PING 10.0.0.1") into an area it clears first;
 // answers the characters written.
 using CommandRunner = size_t (*)(const char* commandText, char* area, size_t capacity);
@@ -36,12 +34,5 @@ void driverAgeCheck(const GlobalArea& global, uint32_t now, char* area, size_t c
 // Role labels refresh, driver age, subnet broadcasts, then the three pings.
 void fullTest(AgentRuntime& rt, char* area, size_t capacity, CommandRunner run);
 void fullTest(AgentRuntime& rt, char* area, size_t capacity);  // pings through TapsorCC
-
-// "CMD SUBNET", "CMD PING GW", "CMD PING DNS", "CMD PING WINS", "CMD TEST".
-void produceSubnetTest(DispatchContext& context, char* area, size_t capacity);
-void producePingGateways(DispatchContext& context, char* area, size_t capacity);
-void producePingDnsServers(DispatchContext& context, char* area, size_t capacity);
-void producePingWinsServers(DispatchContext& context, char* area, size_t capacity);
-void produceFullTest(DispatchContext& context, char* area, size_t capacity);
 
 }  // namespace veltris::agent

@@ -16,7 +16,6 @@
 
 #include "agent/core/runtime.h"
 #include "agent/diagnostics/command_table.h"
-#include "agent/requests/dispatcher.h"
 
 extern char** environ;
 
@@ -193,11 +192,6 @@ size_t runExternalCommand(const char* commandText, char* area, size_t capacity) 
 
 bool isPermittedCommand(const char* commandText) {
   return translateCommand(commandText != nullptr ? commandText : "").permitted;
-}
-
-void produceExternalCommand(DispatchContext& context, char* area, size_t capacity) {
-  const std::string command(context.request.textFrom(4));
-  runExternalCommand(command.c_str(), area, capacity, &context.rt);
 }
 
 }  // namespace veltris::agent

@@ -10,8 +10,6 @@
 namespace veltris::agent {
 
 struct AgentRuntime;
-struct DispatchContext;
-
 // Runs `commandText` (e.g. "PING 10.0.0.1") through TapsorCC; writes at most capacity-1 chars + NUL; returns characters written.
 size_t runExternalCommand(const char* commandText, char* area, size_t capacity);
 // True when the command word (and switches) are in the translation table.
@@ -46,8 +44,5 @@ class CommandOutputText {
   size_t capacity_;
   size_t length_ = 0;
 };
-
-// The "CMD " producer: the command text from offset 4 of the request.
-void produceExternalCommand(DispatchContext& context, char* area, size_t capacity);
 
 }  // namespace veltris::agent

@@ -6,6 +6,7 @@
 
 #include "agent/core/names.h"
 #include "agent/diagnostics/config_report.h"
+#include "common/text_field.h"
 #include "platform/system_root.h"
 
 namespace veltris::agent {

@@ -16,6 +16,7 @@
 #include "agent/diagnostics/role_labels.h"
 #include "agent/requests/detail_replies.h"
 #include "agent/requests/statistics_replies.h"
+#include "common/text_field.h"
 
 namespace veltris::agent {
 
@@ -64,6 +65,8 @@ uint32_t Request::number(size_t offset) const {
 // ---- Answers ---------------------------------------------------------------
 
 namespace {
+
+constexpr size_t kCommandTextOffset = 4;  // behind "CMD "
 
 template <typename Record>
 void appendRecord(std::string& body, const Record& record) {
@@ -125,17 +128,39 @@ bool answerAdapterStatus(DispatchContext& c) {  // replaces
 bool answerCommand(DispatchContext& c) {  // replaces, when the command has a producer
   const CommandWord* command = findCommandWord(c.request);
   if (command == nullptr || command->producer == nullptr) return false;
-  c.body.assign(sizeof(TextReply), '\0');
-  char* area = c.body.data() + offsetof(TextReply, text);
+  char* area = startTextReply(c.body);
   command->producer(c, area, kTextAreaSize);
   area[kTextAreaSize - 1] = '\0';
-  std::memcpy(c.body.data(), kTextReplyTag, 4);
   return true;
 }
 
 void stopAgent(DispatchContext& c, char* area, size_t capacity) {
   copyText(area, capacity, "Tapsor Service terminating");
   if (c.rt.shutdown) c.rt.shutdown();  // before the reply goes out
+}
+
+// ---- The diagnostics' producers ---------------------------------------------
+
+bool answerInstalledAdapters(DispatchContext& c) {  // replaces
+  writeAdaptersReport(startTextReply(c.body), kTextAreaSize);
+  return true;
+}
+
+void produceConfigReport(DispatchContext& c, char* area, size_t capacity) { writeConfigReport(c.rt, area, capacity); }
+
+void produceSubnetTest(DispatchContext& c, char* area, size_t capacity) { subnetTest(c.rt.global, area, capacity); }
+
+template <PingTarget target>
+void producePing(DispatchContext& c, char* area, size_t capacity) {
+  pingServers(c.rt.global, target, area, capacity, runExternalCommand);
+}
+
+void produceFullTest(DispatchContext& c, char* area, size_t capacity) { fullTest(c.rt, area, capacity); }
+
+// The command text from offset 4 of the request.
+void produceExternalCommand(DispatchContext& c, char* area, size_t capacity) {
+  const std::string command(c.request.textFrom(kCommandTextOffset));
+  runExternalCommand(command.c_str(), area, capacity, &c.rt);
 }
 
 bool answerDetails(DispatchContext& c) {
@@ -180,13 +205,12 @@ constexpr std::array<RequestWord, 14> kRequestWords{{
 
 // The texts behind "CMD ", compared ignoring case. The PING rows are tried only
 // for a command starting with "PING "; "PING WINS" counts its terminator.
-constexpr size_t kCommandOffset = 4;
 constexpr size_t kFirstPingRow = 0;
 constexpr size_t kLastPingRow = 3;
 constexpr std::array<CommandWord, 9> kCommandWords{{
-    {"PING GW", 7, producePingGateways},
-    {"PING DNS", 8, producePingDnsServers},
-    {"PING WINS", 10, producePingWinsServers},
+    {"PING GW", 7, producePing<PingTarget::Gateways>},
+    {"PING DNS", 8, producePing<PingTarget::DnsServers>},
+    {"PING WINS", 10, producePing<PingTarget::WinsServers>},
     {"PING ", 5, produceExternalCommand},  // any other PING: an external command
     {"CONFIG", 6, produceConfigReport},
     {"SUBNET", 6, produceSubnetTest},
@@ -195,14 +219,6 @@ constexpr std::array<CommandWord, 9> kCommandWords{{
     {"", 0, produceExternalCommand},  // anything else: an external command
 }};
 
-// A request for the agent's console: bounded, control characters shown as '?'.
-std::string printable(const Request& request) {
-  std::string text(request.text(), request.length());
-  for (char& ch : text) {
-    if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) ch = '?';
-  }
-  return text;
-}
 
 }  // namespace
 
@@ -219,11 +235,11 @@ const RequestWord* findRequestWord(const Request& request) {
 }
 
 const CommandWord* findCommandWord(const Request& request) {
-  const bool ping = request.matches(kCommandOffset, "PING ", 5, true);
+  const bool ping = request.matches(kCommandTextOffset, "PING ", 5, true);
   for (size_t row = 0; row < kCommandWords.size(); ++row) {
     if (!ping && row >= kFirstPingRow && row <= kLastPingRow) continue;
     const CommandWord& command = kCommandWords[row];
-    if (request.matches(kCommandOffset, command.text, command.width, true)) return &command;
+    if (request.matches(kCommandTextOffset, command.text, command.width, true)) return &command;
   }
   return nullptr;  // not reached: the last row matches everything
 }
@@ -233,14 +249,18 @@ void dispatchRequest(AgentRuntime& rt, const Request& request, std::string& body
   appendTotalsRecord(rt.global, context.now, body);
   const RequestWord* word = findRequestWord(request);
   if (word != nullptr && word->answer != nullptr && word->answer(context)) return;
-  consolePrint("ERROR - Unknown request '%s'\n", printable(request).c_str());
+  consolePrint("ERROR - Unknown request '%s'\n", printableText({request.text(), request.length()}).c_str());
+}
+
+char* startTextReply(std::string& body) {
+  body.assign(sizeof(TextReply), '\0');
+  std::memcpy(body.data(), kTextReplyTag, 4);
+  return body.data() + offsetof(TextReply, text);
 }
 
 void setTextReply(std::string& body, std::string_view text) {
-  body.assign(sizeof(TextReply), '\0');
-  std::memcpy(body.data(), kTextReplyTag, 4);
-  size_t n = std::min(text.size(), kTextAreaSize - 1);
-  std::memcpy(body.data() + offsetof(TextReply, text), text.data(), n);
+  char* area = startTextReply(body);
+  std::memcpy(area, text.data(), std::min(text.size(), kTextAreaSize - 1));
 }
 
 void refreshRoleLabels(AgentRuntime& rt) {

@@ -81,7 +81,10 @@ const CommandWord* findCommandWord(const Request& request);  // for a "CMD " req
 // Builds the reply body for `request` (totals record first, see above).
 void dispatchRequest(AgentRuntime& rt, const Request& request, std::string& body);
 
-// Empties the body and makes it one text reply ("TXT4" and 4096 bytes) of `text`.
+// Empties the body and makes it one text reply: "TXT4" and 4096 zero bytes.
+// Answers the text area, to be filled with at most 4095 characters.
+char* startTextReply(std::string& body);
+// The same, filled with `text`.
 void setTextReply(std::string& body, std::string_view text);
 
 // Role labels refresh before "OPEN": the runtime's hook when set (the whole

@@ -2,14 +2,13 @@
 
 #include "platform/rpc/interface.h"
 
-#include <syslog.h>
-
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
-#include "agent/core/agent_main.h"
+#include "agent/core/access_parameters.h"
 #include "agent/requests/dispatcher.h"
+#include "platform/service/service_manager.h"
 
 namespace veltris::agent {
 namespace {
@@ -28,11 +27,7 @@ std::string peerName(std::string_view peer) {
   return name;
 }
 
-void syslogLine(const std::string& line) {
-  ::openlog("TapsorSv", LOG_PID, LOG_DAEMON);
-  ::syslog(LOG_WARNING, "%s", line.c_str());
-  ::closelog();
-}
+void syslogLine(const std::string& line) { veltris::service::logEvent("TapsorSv", veltris::service::EventType::Warning, line); }
 
 std::string formatLine(const char* format, const std::string& peer, uint32_t a, uint32_t b) {
   char line[160];

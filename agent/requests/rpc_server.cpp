@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "agent/core/runtime.h"
 #include "platform/rpc/status.h"
 #include "platform/rpc/tapsor_interface.h"
 
@@ -20,17 +21,9 @@ constexpr unsigned kCallsPerProtocolSequence = 3;
 constexpr unsigned kMaxConcurrentCalls = 1234;
 constexpr const char* kErrorCaption = "TapsorSv ERROR";
 
-void consoleLine(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::vprintf(format, args);
-  va_end(args);
-  std::fflush(stdout);
-}
-
 uint32_t pingRpc(std::span<const uint8_t> in, std::vector<uint8_t>& out) {
   if (!in.empty()) return rpc::fault::kNdr;
-  consoleLine("PingRpc\n");
+  consolePrint("PingRpc\n");
   tapsor::encodePingRpcOut(0, out);
   return 0;
 }
@@ -115,7 +108,7 @@ void RpcServerThread::run() {
   bool anyProtocolSequence = false;
   for (const char* protseq : kProtocolSequences) {
     uint32_t status = server_->useProtseq(protseq, kCallsPerProtocolSequence);
-    consoleLine("RpcServerUseProtseq %s = %d\n", protseq, static_cast<int>(status));
+    consolePrint("RpcServerUseProtseq %s = %d\n", protseq, static_cast<int>(status));
     anyProtocolSequence |= status == rpc::status::kOk;
   }
   if (!anyProtocolSequence) return fail("RpcServerUseProtseq failed");
@@ -125,9 +118,9 @@ void RpcServerThread::run() {
   if (status != rpc::status::kOk) return fail(endpointRegisterFailureText(status).c_str());
   startEndpointMapper();
 
-  consoleLine("Creating Taskbar Thread \n");
+  consolePrint("Creating Taskbar Thread \n");
   if (hooks_.startTaskbar) hooks_.startTaskbar();
-  consoleLine("To Terminate, close console window or press Ctrl-C\n");
+  consolePrint("To Terminate, close console window or press Ctrl-C\n");
   {
     std::unique_lock lock(mutex_);
     if (!stopRequested_ && server_->listen(kMaxConcurrentCalls) != rpc::status::kOk) {
@@ -157,12 +150,12 @@ void RpcServerThread::startEndpointMapper() {
     std::lock_guard lock(mutex_);
     mapperPort_ = static_cast<uint16_t>(std::stoul(hosting.tcp.endpoint));
   } else {
-    consoleLine("Endpoint mapper not started (%s); remote consoles must name the agent's "
+    consolePrint("Endpoint mapper not started (%s); remote consoles must name the agent's "
                 "port: ncacn_ip_tcp:<host>[%s]\n",
                 hosting.tcp.error.c_str(), agentPort.c_str());
   }
   if (hosting.local.status != rpc::status::kOk) {
-    consoleLine("Local endpoint mapper not started (%s)\n", hosting.local.error.c_str());
+    consolePrint("Local endpoint mapper not started (%s)\n", hosting.local.error.c_str());
   }
 }
 

@@ -1,6 +1,5 @@
 #include <pthread.h>
 #include <signal.h>
-#include <syslog.h>
 
 #include <cstdio>
 #include <thread>
@@ -133,9 +132,7 @@ int runService(HostEnvironment& env) {
 void headlessMessageBox(const char* caption, const char* text) {
   std::fprintf(stderr, "%s: %s\n", caption, text);
   std::fflush(stderr);
-  ::openlog("TapsorSv", LOG_PID, LOG_DAEMON);
-  ::syslog(LOG_ERR, "%s: %s", caption, text);
-  ::closelog();
+  veltris::service::logEvent(kServiceName, veltris::service::EventType::Error, std::string(caption) + ": " + text);
 }
 
 }  // namespace veltris::agent::service

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/core/agent_main.h"
+#include "agent/service/agent_main.h"
 #include "agent/core/runtime.h"
 #include "platform/service/service_manager.h"
 

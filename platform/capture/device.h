@@ -2,6 +2,7 @@
 // The capture device: one per monitored adapter. Stands in for the capture
 // driver: OID requests (query/set, NDIS numbering) and reads of one frame each.
 // Backends: live (libpcap), file replay (pcap/pcapng), memory (tests).
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -9,9 +10,16 @@
 #include <string_view>
 #include <vector>
 
+#include "common/frame_view.h"  // kStoredFrameBytes: bytes kept of each frame
+
 namespace veltris::capture {
 
-constexpr uint32_t kStoredBytes = 256;  // bytes kept of each frame
+// The medium of an adapter, as OID_GEN_MEDIA_IN_USE answers it. WAN links are 802.3.
+enum Medium : int32_t { kMedium8023 = 0, kMedium8025 = 1 };
+
+// Source addresses of the 14-byte header a WAN frame gets: sent or received by this station.
+constexpr std::array<uint8_t, 6> kSendMarker = {0x20, 0x53, 0x45, 0x4E, 0x44, 0x01};  // " SEND"\1
+constexpr std::array<uint8_t, 6> kRecvMarker = {0x20, 0x52, 0x45, 0x43, 0x56, 0x01};  // " RECV"\1
 
 // NDIS object identifiers answered by the devices.
 namespace oid {
@@ -61,7 +69,7 @@ constexpr uint32_t kPromiscuous = 0x20, kAllLocal = 0x80, kFunctional = 0x4000;
 
 // One completed read.
 struct FrameRead {
-  uint32_t stored = 0;      // bytes placed in the buffer, at most kStoredBytes
+  uint32_t stored = 0;      // bytes placed in the buffer, at most kStoredFrameBytes
   uint32_t wireLength = 0;  // the frame's full length on the wire
 };
 
@@ -81,7 +89,7 @@ class Device {
   virtual bool query(uint32_t oid, void* data, uint32_t len) = 0;
   virtual bool set(uint32_t oid, const void* data, uint32_t len) = 0;
 
-  // Reads one frame into buffer[0..kStoredBytes); bytes past `stored` are left as the
+  // Reads one frame into buffer[0..kStoredFrameBytes); bytes past `stored` are left as the
   // caller had them (callers keep the buffer zero-filled). Waits at most maxWait.
   // No allocation per call.
   virtual ReadResult read(uint8_t* buffer, FrameRead& frame, std::chrono::milliseconds maxWait) = 0;

@@ -129,7 +129,7 @@ bool parseWanHeader(int dlt, const uint8_t* bytes, uint32_t captured, WanHeader&
 
 void storeEthernetFrame(const uint8_t* bytes, uint32_t captured, uint32_t wireLength, uint8_t* buffer,
                         FrameRead& frame) {
-  frame.stored = std::min(captured, kStoredBytes);
+  frame.stored = std::min(captured, kStoredFrameBytes);
   std::memcpy(buffer, bytes, frame.stored);
   frame.wireLength = std::max(wireLength, captured);
 }
@@ -148,7 +148,7 @@ void storeWanFrame(int dlt, const LocalAddress& local, const uint8_t* bytes, uin
   std::memcpy(buffer + 6, (sent ? kSendMarker : kRecvMarker).data(), 6);
   buffer[12] = static_cast<uint8_t>(header.protocol >> 8);
   buffer[13] = static_cast<uint8_t>(header.protocol);
-  const uint32_t copied = std::min(payloadCaptured, kStoredBytes - kEthernetHeader);
+  const uint32_t copied = std::min(payloadCaptured, kStoredFrameBytes - kEthernetHeader);
   std::memcpy(buffer + kEthernetHeader, payload, copied);
   frame.stored = kEthernetHeader + copied;
   const uint32_t payloadOnWire = parsed && wireLength > header.headerLength ? wireLength - header.headerLength : 0;

@@ -13,9 +13,6 @@
 
 namespace veltris::capture {
 
-constexpr std::array<uint8_t, 6> kSendMarker = {0x20, 0x53, 0x45, 0x4E, 0x44, 0x01};  // " SEND"\1
-constexpr std::array<uint8_t, 6> kRecvMarker = {0x20, 0x52, 0x45, 0x43, 0x56, 0x01};  // " RECV"\1
-
 enum class Direction : uint8_t { Unknown, Incoming, Outgoing };
 
 // What a WAN link header says about one frame.
@@ -41,7 +38,7 @@ std::string linkName(int dlt);
 // Reads the link header of a WAN frame; false when the frame is shorter than it.
 bool parseWanHeader(int dlt, const uint8_t* bytes, uint32_t captured, WanHeader& header);
 
-// Stores one captured frame into buffer[0..kStoredBytes) as the agent sees it.
+// Stores one captured frame into buffer[0..kStoredFrameBytes) as the agent sees it.
 void storeEthernetFrame(const uint8_t* bytes, uint32_t captured, uint32_t wireLength, uint8_t* buffer,
                         FrameRead& frame);
 void storeWanFrame(int dlt, const LocalAddress& local, const uint8_t* bytes, uint32_t captured,

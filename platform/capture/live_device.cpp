@@ -73,7 +73,7 @@ bool LiveDevice::activate(std::string& error) {
     error = "cannot capture on " + name + ": " + errorBuffer;
     return false;
   }
-  pcap_set_snaplen(pcap_, static_cast<int>(kStoredBytes) + (wan_ ? kCookedHeader : 0));
+  pcap_set_snaplen(pcap_, static_cast<int>(kStoredFrameBytes) + (wan_ ? kCookedHeader : 0));
   pcap_set_promisc(pcap_, 0);
   pcap_set_timeout(pcap_, kBlockTimeoutMs);
   pcap_set_buffer_size(pcap_, kRingBytes);

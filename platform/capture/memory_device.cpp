@@ -34,7 +34,7 @@ void MemoryDevice::refuseFilter(uint32_t filter) {
 
 void MemoryDevice::push(std::span<const uint8_t> bytes, uint32_t wireLength) {
   QueuedFrame frame;
-  frame.stored = static_cast<uint32_t>(std::min<size_t>(bytes.size(), kStoredBytes));
+  frame.stored = static_cast<uint32_t>(std::min<size_t>(bytes.size(), kStoredFrameBytes));
   std::memcpy(frame.bytes.data(), bytes.data(), frame.stored);
   frame.wireLength = wireLength != 0 ? wireLength : static_cast<uint32_t>(bytes.size());
   {
@@ -82,9 +82,9 @@ bool MemoryDevice::builtInAnswer(uint32_t oid, void* data, uint32_t len) const {
     case oid::kGenMediaInUse:
       return answerNumber(data, len, config_.mediaType);
     case oid::k8023CurrentAddress:
-      return config_.mediaType == 0 && answerAddress(data, len, config_.station.data());
+      return config_.mediaType == kMedium8023 && answerAddress(data, len, config_.station.data());
     case oid::k8025CurrentAddress:
-      return config_.mediaType == 1 && answerAddress(data, len, config_.station.data());
+      return config_.mediaType == kMedium8025 && answerAddress(data, len, config_.station.data());
     case oid::kWanPermanentAddress:
       return config_.wan && answerAddress(data, len, kZeroAddress);
     default:
@@ -136,7 +136,7 @@ ReadResult MemoryDevice::read(uint8_t* buffer, FrameRead& frame, std::chrono::mi
 const std::string& MemoryDevice::error() const { return error_; }
 
 std::string MemoryDevice::describe() const {
-  return config_.wan ? "memory device, WAN" : config_.mediaType == 1 ? "memory device, Token Ring"
+  return config_.wan ? "memory device, WAN" : config_.mediaType == kMedium8025 ? "memory device, Token Ring"
                                                                      : "memory device, Ethernet";
 }
 

@@ -52,7 +52,7 @@ class MemoryDevice final : public Device {
 
  private:
   struct QueuedFrame {
-    std::array<uint8_t, kStoredBytes> bytes{};
+    std::array<uint8_t, kStoredFrameBytes> bytes{};
     uint32_t stored = 0;
     uint32_t wireLength = 0;
   };

@@ -58,8 +58,8 @@ void appendUtf8(uint32_t code, std::vector<uint8_t>& out) {
 }
 
 void appendUtf16le(uint16_t unit, std::vector<uint8_t>& out) {
-  out.push_back(static_cast<uint8_t>(unit & 0xFF));
-  out.push_back(static_cast<uint8_t>(unit >> 8));
+  out.resize(out.size() + 2);
+  storeLe16(out.data() + out.size() - 2, unit);
 }
 
 }  // namespace
@@ -86,7 +86,7 @@ bool utf16leToUtf8(const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
   if (in.size() % 2 != 0) return false;
   out.clear();
   out.reserve(in.size());
-  const auto unitAt = [&](size_t i) { return static_cast<uint32_t>(in[i] | (in[i + 1] << 8)); };
+  const auto unitAt = [&](size_t i) { return uint32_t{loadLe16(in.data() + i)}; };
   for (size_t i = 0; i < in.size(); i += 2) {
     uint32_t code = unitAt(i);
     if (code >= 0xDC00 && code <= 0xDFFF) return false;

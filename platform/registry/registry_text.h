@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/byte_order.h"
+
 namespace veltris::reg::detail {
 
 // Offset of the first byte that is not well-formed UTF-8, or text.size() when all is.
@@ -19,11 +21,11 @@ bool utf8ToUtf16le(const std::vector<uint8_t>& in, std::vector<uint8_t>& out);
 
 // REG_DWORD data: 4 bytes, little-endian.
 inline std::vector<uint8_t> dwordBytes(uint32_t v) {
-  return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+  std::vector<uint8_t> bytes(4);
+  storeLe32(bytes.data(), v);
+  return bytes;
 }
-inline uint32_t dwordOf(const std::vector<uint8_t>& d) {  // d holds 4 bytes
-  return d[0] | (d[1] << 8) | (d[2] << 16) | (uint32_t(d[3]) << 24);
-}
+inline uint32_t dwordOf(const std::vector<uint8_t>& d) { return loadLe32(d.data()); }  // d holds 4 bytes
 
 inline std::string_view asText(const std::vector<uint8_t>& bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};

@@ -54,12 +54,13 @@ void NdrReader::align(size_t boundary) {
 }
 
 void NdrWriter::u16(uint16_t v) {
-  out_.push_back(static_cast<uint8_t>(v));
-  out_.push_back(static_cast<uint8_t>(v >> 8));
+  out_.resize(out_.size() + 2);
+  storeLe16(out_.data() + out_.size() - 2, v);
 }
 
 void NdrWriter::u32(uint32_t v) {
-  for (int shift = 0; shift < 32; shift += 8) out_.push_back(static_cast<uint8_t>(v >> shift));
+  out_.resize(out_.size() + 4);
+  storeLe32(out_.data() + out_.size() - 4, v);
 }
 
 void NdrWriter::syntax(const SyntaxId& v) {
@@ -73,13 +74,8 @@ void NdrWriter::align(size_t boundary) {
   if (misalignment != 0) zeros(boundary - misalignment);
 }
 
-void NdrWriter::patchU16(size_t position, uint16_t v) {
-  out_[base_ + position] = static_cast<uint8_t>(v);
-  out_[base_ + position + 1] = static_cast<uint8_t>(v >> 8);
-}
+void NdrWriter::patchU16(size_t position, uint16_t v) { storeLe16(&out_.at(base_ + position + 1) - 1, v); }
 
-void NdrWriter::patchU32(size_t position, uint32_t v) {
-  for (size_t i = 0; i < 4; ++i) out_[base_ + position + i] = static_cast<uint8_t>(v >> (8 * i));
-}
+void NdrWriter::patchU32(size_t position, uint32_t v) { storeLe32(&out_.at(base_ + position + 3) - 3, v); }
 
 }  // namespace veltris::rpc

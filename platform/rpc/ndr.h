@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "platform/rpc/uuid.h"
 
 namespace veltris::rpc {
@@ -59,11 +60,5 @@ class NdrWriter {
   std::vector<uint8_t>& out_;
   size_t base_;
 };
-
-inline uint16_t loadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-inline uint32_t loadLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 }  // namespace veltris::rpc

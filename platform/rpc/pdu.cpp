@@ -56,10 +56,9 @@ std::optional<PduHeader> decodeHeader(std::span<const uint8_t> bytes) {
     h.authLength = loadLe16(p + 10);
     h.callId = loadLe32(p + 12);
   } else {
-    h.fragLength = static_cast<uint16_t>(p[8] << 8 | p[9]);
-    h.authLength = static_cast<uint16_t>(p[10] << 8 | p[11]);
-    h.callId = static_cast<uint32_t>(p[12]) << 24 | static_cast<uint32_t>(p[13]) << 16 |
-               static_cast<uint32_t>(p[14]) << 8 | p[15];
+    h.fragLength = loadBe16(p + 8);
+    h.authLength = loadBe16(p + 10);
+    h.callId = loadBe32(p + 12);
   }
   return h;
 }

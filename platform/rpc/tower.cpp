@@ -26,9 +26,10 @@ void writeFloor(NdrWriter& w, std::span<const uint8_t> lhs, std::span<const uint
 void writeSyntaxFloor(NdrWriter& w, const SyntaxId& id) {
   std::vector<uint8_t> lhs{tower_protocol::kUuid};
   lhs.insert(lhs.end(), id.uuid.bytes.begin(), id.uuid.bytes.end());
-  lhs.push_back(static_cast<uint8_t>(id.major));
-  lhs.push_back(static_cast<uint8_t>(id.major >> 8));
-  const uint8_t rhs[2] = {static_cast<uint8_t>(id.minor), static_cast<uint8_t>(id.minor >> 8)};
+  lhs.resize(lhs.size() + 2);
+  storeLe16(lhs.data() + lhs.size() - 2, id.major);
+  uint8_t rhs[2];
+  storeLe16(rhs, id.minor);
   writeFloor(w, lhs, rhs);
 }
 
@@ -56,11 +57,9 @@ std::optional<TowerAddress> readTcpAddress(const std::vector<Floor>& floors) {
     return std::nullopt;
   }
   TowerAddress address;
-  uint16_t port = static_cast<uint16_t>(floors[3].rhs[0] << 8 | floors[3].rhs[1]);
+  uint16_t port = loadBe16(floors[3].rhs.data());
   if (port != 0) address.endpoint = std::to_string(port);
-  const auto& ip = floors[4].rhs;
-  address.ipv4 = static_cast<uint32_t>(ip[0]) << 24 | static_cast<uint32_t>(ip[1]) << 16 |
-                 static_cast<uint32_t>(ip[2]) << 8 | ip[3];
+  address.ipv4 = loadBe32(floors[4].rhs.data());
   return address;
 }
 
@@ -87,12 +86,11 @@ std::vector<uint8_t> encodeTower(const SyntaxId& iface, const TowerAddress& addr
     uint16_t port = 0;
     parsePort(address.endpoint, port);
     writeProtocolFloor(w, tower_protocol::kConnectionOriented, noMinor);
-    const uint8_t portBytes[2] = {static_cast<uint8_t>(port >> 8), static_cast<uint8_t>(port)};
+    uint8_t portBytes[2];
+    storeBe16(portBytes, port);
     writeProtocolFloor(w, tower_protocol::kTcpPort, portBytes);
-    const uint8_t ip[4] = {static_cast<uint8_t>(address.ipv4 >> 24),
-                           static_cast<uint8_t>(address.ipv4 >> 16),
-                           static_cast<uint8_t>(address.ipv4 >> 8),
-                           static_cast<uint8_t>(address.ipv4)};
+    uint8_t ip[4];
+    storeBe32(ip, address.ipv4);
     writeProtocolFloor(w, tower_protocol::kIpAddress, ip);
   } else {
     writeProtocolFloor(w, tower_protocol::kLocalRpc, noMinor);

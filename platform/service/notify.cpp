@@ -38,10 +38,14 @@ bool notifyServiceManager(std::string_view message) {
   return sent == static_cast<ssize_t>(message.size());
 }
 
-void writeEventLog(const char* source, long code, const char* text) {
+void logEvent(const char* source, EventType type, std::string_view text) {
   ::openlog(source, LOG_PID, LOG_DAEMON);
-  ::syslog(LOG_ERR, "%s error: %ld: %s", source, code, text);
+  ::syslog(type == EventType::Error ? LOG_ERR : LOG_WARNING, "%.*s", static_cast<int>(text.size()), text.data());
   ::closelog();
+}
+
+void writeEventLog(const char* source, long code, const char* text) {
+  logEvent(source, EventType::Error, std::string(source) + " error: " + std::to_string(code) + ": " + text);
 }
 
 }  // namespace veltris::service

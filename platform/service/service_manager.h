@@ -70,7 +70,10 @@ bool notifyServiceManager(std::string_view message);
 // True when this process was started by the service manager.
 bool startedByServiceManager();
 
-// Event log: one error entry "<source> error: <code>" with `text`, to syslog (LOG_DAEMON).
+// The event log is syslog (LOG_DAEMON); every entry of the system goes through logEvent.
+enum class EventType { Error, Warning };
+void logEvent(const char* source, EventType type, std::string_view text);
+// One error entry "<source> error: <code>: <text>".
 void writeEventLog(const char* source, long code, const char* text);
 
 }  // namespace veltris::service

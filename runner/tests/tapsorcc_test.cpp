@@ -1,7 +1,7 @@
 // TapsorCC as a program: what reaches the command and what it adds to the output.
 #include <gtest/gtest.h>
 
-#include "runner/tests/process_watch.h"
+#include "tests/support/process_watch.h"
 
 namespace veltris::runner {
 namespace {

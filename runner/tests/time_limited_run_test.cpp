@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "runner/tests/process_watch.h"
+#include "tests/support/process_watch.h"
 
 namespace veltris::runner {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "agent/core/agent_main.h"
+#include "common/registry_names.h"
 #include "platform/registry/registry.h"
 
 namespace veltris::cli {
@@ -11,9 +11,9 @@ namespace veltris::cli {
 bool accessKeyFromRegistry(std::string& key, std::string& error) {
   reg::Registry registry = reg::Registry::system();
   std::vector<uint8_t> stored;
-  long rc = registry.queryBinary(agent::kParametersKey, "OpenKey", stored);
+  long rc = registry.queryBinary(kParametersKey, "OpenKey", stored);
   if (rc == reg::kFileNotFound) {
-    error = "no access key: \"OpenKey\" is not set under " + std::string(agent::kParametersKey) + " in " +
+    error = "no access key: \"OpenKey\" is not set under " + std::string(kParametersKey) + " in " +
             registry.file().string() + "; give the key with --key KEY";
     return false;
   }

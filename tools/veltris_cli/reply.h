@@ -9,14 +9,12 @@
 #include <variant>
 #include <vector>
 
-#include "agent/capture/adapter_status.h"
+#include "common/adapter_status_record.h"
 #include "common/broadcast_records.h"
 #include "common/detail_record.h"
 #include "common/reply_records.h"
 
 namespace veltris::cli {
-
-using agent::AdapterStatusRecord;
 
 // A "VSN " body: everything behind the tag is a snapshot file, not records.
 struct SnapshotBody {};

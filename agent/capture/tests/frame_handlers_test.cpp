@@ -7,7 +7,8 @@
 #include <string>
 
 #include "agent/core/names.h"
-#include "agent/core/tests/filing_harness.h"
+#include "tests/support/console_capture.h"
+#include "tests/support/filing_harness.h"
 
 namespace veltris::agent {
 namespace {
@@ -242,9 +243,9 @@ TEST(TokenRing, RoutingInformationAndGroupAddress) {
 
 TEST(TokenRing, UnexpectedFrameTypeIsReported) {
   FilingHarness h(1);
-  ::testing::internal::CaptureStdout();
+  veltris::agent::testing::ConsoleCapture captured;
   PacketRecord e = h.file(tokenRing(0xC1, kStationMac, kServerMac, {}, llc(0xF0, 0xF0, 0x03)));
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "WARNING: Unexpected Frame Type xC0\n");
+  EXPECT_EQ(captured.take(), "WARNING: Unexpected Frame Type xC0\n");
   EXPECT_EQ(e.partner.get(), 0u);
   EXPECT_EQ(h.nic.partnerCount, 0);
 }
@@ -252,7 +253,7 @@ TEST(TokenRing, UnexpectedFrameTypeIsReported) {
 TEST(WanLink, FirstFrameFromOtherAddressTeachesStation) {
   FilingHarness h(0, true);
   Mac recv;
-  std::memcpy(recv.data(), kWanRecvMarker, 6);
+  std::memcpy(recv.data(), capture::kRecvMarker.data(), 6);
   // A frame from the remote side first: not sent, nothing learnt.
   h.file(ipFrame(recv, recv, {8, 8, 8, 8}, {100, 64, 0, 5}, 17, udp(53, 3000, {})));
   EXPECT_EQ(h.global.totals.load().framesReceived, 1u);

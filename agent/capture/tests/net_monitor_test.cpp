@@ -12,7 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "agent/core/tests/frame_builder.h"
+#include "tests/support/console_capture.h"
+#include "tests/support/frame_builder.h"
 #include "platform/capture/memory_device.h"
 
 namespace veltris::agent {
@@ -71,9 +72,9 @@ class NetMonitorTest : public ::testing::Test {
 
   // Runs the thread to its end (for start-up failures, which end it at once).
   std::string runToEnd() {
-    ::testing::internal::CaptureStdout();
+    veltris::agent::testing::ConsoleCapture captured;
     runNetMonitor(rt, nic());
-    return messages(::testing::internal::GetCapturedStdout());
+    return messages(captured.take());
   }
 
   void start() {
@@ -142,10 +143,10 @@ TEST_F(NetMonitorTest, FilterFailure) {
 TEST_F(NetMonitorTest, PromiscuousMode) {
   rt.promiscuous = true;
   MemoryDevice& d = prepare();
-  ::testing::internal::CaptureStdout();
+  veltris::agent::testing::ConsoleCapture captured;
   start();
   stopAndJoin();
-  EXPECT_EQ(messages(::testing::internal::GetCapturedStdout()), "Promiscuous mode set okay.\n");
+  EXPECT_EQ(messages(captured.take()), "Promiscuous mode set okay.\n");
   EXPECT_EQ(d.filterHistory(), (std::vector<uint32_t>{0, 0x20, 0}));
 }
 
@@ -153,10 +154,10 @@ TEST_F(NetMonitorTest, PromiscuousRefusedFallsBackToNormalFilter) {
   rt.promiscuous = true;
   MemoryDevice& d = prepare();
   d.refuseFilter(0x20);
-  ::testing::internal::CaptureStdout();
+  veltris::agent::testing::ConsoleCapture captured;
   start();
   stopAndJoin();
-  EXPECT_EQ(messages(::testing::internal::GetCapturedStdout()),
+  EXPECT_EQ(messages(captured.take()),
             "ERROR - Adapter does not support promiscuous mode.  Normal filter will be used.\n");
   EXPECT_EQ(d.filterHistory(), (std::vector<uint32_t>{0, 0x8B, 0}));
 }
@@ -165,10 +166,10 @@ TEST_F(NetMonitorTest, WanAdapter) {
   MemoryDeviceConfig wan;
   wan.wan = true;
   MemoryDevice& d = prepare(wan);
-  ::testing::internal::CaptureStdout();
+  veltris::agent::testing::ConsoleCapture captured;
   start();
   stopAndJoin();
-  EXPECT_EQ(messages(::testing::internal::GetCapturedStdout()), "WAN adapter\n");
+  EXPECT_EQ(messages(captured.take()), "WAN adapter\n");
   EXPECT_EQ(d.filterHistory(), (std::vector<uint32_t>{0, 0x20, 0}));
   EXPECT_TRUE(nic().wan.load());
   for (uint8_t b : nic().station) EXPECT_EQ(b, 0);
@@ -242,11 +243,11 @@ TEST_F(NetMonitorTest, ReplayEndIdlesUntilStop) {
 
 TEST_F(NetMonitorTest, VanishedDeviceEndsThisThreadOnly) {
   MemoryDevice& d = prepare();
-  ::testing::internal::CaptureStdout();
+  veltris::agent::testing::ConsoleCapture captured;
   start();
   d.vanish("interface removed");
   thread.join();
-  std::string out = ::testing::internal::GetCapturedStdout();
+  std::string out = captured.take();
   EXPECT_NE(out.find("mem0"), std::string::npos) << out;
   EXPECT_NE(out.find("interface removed"), std::string::npos) << out;
   EXPECT_FALSE(rt.stopEvent.isSet());

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "agent/capture/net_monitor.h"
-#include "agent/core/tests/filing_harness.h"
+#include "tests/support/filing_harness.h"
 
 namespace veltris::agent {
 namespace {

@@ -6,7 +6,8 @@
 #include <iterator>
 #include <vector>
 
-#include "agent/core/tests/test_support.h"
+#include "common/text_field.h"
+#include "tests/support/agent_clock.h"
 
 namespace veltris::agent {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "agent/core/names.h"
-#include "agent/core/tests/filing_harness.h"
+#include "tests/support/filing_harness.h"
 
 namespace veltris::agent {
 namespace {

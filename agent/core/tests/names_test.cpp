@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "agent/core/tests/frame_builder.h"
+#include "tests/support/frame_builder.h"
 
 namespace veltris::agent {
 namespace {

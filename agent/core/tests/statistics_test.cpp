@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "agent/core/names.h"
-#include "agent/core/tests/filing_harness.h"
+#include "tests/support/filing_harness.h"
 
 namespace veltris::agent {
 namespace {
@@ -295,8 +295,8 @@ TEST(Rings, BroadcastRingWrapsAfterFortyFiveHundred) {
 TEST(WanLink, ModemTexts) {
   FilingHarness h(0, true);
   Mac send, recv;
-  std::memcpy(send.data(), kWanSendMarker, 6);
-  std::memcpy(recv.data(), kWanRecvMarker, 6);
+  std::memcpy(send.data(), capture::kSendMarker.data(), 6);
+  std::memcpy(recv.data(), capture::kRecvMarker.data(), 6);
   h.file(ipFrame(recv, send, {100, 64, 0, 5}, {8, 8, 8, 8}, 17, udp(5000, 53, dnsQuery(1, "example.com"))));
   ASSERT_EQ(h.nic.partnerCount, 2);
   EXPECT_STREQ(h.partner(0).record.station, "*LOCAL_MODEM");

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "agent/decode/frame_decoder.h"
+#include "common/text_field.h"
 
 using veltris::DetailRecord;
 namespace decode = veltris::decode;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "agent/decode/tests/test_frames.h"
+#include "tests/support/console_capture.h"
 
 namespace veltris::decode::test {
 namespace {
@@ -254,9 +255,9 @@ TEST(TokenRing, NetbiosFunctionalAddress) {
 
 TEST(TokenRing, ReservedFrameTypeLeavesTheDescription) {
   Frame f = tokenRing(0x80, "10-00-5A-01-02-03", "10-00-5A-99-99-99");
-  testing::internal::CaptureStdout();
+  veltris::agent::testing::ConsoleCapture captured;
   Decoded d = decode(f, tokenRingContext());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "WARNING: Unexpected Frame Type x80\n");
+  EXPECT_EQ(captured.take(), "WARNING: Unexpected Frame Type x80\n");
   EXPECT_EQ(d.destination, "10005A010203");
   EXPECT_EQ(d.description, std::string(100, ' '));
   EXPECT_EQ(d.protocol, "");

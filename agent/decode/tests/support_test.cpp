@@ -7,8 +7,9 @@
 #include <random>
 
 #include "agent/decode/fixed_text.h"
-#include "agent/decode/frame_view.h"
+#include "common/frame_view.h"
 #include "agent/decode/tests/test_frames.h"
+#include "tests/support/console_capture.h"
 
 namespace veltris::decode::test {
 namespace {
@@ -131,14 +132,14 @@ TEST(DetailRecordLayout, IntegersAreLittleEndian) {
 
 TEST(DecodeContextFor, CopiesTheAdapterUnderItsLock) {
   auto nic = std::make_unique<agent::NicArea>();
-  nic->mediaType = kMedia8025;
+  nic->mediaType = capture::kMedium8025;
   const uint8_t station[6] = {0x10, 0x00, 0x5A, 0x01, 0x02, 0x03};
   std::memcpy(nic->station, station, 6);
   nic->addresses.wins[0] = inet_addr("10.0.0.3");
   agent::AddressLists copy;
   DecodeContext context = decodeContextFor(*nic, copy);
   nic->addresses.wins[0] = 0;  // later changes do not reach the copy
-  EXPECT_EQ(context.mediaType, kMedia8025);
+  EXPECT_EQ(context.mediaType, capture::kMedium8025);
   EXPECT_EQ(std::memcmp(context.ownAddress, station, 6), 0);
   ASSERT_EQ(context.addresses, &copy);
   EXPECT_STREQ(roleLabelFor(*context.addresses, inet_addr("10.0.0.3")), "WINS");
@@ -172,7 +173,7 @@ TEST(ShortFrames, DecodeFromWhatIsStored) {
 TEST(RandomFrames, TextsStayInsideTheirFields) {
   std::mt19937 random(12345);
   const uint16_t types[] = {0x0800, 0x0806, 0x8137, 0x05DC, 0x0050, 0x9000};
-  testing::internal::CaptureStdout();  // reserved Token Ring frame types print a warning
+  veltris::agent::testing::ConsoleCapture captured;  // reserved Token Ring frame types print a warning
   for (int round = 0; round < 20000; ++round) {
     uint8_t frame[256];
     for (uint8_t& b : frame) b = static_cast<uint8_t>(random());
@@ -193,7 +194,7 @@ TEST(RandomFrames, TextsStayInsideTheirFields) {
     ASSERT_EQ(record.errorText[0], 0x7E) << "nothing written past the protocol";
     ASSERT_EQ(record.hostName[31], 0x7E) << "nothing written before the direction marker";
   }
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("WARNING: Unexpected Frame Type"), std::string::npos);
+  EXPECT_NE(captured.take().find("WARNING: Unexpected Frame Type"), std::string::npos);
 }
 
 }  // namespace

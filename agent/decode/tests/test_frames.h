@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "agent/decode/frame_decoder.h"
+#include "common/text_field.h"
 
 namespace veltris::decode::test {
 
@@ -178,7 +179,7 @@ inline Decoded decode(const Frame& frame, DecodeContext context = {}) {
 
 inline DecodeContext tokenRingContext() {
   DecodeContext context;
-  context.mediaType = kMedia8025;
+  context.mediaType = capture::kMedium8025;
   const uint8_t own[6] = {0x10, 0x00, 0x5A, 0x01, 0x02, 0x03};
   std::memcpy(context.ownAddress, own, 6);
   return context;

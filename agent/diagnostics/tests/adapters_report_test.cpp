@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "runner/tests/process_watch.h"
+#include "tests/support/process_watch.h"
 
 namespace veltris::agent {
 namespace {

@@ -9,7 +9,8 @@
 
 #include "agent/diagnostics/config_report.h"
 #include "agent/diagnostics/role_labels.h"
-#include "agent/requests/tests/request_test_support.h"
+#include "common/text_field.h"
+#include "tests/support/agent_fixture.h"
 #include "common/reply_records.h"
 #include "platform/registry/registry.h"
 

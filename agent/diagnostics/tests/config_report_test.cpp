@@ -5,6 +5,7 @@
 #include "agent/diagnostics/role_labels.h"
 #include "agent/diagnostics/tests/config_fixture.h"
 #include "agent/requests/dispatcher.h"
+#include "common/text_field.h"
 
 namespace veltris::agent {
 namespace {

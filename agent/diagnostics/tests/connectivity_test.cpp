@@ -11,7 +11,7 @@
 #include "agent/diagnostics/external_command.h"
 #include "agent/diagnostics/tests/config_fixture.h"
 #include "agent/requests/dispatcher.h"
-#include "platform/netconfig/tests/test_netns.h"
+#include "tests/support/namespace_pair.h"
 
 namespace veltris::agent {
 namespace {

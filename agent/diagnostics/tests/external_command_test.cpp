@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "agent/requests/dispatcher.h"
-#include "agent/requests/tests/request_test_support.h"
-#include "runner/tests/process_watch.h"
+#include "tests/support/agent_fixture.h"
+#include "tests/support/process_watch.h"
 
 namespace veltris::agent {
 namespace {

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "agent/requests/tests/request_test_support.h"
+#include "tests/support/agent_fixture.h"
+#include "tests/support/console_capture.h"
 
 namespace veltris::agent {
 namespace {
@@ -150,9 +151,9 @@ class DispatcherTest : public ::testing::Test, public AgentFixture {
 
   std::string dispatch(std::string_view text, std::string* console = nullptr) {
     std::string body;
-    ::testing::internal::CaptureStdout();
+    veltris::agent::testing::ConsoleCapture captured;
     dispatchRequest(rt, Request(text), body);
-    std::string printed = ::testing::internal::GetCapturedStdout();
+    std::string printed = captured.take();
     if (console) *console = printed;
     return body;
   }
@@ -176,9 +177,9 @@ TEST_F(DispatcherTest, UnknownRequestOf256BytesIsPrintedWhole) {
   uint8_t raw[kRequestSize];
   std::memset(raw, 'z', sizeof raw);
   std::string body;
-  ::testing::internal::CaptureStdout();
+  veltris::agent::testing::ConsoleCapture captured;
   dispatchRequest(rt, Request(raw), body);
-  std::string console = ::testing::internal::GetCapturedStdout();
+  std::string console = captured.take();
   EXPECT_EQ(body.size(), 100u);
   EXPECT_EQ(console, "ERROR - Unknown request '" + std::string(256, 'z') + "'\n");
 }

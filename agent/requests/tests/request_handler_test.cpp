@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "agent/requests/dispatcher.h"
-#include "agent/requests/tests/request_test_support.h"
+#include "tests/support/agent_fixture.h"
+#include "tests/support/console_capture.h"
 
 namespace veltris::agent {
 namespace {
@@ -114,9 +115,9 @@ TEST_F(RequestHandlerTest, KeyComparisonIgnoresCaseOfLettersOnly) {
 
 TEST_F(RequestHandlerTest, WrongKeyGivesMinusTwoWithoutReplyOrDispatch) {
   RequestHandler handler(rt, options());
-  ::testing::internal::CaptureStdout();
+  veltris::agent::testing::ConsoleCapture captured;
   int32_t status = call(handler, "Secret2", "bogus request");
-  std::string console = ::testing::internal::GetCapturedStdout();
+  std::string console = captured.take();
   EXPECT_EQ(status, kKeyMismatch);
   EXPECT_TRUE(nullReply);
   EXPECT_EQ(reply, std::vector<uint8_t>{0xEE});
@@ -141,9 +142,9 @@ TEST_F(RequestHandlerTest, RequestWithoutTerminatorIsReadAs256Bytes) {
   std::string text = "TOTAL" + std::string(251, 'X');
   ASSERT_EQ(call(handler, "Secret1", text), kRequestDelivered);
   EXPECT_EQ(reply.size(), 132u);
-  ::testing::internal::CaptureStdout();
+  veltris::agent::testing::ConsoleCapture captured;
   ASSERT_EQ(call(handler, "Secret1", std::string(256, 'q')), kRequestDelivered);
-  std::string console = ::testing::internal::GetCapturedStdout();
+  std::string console = captured.take();
   EXPECT_EQ(reply.size(), 132u);
   EXPECT_EQ(console, "ERROR - Unknown request '" + std::string(256, 'q') + "'\n");
 }

@@ -9,7 +9,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "agent/requests/tests/request_test_support.h"
+#include "common/text_field.h"
+#include "tests/support/agent_fixture.h"
 
 namespace veltris::agent {
 namespace {

@@ -4,9 +4,10 @@
 #include <map>
 #include <thread>
 
-#include "agent/core/tests/test_support.h"
+#include "tests/support/agent_clock.h"
 #include "agent/service/service_host.h"
 #include "agent/service/service_status.h"
+#include "tests/support/console_capture.h"
 
 namespace veltris::agent::service {
 namespace {
@@ -72,9 +73,9 @@ class CommandLine : public ::testing::Test {
     args.insert(args.begin(), "TapsorSv");
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
-    ::testing::internal::CaptureStdout();
+    veltris::agent::testing::ConsoleCapture captured;
     exitCode = tapsorMain(static_cast<int>(argv.size()), argv.data(), env);
-    return ::testing::internal::GetCapturedStdout();
+    return captured.take();
   }
 
   FakeManager manager;
@@ -137,9 +138,9 @@ TEST_F(CommandLine, RemoveWaitsWhileStopPending) {
 TEST_F(CommandLine, RemovePrintsDotsUntilStopped) {
   manager.states["TapsorSv"] = kRunning;
   manager.stopPendingPolls = 3;
-  ::testing::internal::CaptureStdout();
+  veltris::agent::testing::ConsoleCapture captured;
   removeService(env);
-  std::string out = ::testing::internal::GetCapturedStdout();
+  std::string out = captured.take();
   EXPECT_EQ(out,
             "Stopping VELTRIS Agent Service...\n"
             "VELTRIS Agent Service stopped.\n"

@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "platform/capture/device.h"
-#include "platform/capture/tests/pcap_writer.h"
-#include "platform/capture/tests/test_namespace.h"
+#include "tests/support/pcap_writer.h"
+#include "tests/support/test_namespace.h"
 
 namespace veltris::capture {
 namespace {
@@ -55,7 +55,7 @@ void BM_LiveVethCapture(benchmark::State& state) {
                                     std::to_string(kFrames) + " -P 1"));
         sent = true;
       });
-      uint8_t buffer[kStoredBytes];
+      uint8_t buffer[kStoredFrameBytes];
       FrameRead frame;
       Clock::time_point first{}, last{};
       for (;;) {

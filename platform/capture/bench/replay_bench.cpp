@@ -2,7 +2,7 @@
 #include <benchmark/benchmark.h>
 
 #include "platform/capture/device.h"
-#include "platform/capture/tests/pcap_writer.h"
+#include "tests/support/pcap_writer.h"
 
 namespace veltris::capture {
 namespace {
@@ -31,7 +31,7 @@ const std::filesystem::path& millionFrameFile() {
 
 void BM_ReplayMillionFrames(benchmark::State& state) {
   const std::string name = millionFrameFile().string();
-  uint8_t buffer[kStoredBytes] = {};
+  uint8_t buffer[kStoredFrameBytes] = {};
   for (auto _ : state) {
     std::string error;
     auto device = openDevice(name, error);

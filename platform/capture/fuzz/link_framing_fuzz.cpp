@@ -20,14 +20,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LocalAddress local;
   local.length = captured % 3 == 0 ? 4 : 16;
   if (captured >= local.length) std::memcpy(local.bytes.data(), frame, local.length);
-  uint8_t buffer[kStoredBytes + 1];
-  buffer[kStoredBytes] = 0xC5;
+  uint8_t buffer[kStoredFrameBytes + 1];
+  buffer[kStoredFrameBytes] = 0xC5;
   FrameRead read;
   if (isEthernetLink(dlt)) {
     storeEthernetFrame(frame, captured, wireLength, buffer, read);
   } else {
     storeWanFrame(dlt, local, frame, captured, wireLength, buffer, read);
   }
-  if (read.stored > kStoredBytes || buffer[kStoredBytes] != 0xC5 || read.wireLength < read.stored) std::abort();
+  if (read.stored > kStoredFrameBytes || buffer[kStoredFrameBytes] != 0xC5 || read.wireLength < read.stored) std::abort();
   return 0;
 }

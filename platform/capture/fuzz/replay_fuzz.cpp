@@ -16,11 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (device != nullptr) {
     const uint8_t filter[4] = {0x8B, 0, 0, 0};
     device->set(oid::kGenCurrentPacketFilter, filter, 4);
-    uint8_t buffer[kStoredBytes];
+    uint8_t buffer[kStoredFrameBytes];
     FrameRead frame;
     for (int frames = 0; frames < 100000; ++frames) {
       if (device->read(buffer, frame, std::chrono::milliseconds(0)) != ReadResult::Frame) break;
-      if (frame.stored > kStoredBytes) std::abort();
+      if (frame.stored > kStoredFrameBytes) std::abort();
     }
   } else if (error.empty()) {
     std::abort();

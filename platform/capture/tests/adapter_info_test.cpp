@@ -5,7 +5,7 @@
 #include <utime.h>
 
 #include "platform/capture/hardware_ids.h"
-#include "platform/capture/tests/pcap_writer.h"
+#include "tests/support/pcap_writer.h"
 
 namespace veltris::capture {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/capture/tests/pcap_writer.h"
+#include "tests/support/pcap_writer.h"
 
 namespace veltris::capture {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "platform/capture/device.h"
 #include "platform/capture/link_framing.h"
-#include "platform/capture/tests/pcap_writer.h"
+#include "tests/support/pcap_writer.h"
 
 namespace veltris::capture {
 namespace {
@@ -43,7 +43,7 @@ class FileReplay : public ::testing::Test {
     return frames;
   }
   testing::TempDir dir;
-  uint8_t buffer[kStoredBytes] = {};
+  uint8_t buffer[kStoredFrameBytes] = {};
   FrameRead frame;
 };
 
@@ -72,7 +72,7 @@ TEST_F(FileReplay, PcapngFilesReplayLikePcapFiles) {
   while (device->read(buffer, frame, 100ms) == ReadResult::Frame) {
     ++frames;
     lastWire = frame.wireLength;
-    EXPECT_LE(frame.stored, kStoredBytes);
+    EXPECT_LE(frame.stored, kStoredFrameBytes);
   }
   EXPECT_EQ(frames, 6);
   EXPECT_EQ(lastWire, 1514u);
@@ -155,7 +155,7 @@ TEST_F(FileReplay, CookedFileIsAWanAdapterWithMarkedFrames) {
   ASSERT_TRUE(device->query(oid::k8023CurrentAddress, address, 6));
   ASSERT_EQ(device->read(buffer, frame, 100ms), ReadResult::Frame);
   EXPECT_TRUE(std::equal(kSendMarker.begin(), kSendMarker.end(), buffer + 6));
-  EXPECT_EQ(frame.stored, kStoredBytes);
+  EXPECT_EQ(frame.stored, kStoredFrameBytes);
   EXPECT_EQ(frame.wireLength, 14u + 500u);
   ASSERT_EQ(device->read(buffer, frame, 100ms), ReadResult::Frame);
   EXPECT_TRUE(std::equal(kRecvMarker.begin(), kRecvMarker.end(), buffer + 6));

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "platform/capture/tests/pcap_writer.h"
+#include "tests/support/pcap_writer.h"
 
 namespace veltris::capture {
 namespace {
@@ -23,7 +23,7 @@ std::vector<uint8_t> sllHeader(uint16_t packetType, uint16_t protocol) {
 }
 
 struct Stored {
-  uint8_t bytes[kStoredBytes] = {};
+  uint8_t bytes[kStoredFrameBytes] = {};
   FrameRead frame;
   bool from(const std::array<uint8_t, 6>& marker) const { return std::equal(marker.begin(), marker.end(), bytes + 6); }
   bool to(const std::array<uint8_t, 6>& marker) const { return std::equal(marker.begin(), marker.end(), bytes); }
@@ -73,9 +73,9 @@ TEST(WanFraming, LongPayloadIsStoredTo256BytesAndTheWireLengthKept) {
   const auto ip = ipv4Packet({10, 0, 0, 1}, {10, 0, 0, 2}, 1400);
   const std::vector<uint8_t> captured = withHeader(sllHeader(0, 0x0800), ip);
   const Stored out = store(DLT_LINUX_SLL, std::vector<uint8_t>(captured.begin(), captured.begin() + 300), 16 + 1400);
-  EXPECT_EQ(out.frame.stored, kStoredBytes);
+  EXPECT_EQ(out.frame.stored, kStoredFrameBytes);
   EXPECT_EQ(out.frame.wireLength, 14u + 1400u);
-  EXPECT_EQ(out.bytes[kStoredBytes - 1], 0x5A);
+  EXPECT_EQ(out.bytes[kStoredFrameBytes - 1], 0x5A);
 }
 
 TEST(WanFraming, RawIpDirectionFollowsTheLocalAddress) {

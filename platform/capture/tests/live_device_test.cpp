@@ -20,8 +20,8 @@
 #include "platform/capture/capture_names.h"
 #include "platform/capture/device.h"
 #include "platform/capture/link_framing.h"
-#include "platform/capture/tests/pcap_writer.h"
-#include "platform/capture/tests/test_namespace.h"
+#include "tests/support/pcap_writer.h"
+#include "tests/support/test_namespace.h"
 
 namespace veltris::capture {
 namespace {
@@ -119,7 +119,7 @@ TEST_F(LiveCapture, SentAndReceivedFramesAreDeliveredAndFilterZeroDeliversNothin
     ASSERT_TRUE(device->query(oid::k8023CurrentAddress, own, 6));
     bool sawRequest = false, sawReply = false;
     for (int i = 0; i < kReadAttempts && !(sawRequest && sawReply); ++i) {
-      uint8_t buffer[kStoredBytes] = {};
+      uint8_t buffer[kStoredFrameBytes] = {};
       FrameRead frame;
       const ReadResult result = device->read(buffer, frame, 200ms);
       if (result == ReadResult::Timeout) continue;
@@ -128,7 +128,7 @@ TEST_F(LiveCapture, SentAndReceivedFramesAreDeliveredAndFilterZeroDeliversNothin
       if (!icmp) continue;
       EXPECT_NE(frame.wireLength, 14u + 20 + 8 + 100) << "a frame from while the filter was 0";
       if (frame.wireLength != 14u + 20 + 8 + 400) continue;
-      EXPECT_EQ(frame.stored, kStoredBytes);
+      EXPECT_EQ(frame.stored, kStoredFrameBytes);
       if (buffer[34] == 8) sawRequest = sawRequest || std::equal(own, own + 6, buffer + 6);
       if (buffer[34] == 0) sawReply = sawReply || std::equal(own, own + 6, buffer);
     }
@@ -165,14 +165,14 @@ TEST_F(LiveCapture, InterfaceDeletedWhileReadingIsGone) {
     });
     ReadResult result = ReadResult::Timeout;
     for (int i = 0; i < kReadAttempts && result != ReadResult::Gone; ++i) {
-      uint8_t buffer[kStoredBytes] = {};
+      uint8_t buffer[kStoredFrameBytes] = {};
       FrameRead frame;
       result = device->read(buffer, frame, 100ms);
     }
     remover.join();
     EXPECT_EQ(result, ReadResult::Gone);
     EXPECT_FALSE(device->error().empty());
-    uint8_t buffer[kStoredBytes] = {};
+    uint8_t buffer[kStoredFrameBytes] = {};
     FrameRead frame;
     EXPECT_EQ(device->read(buffer, frame, 10ms), ReadResult::Gone);
   });
@@ -255,7 +255,7 @@ TEST_F(LiveCapture, TunDeviceIsAWanAdapterWithMarkedFrames) {
     sendUdp("10.214.0.2");
     bool sawReceived = false, sawSent = false;
     for (int i = 0; i < kReadAttempts && !(sawReceived && sawSent); ++i) {
-      uint8_t buffer[kStoredBytes] = {};
+      uint8_t buffer[kStoredFrameBytes] = {};
       FrameRead frame;
       const ReadResult result = device->read(buffer, frame, 200ms);
       if (result == ReadResult::Timeout) continue;
@@ -274,7 +274,7 @@ TEST_F(LiveCapture, TunDeviceIsAWanAdapterWithMarkedFrames) {
     tun.close();  // the tun interface goes with its last descriptor
     ReadResult result = ReadResult::Timeout;
     for (int i = 0; i < kReadAttempts && result != ReadResult::Gone; ++i) {
-      uint8_t buffer[kStoredBytes] = {};
+      uint8_t buffer[kStoredFrameBytes] = {};
       FrameRead frame;
       result = device->read(buffer, frame, 50ms);
     }

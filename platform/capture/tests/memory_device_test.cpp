@@ -91,17 +91,17 @@ TEST(MemoryDeviceRead, FramesWaitWhileTheFilterIsZeroAndAreStoredTo256Bytes) {
   MemoryDevice device;
   device.push(std::vector<uint8_t>(1514, 0x77));
   device.push(std::vector<uint8_t>(100, 0x11), 1500);
-  uint8_t buffer[kStoredBytes + 4] = {};
-  buffer[kStoredBytes] = 0xCC;  // guard byte past the read area
+  uint8_t buffer[kStoredFrameBytes + 4] = {};
+  buffer[kStoredFrameBytes] = 0xCC;  // guard byte past the read area
   FrameRead read;
   EXPECT_EQ(device.read(buffer, read, 10ms), ReadResult::Timeout);
   EXPECT_EQ(device.queued(), 2u);
   ASSERT_TRUE(setFilter(device, kEthernetFilter));
   ASSERT_EQ(device.read(buffer, read, 10ms), ReadResult::Frame);
-  EXPECT_EQ(read.stored, kStoredBytes);
+  EXPECT_EQ(read.stored, kStoredFrameBytes);
   EXPECT_EQ(read.wireLength, 1514u);
-  EXPECT_EQ(buffer[kStoredBytes - 1], 0x77);
-  EXPECT_EQ(buffer[kStoredBytes], 0xCC);
+  EXPECT_EQ(buffer[kStoredFrameBytes - 1], 0x77);
+  EXPECT_EQ(buffer[kStoredFrameBytes], 0xCC);
   ASSERT_EQ(device.read(buffer, read, 10ms), ReadResult::Frame);
   EXPECT_EQ(read.stored, 100u);
   EXPECT_EQ(read.wireLength, 1500u);
@@ -113,7 +113,7 @@ TEST(MemoryDeviceRead, FinishEndsAfterTheQueueDrainsAndStaysEnded) {
   const uint8_t frame[20] = {};
   device.push(frame);
   device.finish();
-  uint8_t buffer[kStoredBytes] = {};
+  uint8_t buffer[kStoredFrameBytes] = {};
   FrameRead read;
   EXPECT_EQ(device.read(buffer, read, 10ms), ReadResult::Frame);
   EXPECT_EQ(device.read(buffer, read, 10ms), ReadResult::End);
@@ -126,7 +126,7 @@ TEST(MemoryDeviceRead, VanishIsGoneAtOnceWithItsReason) {
   const uint8_t frame[20] = {};
   device.push(frame);
   device.vanish("cable cut");
-  uint8_t buffer[kStoredBytes] = {};
+  uint8_t buffer[kStoredFrameBytes] = {};
   FrameRead read;
   EXPECT_EQ(device.read(buffer, read, 10ms), ReadResult::Gone);
   EXPECT_EQ(device.error(), "cable cut");
@@ -141,7 +141,7 @@ TEST(MemoryDeviceRead, AWaitingReaderWakesForAFramePushedByAnotherThread) {
     const uint8_t frame[64] = {0xAB};
     device.push(frame);
   });
-  uint8_t buffer[kStoredBytes] = {};
+  uint8_t buffer[kStoredFrameBytes] = {};
   FrameRead read;
   started = true;
   const ReadResult result = device.read(buffer, read, std::chrono::milliseconds(30000));
@@ -163,7 +163,7 @@ TEST(MemoryDeviceRead, ConcurrentPushesArriveCompleteAndInOrder) {
     device.finish();
   });
   int expected = 0;
-  uint8_t buffer[kStoredBytes] = {};
+  uint8_t buffer[kStoredFrameBytes] = {};
   FrameRead read;
   for (;;) {
     const ReadResult result = device.read(buffer, read, std::chrono::milliseconds(30000));

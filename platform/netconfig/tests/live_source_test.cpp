@@ -9,7 +9,7 @@
 
 #include "platform/netconfig/config_source.h"
 #include "platform/netconfig/rtnetlink.h"
-#include "platform/netconfig/tests/test_netns.h"
+#include "tests/support/namespace_pair.h"
 
 namespace veltris::netconfig {
 namespace {

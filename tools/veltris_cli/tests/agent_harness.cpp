@@ -14,7 +14,7 @@
 #include <iterator>
 #include <thread>
 
-#include "agent/core/agent_main.h"
+#include "common/registry_names.h"
 #include "platform/registry/registry.h"
 
 namespace veltris::cli::testing {
@@ -119,7 +119,7 @@ TempRoot::~TempRoot() {
 
 void TempRoot::setOpenKey(const std::string& key) const {
   fs::create_directories(path_ / "etc/veltris");
-  reg::Registry(path_ / "etc/veltris/registry.reg").setString(agent::kParametersKey, "OpenKey", key);
+  reg::Registry(path_ / "etc/veltris/registry.reg").setString(kParametersKey, "OpenKey", key);
 }
 
 bool AgentProcess::start(const fs::path& root, const std::vector<std::string>& adapters,

@@ -10,6 +10,7 @@
 #include "platform/rpc/client.h"
 #include "platform/rpc/status.h"
 #include "platform/rpc/tapsor_interface.h"
+#include "tests/support/console_capture.h"
 
 namespace veltris::agent {
 namespace {
@@ -60,10 +61,10 @@ TEST_F(RpcServerThreadTest, PrintsTheStartupLinesInOrder) {
   bool taskbarStarted = false;
   RpcServerHooks hooks = testing::fakeAgentHooks();
   hooks.startTaskbar = [&] { taskbarStarted = true; };
-  ::testing::internal::CaptureStdout();
+  veltris::agent::testing::ConsoleCapture captured;
   thread_.start(hooks);
   ASSERT_TRUE(thread_.waitUntilListening(10s));
-  std::string output = ::testing::internal::GetCapturedStdout();
+  std::string output = captured.take();
   EXPECT_EQ(output,
             "RpcServerUseProtseq ncalrpc = 0\n"
             "RpcServerUseProtseq ncacn_ip_tcp = 0\n"
@@ -81,9 +82,9 @@ TEST_F(RpcServerThreadTest, BothProceduresOverLocalAndTcpThroughTheMapper) {
     rpc::Client client;
     ASSERT_EQ(client.open(binding, tapsor::interfaceId()), 0u) << client.lastError();
     Bytes reply;
-    ::testing::internal::CaptureStdout();
+    veltris::agent::testing::ConsoleCapture captured;
     ASSERT_EQ(client.call(tapsor::kPingRpc, {}, reply, kTimeout), 0u);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "PingRpc\n");
+    EXPECT_EQ(captured.take(), "PingRpc\n");
     EXPECT_EQ(reply, Bytes(4, 0));
 
     tapsor::RequestRpcOut out;
@@ -165,10 +166,10 @@ TEST_F(RpcServerThreadTest, ATakenMapperPortIsReportedAndTheAgentServesOn) {
   rpc::ListenerResult taken = squatter.openEndpoint("ncacn_ip_tcp", "", 3);
   ASSERT_EQ(taken.status, 0u);
   ::setenv("VELTRIS_EPM_PORT", taken.endpoint.c_str(), 1);
-  ::testing::internal::CaptureStdout();
+  veltris::agent::testing::ConsoleCapture captured;
   thread_.start(testing::fakeAgentHooks());
   ASSERT_TRUE(thread_.waitUntilListening(10s));
-  std::string output = ::testing::internal::GetCapturedStdout();
+  std::string output = captured.take();
   EXPECT_NE(output.find("Endpoint mapper not started (TCP port " + taken.endpoint), std::string::npos)
       << output;
   EXPECT_EQ(thread_.endpointMapperPort(), 0);

@@ -16,6 +16,7 @@
 #include "agent/core/runtime.h"
 #include "common/le.h"
 #include "common/records.h"
+#include "common/text_field.h"
 
 namespace veltris::agent::testing {
 

@@ -8,7 +8,7 @@
 
 #include "agent/capture/net_monitor.h"
 #include "agent/core/statistics.h"
-#include "agent/core/tests/frame_builder.h"
+#include "tests/support/frame_builder.h"
 
 namespace veltris::agent::testing {
 

@@ -1,4 +1,4 @@
-#include "platform/capture/tests/pcap_writer.h"
+#include "tests/support/pcap_writer.h"
 
 #include <unistd.h>
 

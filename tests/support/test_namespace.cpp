@@ -1,4 +1,4 @@
-#include "platform/capture/tests/test_namespace.h"
+#include "tests/support/test_namespace.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

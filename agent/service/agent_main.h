@@ -5,30 +5,25 @@
 #include <string>
 #include <vector>
 
+#include "agent/core/access_parameters.h"
 #include "agent/core/runtime.h"
+#include "common/registry_names.h"
 
 namespace veltris::agent {
 
-constexpr char kParametersKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvik\\VELTRIS\\Parameters";
-constexpr char kLinkageKey[] = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tapsor\\Linkage";
-constexpr char kDevicePrefix[] = "\\Device\\Tapsor_";  // 15 characters
-constexpr size_t kDevicePrefixLength = 15;
 constexpr size_t kExportListBytes = 1020;
 
 struct AgentOptions {
   std::vector<std::string> adapters;  // replace the Export list when not empty (-debug params)
   std::chrono::milliseconds historyPeriod = std::chrono::minutes(10);
   std::chrono::milliseconds serverDelay = std::chrono::seconds(2);
-  // Starts the request server thread; empty until the request service exists.
+  // Starts the request server thread (empty: none).
   std::function<void(AgentRuntime&)> startServer;
 };
 
 // Runs start-up and the history timer loop on the calling thread; returns when
 // the agent has stopped and its NetMonitor threads have ended.
 void agentMain(AgentRuntime& rt, const AgentOptions& options);
-
-// Reads "OpenKey" and "AutoIpName" into the GLOBAL area (start-up and "OPEN ").
-void readAccessParameters(GlobalArea& global);
 
 // The device names to monitor: the Export list, or the host's interfaces.
 std::vector<std::string> exportList();

@@ -1,4 +1,4 @@
-#include "agent/core/agent_main.h"
+#include "agent/service/agent_main.h"
 
 #include <gtest/gtest.h>
 
@@ -6,10 +6,11 @@
 #include <thread>
 
 #include "agent/core/history.h"
-#include "agent/core/tests/test_support.h"
+#include "tests/support/agent_clock.h"
 #include "platform/capture/memory_device.h"
 #include "platform/registry/registry.h"
 #include "platform/system_root.h"
+#include "tests/support/console_capture.h"
 
 namespace veltris::agent {
 namespace {
@@ -35,9 +36,9 @@ class AgentMain : public ::testing::Test {
   reg::Registry registry() { return reg::Registry::system(); }
 
   std::string run() {
-    ::testing::internal::CaptureStdout();
+    veltris::agent::testing::ConsoleCapture captured;
     agentMain(rt, options);
-    return ::testing::internal::GetCapturedStdout();
+    return captured.take();
   }
 
   ScratchRoot root;
@@ -72,9 +73,9 @@ TEST_F(AgentMain, DataPathFromTheRegistryAndMissingParentLeavesDirectoryUnchange
   clock.stopAt = clock.time + 60;
   ASSERT_EQ(chdir(root.path().c_str()), 0);
   ASSERT_EQ(registry().setString(kParametersKey, "DataPath", (root.path() / "no/such/dir").string()), reg::kSuccess);
-  ::testing::internal::CaptureStdout();
+  veltris::agent::testing::ConsoleCapture captured;
   agentMain(again, options);
-  std::string out = ::testing::internal::GetCapturedStdout();
+  std::string out = captured.take();
   EXPECT_NE(out.find("Current Directory is '" + root.path().string() + "'"), std::string::npos);
 }
 
@@ -121,10 +122,10 @@ TEST_F(AgentMain, MalformedRegistryGivesDefaultsAndIsLeftAsItWas) {
   std::filesystem::create_directories(platform::registryFile().parent_path());
   const std::string junk = "this is not a registry export\n[broken\n";
   std::ofstream(platform::registryFile()) << junk;
-  ::testing::internal::CaptureStdout();
+  veltris::agent::testing::ConsoleCapture captured;
   GlobalArea global;
   readAccessParameters(global);
-  std::string out = ::testing::internal::GetCapturedStdout();
+  std::string out = captured.take();
   EXPECT_NE(out.find("registry file"), std::string::npos);
   EXPECT_NE(global.accessKey[0], 0);
   std::ifstream in(platform::registryFile());
@@ -143,9 +144,9 @@ TEST_F(AgentMain, ShutdownRoutineWaitsForTheStoppedEventAndReportsInOrder) {
   SystemClock realClock;  // the loop really waits; the stop event ends the wait
   rt.clock = &realClock;
   std::thread loop([&] { runHistoryLoop(rt, std::chrono::minutes(10)); });
-  ::testing::internal::CaptureStdout();
+  veltris::agent::testing::ConsoleCapture captured;
   shutdownRoutine(rt);
-  std::string out = ::testing::internal::GetCapturedStdout();
+  std::string out = captured.take();
   loop.join();
   EXPECT_EQ(out, "TapsorSv shutdown in progress.\n");
   EXPECT_TRUE(serverStopped);

@@ -1,0 +1,14 @@
+#pragma once
+// Where the agent keeps its settings in the registry and how it names capture
+// devices: read by the agent and by the programs that talk to it.
+#include <cstddef>
+
+namespace veltris {
+
+constexpr char kParametersKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvik\\VELTRIS\\Parameters";
+constexpr char kLinkageKey[] = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tapsor\\Linkage";
+constexpr char kDevicePrefix[] = "\\Device\\Tapsor_";
+constexpr size_t kDevicePrefixLength = sizeof kDevicePrefix - 1;
+static_assert(kDevicePrefixLength == 15);
+
+}  // namespace veltris
