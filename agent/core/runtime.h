@@ -71,7 +71,7 @@ struct AgentRuntime {
   std::function<void()> shutdown;
   // Service status report (state, exit code, wait hint); a no-op in the foreground.
   std::function<bool(uint32_t state, uint32_t exitCode, uint32_t waitHint)> reportStatus;
-  // Hooks the later subsystems fill: close the agent's windows, stop RPC
+  // Hooks the layers above fill: close the agent's windows, stop RPC
   // listening, refresh the partners' role labels.
   std::function<void()> closeWindows;
   // Logoff and shutdown of the session: close the consoles' windows, tell the taskbar.
