@@ -218,6 +218,11 @@ const RequestWord* findRequestWord(const Request& request) {
   return nullptr;
 }
 
+int requestWordRow(const Request& request) {
+  const RequestWord* word = findRequestWord(request);
+  return word != nullptr ? static_cast<int>(word - kRequestWords.data()) : -1;
+}
+
 const CommandWord* findCommandWord(const Request& request) {
   const bool ping = request.matches(kCommandOffset, "PING ", 5, true);
   for (size_t row = 0; row < kCommandWords.size(); ++row) {

@@ -172,8 +172,13 @@ int32_t RequestHandler::handle(const uint8_t key[kAccessKeySize], const uint8_t 
                                std::vector<uint8_t>& reply, bool& nullReply, std::string_view peer) {
   const uint32_t now = rt_.clock->now();
   nullReply = true;
-  if (throttle_.refused(peer, now)) return kKeyMismatch;
   const Request text(request);
+  RequestCounters& counters = rt_.global.requests;
+  const int row = requestWordRow(text);
+  if (throttle_.refused(peer, now)) {
+    counters.count(row, kRequestLockedOut);
+    return kKeyMismatch;
+  }
   if (text.matches(0, "OPEN ", 5, true)) reload_(rt_.global);
   uint8_t expected[kAccessKeySize];
   {
@@ -182,9 +187,12 @@ int32_t RequestHandler::handle(const uint8_t key[kAccessKeySize], const uint8_t 
   }
   if (!accessKeyMatches(key, expected)) {
     throttle_.noteFailure(peer, now);
+    counters.count(row, kRequestWrongKey);
+    if (throttle_.refused(peer, now)) counters.lockouts.fetch_add(1, std::memory_order_relaxed);
     return kKeyMismatch;
   }
   throttle_.noteSuccess(peer);
+  counters.count(row, kRequestOk);
   serve(text, reply);
   nullReply = false;
   return kRequestDelivered;
