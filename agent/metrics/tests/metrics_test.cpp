@@ -127,8 +127,8 @@ TEST(MetricsListen, ParsesAddressesAndRejectsTheRest) {
   }
 }
 
-// A raw HTTP exchange on loopback: connects from `from`, sends `request`, reads until close.
-std::string exchange(uint16_t port, const std::string& request, const char* from = "127.0.0.1") {
+// A TCP connection to the endpoint from the loopback address `from`.
+int connectFrom(uint16_t port, const char* from) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in local{};
   local.sin_family = AF_INET;
@@ -140,33 +140,28 @@ std::string exchange(uint16_t port, const std::string& request, const char* from
   inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
   timeval limit{5, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  std::string answer;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0) {
-    size_t sent = 0;
-    while (sent < request.size()) {
-      ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) break;
-      sent += static_cast<size_t>(n);
-    }
-    char buffer[4096];
-    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<size_t>(n));
+  if (connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
+    close(fd);
+    return -1;
   }
-  close(fd);
-  return answer;
+  return fd;
 }
 
-int connectIdle(uint16_t port, const char* from) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  inet_pton(AF_INET, from, &local.sin_addr);
-  bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-  sockaddr_in server{};
-  server.sin_family = AF_INET;
-  server.sin_port = htons(port);
-  inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
-  connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server);
-  return fd;
+// A raw HTTP exchange: sends `request`, reads until the server closes.
+std::string exchange(uint16_t port, const std::string& request, const char* from = "127.0.0.1") {
+  int fd = connectFrom(port, from);
+  if (fd < 0) return {};
+  size_t sent = 0;
+  while (sent < request.size()) {
+    ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) break;
+    sent += static_cast<size_t>(n);
+  }
+  std::string answer;
+  char buffer[4096];
+  for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<size_t>(n));
+  close(fd);
+  return answer;
 }
 
 std::string statusLine(const std::string& answer) { return answer.substr(0, answer.find("\r\n")); }
@@ -211,11 +206,12 @@ TEST_F(MetricsEndpoint, HugeRequestsAndIdleClientsCannotStallIt) {
 
   // Idle connections from one address use up only that address's share.
   std::vector<int> idle;
-  for (int i = 0; i < 8; ++i) idle.push_back(connectIdle(server.port(), "127.0.0.1"));
+  for (int i = 0; i < 8; ++i) idle.push_back(connectFrom(server.port(), "127.0.0.1"));
   const std::string other =
       exchange(server.port(), "GET /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", "127.0.0.2");
   EXPECT_EQ(statusLine(other), "HTTP/1.1 200 OK");
-  for (int fd : idle) close(fd);
+  for (int fd : idle)
+    if (fd >= 0) close(fd);
 }
 
 TEST(MetricsServerStart, RefusesAMalformedListenValueWithAReason) {
