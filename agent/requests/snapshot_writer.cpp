@@ -133,6 +133,15 @@ void snapshotIntoBody(AgentRuntime& rt, std::string& body) {
   ::close(fd);
 }
 
+// A path from a request, for the console and the reply: control characters as '?'.
+std::string printablePath(std::string_view path) {
+  std::string text(path);
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  return text;
+}
+
 void refusePath(std::string& body, std::string_view path, const std::string& problem) {
   char text[kTextAreaSize];
   std::snprintf(text, sizeof text,
@@ -152,15 +161,15 @@ void snapshotIntoFile(AgentRuntime& rt, std::string_view path, std::string& body
   const int fd = problem.empty() ? openSnapshotPath(pathText, problem) : -1;
   if (fd < 0) {
     if (problem.empty()) {  // a permitted path that could not be created
-      if (rt.messageBox) rt.messageBox(kErrorCaption, kSaveFailed);
       problem = std::strerror(errno);
+      if (rt.messageBox) rt.messageBox(kErrorCaption, kSaveFailed);
       char text[kTextAreaSize];
       std::snprintf(text, sizeof text, "ERROR - %s '%s': %s\r\n", kSaveFailed, pathText.c_str(), problem.c_str());
       setTextReply(body, text);
       return;
     }
-    consolePrint("ERROR - SNAPSHOT refused for '%s': %s\n", pathText.c_str(), problem.c_str());
-    refusePath(body, path, problem);
+    consolePrint("ERROR - SNAPSHOT refused for '%s': %s\n", printablePath(path).c_str(), problem.c_str());
+    refusePath(body, printablePath(path), problem);
     return;
   }
   int error = 0;
