@@ -7,10 +7,15 @@ void RequestService::start(AgentRuntime& rt) {
   RpcServerHooks hooks;
   hooks.request = handler_->hook();
   hooks.messageBox = rt.messageBox;
+  hooks.startTaskbar = [this, &rt] { taskbar_.start(rt); };
+  rt.closeWindows = [this] { taskbar_.close(); };
   rt.stopServer = [this] { server_.stop(); };
   server_.start(std::move(hooks));
 }
 
-void RequestService::stop() { server_.stop(); }
+void RequestService::stop() {
+  taskbar_.close();
+  server_.stop();
+}
 
 }  // namespace veltris::agent
