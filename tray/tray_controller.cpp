@@ -100,8 +100,8 @@ TrayController::~TrayController() {
 
 void TrayController::setKey(const std::string& key) {
   {
-    std::lock_guard lock(keyMutex_);
-    key_ = key;
+    std::lock_guard lock(key_->mutex);
+    key_->key = key;
   }
   if (poller_) poller_->setKey(key);
 }
@@ -135,8 +135,8 @@ void TrayController::showReading(const AgentReading& reading) {
 }
 
 std::string TrayController::currentKey() const {
-  std::lock_guard lock(keyMutex_);
-  return key_;
+  std::lock_guard lock(key_->mutex);
+  return key_->key;
 }
 
 // A refused key may have been changed by Settings or by hand: read it again.
@@ -184,8 +184,14 @@ void TrayController::openQuickLook() {
     quickLookWindow_->activateWindow();
     return;
   }
-  RequestRunner runner = [this](const std::string& request, QString& text, QString& error, const QString& saveTo) {
-    return runOnAgent(currentKey(), request, text, error, saveTo);
+  RequestRunner runner = [shared = key_](const std::string& request, QString& text, QString& error,
+                                         const QString& saveTo) {
+    std::string key;
+    {
+      std::lock_guard lock(shared->mutex);
+      key = shared->key;
+    }
+    return runOnAgent(key, request, text, error, saveTo);
   };
   quickLookWindow_ = new QuickLookWindow(runner, !hooks_.locateConsole().isEmpty());
   connect(quickLookWindow_, &QuickLookWindow::advancedRequested, this, &TrayController::advanced);

@@ -4,6 +4,7 @@
 // and the QuickLook and settings windows.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include <QIcon>
@@ -106,8 +107,12 @@ class TrayController : public QObject {
   AgentReading last_;
   std::string currentKey() const;
 
-  mutable std::mutex keyMutex_;
-  std::string key_;
+  // Shared with QuickLook's requests, which may end after this controller.
+  struct SharedKey {
+    std::mutex mutex;
+    std::string key;
+  };
+  std::shared_ptr<SharedKey> key_ = std::make_shared<SharedKey>();
   QThread pollThread_;
   AgentPoller* poller_ = nullptr;
 };

@@ -134,10 +134,11 @@ class SettingsHelper : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(root.isValid());
+    saved = qgetenv("VELTRIS_ROOT");
     setenv("VELTRIS_ROOT", root.path().toLocal8Bit().constData(), 1);
     fs::create_directories(fs::path(root.path().toStdString()) / "etc/veltris");
   }
-  void TearDown() override { unsetenv("VELTRIS_ROOT"); }
+  void TearDown() override { qputenv("VELTRIS_ROOT", saved); }
   std::string registryText() {
     std::ifstream in(fs::path(root.path().toStdString()) / "etc/veltris/registry.reg");
     std::stringstream s;
@@ -145,6 +146,7 @@ class SettingsHelper : public ::testing::Test {
     return s.str();
   }
   QTemporaryDir root;
+  QByteArray saved;
   HelperSettingsStore store{SETTINGS_HELPER};
   Messages messages;
 };

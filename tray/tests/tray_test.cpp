@@ -76,7 +76,11 @@ class QuickLook : public ::testing::Test {
     window = new QuickLookWindow(runner, consoleInstalled);
     return window;
   }
-  void TearDown() override { delete window; }
+  void TearDown() override {
+    // The runner writes into this fixture: let running requests end first.
+    if (window) QTRY_VERIFY_WITH_TIMEOUT(!window->busy(), 10000);
+    delete window;
+  }
 
   QuickLookWindow* window = nullptr;
   std::vector<std::string> requests;
