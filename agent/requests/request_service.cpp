@@ -4,6 +4,8 @@ namespace veltris::agent {
 
 void RequestService::start(AgentRuntime& rt) {
   handler_ = std::make_unique<RequestHandler>(rt);
+  // A key changed in the registry file takes effect without a restart.
+  if (AccessParameterWatch* watch = handler_->accessWatch()) watch->start();
   RpcServerHooks hooks;
   hooks.request = handler_->hook();
   hooks.messageBox = rt.messageBox;
@@ -11,6 +13,9 @@ void RequestService::start(AgentRuntime& rt) {
   server_.start(std::move(hooks));
 }
 
-void RequestService::stop() { server_.stop(); }
+void RequestService::stop() {
+  server_.stop();
+  if (handler_ && handler_->accessWatch()) handler_->accessWatch()->stop();
+}
 
 }  // namespace veltris::agent
