@@ -4,6 +4,8 @@ namespace veltris::agent {
 
 void RequestService::start(AgentRuntime& rt) {
   handler_ = std::make_unique<RequestHandler>(rt);
+  // A key changed in the registry file takes effect without a restart.
+  if (AccessParameterWatch* watch = handler_->accessWatch()) watch->start();
   RpcServerHooks hooks;
   hooks.request = handler_->hook();
   hooks.messageBox = rt.messageBox;
@@ -16,6 +18,7 @@ void RequestService::start(AgentRuntime& rt) {
 void RequestService::stop() {
   taskbar_.close();
   server_.stop();
+  if (handler_ && handler_->accessWatch()) handler_->accessWatch()->stop();
 }
 
 }  // namespace veltris::agent
