@@ -6,6 +6,7 @@
 
 #include "console/access/library_access.h"
 #include "console/core/single_instance.h"
+#include "console/part_two/console_part_two.h"
 #include "console/windows/frm_main_dlg.h"
 
 namespace {
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
   }
   veltris::console::frmMainDlg window(std::make_unique<veltris::console::LibraryAccess>(),
                                       args.isEmpty() ? QString() : args.front());
+  veltris::console::ConsolePartTwo partTwo(window);
   veltris::console::SingleInstanceChannel channel(&window);
   channel.listen();
   window.show();

@@ -14,9 +14,14 @@ add_library(veltris_console_part_two STATIC
   ${CMAKE_CURRENT_LIST_DIR}/tools/tools_menu.cpp
   ${CMAKE_CURRENT_LIST_DIR}/small_windows/small_windows.cpp
   ${CMAKE_CURRENT_LIST_DIR}/snapshots/pcap_export.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/part_two/grid_tabs.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/part_two/device_tabs.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/part_two/console_part_two.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/part_two/part_two_menus.cpp
 )
 target_include_directories(veltris_console_part_two PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(veltris_console_part_two PUBLIC veltris_help veltris_common Qt6::Widgets Qt6::Network)
+target_link_libraries(veltris_console_part_two PUBLIC veltris_console_core veltris_help veltris_common Qt6::Widgets Qt6::Network)
+target_link_libraries(VELTRIS PRIVATE veltris_console_part_two)
 
 # veltris_qt_test(NAME SOURCES... LIBS...): a QtTest program run offscreen with its own settings folder.
 function(veltris_part_two_test name)

@@ -55,15 +55,27 @@ QStringList chooseToolCommand(const ToolItem& item, const ProgramFinder& install
   return {};
 }
 
-ToolsMenu::ToolsMenu(QMenu* menu, ProgramFinder installed) : menu_(menu), installed_(std::move(installed)) {
+ToolsMenu::ToolsMenu(QMenu* menu, ProgramFinder installed) : installed_(std::move(installed)) {
   for (const ToolItem& item : toolItems()) {
-    QAction* action = menu_->addAction(item.caption);
+    QAction* action = menu->addAction(item.caption);
     action->setObjectName(item.objectName);
-    const QStringList command = chooseToolCommand(item, installed_);
-    commands_.append(command);
     actions_.append(action);
+  }
+  wire();
+}
+
+ToolsMenu::ToolsMenu(const QList<QAction*>& actions, ProgramFinder installed)
+    : installed_(std::move(installed)), actions_(actions) {
+  for (int i = 0; i < actions_.size() && i < toolItems().size(); ++i) actions_[i]->setObjectName(toolItems()[i].objectName);
+  wire();
+}
+
+void ToolsMenu::wire() {
+  for (int i = 0; i < actions_.size(); ++i) {
+    const QStringList command = chooseToolCommand(toolItems()[i], installed_);
+    commands_.append(command);
     // The console does not wait for the tool nor check that it started.
-    QObject::connect(action, &QAction::triggered, menu_, [command] {
+    QObject::connect(actions_[i], &QAction::triggered, actions_[i], [command] {
       if (!command.isEmpty()) QProcess::startDetached(command.first(), command.mid(1));
     });
   }

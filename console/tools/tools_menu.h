@@ -38,14 +38,18 @@ QStringList chooseToolCommand(const ToolItem& item, const ProgramFinder& install
 
 class ToolsMenu {
  public:
+  // Adds the items to `menu`.
   explicit ToolsMenu(QMenu* menu, ProgramFinder installed = programOnPath);
+  // Takes over existing actions, one per item in the order of toolItems().
+  explicit ToolsMenu(const QList<QAction*>& actions, ProgramFinder installed = programOnPath);
   // Captions and enabled states for the watched computer.
   void update(bool local, const QString& computerName);
   QAction* action(const char* objectName) const;
   QStringList commandOf(const char* objectName) const;
 
  private:
-  QMenu* menu_;
+  void wire();
+
   ProgramFinder installed_;
   QList<QAction*> actions_;
   QList<QStringList> commands_;

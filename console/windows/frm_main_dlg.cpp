@@ -261,6 +261,16 @@ void frmMainDlg::selectRemote() {
   timerInit_.start();
 }
 
+void frmMainDlg::openConnectionTo(const QString& computer, const QString& displayName) {
+  connection_->close();
+  timerInit_.stop();
+  timerPoll_.stop();
+  sServer_ = computer;
+  sServerName_ = displayName;
+  connecting_ = false;
+  timerInit_.start();
+}
+
 void frmMainDlg::updateLocalFlag() {
   local_ = sServerName_ == QLatin1String("Local") ||
            sServerName_.compare(QHostInfo::localHostName(), Qt::CaseInsensitive) == 0;

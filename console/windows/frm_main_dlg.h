@@ -59,6 +59,9 @@ class frmMainDlg : public QMainWindow {
   QLabel* statusPanel(int panel) const;  // 1 to 3
   QString statusPictureName() const { return statusPicture_; }  // resource of panel 2, "" when clear
 
+  // Closes the connection and connects to `computer` ("*SNAPSHOT* " + path for
+  // a snapshot), shown as `displayName`, through the start-up timer.
+  void openConnectionTo(const QString& computer, const QString& displayName);
   // Starts another console (Part "&New"): `name` "" for this PC.
   void startNewInstance(const QString& name);
   // Re-initialises the window for a new time base (all eight graphs get Init).
