@@ -73,6 +73,10 @@ struct RequestHandlerOptions {
   std::function<void(GlobalArea&)> reloadAccessParameters;
 };
 
+// Dispatches `request` and puts the reply header in front of the body: the
+// handler's work once the key has passed.
+void serveRequest(AgentRuntime& rt, const Request& request, std::vector<uint8_t>& reply);
+
 class RequestHandler {
  public:
   explicit RequestHandler(AgentRuntime& rt, RequestHandlerOptions options = {});
@@ -91,8 +95,6 @@ class RequestHandler {
   RequestHook hook();
 
  private:
-  void serve(const Request& request, std::vector<uint8_t>& reply);
-
   AgentRuntime& rt_;
   KeyThrottle throttle_;
   std::function<void(GlobalArea&)> reload_;
