@@ -15,6 +15,7 @@
 #include "agent/diagnostics/external_command.h"
 #include "agent/diagnostics/role_labels.h"
 #include "agent/requests/detail_replies.h"
+#include "agent/requests/snapshot_writer.h"
 #include "agent/requests/statistics_replies.h"
 
 namespace veltris::agent {
@@ -164,7 +165,7 @@ bool answerBroadcasters(DispatchContext& c) {  // replaces
 constexpr std::array<RequestWord, 14> kRequestWords{{
     {"TOTAL", 5, answerTotals},
     {"OPEN", 4, answerOpen},
-    {"SNAPSHOT", 8, nullptr},
+    {"SNAPSHOT", 8, answerSnapshot},
     {"CMD ", 4, answerCommand},
     {"CFG ", 4, answerInstalledAdapters},
     {"HISTORY_LIST", 12, answerHistoryList},

@@ -189,7 +189,7 @@ int32_t RequestHandler::handle(const uint8_t key[kAccessKeySize], const uint8_t 
     return kKeyMismatch;
   }
   throttle_.noteSuccess(peer);
-  serve(text, reply);
+  serveRequest(rt_, text, reply);
   nullReply = false;
   return kRequestDelivered;
 }
@@ -197,16 +197,16 @@ int32_t RequestHandler::handle(const uint8_t key[kAccessKeySize], const uint8_t 
 int32_t RequestHandler::handleOwn(std::string_view requestText, std::vector<uint8_t>& reply) {
   const Request text(requestText);
   if (text.matches(0, "OPEN ", 5, true)) reload_(rt_.global);
-  serve(text, reply);
+  serveRequest(rt_, text, reply);
   return kRequestDelivered;
 }
 
-void RequestHandler::serve(const Request& request, std::vector<uint8_t>& reply) {
+void serveRequest(AgentRuntime& rt, const Request& request, std::vector<uint8_t>& reply) {
   ReusedBody reused;
   std::string& body = reused.body;
-  dispatchRequest(rt_, request, body);
+  dispatchRequest(rt, request, body);
   reply.resize(sizeof(ReplyHeader) + body.size());  // a full heap throws: a failed call
-  writeReplyHeader(reply.data(), rt_.clock->now(), rt_.global.trafficState.load(std::memory_order_relaxed));
+  writeReplyHeader(reply.data(), rt.clock->now(), rt.global.trafficState.load(std::memory_order_relaxed));
   std::memcpy(reply.data() + sizeof(ReplyHeader), body.data(), body.size());
 }
 

@@ -77,6 +77,10 @@ struct RequestHandlerOptions {
   std::function<void(GlobalArea&)> reloadAccessParameters;
 };
 
+// Dispatches `request` and puts the reply header in front of the body: the
+// handler's work once the key has passed.
+void serveRequest(AgentRuntime& rt, const Request& request, std::vector<uint8_t>& reply);
+
 class RequestHandler {
  public:
   explicit RequestHandler(AgentRuntime& rt, RequestHandlerOptions options = {});
@@ -98,8 +102,6 @@ class RequestHandler {
   AccessParameterWatch* accessWatch() { return watch_.get(); }
 
  private:
-  void serve(const Request& request, std::vector<uint8_t>& reply);
-
   AgentRuntime& rt_;
   KeyThrottle throttle_;
   std::unique_ptr<AccessParameterWatch> watch_;
