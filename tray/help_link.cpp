@@ -1,20 +1,16 @@
 #include "tray/help_link.h"
 
-#if VELTRIS_HAVE_HELP
-#include "help/help_window.h"
-#else
 #include <QMessageBox>
-#endif
+
+#include "help/help_window.h"
 
 namespace veltris::tray {
 
-void openHelp(int context, QWidget* parent) {
-#if VELTRIS_HAVE_HELP
-  veltris::help::showTopic(context, parent);
-#else
-  QMessageBox::information(parent, "VELTRIS Help",
-                           QString("This build of VELTRIS has no help book (topic %1).").arg(context));
-#endif
+void openHelp(int context, QWidget* parent) { veltris::help::showTopic(context, parent); }
+
+void openHelpIndex(QWidget* parent) {
+  if (!veltris::help::showIndex(parent))
+    QMessageBox::warning(parent, "VELTRIS", "The VELTRIS help book cannot be read; reinstall VELTRIS to restore it.");
 }
 
 }  // namespace veltris::tray

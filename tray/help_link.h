@@ -1,11 +1,10 @@
 #pragma once
-// Opens the help book at a context number.
+// The help book from the tray: its index, and topics by context number.
 class QWidget;
 
 namespace veltris::tray {
 
-constexpr int kHelpIndex = 0;  // the book's index page
-
 void openHelp(int context, QWidget* parent);
+void openHelpIndex(QWidget* parent);
 
 }  // namespace veltris::tray

@@ -214,6 +214,6 @@ void TrayController::openSettings() {
   settingsDialog_->show();
 }
 
-void TrayController::openHelpIndex() { openHelp(kHelpIndex, nullptr); }
+void TrayController::openHelpIndex() { tray::openHelpIndex(nullptr); }
 
 }  // namespace veltris::tray
