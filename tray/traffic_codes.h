@@ -6,7 +6,7 @@
 
 namespace veltris::tray {
 
-// The six designs of the state table, plus "no agent" (grey, no caption change).
+// The six designs of the state table.
 enum class Picture { BroadcastReceived, Idle, Session, BroadcastSent, NotReceiving, Error };
 
 struct TrafficState {
