@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # veltris-tray on a private X server: the icon docks in a tray host that starts
 # after the tray program, is grey while no agent answers, then shows the
-# agent's state while it replays a capture (red on errors, grey when idle).
+# agent's state while it replays a capture (red on errors, grey when idle),
+# and docks again in a tray host that replaces the first.
 # Usage: tray_xvfb_test.sh VELTRIS-TRAY TRAY-HOST TAPSORSV MAKE-TRACE
 set -euo pipefail
 tray=$1 host=$2 agent=$3 make_trace=$4
@@ -45,7 +46,8 @@ printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Q
 pids+=($!)
 sleep 2  # the tray program runs with no system tray yet
 "$host" >"$work/host.out" &
-pids+=($!)
+first_host=$!
+pids+=($first_host)
 await DOCKED 5
 await "COLOUR c8c8c8" 5   # grey: no agent
 
@@ -56,4 +58,12 @@ await "COLOUR ff0000" 20  # the replay's errors
 sed -n '/COLOUR ff0000/,$p' "$work/host.out" >"$work/after"
 for _ in $(seq 60); do grep -q "COLOUR c8c8c8" "$work/after" && break; sleep 0.1; sed -n '/COLOUR ff0000/,$p' "$work/host.out" >"$work/after"; done
 grep -q "COLOUR c8c8c8" "$work/after" || fail "the icon did not turn idle after the replay"
-echo "PASS: $(tr '\n' ' ' <"$work/host.out")"
+
+# A tray host that goes away and comes back gets the icon again.
+kill "$first_host"
+wait "$first_host" 2>/dev/null || true
+mv "$work/host.out" "$work/host1.out"
+"$host" >"$work/host.out" &
+pids+=($!)
+await DOCKED 5
+echo "PASS: $(tr '\n' ' ' <"$work/host1.out") / $(tr '\n' ' ' <"$work/host.out")"
