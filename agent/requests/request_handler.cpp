@@ -10,6 +10,7 @@
 
 #include "agent/core/agent_main.h"
 #include "agent/requests/dispatcher.h"
+#include "platform/system_root.h"
 
 namespace veltris::agent {
 namespace {
@@ -165,7 +166,10 @@ void KeyThrottle::forgetStale(uint32_t now) {
 RequestHandler::RequestHandler(AgentRuntime& rt, RequestHandlerOptions options)
     : rt_(rt), throttle_(options.throttle, std::move(options.securityLog)),
       reload_(std::move(options.reloadAccessParameters)) {
-  if (!reload_) reload_ = readAccessParameters;
+  if (!reload_) {
+    watch_ = std::make_unique<AccessParameterWatch>(rt.global, platform::registryFile());
+    reload_ = [watch = watch_.get()](GlobalArea&) { watch->reloadIfChanged(); };
+  }
 }
 
 int32_t RequestHandler::handle(const uint8_t key[kAccessKeySize], const uint8_t request[kRequestSize],
