@@ -11,6 +11,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/byte_order.h"
+
 namespace {
 
 struct Frame {
@@ -18,14 +20,8 @@ struct Frame {
   uint32_t length = 0;
 };
 
-void put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-void put32(uint8_t* p, uint32_t v) {
-  put16(p, static_cast<uint16_t>(v >> 16));
-  put16(p + 2, static_cast<uint16_t>(v));
-}
+void put16(uint8_t* p, uint16_t v) { veltris::storeBe16(p, v); }
+void put32(uint8_t* p, uint32_t v) { veltris::storeBe32(p, v); }
 
 void mac(uint8_t* p, uint32_t host) {
   const uint8_t m[6] = {0x02, 0, 0, 0, static_cast<uint8_t>(host >> 8), static_cast<uint8_t>(host)};

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/byte_order.h"
+
 namespace veltris::agent {
 namespace {
 
@@ -100,7 +102,7 @@ bool queryInto(capture::Device& device, uint32_t oid, uint8_t* data, uint32_t le
 bool queryNumber(capture::Device& device, uint32_t oid, uint32_t& value) {
   uint8_t data[4];
   if (!queryInto(device, oid, data, sizeof data)) return false;
-  value = uint32_t{data[0]} | uint32_t{data[1]} << 8 | uint32_t{data[2]} << 16 | uint32_t{data[3]} << 24;
+  value = loadLe32(data);
   return true;
 }
 

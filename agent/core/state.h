@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 
+#include "agent/core/agent_counters.h"
 #include "agent/core/seq_ring.h"
 #include "common/records.h"
 #include "platform/capture/device.h"
@@ -172,6 +173,8 @@ struct NicArea {
   std::atomic<uint32_t> errorCount{0};
   SeqRing<PacketRecord, kErrorRingSize> errors;
 
+  AdapterCounters counters;
+
   // Re-transmit checks (NetMonitor thread only).
   uint32_t lastDnsQueryTime = 0;
   uint8_t lastDnsQuery[kDnsQueryCopy] = {};
@@ -206,6 +209,8 @@ struct GlobalArea {
   std::unique_ptr<NicArea> nics[kMaxAdapters];
 
   std::atomic<uint32_t> trafficState{0};
+  RequestCounters requests;
+  uint32_t startTime = 0;  // when the agent main began
 
  private:
   mutable std::mutex snapshotMutex_;

@@ -66,7 +66,8 @@ void FrameFiler::beginFrame(uint32_t time, const uint8_t* bytes, uint32_t stored
 
 void FrameFiler::finishFrame(uint32_t ringSlot) {
   entry_.complete = 1;
-  if (entry_.errorKind.get() != kNoError) {
+  if (const uint32_t kind = entry_.errorKind.get(); kind != kNoError) {
+    if (kind < kErrorKindCount) nic_.counters.errorKinds[kind].add(1);
     uint32_t errors = nic_.errorCount.load(kRelaxed);
     nic_.errors.publish(errors % kErrorRingSize, entry_);
     nic_.errorCount.store(errors + 1, std::memory_order_release);
@@ -99,7 +100,11 @@ int FrameFiler::lookupPartner(NetworkKind kind, const uint8_t mac[6], const NetA
   formatStationText(cur.station, station, mac);
   formatProtoAddrText(cur.protoAddr, kind, address, protocol);
   // Received group-addressed frames never make partners; a full table makes none.
-  if ((cur.broadcast && !cur.sent) || nic_.partnerCount >= kMaxPartners) return -1;
+  if (cur.broadcast && !cur.sent) return -1;
+  if (nic_.partnerCount >= kMaxPartners) {
+    nic_.counters.unfiled.add(1);
+    return -1;
+  }
   return createPartner(key, station, kind, address);
 }
 
@@ -170,11 +175,13 @@ void FrameFiler::recordBroadcast(int source, NetworkKind kind, const NetAddress&
     g.lastSent.store(t, kRelaxed);
     if (!error) g.lastBroadcastSent.store(t, kRelaxed);
     (error ? g.errorsSent : g.broadcastsSent).fetch_add(1, kRelaxed);
+    (error ? nic_.counters.errorFrames : nic_.counters.broadcasts)[kSent].add(1);
     entry_.frameKind = error ? kErrorSent : kBroadcastSent;
   } else {
     g.lastReceived.store(t, kRelaxed);
     if (!error) g.lastBroadcastReceived.store(t, kRelaxed);
     (error ? g.errorsReceived : g.broadcastsReceived).fetch_add(1, kRelaxed);
+    (error ? nic_.counters.errorFrames : nic_.counters.broadcasts)[kReceived].add(1);
     entry_.frameKind = error ? kErrorReceived : kBroadcastReceived;
     if (cur.networkHeader >= 0 && kind == NetworkKind::Ip && destination.bytes[0] < 224)
       std::memcpy(b.ipDestination, destination.bytes, 4);
@@ -206,21 +213,29 @@ void FrameFiler::recordSession(int source, NetworkKind kind, const NetAddress& d
   if (cur.sent) {
     g.lastSent.store(t, kRelaxed);
     g.lastSessionSent.store(t, kRelaxed);
+    AdapterCounters& c = nic_.counters;
     if (error) {
       g.errorsSent.fetch_add(1, kRelaxed);
+      c.errorFrames[kSent].add(1);
     } else {
       g.bytesSent.fetch_add(length, kRelaxed);
       g.framesSent.fetch_add(1, kRelaxed);
+      c.sessionBytes[kSent].add(length);
+      c.sessionFrames[kSent].add(1);
     }
     entry_.frameKind = error ? kErrorSent : kSessionSent;
   } else {
     g.lastReceived.store(t, kRelaxed);
     g.lastSessionReceived.store(t, kRelaxed);
+    AdapterCounters& c = nic_.counters;
     if (error) {
       g.errorsReceived.fetch_add(1, kRelaxed);
+      c.errorFrames[kReceived].add(1);
     } else {
       g.bytesReceived.fetch_add(length, kRelaxed);
       g.framesReceived.fetch_add(1, kRelaxed);
+      c.sessionBytes[kReceived].add(length);
+      c.sessionFrames[kReceived].add(1);
     }
     entry_.frameKind = error ? kErrorReceived : kSessionReceived;
   }

@@ -11,7 +11,7 @@
 #include "agent/decode/code_table.h"
 #include "agent/decode/decode_state.h"
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 namespace {
 
 using wire::arp::kOperation;
@@ -64,4 +64,4 @@ void decodeArp(DecodeState& state, FrameView arp) {
   text.add(", Target=").dotted(target).add(", Sender=").dotted(sender);
 }
 
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode

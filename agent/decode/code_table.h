@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 
 struct CodeText {
   uint32_t code;
@@ -32,4 +32,4 @@ constexpr ByteTextIndex indexByByte(const std::array<CodeText, N>& table) {
   return index;
 }
 
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode

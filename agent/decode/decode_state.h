@@ -11,7 +11,7 @@
 #include "agent/decode/frame_decoder.h"
 #include "common/frame_view.h"
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 
 namespace wire = agent::wire;
 
@@ -108,4 +108,4 @@ void decodeIpx(DecodeState& state, FrameView ipx);
 void decodeArp(DecodeState& state, FrameView arp);
 void decodeNetbiosFrame(DecodeState& state, FrameView netbios);
 
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode

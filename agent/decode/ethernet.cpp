@@ -7,7 +7,7 @@
 
 #include "agent/decode/decode_state.h"
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 namespace {
 
 namespace ethernet = wire::ethernet;
@@ -87,4 +87,4 @@ void decodeEthernet(DecodeState& state, FrameView frame) {
   }
 }
 
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string_view>
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 
 template <size_t N>
 class FixedText {
@@ -75,4 +75,4 @@ class FixedText {
   size_t size_ = 0;
 };
 
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode

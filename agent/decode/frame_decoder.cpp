@@ -5,7 +5,7 @@
 
 #include "agent/decode/decode_state.h"
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 
 void DecodeState::setDestination(std::string_view text) {
   size_t n = std::min(text.size(), kDetailDestinationSize - 1);
@@ -68,4 +68,4 @@ void describeFrame(const DecodeContext& context, std::span<const uint8_t> frame,
   state.commit();
 }
 
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode

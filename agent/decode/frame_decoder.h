@@ -13,7 +13,7 @@
 #include "common/detail_record.h"
 #include "platform/capture/device.h"
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 
 // What the decoder needs to know about the adapter that captured the frame.
 struct DecodeContext {
@@ -44,4 +44,4 @@ void describeFrame(const DecodeContext& context, std::span<const uint8_t> frame,
 // as the address lists hold it).
 const char* roleLabelFor(const agent::AddressLists& lists, uint32_t address);
 
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode

@@ -11,7 +11,7 @@
 #include "agent/decode/code_table.h"
 #include "agent/decode/decode_state.h"
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 namespace {
 
 namespace ip = wire::ip;
@@ -199,4 +199,4 @@ void decodeIp(DecodeState& state, FrameView view) {
   state.finishWorkingText();
 }
 
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode

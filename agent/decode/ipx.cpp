@@ -8,7 +8,7 @@
 #include "agent/decode/code_table.h"
 #include "agent/decode/decode_state.h"
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 namespace {
 
 using namespace wire::ipx;
@@ -48,4 +48,4 @@ void decodeIpx(DecodeState& state, FrameView ipx) {
   text.add(" (NetWare)");
 }
 
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode

@@ -7,7 +7,7 @@
 #include "agent/decode/code_table.h"
 #include "agent/decode/decode_state.h"
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 namespace {
 
 namespace llc = wire::llc;
@@ -109,4 +109,4 @@ void decodeLlc(DecodeState& state, FrameView header) {
   if ((ssap & llc::kResponseBit) != 0) text.add(" Response");
 }
 
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode

@@ -9,7 +9,7 @@
 #include "agent/decode/decode_state.h"
 #include "agent/decode/netbios_names.h"
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 namespace {
 
 using wire::netbios::kCommand;
@@ -55,4 +55,4 @@ void decodeNetbiosFrame(DecodeState& state, FrameView netbios) {
   setDatagramMeaning(state.protocol(), "NetBeui,     ", destination, source);
 }
 
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 namespace {
 
 constexpr size_t kNameLength = wire::netbios::kNameChars;
@@ -58,4 +58,4 @@ void setDatagramMeaning(ProtocolText& protocol, std::string_view prefix, const N
   }
 }
 
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode

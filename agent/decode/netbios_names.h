@@ -6,7 +6,7 @@
 
 #include "agent/decode/decode_state.h"
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 
 struct NetbiosName {
   char text[16] = {};  // 15 characters at most, trailing blanks removed
@@ -36,4 +36,4 @@ void setDatagramMeaning(ProtocolText& protocol, std::string_view prefix, const N
 // True for the suffixes of the browser names: 0x1B to 0x1E.
 constexpr bool isBrowserSuffix(uint8_t type) { return type >= 0x1B && type <= 0x1E; }
 
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode

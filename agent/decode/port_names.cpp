@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 namespace {
 
 constexpr size_t kPortCount = 65536;
@@ -56,4 +56,4 @@ const char* PortNames::name(uint16_t port, Transport transport) const {
   return port == kWebPort ? kWebFallback : nullptr;
 }
 
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 
 enum class Transport : uint8_t { Tcp, Udp };
 
@@ -40,4 +40,4 @@ class PortNames {
   std::unique_ptr<uint32_t[]> slots_;
 };
 
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode

@@ -10,7 +10,7 @@
 #include "agent/decode/code_table.h"
 #include "agent/decode/decode_state.h"
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 namespace {
 
 constexpr uint16_t kSessionPort = wire::port::kNetbiosSession;
@@ -171,4 +171,4 @@ void decodeTcp(DecodeState& state, const IpHeader& ip, FrameView tcp, Descriptio
   if (source == kSessionPort || destination == kSessionPort) decodeSmb(state, tcp.sub(tcpHeaderLength));
 }
 
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode

@@ -11,7 +11,7 @@
 #include "agent/decode/decode_state.h"
 #include "common/text_field.h"
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 namespace {
 
 using namespace wire::tokenring;
@@ -124,4 +124,4 @@ void decodeTokenRing(DecodeState& state, FrameView frame) {
   }
 }
 
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode

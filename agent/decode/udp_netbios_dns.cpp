@@ -11,7 +11,7 @@
 #include "agent/decode/decode_state.h"
 #include "agent/decode/netbios_names.h"
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 namespace {
 
 using wire::netbios::kDatagramDestinationName;
@@ -116,4 +116,4 @@ void decodeUdp(DecodeState& state, const IpHeader& ip, FrameView udp, Descriptio
   }
 }
 
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode

@@ -15,6 +15,7 @@
 #include "agent/diagnostics/external_command.h"
 #include "agent/diagnostics/role_labels.h"
 #include "agent/requests/detail_replies.h"
+#include "agent/requests/snapshot_writer.h"
 #include "agent/requests/statistics_replies.h"
 #include "common/text_field.h"
 
@@ -189,7 +190,7 @@ bool answerBroadcasters(DispatchContext& c) {  // replaces
 constexpr std::array<RequestWord, 14> kRequestWords{{
     {"TOTAL", 5, answerTotals},
     {"OPEN", 4, answerOpen},
-    {"SNAPSHOT", 8, nullptr},
+    {"SNAPSHOT", 8, answerSnapshot},
     {"CMD ", 4, answerCommand},
     {"CFG ", 4, answerInstalledAdapters},
     {"HISTORY_LIST", 12, answerHistoryList},
@@ -232,6 +233,11 @@ const RequestWord* findRequestWord(const Request& request) {
     if (request.matches(0, word.text, word.width, false)) return &word;
   }
   return nullptr;
+}
+
+int requestWordRow(const Request& request) {
+  const RequestWord* word = findRequestWord(request);
+  return word != nullptr ? static_cast<int>(word - kRequestWords.data()) : -1;
 }
 
 const CommandWord* findCommandWord(const Request& request) {

@@ -77,6 +77,8 @@ std::span<const CommandWord> commandWords();
 // The first row that matches, or null.
 const RequestWord* findRequestWord(const Request& request);
 const CommandWord* findCommandWord(const Request& request);  // for a "CMD " request
+// The row of the request word in requestWords(), or -1.
+int requestWordRow(const Request& request);
 
 // Builds the reply body for `request` (totals record first, see above).
 void dispatchRequest(AgentRuntime& rt, const Request& request, std::string& body);

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <ctime>
 
-#include "agent/core/access_parameters.h"
 #include "agent/requests/dispatcher.h"
 #include "platform/service/service_manager.h"
+#include "platform/system_root.h"
 
 namespace veltris::agent {
 namespace {
@@ -160,15 +160,23 @@ void KeyThrottle::forgetStale(uint32_t now) {
 RequestHandler::RequestHandler(AgentRuntime& rt, RequestHandlerOptions options)
     : rt_(rt), throttle_(options.throttle, std::move(options.securityLog)),
       reload_(std::move(options.reloadAccessParameters)) {
-  if (!reload_) reload_ = readAccessParameters;
+  if (!reload_) {
+    watch_ = std::make_unique<AccessParameterWatch>(rt.global, platform::registryFile());
+    reload_ = [watch = watch_.get()](GlobalArea&) { watch->reloadIfChanged(); };
+  }
 }
 
 int32_t RequestHandler::handle(const uint8_t key[kAccessKeySize], const uint8_t request[kRequestSize],
                                std::vector<uint8_t>& reply, bool& nullReply, std::string_view peer) {
   const uint32_t now = rt_.clock->now();
   nullReply = true;
-  if (throttle_.refused(peer, now)) return kKeyMismatch;
   const Request text(request);
+  RequestCounters& counters = rt_.global.requests;
+  const int row = requestWordRow(text);
+  if (throttle_.refused(peer, now)) {
+    counters.count(row, kRequestLockedOut);
+    return kKeyMismatch;
+  }
   if (text.matches(0, "OPEN ", 5, true)) reload_(rt_.global);
   uint8_t expected[kAccessKeySize];
   {
@@ -177,10 +185,13 @@ int32_t RequestHandler::handle(const uint8_t key[kAccessKeySize], const uint8_t 
   }
   if (!accessKeyMatches(key, expected)) {
     throttle_.noteFailure(peer, now);
+    counters.count(row, kRequestWrongKey);
+    if (throttle_.refused(peer, now)) counters.lockouts.fetch_add(1, std::memory_order_relaxed);
     return kKeyMismatch;
   }
   throttle_.noteSuccess(peer);
-  serve(text, reply);
+  counters.count(row, kRequestOk);
+  serveRequest(rt_, text, reply);
   nullReply = false;
   return kRequestDelivered;
 }
@@ -188,16 +199,16 @@ int32_t RequestHandler::handle(const uint8_t key[kAccessKeySize], const uint8_t 
 int32_t RequestHandler::handleOwn(std::string_view requestText, std::vector<uint8_t>& reply) {
   const Request text(requestText);
   if (text.matches(0, "OPEN ", 5, true)) reload_(rt_.global);
-  serve(text, reply);
+  serveRequest(rt_, text, reply);
   return kRequestDelivered;
 }
 
-void RequestHandler::serve(const Request& request, std::vector<uint8_t>& reply) {
+void serveRequest(AgentRuntime& rt, const Request& request, std::vector<uint8_t>& reply) {
   ReusedBody reused;
   std::string& body = reused.body;
-  dispatchRequest(rt_, request, body);
+  dispatchRequest(rt, request, body);
   reply.resize(sizeof(ReplyHeader) + body.size());  // a full heap throws: a failed call
-  writeReplyHeader(reply.data(), rt_.clock->now(), rt_.global.trafficState.load(std::memory_order_relaxed));
+  writeReplyHeader(reply.data(), rt.clock->now(), rt.global.trafficState.load(std::memory_order_relaxed));
   std::memcpy(reply.data() + sizeof(ReplyHeader), body.data(), body.size());
 }
 

@@ -4,12 +4,14 @@
 // puts the 32-byte reply header in front of it.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "agent/core/access_watch.h"
 #include "agent/core/runtime.h"
 #include "common/reply_records.h"
 
@@ -69,9 +71,15 @@ class KeyThrottle {
 struct RequestHandlerOptions {
   KeyThrottlePolicy throttle;
   KeyThrottle::Log securityLog;  // empty: syslog (LOG_DAEMON, "TapsorSv")
-  // Re-reads "OpenKey" and "AutoIpName" for "OPEN "; empty: readAccessParameters.
+  // Called for "OPEN " from a peer that is not locked out. Empty: the
+  // handler's own watch of the registry file re-reads "OpenKey" and
+  // "AutoIpName" when the file changed, at most once a second.
   std::function<void(GlobalArea&)> reloadAccessParameters;
 };
+
+// Dispatches `request` and puts the reply header in front of the body: the
+// handler's work once the key has passed.
+void serveRequest(AgentRuntime& rt, const Request& request, std::vector<uint8_t>& reply);
 
 class RequestHandler {
  public:
@@ -90,11 +98,13 @@ class RequestHandler {
   // handler must outlive it.
   RequestHook hook();
 
- private:
-  void serve(const Request& request, std::vector<uint8_t>& reply);
+  // The registry watch behind the default reload (null when the options gave one).
+  AccessParameterWatch* accessWatch() { return watch_.get(); }
 
+ private:
   AgentRuntime& rt_;
   KeyThrottle throttle_;
+  std::unique_ptr<AccessParameterWatch> watch_;
   std::function<void(GlobalArea&)> reload_;
 };
 

@@ -1,16 +1,33 @@
 #include "agent/requests/request_service.h"
 
+#include "platform/service/service_manager.h"
+
 namespace veltris::agent {
 
 void RequestService::start(AgentRuntime& rt) {
   handler_ = std::make_unique<RequestHandler>(rt);
+  // A key changed in the registry file takes effect without a restart.
+  if (AccessParameterWatch* watch = handler_->accessWatch()) watch->start();
   RpcServerHooks hooks;
   hooks.request = handler_->hook();
   hooks.messageBox = rt.messageBox;
+  hooks.startTaskbar = [this, &rt] { taskbar_.start(rt); };
+  // In the foreground on the console, as a service in the event log.
+  hooks.trace = [&rt](const std::string& line) {
+    if (rt.debug)
+      consolePrint("%s\n", line.c_str());
+    else
+      veltris::service::logEvent("TapsorSv", veltris::service::EventType::Warning, line);
+  };
+  rt.closeWindows = [this] { taskbar_.close(); };
   rt.stopServer = [this] { server_.stop(); };
   server_.start(std::move(hooks));
 }
 
-void RequestService::stop() { server_.stop(); }
+void RequestService::stop() {
+  taskbar_.close();
+  server_.stop();
+  if (handler_ && handler_->accessWatch()) handler_->accessWatch()->stop();
+}
 
 }  // namespace veltris::agent

@@ -5,17 +5,20 @@
 #include "agent/core/runtime.h"
 #include "agent/requests/request_handler.h"
 #include "agent/requests/rpc_server.h"
+#include "agent/taskbar/traffic_state.h"
 
 namespace veltris::agent {
 
 class RequestService {
  public:
-  // Starts the ServerRPC thread; the runtime's stopServer hook then stops its listening.
+  // Starts the ServerRPC thread, which starts the taskbar thread; the runtime's
+  // closeWindows hook then ends the taskbar and stopServer stops listening.
   void start(AgentRuntime& rt);
   void stop();
 
  private:
   std::unique_ptr<RequestHandler> handler_;
+  TaskbarThread taskbar_;
   RpcServerThread server_;
 };
 

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "agent/core/runtime.h"
+#include "common/text_field.h"
 #include "platform/rpc/status.h"
 #include "platform/rpc/tapsor_interface.h"
 
@@ -81,6 +82,13 @@ void RpcServerThread::start(RpcServerHooks hooks) {
   if (phase_ != Phase::Idle) throw std::logic_error("RpcServerThread started twice");
   hooks_ = std::move(hooks);
   server_ = std::make_unique<rpc::Server>();
+  if (hooks_.trace) {
+    server_->setTrace([trace = hooks_.trace](std::string_view peer, std::string_view pdu, std::string_view reason) {
+      std::string line = "RPC connection from " + printableText(peer, 64) + " closed: ";
+      if (!pdu.empty()) line += std::string(pdu) + ", ";
+      trace(line + std::string(reason));
+    });
+  }
   phase_ = Phase::Starting;
   thread_ = std::thread(&RpcServerThread::run, this);
 }

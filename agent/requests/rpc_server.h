@@ -26,6 +26,8 @@ struct RpcServerHooks {
       request;
   std::function<void()> startTaskbar;
   std::function<void(const char* caption, const char* text)> messageBox;
+  // A connection the RPC runtime ended, in one line (empty: not told).
+  std::function<void(const std::string& line)> trace;
 };
 
 class RpcServerThread {

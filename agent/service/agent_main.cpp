@@ -119,6 +119,7 @@ void agentMain(AgentRuntime& rt, const AgentOptions& options) {
   consolePrint("TapsorSv Started - Version '%s' \n%s\n", kVersionStamp, kProductNotice);
   GlobalArea& global = rt.global;
   if (!rt.refreshRoleLabels) installDiagnostics(rt);
+  global.startTime = rt.clock->now();
   readHostName(global);
   readAccessParameters(global);
   enterHistoryDirectory(readDataPath());

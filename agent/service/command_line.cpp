@@ -55,7 +55,8 @@ void installService(HostEnvironment& env) {
     consolePrint("OpenSCManager failed - %s\n", systemErrorText(rc).c_str());
     return;
   }
-  veltris::service::ServiceConfig config{kServiceName, kDisplayName, path, {kDriverServiceName, "RPCSS"}};
+  veltris::service::ServiceConfig config{kServiceName, kDisplayName, path,
+                                         {kServiceDependencies.begin(), kServiceDependencies.end()}};
   if (long rc = env.manager->createService(config); rc == 0) consolePrint("%s installed.\n", kDisplayName);
   else consolePrint("CreateService failed - %s\n", systemErrorText(rc).c_str());
 }

@@ -5,15 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "agent/service/agent_main.h"
 #include "agent/core/runtime.h"
+#include "agent/service/agent_main.h"
+#include "common/agent_service.h"
 #include "platform/service/service_manager.h"
 
 namespace veltris::agent::service {
-
-constexpr char kServiceName[] = "TapsorSv";
-constexpr char kDisplayName[] = "VELTRIS Agent Service";
-constexpr char kDriverServiceName[] = "Tapsor";
 
 struct HostEnvironment {
   veltris::service::ServiceManager* manager = nullptr;

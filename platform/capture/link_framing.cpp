@@ -6,14 +6,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/byte_order.h"
+
 namespace veltris::capture {
 namespace {
 
 constexpr uint32_t kEthernetHeader = 14;
 constexpr uint16_t kTypeIpv4 = 0x0800, kTypeIpv6 = 0x86DD, kTypeIpx = 0x8137;
 constexpr uint8_t kPacketOutgoing = 4;  // sll_pkttype of frames this host sent
-
-uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 
 uint16_t protocolOfIpPacket(const uint8_t* payload, uint32_t available) {
   if (available == 0) return 0;
@@ -35,7 +35,7 @@ bool parsePpp(const uint8_t* bytes, uint32_t captured, uint32_t start, WanHeader
     at += 1;
   } else {
     if (captured < at + 2) return false;
-    pppProtocol = be16(bytes + at);
+    pppProtocol = loadBe16(bytes + at);
     at += 2;
   }
   switch (pppProtocol) {
@@ -99,14 +99,14 @@ bool parseWanHeader(int dlt, const uint8_t* bytes, uint32_t captured, WanHeader&
   switch (dlt) {
     case DLT_LINUX_SLL:  // packet type, hardware type, address length, address[8], protocol
       if (captured < 16) return false;
-      header.direction = directionOfPacketType(static_cast<uint8_t>(be16(bytes)));
-      header.protocol = be16(bytes + 14);
+      header.direction = directionOfPacketType(static_cast<uint8_t>(loadBe16(bytes)));
+      header.protocol = loadBe16(bytes + 14);
       header.headerLength = 16;
       return true;
     case DLT_LINUX_SLL2:  // protocol, reserved, interface index, hardware type, packet type, ...
       if (captured < 20) return false;
       header.direction = directionOfPacketType(bytes[10]);
-      header.protocol = be16(bytes);
+      header.protocol = loadBe16(bytes);
       header.headerLength = 20;
       return true;
     case DLT_RAW: case DLT_IPV4: case DLT_IPV6:
@@ -146,8 +146,7 @@ void storeWanFrame(int dlt, const LocalAddress& local, const uint8_t* bytes, uin
   const bool sent = header.direction == Direction::Outgoing;
   std::memcpy(buffer, (sent ? kRecvMarker : kSendMarker).data(), 6);
   std::memcpy(buffer + 6, (sent ? kSendMarker : kRecvMarker).data(), 6);
-  buffer[12] = static_cast<uint8_t>(header.protocol >> 8);
-  buffer[13] = static_cast<uint8_t>(header.protocol);
+  storeBe16(buffer + 12, header.protocol);
   const uint32_t copied = std::min(payloadCaptured, kStoredFrameBytes - kEthernetHeader);
   std::memcpy(buffer + kEthernetHeader, payload, copied);
   frame.stored = kEthernetHeader + copied;

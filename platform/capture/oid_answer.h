@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/byte_order.h"
+
 namespace veltris::capture {
 
 // NDIS version reported as OID_GEN_DRIVER_VERSION: 4.0, the NDIS of NT 4.0.
@@ -26,10 +28,7 @@ inline bool answerAddress(void* data, uint32_t len, const uint8_t* address) {
   return true;
 }
 
-inline uint32_t loadLittleEndian32(const void* data) {
-  const auto* in = static_cast<const uint8_t*>(data);
-  return uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16 | uint32_t{in[3]} << 24;
-}
+inline uint32_t loadLittleEndian32(const void* data) { return loadLe32(static_cast<const uint8_t*>(data)); }
 
 // The 16-bit version word of OID_GEN_VENDOR_DRIVER_VERSION: major in the high byte.
 inline uint32_t versionWord(uint32_t major, uint32_t minor) { return (major & 0xFF) << 8 | (minor & 0xFF); }

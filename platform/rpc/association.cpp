@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <new>
 
 #include "platform/rpc/status.h"
@@ -35,11 +36,17 @@ size_t Association::maxIncomingFragment() const {
   return bound_ ? maxRecv_ : limits_.maxFragment;
 }
 
+Verdict Association::closing(std::string reason) {
+  closeReason_ = {currentPdu_, std::move(reason)};
+  return Verdict::Close;
+}
+
 Verdict Association::receive(std::span<const uint8_t> pdu, PduSink& sink) {
   auto header = decodeHeader(pdu);
-  if (!header || header->fragLength != pdu.size()) return Verdict::Close;
+  currentPdu_ = header ? pduName(header->type) : "PDU";
+  if (!header || header->fragLength != pdu.size()) return closing("header unreadable or length not the PDU's");
   if (!header->supportedVersion()) {
-    if (header->type != static_cast<uint8_t>(PduType::Bind)) return Verdict::Close;
+    if (header->type != static_cast<uint8_t>(PduType::Bind)) return closing("protocol version not supported");
     return sendBindNak(sink, header->callId, reject_reason::kProtocolVersionNotSupported);
   }
   if (!header->littleEndian()) return onForeignRepresentation(*header, sink);
@@ -63,7 +70,7 @@ Verdict Association::receive(std::span<const uint8_t> pdu, PduSink& sink) {
     case PduType::Shutdown:
       return Verdict::Continue;
     default:
-      return Verdict::Close;
+      return closing("not a PDU a client sends");
   }
 }
 
@@ -76,7 +83,7 @@ Verdict Association::onForeignRepresentation(const PduHeader& header, PduSink& s
     case PduType::Request:
       return sendFault(sink, header.callId, 0, fault::kUnsupportedType, true, Verdict::Close);
     default:
-      return Verdict::Close;
+      return closing("data representation not little-endian");
   }
 }
 
@@ -116,7 +123,7 @@ Verdict Association::onBind(const PduHeader& header, std::span<const uint8_t> pd
   bound_ = true;
   scratch_.clear();
   encodeBindAck(scratch_, PduType::BindAck, header.callId, ack);
-  return sink.send(scratch_) ? Verdict::Continue : Verdict::Close;
+  return sent(sink.send(scratch_));
 }
 
 Verdict Association::onAlterContext(const PduHeader& header, std::span<const uint8_t> pdu,
@@ -132,7 +139,7 @@ Verdict Association::onAlterContext(const PduHeader& header, std::span<const uin
   response.results = negotiate(alter->contexts);
   scratch_.clear();
   encodeBindAck(scratch_, PduType::AlterContextResp, header.callId, response);
-  return sink.send(scratch_) ? Verdict::Continue : Verdict::Close;
+  return sent(sink.send(scratch_));
 }
 
 Verdict Association::onRequest(const PduHeader& header, std::span<const uint8_t> pdu,
@@ -142,12 +149,12 @@ Verdict Association::onRequest(const PduHeader& header, std::span<const uint8_t>
     return sendFault(sink, header.callId, 0, fault::kProtocolError, true, Verdict::Close);
   }
   if (header.flags & pfc::kFirstFrag) {
-    if (pending_.active) return Verdict::Close;  // calls on one connection do not overlap
+    if (pending_.active) return closing("a call is still being received");  // calls do not overlap
     pending_ = PendingCall{true, header.callId, request->contextId, request->opnum, 0, {}};
     pending_.stub.reserve(std::min<size_t>(request->allocHint, limits_.maxRequestStub));
   } else if (!pending_.active || pending_.callId != header.callId ||
              pending_.contextId != request->contextId) {
-    return Verdict::Close;
+    return closing("fragment of no call in progress");
   }
   ++pending_.fragments;
   if (pending_.stub.size() + request->stub.size() > limits_.maxRequestStub ||
@@ -176,7 +183,7 @@ Verdict Association::dispatch(PduSink& sink) {
                      Verdict::Continue);
   }
   Admission admission = gate_ ? gate_->enter() : Admission::Admitted;
-  if (admission == Admission::Closing) return Verdict::Close;
+  if (admission == Admission::Closing) return closing("server stopping");
   if (admission == Admission::Busy) {
     return sendFault(sink, call.callId, call.contextId, fault::kServerTooBusy, true,
                      Verdict::Continue);
@@ -214,23 +221,29 @@ Verdict Association::finishCall(uint32_t status, std::span<const uint8_t> out, u
 Verdict Association::sendReply(std::span<const uint8_t> stub, uint32_t callId,
                                uint16_t contextId, PduSink& sink) {
   CallFragment fragment{PduType::Response, callId, 0, 0, contextId, 0};
-  bool sent = sendInFragments(fragment, stub, maxXmit_, scratch_,
-                              [&](std::span<const uint8_t> pdu) { return sink.send(pdu); });
-  return sent ? Verdict::Continue : Verdict::Close;
+  bool delivered = sendInFragments(fragment, stub, maxXmit_, scratch_,
+                                   [&](std::span<const uint8_t> pdu) { return sink.send(pdu); });
+  return sent(delivered);
 }
 
 Verdict Association::sendFault(PduSink& sink, uint32_t callId, uint16_t contextId,
                                uint32_t status, bool didNotExecute, Verdict after) {
   scratch_.clear();
   encodeFault(scratch_, callId, contextId, status, didNotExecute);
-  return sink.send(scratch_) ? after : Verdict::Close;
+  if (!sink.send(scratch_)) return closing("peer gone while sending");
+  if (after == Verdict::Close) {
+    char reason[48];
+    std::snprintf(reason, sizeof reason, "fault 0x%08x sent", static_cast<unsigned>(status));
+    return closing(reason);
+  }
+  return after;
 }
 
 Verdict Association::sendBindNak(PduSink& sink, uint32_t callId, uint16_t reason) {
   scratch_.clear();
   encodeBindNak(scratch_, callId, BindNakPdu{reason, {{kRpcVersion, 0}}});
   sink.send(scratch_);
-  return Verdict::Close;
+  return closing("bind_nak sent, reason " + std::to_string(reason));
 }
 
 }  // namespace veltris::rpc

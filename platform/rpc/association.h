@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "platform/rpc/interface.h"
@@ -34,6 +35,12 @@ class CallGate {
 
 enum class Verdict { Continue, Close };
 
+// Why receive() answered Close: the PDU that ended the connection and the reason.
+struct CloseReason {
+  const char* pdu = "";
+  std::string reason;
+};
+
 class Association {
  public:
   using InterfaceLookup = std::function<std::shared_ptr<const Interface>(const SyntaxId&)>;
@@ -44,6 +51,7 @@ class Association {
   // Largest fragment the peer may send now: the negotiated size once bound.
   size_t maxIncomingFragment() const;
   Verdict receive(std::span<const uint8_t> pdu, PduSink& sink);
+  const CloseReason& closeReason() const { return closeReason_; }
 
  private:
   struct PendingCall {
@@ -69,6 +77,8 @@ class Association {
                     bool didNotExecute, Verdict after);
   Verdict sendBindNak(PduSink& sink, uint32_t callId, uint16_t reason);
   std::vector<ContextResult> negotiate(const std::vector<ContextElement>& contexts);
+  Verdict closing(std::string reason);  // records why, for the trace
+  Verdict sent(bool delivered) { return delivered ? Verdict::Continue : closing("peer gone while sending"); }
 
   InterfaceLookup lookup_;
   Limits limits_;
@@ -80,6 +90,8 @@ class Association {
   std::map<uint16_t, std::shared_ptr<const Interface>> contexts_;
   PendingCall pending_;
   std::vector<uint8_t> scratch_;
+  const char* currentPdu_ = "";
+  CloseReason closeReason_;
 };
 
 // Sends PDUs into a vector list; for tests and the fuzzer.

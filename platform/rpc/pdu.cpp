@@ -42,6 +42,23 @@ constexpr uint8_t kWholeCall = pfc::kFirstFrag | pfc::kLastFrag;
 
 }  // namespace
 
+const char* pduName(uint8_t type) {
+  switch (PduType{type}) {
+    case PduType::Request: return "request";
+    case PduType::Response: return "response";
+    case PduType::Fault: return "fault";
+    case PduType::Bind: return "bind";
+    case PduType::BindAck: return "bind_ack";
+    case PduType::BindNak: return "bind_nak";
+    case PduType::AlterContext: return "alter_context";
+    case PduType::AlterContextResp: return "alter_context_resp";
+    case PduType::Shutdown: return "shutdown";
+    case PduType::CoCancel: return "co_cancel";
+    case PduType::Orphaned: return "orphaned";
+  }
+  return "PDU type ?";
+}
+
 std::optional<PduHeader> decodeHeader(std::span<const uint8_t> bytes) {
   if (bytes.size() < kCommonHeaderSize) return std::nullopt;
   PduHeader h;

@@ -85,6 +85,8 @@ struct PduHeader {
 // Decodes the common header from the first 16 bytes, honouring the sender's
 // integer representation so that the fragment length is always right.
 std::optional<PduHeader> decodeHeader(std::span<const uint8_t> bytes);
+// "bind", "request" and so on for a PDU type; "PDU type ?" for others.
+const char* pduName(uint8_t type);
 
 struct ContextElement {
   uint16_t contextId = 0;

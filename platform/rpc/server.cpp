@@ -61,7 +61,12 @@ struct Server::State : std::enable_shared_from_this<State> {
   void closeListeners();
   unsigned threadsOfCaller() const;
 
+  void trace(const std::string& peer, std::string_view pdu, std::string_view reason) const {
+    if (tracer) tracer(peer, pdu, reason);
+  }
+
   const Limits limits;
+  Server::Trace tracer;
   mutable std::mutex mutex;
   std::condition_variable changed;
   std::vector<std::shared_ptr<const Interface>> interfaces;
@@ -178,7 +183,8 @@ void Server::State::admit(Socket socket, Protseq protseq, const std::string& end
     if (stopping || connections.size() >= limits.maxConnections ||
         fromPeer >= limits.maxConnectionsPerPeer) {
       if (fromPeer == 0) connectionsPerPeer.erase(peer);
-      return;  // the socket closes: too many connections
+      if (!stopping) trace(peer, {}, "too many connections");
+      return;  // the socket closes
     }
     ++fromPeer;
     connections.push_back(connection);
@@ -213,14 +219,22 @@ void Server::State::serve(std::shared_ptr<Connection> connection, Socket socket,
     for (;;) {
       IoResult r = reader.next(pdu, association.maxIncomingFragment(),
                                Clock::now() + limits.idleTimeout, limits.receiveTimeout);
-      if (r != IoResult::Ok) break;
+      if (r != IoResult::Ok) {
+        if (r == IoResult::TimedOut) trace(connection->peer, {}, "idle or receive time-out");
+        if (r == IoResult::Malformed) trace(connection->peer, {}, "fragment malformed or larger than agreed");
+        if (r == IoResult::Failed) trace(connection->peer, {}, "receive failed");
+        break;
+      }
       if (!setBusy(*connection, true)) {
         stopped = true;
         break;
       }
       Verdict verdict = association.receive(pdu, sink);
       bool running = setBusy(*connection, false);
-      if (verdict == Verdict::Close) break;
+      if (verdict == Verdict::Close) {
+        trace(connection->peer, association.closeReason().pdu, association.closeReason().reason);
+        break;
+      }
       if (!running) {
         stopped = true;
         break;
@@ -252,6 +266,8 @@ void Server::State::closeListeners() {
 }
 
 Server::Server(Limits limits) : state_(std::make_shared<State>(limits)) {}
+
+void Server::setTrace(Trace trace) { state_->tracer = std::move(trace); }
 
 Server::~Server() {
   stopListening();

@@ -3,6 +3,7 @@
 // connection. Mirrors the NT calls RpcServerRegisterIf, RpcServerUseProtseq(Ep),
 // RpcServerInqBindings, RpcServerListen and RpcMgmtStopServerListening.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,12 @@ class Server {
 
   bool isListening() const;
   size_t connectionCount() const;
+
+  // Told each time the server ends a connection on its own: the peer, the PDU
+  // that ended it (empty when none did) and why. Runs on the connection's
+  // thread; set it before listen().
+  using Trace = std::function<void(std::string_view peer, std::string_view pdu, std::string_view reason)>;
+  void setTrace(Trace trace);
 
   struct State;  // shared with the connection threads
 

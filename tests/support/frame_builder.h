@@ -1,8 +1,12 @@
 #pragma once
 // Builds test frames byte by byte: Ethernet, Token Ring, 802.2, IPv4, TCP,
 // UDP, ICMP, ARP, DNS and NetBIOS, with the fields the tests vary as arguments.
+// The one frame builder of the tests, the decoder tests' Frame included.
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,10 +29,68 @@ class FrameBuilder {
   FrameBuilder& ip(const Ip4& a) { return append(a.begin(), a.end()); }
   FrameBuilder& bytes(const Bytes& v) { return append(v.begin(), v.end()); }
   FrameBuilder& text(std::string_view s) { return append(s.begin(), s.end()); }
-  FrameBuilder& zeros(size_t n) {
-    b_.insert(b_.end(), n, 0);
+  FrameBuilder& zeros(size_t n) { return fill(n, 0); }
+  FrameBuilder& fill(size_t n, uint8_t v) {
+    b_.insert(b_.end(), n, v);
     return *this;
   }
+  FrameBuilder& bytes(std::initializer_list<int> values) {
+    for (int v : values) u8(static_cast<uint8_t>(v));
+    return *this;
+  }
+  // Hexadecimal digits; blanks, dashes and colons are skipped.
+  FrameBuilder& hex(std::string_view digits) {
+    int high = -1;
+    for (char c : digits) {
+      int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      if (v < 0) continue;
+      if (high < 0) {
+        high = v;
+      } else {
+        u8(static_cast<uint8_t>(high << 4 | v));
+        high = -1;
+      }
+    }
+    return *this;
+  }
+  FrameBuilder& le16(uint16_t v) { return u8(static_cast<uint8_t>(v)).u8(static_cast<uint8_t>(v >> 8)); }
+  FrameBuilder& le32(uint32_t v) { return le16(static_cast<uint16_t>(v)).le16(static_cast<uint16_t>(v >> 16)); }
+  FrameBuilder& padTo(size_t n) {
+    if (b_.size() < n) zeros(n - b_.size());
+    return *this;
+  }
+  FrameBuilder& set(size_t off, uint8_t v) {
+    padTo(off + 1);
+    b_[off] = v;
+    return *this;
+  }
+  FrameBuilder& ipv4(const char* dotted) {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    std::sscanf(dotted, "%u.%u.%u.%u", &a, &b, &c, &d);
+    return bytes({int(a), int(b), int(c), int(d)});
+  }
+  // First-level encoded NetBIOS name: length 32, 15 characters blank-padded and
+  // `type`, two letters per byte, then the zero label.
+  FrameBuilder& encodedName(std::string_view name, uint8_t type) {
+    std::string plain(name.substr(0, 15));
+    plain.resize(15, ' ');
+    plain.push_back(static_cast<char>(type));
+    u8(32);
+    for (char c : plain) {
+      auto byte = static_cast<uint8_t>(c);
+      u8(static_cast<uint8_t>('A' + (byte >> 4))).u8(static_cast<uint8_t>('A' + (byte & 0x0F)));
+    }
+    return u8(0);
+  }
+  // A plain NetBIOS name: 15 characters blank-padded, then `type`.
+  FrameBuilder& plainName(std::string_view name, uint8_t type) {
+    std::string padded(name.substr(0, 15));
+    padded.resize(15, ' ');
+    return text(padded).u8(type);
+  }
+
+  size_t size() const { return b_.size(); }
+  const Bytes& data() const { return b_; }
   Bytes build() const { return b_; }
 
  private:
@@ -146,18 +208,7 @@ inline Bytes ieee8023(const Mac& dst, const Mac& src, const Bytes& llcAndData) {
 }
 
 // First-level encoding of a NetBIOS name: 15 characters blank-padded, the type, two letters per byte.
-inline Bytes netbiosEncoded(std::string_view name, uint8_t type) {
-  std::string padded(name.substr(0, 15));
-  padded.resize(15, ' ');
-  padded.push_back(static_cast<char>(type));
-  FrameBuilder b;
-  b.u8(32);
-  for (char c : padded) {
-    auto byte = static_cast<uint8_t>(c);
-    b.u8(static_cast<uint8_t>('A' + (byte >> 4))).u8(static_cast<uint8_t>('A' + (byte & 0x0F)));
-  }
-  return b.u8(0).build();
-}
+inline Bytes netbiosEncoded(std::string_view name, uint8_t type) { return FrameBuilder().encodedName(name, type).build(); }
 
 // A NetBIOS datagram service message (UDP payload) with the given source name.
 inline Bytes netbiosDatagram(std::string_view sourceName, uint8_t type, const Ip4& source) {

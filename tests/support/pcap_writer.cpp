@@ -2,19 +2,23 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <stdexcept>
+
+#include "common/byte_order.h"
+#include "tests/support/frame_builder.h"
 
 namespace veltris::capture::testing {
 namespace {
 
 void put16(std::vector<uint8_t>& out, uint32_t v) {
-  out.push_back(static_cast<uint8_t>(v));
-  out.push_back(static_cast<uint8_t>(v >> 8));
+  out.resize(out.size() + 2);
+  storeLe16(out.data() + out.size() - 2, static_cast<uint16_t>(v));
 }
 void put32(std::vector<uint8_t>& out, uint32_t v) {
-  put16(out, v & 0xFFFF);
-  put16(out, v >> 16);
+  out.resize(out.size() + 4);
+  storeLe32(out.data() + out.size() - 4, v);
 }
 void pad4(std::vector<uint8_t>& out) {
   while (out.size() % 4 != 0) out.push_back(0);
@@ -27,26 +31,25 @@ uint32_t wireOf(const TestFrame& frame) {
 
 std::vector<uint8_t> ethernetFrame(const Mac& destination, const Mac& source, uint16_t type, size_t length,
                                    uint8_t fill) {
-  std::vector<uint8_t> frame(std::max<size_t>(length, 14), fill);
-  std::copy(destination.begin(), destination.end(), frame.begin());
-  std::copy(source.begin(), source.end(), frame.begin() + 6);
-  frame[12] = static_cast<uint8_t>(type >> 8);
-  frame[13] = static_cast<uint8_t>(type);
-  return frame;
+  return agent::testing::FrameBuilder().mac(destination).mac(source).be16(type).fill(
+      std::max<size_t>(length, 14) - 14, fill).build();
 }
 
 std::vector<uint8_t> ipv4Packet(const std::array<uint8_t, 4>& source, const std::array<uint8_t, 4>& destination,
                                 size_t length) {
-  std::vector<uint8_t> packet(std::max<size_t>(length, 20), 0x5A);
-  packet[0] = 0x45;
-  packet[1] = 0;
-  packet[2] = static_cast<uint8_t>(packet.size() >> 8);
-  packet[3] = static_cast<uint8_t>(packet.size());
-  packet[8] = 64;
-  packet[9] = 17;
-  std::copy(source.begin(), source.end(), packet.begin() + 12);
-  std::copy(destination.begin(), destination.end(), packet.begin() + 16);
-  return packet;
+  const size_t size = std::max<size_t>(length, 20);
+  return agent::testing::FrameBuilder()
+      .u8(0x45)
+      .u8(0)
+      .be16(static_cast<uint16_t>(size))
+      .be32(0x5A5A5A5A)  // identification, flags and fragment offset
+      .u8(64)
+      .u8(17)
+      .be16(0x5A5A)  // checksum
+      .ip(source)
+      .ip(destination)
+      .fill(size - 20, 0x5A)
+      .build();
 }
 
 std::vector<uint8_t> pcapFile(uint32_t linkType, const std::vector<TestFrame>& frames, uint32_t snapLength) {

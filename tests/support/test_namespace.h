@@ -1,7 +1,10 @@
 #pragma once
-// Network namespaces made by one test and removed after it, whatever happens.
+// Two addressed network namespaces for the live capture tests, made on the
+// namespace pair every namespace test uses, and removed after the test.
 #include <functional>
 #include <string>
+
+#include "tests/support/namespace_pair.h"
 
 namespace veltris::capture::testing {
 
@@ -9,32 +12,28 @@ namespace veltris::capture::testing {
 std::string liveTestsUnavailable();
 
 // Runs a shell command with a time limit; answers its exit status.
-int runCommand(const std::string& command);
+inline int runCommand(const std::string& command) { return netconfig::testing::runQuiet(command); }
 
-// Two namespaces joined by a veth pair: interfaceA (10.213.0.1/24) in namespaceA,
-// interfaceB (10.213.0.2/24) in namespaceB. Names carry the process id.
+// The pair's ends addressed: interfaceA (10.213.0.1/24) in namespaceA,
+// interfaceB (10.213.0.2/24) in namespaceB.
 class VethNamespaces {
  public:
-  VethNamespaces();
-  ~VethNamespaces();
-  VethNamespaces(const VethNamespaces&) = delete;
-  VethNamespaces& operator=(const VethNamespaces&) = delete;
-
   bool create(std::string& error);
-  std::string inA(const std::string& command) const;  // "ip netns exec <A> <command>"
-  std::string inB(const std::string& command) const;
-
-  std::string namespaceA, namespaceB, interfaceA, interfaceB;
-  static constexpr const char* kAddressA = "10.213.0.1";
-  static constexpr const char* kAddressB = "10.213.0.2";
+  std::string inA(const std::string& command) const { return "ip netns exec " + namespaceA + " " + command; }
+  std::string inB(const std::string& command) const { return "ip netns exec " + namespaceB + " " + command; }
 
  private:
-  void remove();
-  bool created_ = false;
+  netconfig::testing::NamespacePair pair_;
+
+ public:
+  const std::string &namespaceA = pair_.a, &namespaceB = pair_.b;
+  const std::string &interfaceA = pair_.linkA, &interfaceB = pair_.linkB;
+  static constexpr const char* kAddressA = "10.213.0.1";
+  static constexpr const char* kAddressB = "10.213.0.2";
 };
 
 // Runs `body` on a thread that has entered the namespace, with that namespace's
-// own /sys mounted for the thread alone.
+// own /sys mounted for the thread alone; a test failure when it cannot.
 void runInNamespace(const std::string& namespaceName, const std::function<void()>& body);
 
 }  // namespace veltris::capture::testing

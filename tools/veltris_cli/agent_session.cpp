@@ -16,7 +16,11 @@ struct StatusText {
   const char* text;
 };
 
-constexpr std::array<StatusText, 14> kStatusTexts = {{
+constexpr std::array<StatusText, 18> kStatusTexts = {{
+    {TAPSOR_SNAPSHOT_UNREADABLE, "the snapshot file cannot be read"},
+    {TAPSOR_SNAPSHOT_NOT_A_SNAPSHOT, "the file is not a VELTRIS snapshot"},
+    {TAPSOR_SNAPSHOT_CUT_SHORT, "the snapshot is cut short"},
+    {TAPSOR_SNAPSHOT_NO_REPLY, "the snapshot holds no reply to this request"},
     {1460, "the agent did not answer in time"},
     {1700, "the computer name is not a valid binding"},
     {1702, "no connection is open"},

@@ -15,6 +15,9 @@ constexpr int kExitUsage = 2;       // bad command line, no access key
 constexpr int kExitKeyRefused = 3;  // "Security check FAILED"
 constexpr int kExitBadReply = 4;    // reply header or records malformed
 
+// The computer name that opens a snapshot file through the access library.
+constexpr char kSnapshotComputerPrefix[] = "*SNAPSHOT* ";
+
 struct SessionError {
   int exitCode = kExitOk;
   std::string message;

@@ -9,6 +9,7 @@
 #include "tools/veltris_cli/access_key.h"
 #include "tools/veltris_cli/agent_session.h"
 #include "tools/veltris_cli/options.h"
+#include "tools/veltris_cli/pcap_export.h"
 #include "tools/veltris_cli/reply_printer.h"
 #include "tools/veltris_cli/request_words.h"
 
@@ -59,6 +60,9 @@ int runRequests(const Options& options, const std::string& request, AgentSession
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "export-pcap") {
+    return runExportPcap(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
+  }
   ParsedCommandLine parsed = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (parsed.action == ParsedCommandLine::Action::Help) {
     std::cout << usageText(kProgram);
@@ -72,17 +76,22 @@ int main(int argc, char** argv) {
   if (!check.error.empty()) return fail(kExitUsage, check.error);
   if (!check.note.empty()) std::cerr << kProgram << ": note: " << check.note << '\n';
 
+  std::string computer = options.computer;
   std::string key;
   std::string keyError;
-  if (options.key)
+  if (!options.snapshotFile.empty()) {  // a snapshot takes any key
+    if (!computer.empty()) return fail(kExitUsage, "--computer and --snapshot exclude each other");
+    computer = kSnapshotComputerPrefix + options.snapshotFile;
+  } else if (options.key) {
     key = *options.key;
-  else if (!accessKeyFromRegistry(key, keyError))
+  } else if (!accessKeyFromRegistry(key, keyError)) {
     return fail(kExitUsage, keyError);
+  }
 
   std::signal(SIGINT, onInterrupt);
   std::signal(SIGTERM, onInterrupt);
   AgentSession session;
   SessionError error;
-  if (!session.open(options.computer, key, error)) return fail(error.exitCode, error.message);
+  if (!session.open(computer, key, error)) return fail(error.exitCode, error.message);
   return runRequests(options, check.request, session);
 }

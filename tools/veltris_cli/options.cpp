@@ -54,6 +54,8 @@ bool parseOption(const std::vector<std::string>& args, size_t& i, ParsedCommandL
     o.key = value;
   else if (optionValue(args, i, "--save", value, error))
     o.saveFile = value;
+  else if (optionValue(args, i, "--snapshot", value, error))
+    o.snapshotFile = value;
   else if (optionValue(args, i, "--repeat", value, error)) {
     if (error.empty() && !parseCount(value, kMaxRepeat, o.repeat)) error = "--repeat needs a count (0: until Ctrl-C)";
   } else if (optionValue(args, i, "--interval", value, error)) {
@@ -111,9 +113,13 @@ std::string usageText(const std::string& program) {
          "  --follow         STATS_PRO, DETAILS, ERRORS: each repeat asks only for what is\n"
          "                   newer than the previous reply's packet sequence number\n"
          "  --save FILE      with SNAPSHOT: write the snapshot reply to FILE\n"
+         "  --snapshot FILE  answer the request from a snapshot file instead of an agent\n"
          "\n"
          "Requests: TOTAL, STATS_PRO N, DETAILS N, ERRORS N, HISTORY_LIST, TPT YYYYMMDD,\n"
          "TPS YYYYMMDD, OID, BCASTERS HIGH|LOW, BCASTSENT HIGH|LOW, CFG, CMD COMMAND, SNAPSHOT [PATH]\n"
+         "\n"
+         "  " + program + " export-pcap SNAPSHOT.VSN [PREFIX]\n"
+         "writes the frames of a snapshot to pcap files, one per adapter (--help for more).\n"
          "\n"
          "Exit status: 0 done, 1 connection or request failed, 2 bad command line or no key,\n"
          "3 access key refused, 4 malformed reply.\n";

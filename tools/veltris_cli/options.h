@@ -1,7 +1,8 @@
 #pragma once
 // The client's command line:
 //   veltris-cli [--computer NAME] [--key KEY] [--json] [--repeat N] [--interval MS]
-//               [--follow] [--save FILE] REQUEST...
+//               [--follow] [--save FILE] [--snapshot FILE] REQUEST...
+//   veltris-cli export-pcap SNAPSHOT.VSN [PREFIX]
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -19,6 +20,7 @@ struct Options {
   std::chrono::milliseconds interval{1000};
   bool follow = false;   // each repeat asks only for what is newer
   std::string saveFile;  // where a snapshot reply goes
+  std::string snapshotFile;  // answer from this snapshot instead of an agent
 };
 
 struct ParsedCommandLine {

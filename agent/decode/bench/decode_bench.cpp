@@ -8,7 +8,7 @@
 
 #include "agent/decode/frame_decoder.h"
 
-namespace veltris::decode {
+namespace veltris::agent::decode {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -200,6 +200,6 @@ BENCHMARK(BM_NetbiosDatagram);
 BENCHMARK(BM_Arp);
 
 }  // namespace
-}  // namespace veltris::decode
+}  // namespace veltris::agent::decode
 
 BENCHMARK_MAIN();

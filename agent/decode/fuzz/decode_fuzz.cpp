@@ -9,7 +9,7 @@
 #include "common/text_field.h"
 
 using veltris::DetailRecord;
-namespace decode = veltris::decode;
+namespace decode = veltris::agent::decode;
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "agent/decode/tests/test_frames.h"
 
-namespace veltris::decode::test {
+namespace veltris::agent::decode::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -85,4 +85,4 @@ TEST(Golden, EveryCaptureDecodesToItsExpectedLines) {
 }
 
 }  // namespace
-}  // namespace veltris::decode::test
+}  // namespace veltris::agent::decode::test

@@ -3,7 +3,7 @@
 
 #include "agent/decode/tests/test_frames.h"
 
-namespace veltris::decode::test {
+namespace veltris::agent::decode::test {
 namespace {
 
 constexpr const char* kPeer = "00-60-08-AB-CD-EF";
@@ -322,4 +322,4 @@ TEST(Smb, WideNameWithoutTerminatorStopsAtTheStoredBytes) {
 }
 
 }  // namespace
-}  // namespace veltris::decode::test
+}  // namespace veltris::agent::decode::test

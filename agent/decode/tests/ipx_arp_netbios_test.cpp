@@ -4,7 +4,7 @@
 
 #include "agent/decode/tests/test_frames.h"
 
-namespace veltris::decode::test {
+namespace veltris::agent::decode::test {
 namespace {
 
 Frame ipx(uint16_t destinationSocket, uint16_t sourceSocket, int sapOperation = -1) {
@@ -134,4 +134,4 @@ TEST(NetbiosFrames, TrailingBlanksOnlyAreRemoved) {
 }
 
 }  // namespace
-}  // namespace veltris::decode::test
+}  // namespace veltris::agent::decode::test

@@ -4,7 +4,7 @@
 #include "agent/decode/tests/test_frames.h"
 #include "tests/support/console_capture.h"
 
-namespace veltris::decode::test {
+namespace veltris::agent::decode::test {
 namespace {
 
 constexpr const char* kPeer = "00-60-08-AB-CD-EF";
@@ -273,4 +273,4 @@ TEST(Media, OtherMediaAreLeftUndecoded) {
 }
 
 }  // namespace
-}  // namespace veltris::decode::test
+}  // namespace veltris::agent::decode::test

@@ -13,7 +13,7 @@
 #include "agent/decode/tests/pcap_reader.h"
 #include "agent/decode/tests/tshark_compare.h"
 
-namespace veltris::decode::test {
+namespace veltris::agent::decode::test {
 namespace {
 
 // The server side: DNS on port 53 (names with "nowhere" are not found) and
@@ -133,4 +133,4 @@ TEST(LiveCapture, RealTrafficAgreesWithTshark) {
 }
 
 }  // namespace
-}  // namespace veltris::decode::test
+}  // namespace veltris::agent::decode::test

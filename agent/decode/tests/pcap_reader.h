@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace veltris::decode::test {
+namespace veltris::agent::decode::test {
 
 inline std::vector<std::vector<uint8_t>> readPcap(const std::string& path) {
   std::vector<std::vector<uint8_t>> frames;
@@ -29,4 +29,4 @@ inline std::vector<std::vector<uint8_t>> readPcap(const std::string& path) {
   return frames;
 }
 
-}  // namespace veltris::decode::test
+}  // namespace veltris::agent::decode::test

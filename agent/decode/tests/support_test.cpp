@@ -11,7 +11,7 @@
 #include "agent/decode/tests/test_frames.h"
 #include "tests/support/console_capture.h"
 
-namespace veltris::decode::test {
+namespace veltris::agent::decode::test {
 namespace {
 
 TEST(FrameView, ReadsPastTheEndAreZero) {
@@ -198,4 +198,4 @@ TEST(RandomFrames, TextsStayInsideTheirFields) {
 }
 
 }  // namespace
-}  // namespace veltris::decode::test
+}  // namespace veltris::agent::decode::test

@@ -9,86 +9,12 @@
 
 #include "agent/decode/frame_decoder.h"
 #include "common/text_field.h"
+#include "tests/support/frame_builder.h"
 
-namespace veltris::decode::test {
+namespace veltris::agent::decode::test {
 
-class Frame {
- public:
-  Frame& u8(uint8_t v) {
-    bytes_.push_back(v);
-    return *this;
-  }
-  Frame& bytes(std::initializer_list<int> values) {
-    for (int v : values) u8(static_cast<uint8_t>(v));
-    return *this;
-  }
-  // Hexadecimal digits; blanks, dashes and colons are skipped.
-  Frame& hex(std::string_view digits) {
-    int high = -1;
-    for (char c : digits) {
-      int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-      if (v < 0) continue;
-      if (high < 0) {
-        high = v;
-      } else {
-        u8(static_cast<uint8_t>(high << 4 | v));
-        high = -1;
-      }
-    }
-    return *this;
-  }
-  Frame& be16(uint16_t v) { return u8(v >> 8).u8(v & 0xFF); }
-  Frame& be32(uint32_t v) { return be16(v >> 16).be16(v & 0xFFFF); }
-  Frame& le16(uint16_t v) { return u8(v & 0xFF).u8(v >> 8); }
-  Frame& le32(uint32_t v) { return le16(v & 0xFFFF).le16(v >> 16); }
-  Frame& text(std::string_view s) {
-    for (char c : s) u8(static_cast<uint8_t>(c));
-    return *this;
-  }
-  Frame& zeros(size_t n) {
-    bytes_.insert(bytes_.end(), n, 0);
-    return *this;
-  }
-  Frame& fill(size_t n, uint8_t v) {
-    bytes_.insert(bytes_.end(), n, v);
-    return *this;
-  }
-  Frame& padTo(size_t n) {
-    if (bytes_.size() < n) zeros(n - bytes_.size());
-    return *this;
-  }
-  Frame& set(size_t off, uint8_t v) {
-    padTo(off + 1);
-    bytes_[off] = v;
-    return *this;
-  }
-  Frame& ipv4(const char* dotted) {
-    unsigned a, b, c, d;
-    std::sscanf(dotted, "%u.%u.%u.%u", &a, &b, &c, &d);
-    return bytes({int(a), int(b), int(c), int(d)});
-  }
-  // First-level encoded NetBIOS name: 15 characters blank-padded, then `type`.
-  Frame& encodedName(std::string_view name, uint8_t type) {
-    char plain[16];
-    std::memset(plain, ' ', 15);
-    std::memcpy(plain, name.data(), std::min<size_t>(name.size(), 15));
-    plain[15] = static_cast<char>(type);
-    u8(32);
-    for (char c : plain) u8('A' + ((uint8_t(c) >> 4) & 0xF)).u8('A' + (uint8_t(c) & 0xF));
-    return u8(0);
-  }
-  // A plain NetBIOS name: 15 characters blank-padded, then `type`.
-  Frame& plainName(std::string_view name, uint8_t type) {
-    std::string padded(name.substr(0, 15));
-    padded.resize(15, ' ');
-    return text(padded).u8(type);
-  }
-  size_t size() const { return bytes_.size(); }
-  const std::vector<uint8_t>& data() const { return bytes_; }
-
- private:
-  std::vector<uint8_t> bytes_;
-};
+// The tests' one frame builder.
+using Frame = agent::testing::FrameBuilder;
 
 // Link layers.
 inline Frame ethernet(std::string_view destination, uint16_t type) {
@@ -185,4 +111,4 @@ inline DecodeContext tokenRingContext() {
   return context;
 }
 
-}  // namespace veltris::decode::test
+}  // namespace veltris::agent::decode::test

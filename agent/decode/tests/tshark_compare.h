@@ -12,7 +12,7 @@
 
 #include "agent/decode/tests/test_frames.h"
 
-namespace veltris::decode::test {
+namespace veltris::agent::decode::test {
 
 constexpr const char* kTshark = "/usr/bin/tshark";
 
@@ -254,4 +254,4 @@ inline int compareWithTshark(const std::vector<std::vector<uint8_t>>& frames, co
   return checks;
 }
 
-}  // namespace veltris::decode::test
+}  // namespace veltris::agent::decode::test

@@ -10,7 +10,7 @@
 #include "agent/decode/tests/pcap_reader.h"
 #include "agent/decode/tests/tshark_compare.h"
 
-namespace veltris::decode::test {
+namespace veltris::agent::decode::test {
 namespace {
 
 constexpr const char* kPython = "/usr/bin/python3";
@@ -113,4 +113,4 @@ TEST(Tshark, AgreesOnEveryFieldBothReport) {
 }
 
 }  // namespace
-}  // namespace veltris::decode::test
+}  // namespace veltris::agent::decode::test

@@ -3,7 +3,7 @@
 
 #include "agent/decode/tests/test_frames.h"
 
-namespace veltris::decode::test {
+namespace veltris::agent::decode::test {
 namespace {
 
 const std::string kElection = std::string("\x01\x02__MSBROWSE__\x02");
@@ -142,4 +142,4 @@ TEST(Dns, PortOnEitherSide) {
 }
 
 }  // namespace
-}  // namespace veltris::decode::test
+}  // namespace veltris::agent::decode::test

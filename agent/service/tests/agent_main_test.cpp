@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "agent/core/history.h"
@@ -27,6 +29,7 @@ class AgentMain : public ::testing::Test {
     clock.stopAt = clock.time + 60;
     options.historyPeriod = std::chrono::minutes(10);
     rt.openDevice = [this](std::string_view name, std::string& error) -> std::unique_ptr<capture::Device> {
+      std::lock_guard lock(openedMutex);  // NetMonitor threads open their adapters concurrently
       opened.emplace_back(name);
       error = "no such device";
       return nullptr;
@@ -45,7 +48,15 @@ class AgentMain : public ::testing::Test {
   AgentRuntime rt;
   FakeClock clock;
   AgentOptions options;
+  std::mutex openedMutex;
   std::vector<std::string> opened;
+
+  std::vector<std::string> openedSorted() {
+    std::lock_guard lock(openedMutex);
+    std::vector<std::string> names = opened;
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 };
 
 TEST_F(AgentMain, DefaultHistoryDirectoryIsCreatedUnderTheWindowsDirectory) {
@@ -89,7 +100,7 @@ TEST_F(AgentMain, ExportListOfFiveMonitorsTheFirstFour) {
   EXPECT_STREQ(rt.global.nics[0]->deviceName, "\\Device\\Tapsor_a0");
   EXPECT_NE(out.find("Creating NetMonitor Thread for Adapter \\Device\\Tapsor_a0\n"), std::string::npos);
   EXPECT_EQ(out.find("Tapsor_a4"), std::string::npos);
-  EXPECT_EQ(opened.size(), 4u);
+  EXPECT_EQ(openedSorted().size(), 4u);
 }
 
 TEST_F(AgentMain, DebugParamsReplaceTheExportList) {
@@ -98,7 +109,7 @@ TEST_F(AgentMain, DebugParamsReplaceTheExportList) {
   run();
   ASSERT_EQ(rt.global.adapterCount, 2);
   EXPECT_STREQ(rt.global.nics[1]->adapterName, "/tmp/trace.pcap");
-  EXPECT_EQ(opened, (std::vector<std::string>{"eth9", "/tmp/trace.pcap"}));
+  EXPECT_EQ(openedSorted(), (std::vector<std::string>{"/tmp/trace.pcap", "eth9"}));
 }
 
 TEST_F(AgentMain, AccessKeyFromRegistryOrRandomWhenAbsent) {

@@ -111,7 +111,39 @@ TEST_F(AccessLibraryTest, RemoteNamesGoOverTcp) {
     EXPECT_EQ(TapsorRpcWrite("OPEN PASSWORD"), 0) << name;
   }
   EXPECT_EQ(TapsorRpcOpen("127.0.0.1[1]"), static_cast<int32_t>(rpc::status::kServerUnavailable));
-  EXPECT_EQ(TapsorRpcOpen("*SNAPSHOT* /tmp/day.VSN"), -1);
+}
+
+TEST_F(AccessLibraryTest, SnapshotFilesOpenAnswerAndSaveThroughTheFiveFunctions) {
+  auto writeFile = [](const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+  };
+  Bytes snapshot = {'V', 'S', 'N', ' ', 16 + 132, 0, 0, 0, 'O', 'P', 'E', 'N', ' '};
+  snapshot.resize(4 + 4 + 16, 0);
+  for (char c : std::string("TASK19990415199904151200000")) snapshot.push_back(static_cast<uint8_t>(c));
+  snapshot.resize(4 + 4 + 16 + 32, 0);
+  for (char c : std::string("TOT ")) snapshot.push_back(static_cast<uint8_t>(c));
+  snapshot.resize(4 + 4 + 16 + 132 + 4, 0);  // the totals record, then the end marker
+  const auto good = root_ / "good.VSN";
+  writeFile(good, snapshot);
+  writeFile(root_ / "cut.VSN", Bytes(snapshot.begin(), snapshot.end() - 4));
+  writeFile(root_ / "other.VSN", Bytes(100, 'x'));
+
+  EXPECT_EQ(TapsorRpcOpen(("*SNAPSHOT* " + (root_ / "missing.VSN").string()).c_str()), TAPSOR_SNAPSHOT_UNREADABLE);
+  EXPECT_EQ(TapsorRpcOpen(("*SNAPSHOT* " + (root_ / "cut.VSN").string()).c_str()), TAPSOR_SNAPSHOT_CUT_SHORT);
+  EXPECT_EQ(TapsorRpcOpen(("*SNAPSHOT* " + (root_ / "other.VSN").string()).c_str()), TAPSOR_SNAPSHOT_NOT_A_SNAPSHOT);
+  EXPECT_EQ(TapsorRpcWrite("TOTAL"), static_cast<int32_t>(rpc::status::kInvalidBinding));
+
+  ASSERT_EQ(TapsorRpcOpen(("  *SNAPSHOT* " + good.string() + " ").c_str()), 0);
+  ASSERT_EQ(TapsorRpcWrite("OPEN any key at all"), 0);
+  EXPECT_EQ(readText(4), "TASK");
+  EXPECT_EQ(TapsorRpcWrite("CMD NETSTAT -n"), TAPSOR_SNAPSHOT_NO_REPLY);
+  ASSERT_EQ(TapsorRpcWrite("SNAPSHOT"), 0);
+  const auto saved = root_ / "saved.VSN";
+  ASSERT_EQ(TapsorRpcSave(saved.c_str()), 0);
+  std::ifstream file(saved, std::ios::binary);
+  EXPECT_EQ(Bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>()), snapshot);
+  EXPECT_EQ(TapsorRpcClose(), 0);
+  EXPECT_EQ(TapsorRpcWrite("TOTAL"), static_cast<int32_t>(rpc::status::kInvalidBinding));
 }
 
 TEST_F(AccessLibraryTest, TheKeyFromOpenTravelsWithEveryLaterRequest) {

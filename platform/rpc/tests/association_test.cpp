@@ -312,3 +312,49 @@ TEST_F(AssociationTest, OrphanedDropsTheCallAndCancelIsIgnored) {
 
 }  // namespace
 }  // namespace veltris::rpc
+
+namespace veltris::rpc {
+namespace {
+
+// Every way a connection ends names the PDU and the reason for the server's trace.
+TEST_F(AssociationTest, EveryCloseSaysWhichPduAndWhy) {
+  Bytes shortLength = bindPdu(testing::testInterfaceId(), ndrTransferSyntax());
+  shortLength[8] = 10;
+  Bytes v4 = bindPdu(testing::testInterfaceId(), ndrTransferSyntax());
+  v4[0] = 4;
+  Bytes bigEndian = bindPdu(testing::testInterfaceId(), ndrTransferSyntax());
+  bigEndian[4] = 0x00;
+  std::swap(bigEndian[8], bigEndian[9]);
+  Bytes response = requestPdu(1, 0, Bytes{});
+  response[2] = static_cast<uint8_t>(PduType::Response);
+  struct Case {
+    const char* name;
+    bool bound;
+    std::vector<Bytes> pdus;  // the last one ends the connection
+    const char* pdu;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"length", false, {shortLength}, "bind", "header unreadable or length not the PDU's"},
+      {"version", false, {v4}, "bind", "bind_nak sent, reason 4"},
+      {"big endian", false, {bigEndian}, "bind", "bind_nak sent, reason 6"},
+      {"unbound request", false, {requestPdu(1, 0, Bytes{})}, "request", "fault 0x1c01000b sent"},
+      {"server's PDU", true, {response}, "response", "not a PDU a client sends"},
+      {"stray fragment", true, {requestPdu(1, 0, Bytes(8, 0), pfc::kLastFrag)}, "request",
+       "fragment of no call in progress"},
+      {"overlap", true,
+       {requestPdu(1, 0, Bytes(8, 0), pfc::kFirstFrag), requestPdu(2, 0, Bytes(8, 0), pfc::kFirstFrag)},
+       "request", "a call is still being received"},
+  };
+  for (const Case& c : cases) {
+    rebuild();
+    if (c.bound) bindOk();
+    for (size_t i = 0; i + 1 < c.pdus.size(); ++i) ASSERT_EQ(feed(c.pdus[i]), Verdict::Continue) << c.name;
+    ASSERT_EQ(feed(c.pdus.back()), Verdict::Close) << c.name;
+    EXPECT_STREQ(association_->closeReason().pdu, c.pdu) << c.name;
+    EXPECT_EQ(association_->closeReason().reason, c.reason) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace veltris::rpc

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <mutex>
+#include <string>
+#include <vector>
+
 #include "platform/rpc/client.h"
 #include "platform/rpc/server.h"
 #include "platform/rpc/tests/rpc_test_support.h"
@@ -21,6 +25,10 @@ class LimitsTest : public ::testing::Test {
     limits.receiveTimeout = 200ms;
     server_ = std::make_unique<Server>(limits);
     server_->registerInterface(testing::testInterface());
+    server_->setTrace([this](std::string_view, std::string_view pdu, std::string_view reason) {
+      std::lock_guard lock(traceMutex_);
+      traced_.push_back(std::string(pdu) + ": " + std::string(reason));
+    });
     port_ = server_->openEndpoint("ncacn_ip_tcp", "", 3).endpoint;
     ASSERT_EQ(server_->listen(10), 0u);
     ASSERT_EQ(bystander_.open(binding(), testing::testInterfaceId()), 0u);
@@ -54,6 +62,13 @@ class LimitsTest : public ::testing::Test {
     EXPECT_EQ(out, (Bytes{1, 2}));
   }
 
+  std::vector<std::string> traced() {
+    std::lock_guard lock(traceMutex_);
+    return traced_;
+  }
+
+  std::mutex traceMutex_;
+  std::vector<std::string> traced_;
   testing::TempRoot root_;
   std::unique_ptr<Server> server_;
   std::string port_;
@@ -89,6 +104,15 @@ TEST_F(LimitsTest, GarbageAndWrongVersionsClose) {
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_EQ(decodeBindNak(answers[0])->reason, reject_reason::kProtocolVersionNotSupported);
   expectBystanderServed();
+}
+
+TEST_F(LimitsTest, EveryConnectionTheServerEndsIsTraced) {
+  Bytes v4 = testing::bindPdu(testing::testInterfaceId(), ndrTransferSyntax());
+  v4[0] = 4;
+  exchange(v4);
+  exchange(Bytes{5, 0, 0, 3, 0x10, 0, 0, 0, 0xff, 0xff, 0, 0, 1, 0, 0, 0});
+  EXPECT_EQ(traced(), (std::vector<std::string>{"bind: bind_nak sent, reason 4",
+                                                ": fragment malformed or larger than agreed"}));
 }
 
 TEST_F(LimitsTest, BigEndianClientGetsBindNak) {

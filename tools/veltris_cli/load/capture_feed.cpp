@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/byte_order.h"
+
 namespace veltris::cli {
 namespace {
 
@@ -35,8 +37,7 @@ bool fail(std::string& error, std::string text) {
 }
 
 uint32_t load32(const uint8_t* p, bool bigEndian) {
-  return bigEndian ? uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]
-                   : uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+  return bigEndian ? loadBe32(p) : loadLe32(p);
 }
 
 bool loadTrace(const std::string& path, Trace& trace, std::string& error) {

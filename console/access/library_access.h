@@ -1,0 +1,16 @@
+#pragma once
+// AgentAccess on the access library libveltris.so (one connection per process).
+#include "console/access/agent_access.h"
+
+namespace veltris::console {
+
+class LibraryAccess final : public AgentAccess {
+ public:
+  int32_t open(const char* computer) override;
+  int32_t write(const char* request) override;
+  int32_t read(void* record, int32_t size) override;
+  int32_t save(const char* path) override;
+  int32_t close() override;
+};
+
+}  // namespace veltris::console

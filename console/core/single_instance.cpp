@@ -1,0 +1,50 @@
+#include "console/core/single_instance.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QPointer>
+#include <QWidget>
+
+#include "common/console_channel.h"
+
+namespace veltris::console {
+
+SingleInstanceChannel::SingleInstanceChannel(QWidget* window)
+    : QObject(window), window_(window), server_(new QLocalServer(this)) {
+  server_->setSocketOptions(QLocalServer::UserAccessOption);
+  connect(server_, &QLocalServer::newConnection, this, &SingleInstanceChannel::answer);
+}
+
+bool SingleInstanceChannel::listen() {
+  const QString path = QString::fromStdString(veltris::consoleChannelPath());
+  if (server_->listen(path)) return true;
+  QLocalSocket probe;
+  probe.connectToServer(path);
+  if (probe.waitForConnected(500)) return false;  // another console owns the channel
+  QLocalServer::removeServer(path);
+  return server_->listen(path);
+}
+
+bool SingleInstanceChannel::listening() const { return server_->isListening(); }
+
+void SingleInstanceChannel::answer() {
+  while (QLocalSocket* socket = server_->nextPendingConnection()) {
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    QPointer<QLocalSocket> guard(socket);
+    connect(socket, &QLocalSocket::readyRead, this, [this, guard] {
+      if (!guard || !guard->canReadLine()) return;
+      QByteArray line = guard->readLine(64);
+      if (line == QByteArray(veltris::kConsoleRaiseRequest)) {
+        window_->showNormal();
+        window_->raise();
+        window_->activateWindow();
+        emit raised();
+        guard->write(veltris::kConsoleRaiseAnswer);
+        guard->flush();
+      }
+      guard->disconnectFromServer();
+    });
+  }
+}
+
+}  // namespace veltris::console

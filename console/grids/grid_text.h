@@ -1,0 +1,28 @@
+#pragma once
+// Text helpers of the console's grids: fixed record fields to strings, the
+// "#,###" counter format and the shared leading columns.
+#include <QString>
+#include <QStringList>
+
+#include <cstddef>
+
+namespace veltris::console {
+
+// A fixed-width field: up to the first NUL, right-trimmed.
+QString fieldText(const char* field, size_t width);
+
+// "#,###": groups of three with commas; an empty text for 0 (and for less than 0.5).
+QString counterText(double value);
+
+// Headers of the shared leading columns 0-5 (NIC, Adapter, Protocol, Config, Name, Time).
+const QStringList& leadingHeaders();
+constexpr int kLeadingColumns = 6;
+constexpr int kTimeColumn = 5;
+
+// Case-insensitive text order used by the grids' sorts.
+inline int compareText(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive); }
+
+// The sort refusal of the sessions and broadcasts grids.
+inline QString unexpectedColumnText(int column) { return "ERROR - unexpected col " + QString::number(column); }
+
+}  // namespace veltris::console

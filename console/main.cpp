@@ -1,0 +1,55 @@
+// VELTRIS: the monitoring console.  VELTRIS [COMPUTER]
+#include <QApplication>
+#include <QIcon>
+#include <cstdio>
+#include <cstring>
+
+#include "console/access/library_access.h"
+#include "console/core/single_instance.h"
+#include "console/part_two/console_part_two.h"
+#include "console/windows/frm_main_dlg.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: VELTRIS [COMPUTER]\n"
+    "The VELTRIS monitoring console: shows the traffic of the agent TapsorSv on this PC,\n"
+    "or on COMPUTER (a name or address), as graphs, history days and tables.\n"
+    "Without COMPUTER it connects to the agent on this PC with the access key of this\n"
+    "PC's registry; when that fails it asks for a computer and a password.\n\n"
+    "  --help      this text\n"
+    "  --version   the console's version\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("VELTRIS console %s (agent version stamp %s)\n", "1.0", veltris::console::kConsoleVersion);
+      return 0;
+    }
+  }
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("VELTRIS"));
+  QApplication::setOrganizationName(QStringLiteral("VELTRIS"));
+  QApplication::setDesktopFileName(QStringLiteral("veltris"));
+  QApplication::setWindowIcon(QIcon(QStringLiteral(":/veltris/veltris.svg")));
+  QStringList args = QApplication::arguments();
+  args.removeFirst();
+  if (args.size() > 1) {
+    std::fprintf(stderr, "VELTRIS: one computer name at most (got %lld arguments); see VELTRIS --help\n",
+                 static_cast<long long>(args.size()));
+    return 2;
+  }
+  veltris::console::frmMainDlg window(std::make_unique<veltris::console::LibraryAccess>(),
+                                      args.isEmpty() ? QString() : args.front());
+  veltris::console::ConsolePartTwo partTwo(window);
+  veltris::console::SingleInstanceChannel channel(&window);
+  channel.listen();
+  window.show();
+  return app.exec();
+}

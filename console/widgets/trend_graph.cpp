@@ -1,0 +1,310 @@
+#include "console/widgets/trend_graph.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+namespace veltris::console {
+namespace {
+
+// The Part's 100 twips of room right of the bars, at 15 twips a pixel.
+constexpr int kRightMargin = 7;
+constexpr int kTwoDigitLabelShift = 7;  // 100 twips
+constexpr int kOneDigitLabelShift = 3;  // 50 twips
+
+int decimalDigits(long long n) {
+  int digits = 1;
+  for (n = std::llabs(n); n >= 10; n /= 10) ++digits;
+  return digits;
+}
+
+int bandsFor(long long peak) { return peak <= 0 ? 1 : decimalDigits(peak - 1); }
+
+}  // namespace
+
+QString groupedNumber(long long value) {
+  QString digits = QString::number(std::llabs(value));
+  for (int i = digits.size() - 3; i > 0; i -= 3) digits.insert(i, QLatin1Char(','));
+  return value < 0 ? QStringLiteral("-") + digits : digits;
+}
+
+// The clipping frame and its drawing surface: shows the visible part of the surface image.
+class TrendGraph::Surface : public QWidget {
+ public:
+  explicit Surface(TrendGraph* graph) : QWidget(graph), graph_(graph) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(60, 40);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    const QImage& s = graph_->surface_;
+    if (s.isNull()) {
+      p.fillRect(rect(), graph_->backColor_);
+      return;
+    }
+    p.drawImage(QPoint(0, 0), s, QRect(graph_->fastCount_ * graph_->barWidth_, 0, width(), height()));
+  }
+  void resizeEvent(QResizeEvent*) override { graph_->chartResized(); }
+  void mousePressEvent(QMouseEvent* e) override {
+    if (e->button() == Qt::RightButton) emit graph_->RightClick();
+  }
+  void mouseDoubleClickEvent(QMouseEvent* e) override {
+    if (e->button() == Qt::LeftButton) emit graph_->DblClick();
+  }
+
+ private:
+  TrendGraph* graph_;
+};
+
+TrendGraph::TrendGraph(QWidget* parent) : QWidget(parent) {
+  gridColor_ = QApplication::palette().color(QPalette::Button);  // the scroll-bar colour
+  lblTitle_ = new QLabel(this);
+  QFont titleFont(QStringLiteral("Arial"));
+  titleFont.setStyleHint(QFont::SansSerif);
+  titleFont.setBold(true);
+  lblTitle_->setFont(titleFont);
+  picFrame_ = new Surface(this);
+  picValues_ = new QFrame(this);
+  picValues_->setFrameShape(QFrame::StyledPanel);
+  auto* values = new QGridLayout(picValues_);
+  values->setContentsMargins(4, 2, 4, 2);
+  values->setVerticalSpacing(1);
+  QLabel** rows[3][2] = {{&lblTotalDesc_, &lblTotal_}, {&lblPeakDesc_, &lblPeak_}, {&lblLastDesc_, &lblLast_}};
+  for (int r = 0; r < 3; ++r) {
+    *rows[r][0] = new QLabel(picValues_);
+    *rows[r][1] = new QLabel(QStringLiteral("0"), picValues_);
+    (*rows[r][1])->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    (*rows[r][1])->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("000,000,000")));
+    values->addWidget(*rows[r][0], r * 2, 0);
+    values->addWidget(*rows[r][1], r * 2 + 1, 0);
+  }
+  values->setRowStretch(6, 1);
+  auto* body = new QHBoxLayout;
+  body->setContentsMargins(0, 0, 0, 0);
+  body->setSpacing(3);
+  body->addWidget(picFrame_, 1);
+  body->addWidget(picValues_);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(2, 2, 2, 2);
+  layout->setSpacing(1);
+  layout->addWidget(lblTitle_);
+  layout->addLayout(body, 1);
+  Init(60, 10, QString(), QString(), QString());
+}
+
+QSize TrendGraph::sizeHint() const { return {300, 130}; }
+
+void TrendGraph::Init(int iMax, int iBarInt, const QString& totalDesc, const QString& peakDesc,
+                      const QString& lastDesc) {
+  iMax_ = std::max(1, iMax);
+  iBarInt_ = std::max(1, iBarInt);
+  totalDesc_ = totalDesc;
+  peakDesc_ = peakDesc;
+  lastDesc_ = lastDesc;
+  lblTotalDesc_->setText(totalDesc);
+  lblPeakDesc_->setText(peakDesc);
+  lblLastDesc_->setText(lastDesc);
+  lblLastDesc_->setVisible(!lastDesc.isEmpty());
+  lblLast_->setVisible(!lastDesc.isEmpty());
+  values_.assign(static_cast<size_t>(iMax_) + 1, 0.0f);
+  ReInit();
+}
+
+void TrendGraph::ReInit() {
+  std::fill(values_.begin(), values_.end(), 0.0f);
+  appended_ = 0;
+  refresh(false);
+}
+
+void TrendGraph::NewArray(const std::vector<float>& values) {
+  for (int i = 0; i < iMax_; ++i) values_[i] = i < static_cast<int>(values.size()) ? values[i] : 0.0f;
+  appended_ = 0;
+  refresh(false);
+}
+
+void TrendGraph::Update(float value) {
+  bool appended = value >= 0;
+  if (appended) {
+    values_[iMax_] = value;
+    std::copy(values_.begin() + 1, values_.end(), values_.begin());
+    ++appended_;
+  }
+  refresh(appended);
+}
+
+void TrendGraph::DrawText(int x, int y, const QString& text) {
+  if (surface_.isNull()) return;
+  QPainter p(&surface_);
+  p.setPen(barColor_);
+  p.drawText(fastCount_ * barWidth_ + x, y, text);
+  picFrame_->update();
+}
+
+void TrendGraph::setPicValuesVisible(bool visible) {
+  valuesVisible_ = visible;
+  picValues_->setVisible(visible);
+  picFrame_->setToolTip(chartToolTip());
+}
+
+void TrendGraph::setBackColor(const QColor& color) {
+  backColor_ = color;
+  fullRedraw();
+}
+
+void TrendGraph::setBarColor(const QColor& color) {
+  barColor_ = color;
+  fullRedraw();
+}
+
+void TrendGraph::setTitle(const QString& title) { lblTitle_->setText(title); }
+QString TrendGraph::title() const { return lblTitle_->text(); }
+
+QString TrendGraph::valueText(int row) const {
+  const QLabel* labels[] = {lblTotal_, lblPeak_, lblLast_};
+  return labels[std::clamp(row, 0, 2)]->text();
+}
+
+QString TrendGraph::chartToolTip() const {
+  if (valuesVisible_) return {};
+  QString tip = totalDesc_ + QLatin1Char(' ') + groupedNumber(total_) + QStringLiteral(",  ") + peakDesc_ +
+                QLatin1Char(' ') + groupedNumber(peak_);
+  if (!lastDesc_.isEmpty())
+    tip += QStringLiteral(",  ") + lastDesc_ + QLatin1Char(' ') + groupedNumber(std::llround(last_));
+  return tip;
+}
+
+void TrendGraph::computeValues() {
+  double sum = 0;
+  float top = 0;
+  for (int i = 0; i < iMax_; ++i) {
+    sum += values_[i];
+    top = std::max(top, values_[i]);
+  }
+  peak_ = std::llround(top);
+  total_ = std::llround(sum);
+  last_ = values_[iMax_ - 1];
+  lblTotal_->setText(groupedNumber(total_));
+  lblPeak_->setText(groupedNumber(peak_));
+  lblLast_->setText(groupedNumber(std::llround(last_)));
+  picFrame_->setToolTip(chartToolTip());
+}
+
+void TrendGraph::refresh(bool appended) {
+  computeValues();
+  int bands = bandsFor(peak_);
+  bool fast = appended && fastEnabled_ && bands == bands_ && fastCount_ < iMax_ - 1 && !surface_.isNull() &&
+              surface_.height() == picFrame_->height();
+  bands_ = bands;
+  if (fast) {
+    fastDraw();
+  } else {
+    fullRedraw();
+  }
+}
+
+int TrendGraph::barHeight(float value) const {
+  if (!(value >= 1.0f)) return 0;
+  const int h = picFrame_->height();
+  const double bandHeight = static_cast<double>(h) / bands_;
+  int d = decimalDigits(static_cast<long long>(std::floor(value - 1.0)));
+  double low = std::pow(10.0, d - 1), high = std::pow(10.0, d);
+  double height = bandHeight * ((d - 1) + (value - low) / (high - low));
+  return std::clamp(static_cast<int>(std::lround(height)), 0, h);
+}
+
+int TrendGraph::barTop(float value) const { return picFrame_->height() - barHeight(value); }
+
+int TrendGraph::gridLineRow(int band) const {
+  const int h = picFrame_->height();
+  int y = h - static_cast<int>(std::lround(band * static_cast<double>(h) / bands_));
+  return std::clamp(y, 0, h - 1);
+}
+
+void TrendGraph::drawBar(QImage& image, int x, float value) const {
+  int h = barHeight(value);
+  if (h <= 0) return;
+  QPainter p(&image);
+  p.fillRect(QRect(x, image.height() - h, barWidth_, h), barColor_);
+}
+
+void TrendGraph::drawHorizontalLines(QImage& image, int x0, int x1) const {
+  QPainter p(&image);
+  p.setPen(gridColor_);
+  for (int k = 0; k <= bands_; ++k) {
+    int y = gridLineRow(k);
+    p.drawLine(x0, y, x1 - 1, y);
+  }
+}
+
+void TrendGraph::drawHourLabels(QImage& image) const {
+  if (iMax_ != 144 && iMax_ != 72) return;
+  QPainter p(&image);
+  p.setPen(barColor_);
+  QFont font = p.font();
+  font.setPixelSize(std::clamp(image.height() / 8, 8, 11));
+  p.setFont(font);
+  // 144 bars: every second hour from 0; 72 bars: every hour from 6.
+  const int step = iMax_ == 144 ? 12 : 6;
+  const int firstHour = iMax_ == 144 ? 0 : 6;
+  const int hoursPerLabel = iMax_ == 144 ? 2 : 1;
+  for (int bar = 0, n = 0; bar < iMax_; bar += step, ++n) {
+    int hour = firstHour + n * hoursPerLabel;
+    if (hour > 12) hour -= 12;
+    QString text = QString::number(hour);
+    int x = bar * barWidth_ - (text.size() > 1 ? kTwoDigitLabelShift : kOneDigitLabelShift);
+    p.drawText(std::max(0, x), image.height() - 2, text);
+  }
+}
+
+void TrendGraph::fullRedraw() {
+  lastFast_ = false;
+  fastCount_ = 0;
+  ++fullRedraws_;
+  const int w = picFrame_->width(), h = picFrame_->height();
+  barWidth_ = std::max(1, (w - kRightMargin) / iMax_);
+  const int surfaceWidth = w + (iMax_ - 1) * barWidth_;
+  if (surface_.width() != surfaceWidth || surface_.height() != h)
+    surface_ = QImage(surfaceWidth, h, QImage::Format_RGB32);
+  surface_.fill(backColor_);
+  {
+    QPainter p(&surface_);
+    p.setPen(gridColor_);
+    const int phase = static_cast<int>(appended_ % static_cast<unsigned long long>(iBarInt_));
+    for (int bar = 0; bar * barWidth_ < surfaceWidth; ++bar) {
+      if ((bar + phase) % iBarInt_ == 0) p.drawLine(bar * barWidth_, 0, bar * barWidth_, h - 1);
+    }
+  }
+  drawHourLabels(surface_);
+  for (int i = 0; i < iMax_; ++i) drawBar(surface_, i * barWidth_, values_[i]);
+  drawHorizontalLines(surface_, 0, surfaceWidth);
+  picFrame_->update();
+}
+
+void TrendGraph::fastDraw() {
+  lastFast_ = true;
+  ++fastCount_;
+  const int x = (fastCount_ + iMax_ - 1) * barWidth_;
+  drawBar(surface_, x, values_[iMax_ - 1]);
+  drawHorizontalLines(surface_, x, x + barWidth_);
+  picFrame_->update();
+}
+
+void TrendGraph::chartResized() { fullRedraw(); }
+
+QImage TrendGraph::chartImage() const {
+  if (surface_.isNull()) return {};
+  return surface_.copy(fastCount_ * barWidth_, 0, picFrame_->width(), picFrame_->height());
+}
+
+QRect TrendGraph::chartRect() const { return picFrame_->geometry(); }
+
+}  // namespace veltris::console

@@ -1,0 +1,17 @@
+#pragma once
+// The console as the tray sees it: is it installed, start it, and the
+// "console window search" over the console's single-instance channel.
+#include <QString>
+
+namespace veltris::tray {
+
+// The console program "VELTRIS" next to this program, else on the PATH; empty when neither.
+QString locateConsole();
+// Starts the console detached; false when it could not be started.
+bool startConsole(const QString& program);
+// Asks a running console over its channel. With `raise` it sends the raise
+// request and needs the answer; without, a console that accepts the
+// connection has announced itself. False when no console listens.
+bool searchConsole(bool raise);
+
+}  // namespace veltris::tray

@@ -1,0 +1,68 @@
+#pragma once
+// QuickLook: the traffic state, the traffic table by kind, and the
+// configuration report or full test of this PC's agent.
+#include <functional>
+#include <optional>
+
+#include <QDialog>
+
+#include "tray/agent_link.h"
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTreeWidget;
+
+namespace veltris::tray {
+
+// Runs one request for QuickLook, off the UI thread; the default asks the agent.
+using RequestRunner = std::function<bool(const std::string& request, QString& text, QString& error,
+                                         const QString& saveTo)>;
+
+class QuickLookWindow : public QDialog {
+  Q_OBJECT
+ public:
+  QuickLookWindow(RequestRunner runner, bool consoleInstalled, QWidget* parent = nullptr);
+
+  // The once-a-second refresh with the agent's reading.
+  void refresh(const AgentReading& reading);
+  void setConsoleInstalled(bool installed);
+
+  // For tests: the cell text of the traffic table.
+  QString cell(int row, int column) const;
+  QString statusText() const;
+  QString reportText() const;
+  bool advancedEnabled() const;
+  bool busy() const { return running_ > 0; }
+
+ public slots:
+  void runConfig();
+  void runTest();
+  void saveSnapshot();
+  void showHelp();
+
+ signals:
+  void advancedRequested();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  bool event(QEvent* event) override;
+
+ private:
+  void runRequest(const std::string& request, bool waitCursor, const QString& saveTo = {});
+  void buildTable();
+  void setTitle(const AgentReading& reading);
+
+  RequestRunner runner_;
+  QLabel* picture_;
+  QLineEdit* status_;
+  QTreeWidget* table_;
+  QPlainTextEdit* report_;
+  QPushButton* advanced_;
+  std::optional<AgentReading> previous_;
+  QString hostName_;
+  int running_ = 0;
+};
+
+}  // namespace veltris::tray

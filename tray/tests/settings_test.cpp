@@ -1,0 +1,203 @@
+// The settings dialog: its checks in order with their focus, the folder
+// question, and the real settings helper writing a private registry.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <QLineEdit>
+#include <QPointer>
+#include <QTemporaryDir>
+
+#include "tray/settings_dialog.h"
+#include "tray/settings_store.h"
+
+namespace veltris::tray {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A store that answers from memory and records the writes.
+struct MemoryStore final : SettingsStore {
+  void read(QString& password, QString& dataPath) override {
+    password = storedPassword;
+    dataPath = storedPath;
+  }
+  Folder checkFolder(const QString& path, QString&) override {
+    checked << path;
+    return folderExists ? Folder::Exists : Folder::Missing;
+  }
+  bool createFolder(const QString& path, QString&) override {
+    created << path;
+    return true;
+  }
+  Write write(const QString& dataPath, const QString& password, QString&) override {
+    written << dataPath + "|" + password;
+    return Write::Done;
+  }
+  QString storedPassword, storedPath;
+  bool folderExists = true;
+  QStringList checked, created, written;
+};
+
+struct Messages {
+  QStringList shown;
+  QMessageBox::StandardButton answer = QMessageBox::Yes;
+  SettingsDialog::MessageHook hook() {
+    return [this](QMessageBox::Icon, const QString& text, QMessageBox::StandardButtons) {
+      shown << text;
+      return answer;
+    };
+  }
+};
+
+const QString kSuccess =
+    "Settings successfully modified.\r\n\r\nThe Password setting will take effect immediately.\r\n"
+    "The History Directory setting will take effect after next re-boot.";
+
+TEST(SettingsChecks, InOrderWithTheirFocus) {
+  struct Case {
+    const char* password;
+    const char* confirm;
+    const char* folder;
+    const char* message;
+    const char* focus;
+  };
+  const Case cases[] = {
+      {"", "", "", "Require Password", "tbxPassword"},
+      {"secret", "", "", "Require Password Confirmation", "tbxConfirm"},
+      {"secret", "secreT2", "", "Password Confirmation FAILED", "tbxPassword"},
+      {"secret", "SECRET", "", "Require Data Path", "tbxDirectory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    MemoryStore store;
+    Messages messages;
+    QPointer<SettingsDialog> dialog = new SettingsDialog(store);
+    dialog->setMessageHook(messages.hook());
+    dialog->show();
+    dialog->passwordBox()->setText(c.password);
+    dialog->confirmBox()->setText(c.confirm);
+    dialog->folderBox()->setText(c.folder);
+    dialog->accept();
+    EXPECT_EQ(messages.shown, QStringList{c.message});
+    ASSERT_NE(dialog->focusWidget(), nullptr);
+    EXPECT_EQ(dialog->focusWidget()->objectName(), c.focus);
+    EXPECT_TRUE(store.written.isEmpty());
+    EXPECT_TRUE(dialog->isVisible());
+    delete dialog;
+  }
+}
+
+TEST(SettingsChecks, ConfirmationIgnoresCaseAndThePasswordBoxIsStored) {
+  MemoryStore store;
+  Messages messages;
+  QPointer<SettingsDialog> dialog = new SettingsDialog(store);
+  dialog->setMessageHook(messages.hook());
+  QString key;
+  QObject::connect(dialog, &SettingsDialog::passwordChanged, [&](const QString& k) { key = k; });
+  dialog->show();
+  dialog->passwordBox()->setText("MixedCase20CharsLong");
+  dialog->confirmBox()->setText("mixedcase20charslong");
+  dialog->folderBox()->setText("/srv/history");
+  dialog->accept();
+  EXPECT_EQ(store.written, QStringList{"/srv/history|MixedCase20CharsLong"});
+  EXPECT_EQ(key, "MixedCase20Chars") << "consoles must give the first 16 characters";
+  EXPECT_EQ(messages.shown, QStringList{kSuccess});
+  EXPECT_FALSE(dialog && dialog->isVisible());
+  delete dialog;
+}
+
+TEST(SettingsChecks, MissingFolderAnsweredNoWritesNothing) {
+  MemoryStore store;
+  store.folderExists = false;
+  store.storedPassword = "secret";
+  store.storedPath = "/srv/none";
+  Messages messages;
+  messages.answer = QMessageBox::No;
+  QPointer<SettingsDialog> dialog = new SettingsDialog(store);
+  dialog->setMessageHook(messages.hook());
+  dialog->show();
+  EXPECT_EQ(dialog->confirmBox()->text(), "secret");
+  dialog->accept();
+  EXPECT_EQ(messages.shown, QStringList{"Data Path '/srv/none' does not exist.  Do you wish to create it ?"});
+  EXPECT_TRUE(store.created.isEmpty());
+  EXPECT_TRUE(store.written.isEmpty());
+  EXPECT_EQ(dialog->focusWidget()->objectName(), "tbxDirectory");
+  delete dialog;
+}
+
+// The real helper, run directly on a private system root.
+class SettingsHelper : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(root.isValid());
+    saved = qgetenv("VELTRIS_ROOT");
+    setenv("VELTRIS_ROOT", root.path().toLocal8Bit().constData(), 1);
+    fs::create_directories(fs::path(root.path().toStdString()) / "etc/veltris");
+  }
+  void TearDown() override { qputenv("VELTRIS_ROOT", saved); }
+  std::string registryText() {
+    std::ifstream in(fs::path(root.path().toStdString()) / "etc/veltris/registry.reg");
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  QTemporaryDir root;
+  QByteArray saved;
+  HelperSettingsStore store{SETTINGS_HELPER};
+  Messages messages;
+};
+
+TEST_F(SettingsHelper, EmptyRegistryOpensWithTheDefaultFolder) {
+  QPointer<SettingsDialog> dialog = new SettingsDialog(store);
+  EXPECT_EQ(dialog->passwordBox()->text(), "");
+  EXPECT_EQ(dialog->folderBox()->text(), root.path() + "/var/lib/veltris/VELTRIS History/");
+  delete dialog;
+}
+
+TEST_F(SettingsHelper, NewFolderOneLevelDownIsCreatedAndBothValuesWritten) {
+  const QString folder = root.path() + "/History";
+  QPointer<SettingsDialog> dialog = new SettingsDialog(store);
+  dialog->setMessageHook(messages.hook());
+  dialog->show();
+  dialog->passwordBox()->setText("Secret");
+  dialog->confirmBox()->setText("secret");
+  dialog->folderBox()->setText(folder);
+  dialog->accept();
+  EXPECT_EQ(messages.shown,
+            (QStringList{"Data Path '" + folder + "' does not exist.  Do you wish to create it ?", kSuccess}));
+  EXPECT_TRUE(fs::is_directory(folder.toStdString()));
+  const std::string text = registryText();
+  EXPECT_NE(text.find("\"OpenKey\"=\"Secret\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"DataPath\"=\"" + folder.toStdString() + "\""), std::string::npos) << text;
+  QString password, dataPath;
+  store.read(password, dataPath);
+  EXPECT_EQ(password, "Secret");
+  EXPECT_EQ(dataPath, folder);
+  delete dialog;
+}
+
+TEST_F(SettingsHelper, FolderTwoLevelsDownFailsAndNothingIsWritten) {
+  const QString folder = root.path() + "/a/b";
+  QPointer<SettingsDialog> dialog = new SettingsDialog(store);
+  dialog->setMessageHook(messages.hook());
+  dialog->show();
+  dialog->passwordBox()->setText("secret");
+  dialog->confirmBox()->setText("secret");
+  dialog->folderBox()->setText(folder);
+  dialog->accept();
+  EXPECT_EQ(messages.shown,
+            (QStringList{"Data Path '" + folder + "' does not exist.  Do you wish to create it ?",
+                         "Create Directory FAILED"}));
+  EXPECT_FALSE(fs::exists(folder.toStdString()));
+  EXPECT_EQ(registryText().find("OpenKey"), std::string::npos);
+  EXPECT_EQ(dialog->focusWidget()->objectName(), "tbxDirectory");
+  EXPECT_TRUE(dialog->isVisible());
+  delete dialog;
+}
+
+}  // namespace
+}  // namespace veltris::tray

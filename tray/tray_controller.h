@@ -1,0 +1,120 @@
+#pragma once
+// veltris-tray's taskbar window: the icon with its picture and tooltip, the
+// pop-up menu, the double-click, the console launch with its loading window,
+// and the QuickLook and settings windows.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include <QIcon>
+#include <QLabel>
+#include <QObject>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QThread>
+#include <QTimer>
+
+#include "tray/agent_link.h"
+#include "tray/quicklook_window.h"
+#include "tray/settings_dialog.h"
+
+class QAction;
+class QMenu;
+
+namespace veltris::tray {
+
+class SettingsStore;
+
+// Everything the controller asks of the world, replaced in tests.
+struct TrayHooks {
+  std::function<QString()> locateConsole;
+  std::function<bool(const QString&)> startConsole;
+  std::function<bool(bool raise)> searchConsole;
+  std::function<int64_t()> now;  // seconds
+  std::function<bool()> trayAvailable;
+};
+TrayHooks systemHooks();
+
+// "VELTRIS Advanced is loading ....." while the console starts: at most 20 seconds.
+class LoadingWindow : public QLabel {
+  Q_OBJECT
+ public:
+  explicit LoadingWindow(std::function<bool(bool)> searchConsole);
+  void tick();  // once a second
+  int ticks() const { return ticks_; }
+
+ private:
+  std::function<bool(bool)> search_;
+  QTimer timer_;
+  int ticks_ = 0;
+};
+
+class TrayController : public QObject {
+  Q_OBJECT
+ public:
+  explicit TrayController(TrayHooks hooks, bool startPolling = true);
+  ~TrayController() override;
+
+  void setKey(const std::string& key);
+  void setSettingsStore(SettingsStore* store) { settingsStore_ = store; }
+
+  // The menu and its state, for tests and the icon.
+  QMenu* menu() const { return menu_; }
+  QAction* advancedAction() const { return advanced_; }
+  QAction* quickLookAction() const { return quickLook_; }
+  QSystemTrayIcon& icon() { return icon_; }
+  bool iconAdded() const { return iconAdded_; }
+  LoadingWindow* loadingWindow() const { return loading_; }
+  QuickLookWindow* quickLookWindow() const { return quickLookWindow_; }
+  int launches() const { return launches_; }
+  const AgentReading& lastReading() const { return last_; }
+
+ public slots:
+  void showReading(const veltris::tray::AgentReading& reading);
+  void prepareMenu();
+  void doubleClick();
+  void advanced();
+  void openQuickLook();
+  void openSettings();
+  void openHelpIndex();
+  void consoleWait();
+  void retryIcon();
+
+ signals:
+  void keyChanged(const QString& key);
+
+ private:
+  void activated(QSystemTrayIcon::ActivationReason reason);
+  void keyRefused();
+
+  TrayHooks hooks_;
+  QSystemTrayIcon icon_;
+  QMenu* menu_;
+  QAction* advanced_;
+  QAction* quickLook_;
+  QAction* settings_;
+  QAction* help_;
+  QTimer iconTimer_;
+  bool iconAdded_ = false;
+  uint32_t shownCode_ = ~0u;
+  int64_t lastLaunch_ = 0;
+  int launches_ = 0;
+  QPointer<LoadingWindow> loading_;
+  QPointer<QuickLookWindow> quickLookWindow_;
+  QPointer<SettingsDialog> settingsDialog_;
+  SettingsStore* settingsStore_ = nullptr;
+  AgentReading last_;
+  std::string currentKey() const;
+
+  // Shared with QuickLook's requests, which may end after this controller.
+  struct SharedKey {
+    std::mutex mutex;
+    std::string key;
+  };
+  std::shared_ptr<SharedKey> key_ = std::make_shared<SharedKey>();
+  QThread pollThread_;
+  AgentPoller* poller_ = nullptr;
+};
+
+}  // namespace veltris::tray
