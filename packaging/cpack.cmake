@@ -28,22 +28,22 @@ set(CPACK_DEBIAN_AGENT_PACKAGE_CONTROL_EXTRA
   ${CMAKE_CURRENT_LIST_DIR}/debian/agent/postrm
   ${CMAKE_CURRENT_LIST_DIR}/debian/agent/triggers)
 set(CPACK_COMPONENT_AGENT_DESCRIPTION "LAN traffic monitoring agent of one PC
- VELTRIS shows what one PC does on its local network. This package holds the
- agent TapsorSv, which captures the frames the PC's adapters send and receive,
- keeps per-partner statistics and daily history files and answers consoles
- over DCE/RPC; the command runner TapsorCC; the access library libveltris;
- and the command-line client veltris-cli.
- .
- The agent runs as the systemd service TapsorSv.service; on first install
- the registry /etc/veltris/registry.reg is created with a random access key.")
+VELTRIS shows what one PC does on its local network. This package holds the
+agent TapsorSv, which captures the frames the PC's adapters send and receive,
+keeps per-partner statistics and daily history files and answers consoles
+over DCE/RPC; the command runner TapsorCC; the access library libveltris;
+and the command-line client veltris-cli.
+
+The agent runs as the systemd service TapsorSv.service; on first install
+the registry /etc/veltris/registry.reg is created with a random access key.")
 
 set(CPACK_DEBIAN_CONSOLE_PACKAGE_NAME veltris-console)
 set(CPACK_DEBIAN_CONSOLE_PACKAGE_DEPENDS "veltris-agent (= ${PROJECT_VERSION})")
 set(CPACK_COMPONENT_CONSOLE_DESCRIPTION "LAN traffic monitoring console and tray icon
- VELTRIS shows what one PC does on its local network. This package holds the
- monitoring console VELTRIS, which connects to the agent of this PC or of
- another one and shows traffic graphs, partner sessions, broadcasts, errors
- and packet details; the tray icon veltris-tray with its QuickLook window and
- agent settings dialog; and the help book.")
+VELTRIS shows what one PC does on its local network. This package holds the
+monitoring console VELTRIS, which connects to the agent of this PC or of
+another one and shows traffic graphs, partner sessions, broadcasts, errors
+and packet details; the tray icon veltris-tray with its QuickLook window and
+agent settings dialog; and the help book.")
 
 include(CPack)

@@ -1,0 +1,189 @@
+// SETUP end to end, offscreen, against a temporary root with recording
+// systemctl and setcap: the install flows the installer must get right.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <fstream>
+
+#include "platform/registry/registry.h"
+#include "setup/dialogs.h"
+#include "setup/registry_file.h"
+#include "setup/tests/setup_fixture.h"
+
+namespace veltris::setup::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kCapabilities[] = "cap_net_raw,cap_net_admin,cap_net_bind_service,cap_sys_nice=ep";
+
+class SetupFlow : public SetupWorld {
+ protected:
+  void SetUp() override {
+    // The service manager layer talks to systemctl only for root.
+    if (::geteuid() != 0) GTEST_SKIP() << "the install flow drives the service manager, which needs root";
+  }
+  reg::Registry registry() { return reg::Registry::system(); }
+  std::string text(const char* key, const char* name) {
+    std::string value;
+    registry().queryString(key, name, value);
+    return value;
+  }
+  uint32_t number(const char* key, const char* name) {
+    uint32_t value = 0;
+    return registry().queryNumber(key, name, value) == 0 ? value : 0xffffffffu;
+  }
+};
+
+TEST_F(SetupFlow, FirstInstallPutsTheAgentInPlaceAndStartsIt) {
+  makeDistribution();
+  ASSERT_EQ(runSetup(true, false), 0);
+
+  EXPECT_EQ(read(installed("sbin/TapsorSv")), "#!/bin/sh\necho agent-1\n");
+  EXPECT_TRUE(fs::exists(installed("sbin/TapsorCC")));
+  EXPECT_TRUE(fs::exists(installed("share/veltris/help/index.html")));
+  EXPECT_TRUE(fs::exists(dist_ / "TapsorSv")) << "the distribution is copied, not moved";
+  EXPECT_FALSE(fs::exists(temp_ / "TapsorSv")) << "the copy in the temporary folder is moved into place";
+  EXPECT_EQ(::access(installed("sbin/TapsorSv").c_str(), X_OK), 0);
+
+  // The five steps in order, the settings as typed, the driver's keys.
+  EXPECT_EQ(markedSteps_, (std::vector<int>{0, 1, 2, 3, 4}));
+  EXPECT_EQ(text(kParametersKey, "OpenKey"), password_.toStdString());
+  EXPECT_EQ(text(kParametersKey, "DataPath"), folder_.toStdString());
+  EXPECT_TRUE(fs::is_directory(folder_.toStdString()));
+  EXPECT_FALSE(text(kTapsorVersionKey, "Title").empty());
+  EXPECT_NE(number(kTapsorVersionKey, "MajorVersion"), 0u);
+  EXPECT_NE(number(kTapsorVersionKey, "MinorVersion"), 0u);
+  struct stat status{};
+  ASSERT_EQ(::stat((root_ / "etc/veltris/registry.reg").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u) << "the registry holds the access key";
+
+  // Capabilities granted, the unit written for the installed program, enabled and started.
+  EXPECT_EQ(calls("setcap"), std::string(kCapabilities) + " " + installed("sbin/TapsorSv").string() + "\n");
+  const std::string unit = read(root_ / "etc/systemd/system/TapsorSv.service");
+  EXPECT_NE(unit.find("ExecStart=" + installed("sbin/TapsorSv").string() + "\n"), std::string::npos) << unit;
+  const std::string systemctl = calls("systemctl");
+  EXPECT_NE(systemctl.find("enable TapsorSv.service"), std::string::npos) << systemctl;
+  EXPECT_NE(systemctl.find("start TapsorSv.service"), std::string::npos) << systemctl;
+  ASSERT_FALSE(prompter_.shown.empty());
+  EXPECT_TRUE(prompter_.shown.back().text.startsWith("VELTRIS Monitoring Agent Install complete\r\n"));
+  EXPECT_EQ(prompter_.beeps, 1) << "the settings dialog beeps once as it opens";
+}
+
+TEST_F(SetupFlow, SecondInstallReplacesFilesRestartsTheAgentAndLeavesTheDriver) {
+  makeDistribution();
+  ASSERT_EQ(runSetup(true, false), 0);
+  const std::string keys = text(kTapsorVersionKey, "Title");
+  std::ofstream(dir_ / "setcap.calls", std::ios::trunc).close();
+  std::ofstream(dir_ / "systemctl.calls", std::ios::trunc).close();
+  setServiceState("active");
+
+  makeDistribution(QString(), "agent-2");
+  ASSERT_EQ(runSetup(true, false), 0);
+  EXPECT_EQ(read(installed("sbin/TapsorSv")), "#!/bin/sh\necho agent-2\n");
+  const std::string systemctl = calls("systemctl");
+  const size_t stop = systemctl.find("stop --no-block TapsorSv.service"), start = systemctl.find("start TapsorSv.service");
+  ASSERT_NE(stop, std::string::npos) << systemctl;
+  ASSERT_NE(start, std::string::npos) << systemctl;
+  EXPECT_LT(stop, start);
+  EXPECT_EQ(systemctl.find("enable"), std::string::npos) << "the service stays registered as it was";
+  // The keys stay; the new file gets its capabilities again, nothing is removed.
+  EXPECT_EQ(text(kTapsorVersionKey, "Title"), keys);
+  EXPECT_EQ(calls("setcap").find("-r"), std::string::npos);
+  EXPECT_NE(calls("setcap").find(kCapabilities), std::string::npos);
+}
+
+TEST_F(SetupFlow, OldDriverVersionIsRemovedAndInstalledAgain) {
+  makeDistribution();
+  registry().createKey(kTapsorVersionKey);
+  registry().setString(kTapsorVersionKey, "Title", "old capture");
+  registry().setNumber(kTapsorVersionKey, "MajorVersion", 1);
+  registry().setNumber(kTapsorVersionKey, "MinorVersion", 0);
+  ASSERT_EQ(runSetup(true, false), 0);
+  const std::string setcap = calls("setcap");
+  EXPECT_EQ(setcap.find("-r " + installed("sbin/TapsorSv").string() + "\n"), 0u) << setcap;
+  EXPECT_NE(setcap.find(kCapabilities), std::string::npos);
+  EXPECT_NE(number(kTapsorVersionKey, "MinorVersion"), 0u);
+}
+
+TEST_F(SetupFlow, MissingTapsorCCStopsBeforeAnyAgentFile) {
+  makeDistribution("TapsorCC");
+  EXPECT_EQ(runSetup(true, false), 1);
+  EXPECT_TRUE(prompter_.saw(QString("Could not find file TapsorCC in directory %1").arg(QString::fromStdString(dist_.string()))));
+  EXPECT_TRUE(fs::exists(installed("share/veltris/help/index.html"))) << "the help book comes first";
+  EXPECT_FALSE(fs::exists(installed("sbin")));
+  EXPECT_FALSE(fs::exists(temp_ / "TapsorSv"));
+  EXPECT_EQ(calls("systemctl").find("start"), std::string::npos);
+}
+
+TEST_F(SetupFlow, StartedFromTheTemporaryFolderCopiesInsteadOfMoving) {
+  makeDistribution();
+  ::setenv("TMPDIR", dist_.c_str(), 1);
+  ASSERT_EQ(runSetup(true, false), 0);
+  EXPECT_TRUE(fs::exists(dist_ / "TapsorSv"));
+  EXPECT_TRUE(fs::exists(dist_ / "TapsorCC"));
+  EXPECT_TRUE(fs::exists(installed("sbin/TapsorSv")));
+}
+
+TEST_F(SetupFlow, AdvancedToolsAndTheirContinuation) {
+  makeDistribution();
+  // Chosen in the components dialog: the mark is set and the console's installer started.
+  ASSERT_EQ(runSetup(false, true), 0);
+  EXPECT_EQ(started_, QStringList{QString::fromStdString((dist_ / "SetupCL").string())});
+  EXPECT_EQ(number(kParametersKey, "InstallAdvanced"), 1u);
+  EXPECT_FALSE(fs::exists(installed("sbin/TapsorSv")));
+
+  // Started again: the continuation question; Yes runs SetupCL without the components dialog.
+  started_.clear();
+  ASSERT_EQ(runSetup(false, false), 0);
+  EXPECT_TRUE(prompter_.saw("Do you want to continue with the installation of VELTRIS Advanced support tools ?"));
+  EXPECT_EQ(componentRuns_, 1);
+  EXPECT_EQ(started_.size(), 1);
+
+  // No: the mark is gone and the components dialog opens.
+  prompter_.answer("Do you want to continue", Answer::No);
+  started_.clear();
+  EXPECT_EQ(runSetup(false, true), 0);
+  EXPECT_EQ(componentRuns_, 2);
+}
+
+TEST_F(SetupFlow, AdvancedToolsNeedTheirFiles) {
+  makeDistribution("VELTRS1.tar.gz");
+  EXPECT_EQ(runSetup(false, true), 1);
+  EXPECT_TRUE(prompter_.saw("Could not find file VELTRS1.tar.gz in directory"));
+  EXPECT_TRUE(started_.isEmpty());
+}
+
+TEST_F(SetupFlow, WithoutSystemdOnlyTheAdvancedToolsCanBeChosen) {
+  makeDistribution();
+  env_.hasSystemd = [] { return false; };
+  env_.runComponents = [](ComponentsDialog& dialog) {
+    EXPECT_FALSE(dialog.agentBox()->isEnabled());
+    EXPECT_EQ(dialog.agentBox()->text(), "Agent (This version only supports Linux with systemd)");
+    EXPECT_TRUE(dialog.advancedBox()->isEnabled());
+    return int(QDialog::Rejected);
+  };
+  Installer installer(env_);
+  EXPECT_EQ(installer.run(), 0);
+}
+
+TEST_F(SetupFlow, WithoutAuthorityNothingIsInstalled) {
+  makeDistribution();
+  env_.mayInstall = [](const QString&) { return false; };
+  prompter_.answer("Installation requires ADMINISTRATOR authority", Answer::No);
+  EXPECT_EQ(runSetup(true, false), 1);
+  EXPECT_TRUE(prompter_.saw("Installation requires ADMINISTRATOR authority"));
+  EXPECT_EQ(componentRuns_, 0);
+}
+
+}  // namespace
+}  // namespace veltris::setup::testing
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
