@@ -1,10 +1,13 @@
 // SETUP end to end, offscreen, against a temporary root with recording
 // systemctl and setcap: the install flows the installer must get right.
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
+#include <cstdlib>
 #include <fstream>
 
 #include "platform/registry/registry.h"
@@ -70,6 +73,37 @@ TEST_F(SetupFlow, FirstInstallPutsTheAgentInPlaceAndStartsIt) {
   ASSERT_FALSE(prompter_.shown.empty());
   EXPECT_TRUE(prompter_.shown.back().text.startsWith("VELTRIS Monitoring Agent Install complete\r\n"));
   EXPECT_EQ(prompter_.beeps, 1) << "the settings dialog beeps once as it opens";
+}
+
+// The real agent, installed by SETUP into the temporary root, runs from there:
+// it reads the settings typed at install time and answers a client.
+TEST_F(SetupFlow, InstalledAgentRunsFromTheRoot) {
+  makeDistribution();
+  fs::copy_file(TAPSORSV_PATH, dist_ / "TapsorSv", fs::copy_options::overwrite_existing);
+  fs::copy_file(TAPSORCC_PATH, dist_ / "TapsorCC", fs::copy_options::overwrite_existing);
+  ASSERT_EQ(runSetup(true, false), 0);
+
+  const fs::path trace = dir_ / "trace.pcap";
+  ASSERT_EQ(std::system((std::string(MAKE_TRACE_PATH) + " '" + trace.string() + "' 50 3 >/dev/null").c_str()), 0);
+  ::setenv("VELTRIS_EPM_PORT", "0", 1);
+  const pid_t agent = ::fork();
+  if (agent == 0) {
+    ::execl(installed("sbin/TapsorSv").c_str(), "TapsorSv", "-debug", trace.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const std::string query = std::string(VELTRIS_CLI_PATH) + " TOTAL > '" + (dir_ / "total.txt").string() + "' 2>&1";
+  bool answered = false;
+  for (int i = 0; i < 50 && !answered; ++i) {
+    answered = std::system(query.c_str()) == 0;  // the key comes from the registry SETUP wrote
+    if (!answered) ::usleep(200000);
+  }
+  ::kill(agent, SIGINT);
+  int status = 0;
+  ::waitpid(agent, &status, 0);
+  ::unsetenv("VELTRIS_EPM_PORT");
+  EXPECT_TRUE(answered) << read(dir_ / "total.txt");
+  EXPECT_NE(read(dir_ / "total.txt").find("Packet sequence"), std::string::npos);
+  EXPECT_FALSE(fs::is_empty(folder_.toStdString())) << "history files in the folder chosen at install time";
 }
 
 TEST_F(SetupFlow, SecondInstallReplacesFilesRestartsTheAgentAndLeavesTheDriver) {
