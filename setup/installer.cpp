@@ -12,11 +12,14 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "platform/registry/registry.h"
 #include "platform/service/service_manager.h"
 #include "platform/service/systemctl.h"
+#include "platform/system_root.h"
 #include "setup/dialogs.h"
 #include "setup/prompter.h"
 #include "setup/registry_file.h"
@@ -24,6 +27,8 @@
 
 namespace veltris::setup {
 namespace {
+
+namespace fs = std::filesystem;
 
 constexpr char kAgentService[] = "TapsorSv";
 constexpr char kAgentDisplayName[] = "VELTRIS Agent Service";
@@ -213,6 +218,7 @@ void Installer::installSteps(ProgressDialog& progress) {
     env_.runSettings(settings);
     if (settings.exitRequested()) throw SetupExit{1};
   }
+  allowHistoryFolder();
 
   startAgent(progress);
 }
@@ -321,6 +327,40 @@ void Installer::registerService(ProgressDialog& progress) {
     env_.prompter->show(&progress, Icon::Exclamation, "VELTRIS Setup Warning",
                         QString("CreateService failed - %1").arg(QString::fromStdString(service::systemErrorText(rc))),
                         Buttons::Ok);
+}
+
+// The service sees a read-only system apart from its state directory: a history
+// folder elsewhere is opened to it by a drop-in beside the unit.
+void Installer::allowHistoryFolder() {
+  std::string folder;
+  reg::Registry::system().queryString(kParametersKey, "DataPath", folder);
+  const fs::path dropIn = platform::unitDirectory() / (std::string(kAgentService) + ".service.d") / "history-folder.conf";
+  const fs::path state = platform::windowsDirectory();
+  const fs::path relative = fs::path(folder).lexically_normal().lexically_relative(state.lexically_normal());
+  std::error_code ec;
+  if (folder.empty() || (!relative.empty() && *relative.begin() != "..")) {
+    if (fs::remove(dropIn, ec)) service::runSystemctl({"daemon-reload"});
+    return;
+  }
+  std::string quoted;
+  for (char c : folder) {
+    if (c == '%') quoted += "%%";
+    else if (c == '"' || c == '\\') quoted += std::string("\\") + c;
+    else quoted += c;
+  }
+  fs::create_directories(dropIn.parent_path(), ec);
+  std::ofstream out(dropIn, std::ios::trunc);
+  out << "# Written by SETUP: the history folder (DataPath) lies outside the state directory.\n"
+      << "[Service]\nReadWritePaths=-\"" << quoted << "\"\n";
+  out.close();
+  if (!out) {
+    env_.prompter->show(nullptr, Icon::Exclamation, "VELTRIS Setup Warning",
+                        QString("Could not write %1: the agent cannot write its history to %2")
+                            .arg(QString::fromStdString(dropIn.string()), QString::fromStdString(folder)),
+                        Buttons::Ok);
+    return;
+  }
+  service::runSystemctl({"daemon-reload"});
 }
 
 // ---- Advanced support tools ---------------------------------------------------------------

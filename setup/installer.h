@@ -68,6 +68,7 @@ class Installer {
   void removeComponent(ProgressDialog& progress);
   void grantCapabilities();
   void registerService(ProgressDialog& progress);
+  void allowHistoryFolder();
   void startAgent(ProgressDialog& progress);
   void installAdvancedTools(QWidget* owner);
   void mark(ProgressDialog& progress, int step, int milliseconds);

@@ -53,6 +53,7 @@ TEST_F(SetupFlow, FirstInstallPutsTheAgentInPlaceAndStartsIt) {
 
   // The five steps in order, the settings as typed, the driver's keys.
   EXPECT_EQ(markedSteps_, (std::vector<int>{0, 1, 2, 3, 4}));
+  EXPECT_FALSE(fs::exists(root_ / "etc/systemd/system/TapsorSv.service.d")) << "the default folder needs no drop-in";
   EXPECT_EQ(text(kParametersKey, "OpenKey"), password_.toStdString());
   EXPECT_EQ(text(kParametersKey, "DataPath"), folder_.toStdString());
   EXPECT_TRUE(fs::is_directory(folder_.toStdString()));
@@ -127,6 +128,19 @@ TEST_F(SetupFlow, SecondInstallReplacesFilesRestartsTheAgentAndLeavesTheDriver) 
   EXPECT_EQ(text(kTapsorVersionKey, "Title"), keys);
   EXPECT_EQ(calls("setcap").find("-r"), std::string::npos);
   EXPECT_NE(calls("setcap").find(kCapabilities), std::string::npos);
+}
+
+TEST_F(SetupFlow, HistoryFolderOutsideTheStateDirectoryIsOpenedToTheService) {
+  makeDistribution();
+  const fs::path dropIn = root_ / "etc/systemd/system/TapsorSv.service.d/history-folder.conf";
+  folder_ = QString::fromStdString((root_ / "srv").string());
+  ASSERT_EQ(runSetup(true, false), 0);
+  EXPECT_NE(read(dropIn).find("ReadWritePaths=-\"" + folder_.toStdString() + "\"\n"), std::string::npos) << read(dropIn);
+
+  // Back below the state directory: the drop-in goes.
+  folder_ = QString::fromStdString((root_ / "var/lib/veltris/VELTRIS History").string() + "/");
+  ASSERT_EQ(runSetup(true, false), 0);
+  EXPECT_FALSE(fs::exists(dropIn));
 }
 
 TEST_F(SetupFlow, OldDriverVersionIsRemovedAndInstalledAgain) {
