@@ -217,13 +217,24 @@ TEST_F(SetupFlow, WithoutSystemdOnlyTheAdvancedToolsCanBeChosen) {
   EXPECT_EQ(installer.run(), 0);
 }
 
-TEST_F(SetupFlow, WithoutAuthorityNothingIsInstalled) {
+TEST_F(SetupFlow, WithoutAuthorityItOffersToRestartThroughPkexec) {
   makeDistribution();
+  std::ofstream(bin_ / "pkexec") << "#!/bin/sh\nexit 0\n";
+  fs::permissions(bin_ / "pkexec", fs::perms::owner_all);
   env_.mayInstall = [](const QString&) { return false; };
+
   prompter_.answer("Installation requires ADMINISTRATOR authority", Answer::No);
   EXPECT_EQ(runSetup(true, false), 1);
-  EXPECT_TRUE(prompter_.saw("Installation requires ADMINISTRATOR authority"));
+  EXPECT_TRUE(started_.isEmpty());
+
+  prompter_ = ScriptedPrompter();
+  EXPECT_EQ(runSetup(true, false), 0);
+  ASSERT_EQ(started_.size(), 1);
+  EXPECT_TRUE(started_[0].startsWith(QString::fromStdString((bin_ / "pkexec").string()) + " env "));
+  EXPECT_TRUE(started_[0].contains("VELTRIS_ROOT=" + QString::fromStdString(root_.string()))) << started_[0].toStdString();
+  EXPECT_TRUE(started_[0].endsWith(QCoreApplication::applicationFilePath()));
   EXPECT_EQ(componentRuns_, 0);
+  EXPECT_FALSE(fs::exists(installed("sbin")));
 }
 
 }  // namespace
