@@ -344,7 +344,6 @@ void frmMainDlg::onPollReply(const Reply& reply, bool historyDay) {
     if (std::memcmp(current_.tag, kTotalsTag, 4) != 0) {
       timerPoll_.stop();
       showMessage(this, QStringLiteral("Invalid TOTAL record"), QStringLiteral("ERROR"));
-      connection_->close();
       timerInit_.start();
       return;
     }
