@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
@@ -126,6 +127,7 @@ class MainWindowTest : public QObject {
   void historyDayAndTwelveHours();
   void clearAndResetClear();
   void noAgentHereOpensTheDialogAtOnce();
+  void loginDialogNamesAndBrowse();
 };
 
 void MainWindowTest::startUpConnectsAndFillsTheWhenBox() {
@@ -413,6 +415,56 @@ void MainWindowTest::noAgentHereOpensTheDialogAtOnce() {
   QVERIFY(QTest::qWaitFor([&] { return sawDialog && !w.window->isVisible(); }, 5000));
   QCOMPARE(w.window->windowTitle(), QStringLiteral("VELTRIS - "));
   for (const std::string& call : w.script->played()) QVERIFY2(call == "close", call.c_str());  // no open
+}
+
+void MainWindowTest::loginDialogNamesAndBrowse() {
+  TestRoot root;
+  MessageLog messages;
+  auto owned = std::make_unique<ScriptedAccess>();
+  ScriptedAccess* script = owned.get();
+  Connection connection(std::move(owned), nullptr);
+  frmLogin dialog(connection, QStringLiteral("*SNAPSHOT* /tmp/x.VSN"), false);
+  dialog.show();
+  QVERIFY(dialog.txtServer->text().isEmpty());  // a snapshot is not offered again
+  // Browse lists what the network announces; a click copies, a double-click connects.
+  dialog.setBrowser([] { return BrowseResult{true, {"AGENT1", "\\\\WS2"}, {}, {}}; });
+  dialog.btnBrowse->click();
+  QCOMPARE(dialog.lstServers->count(), 2);
+  QCOMPARE(dialog.lstServers->item(1)->text(), QStringLiteral("WS2"));
+  QVERIFY(dialog.lstServers->isVisible());
+  dialog.setBrowser([] {
+    return BrowseResult{false, {}, QStringLiteral("WNetOpenEnum"), QStringLiteral("Error: no Avahi")};
+  });
+  dialog.btnBrowse->click();
+  QCOMPARE(messages.texts, QStringList{QStringLiteral("Error: no Avahi")});
+  QCOMPARE(messages.titles, QStringList{QStringLiteral("WNetOpenEnum")});
+  // A name with a leading double backslash, blanks and lower case connects to the bare upper-case name.
+  messages.texts.clear();
+  dialog.txtServer->setText(QStringLiteral("  \\\\pc7 "));
+  dialog.tbxPassword->setText(QStringLiteral("typed"));
+  script->expectClose().expectOpen("PC7", 1722);
+  dialog.btnRemote->click();
+  QTRY_COMPARE(messages.texts, (QStringList{QStringLiteral("Connection failed with retcode  1722"),
+                                            QStringLiteral("Could not connect to VELTRIS Monitoring Agent on PC7")}));
+  QVERIFY(dialog.isVisible());  // stays open
+  // "." is this PC: the registry key serves as the password.
+  messages.texts.clear();
+  dialog.txtServer->setText(QStringLiteral("."));
+  dialog.tbxPassword->clear();
+  scriptConnect(*script, "", "SECRET");
+  dialog.btnRemote->click();
+  QTRY_VERIFY(!dialog.isVisible());
+  QVERIFY(!dialog.PubLoginCancelled);
+  QCOMPARE(dialog.PubLoginServer, QString());
+  QCOMPARE(dialog.PubLoginServerName, QStringLiteral("Local"));
+  QVERIFY(messages.texts.isEmpty());
+  QVERIFY2(script->mismatches().empty(), qPrintable(mismatchText(*script)));
+  // Without avahi-daemon the real browse says so in words.
+  BrowseResult real = browseNetwork(1500);
+  if (real.ok) QSKIP("avahi-daemon runs here");
+  QCOMPARE(real.errorTitle, QStringLiteral("WNetOpenEnum"));
+  QVERIFY2(real.errorText.startsWith(QStringLiteral("Error: ")) && real.errorText.contains(QStringLiteral("avahi-daemon")),
+           qPrintable(real.errorText));
 }
 
 QTEST_MAIN(MainWindowTest)
