@@ -66,6 +66,8 @@ class frmMainDlg : public QMainWindow {
                    const QString& lastDesc);
   // One poll cycle now (what a poll timer tick does).
   void pollOnce();
+  // The UI-thread half of a poll cycle: a reply that the request thread has read.
+  void onPollReply(const Reply& reply, bool historyDay);
 
   // Menu items.
   QAction* mnuNew;
@@ -114,7 +116,6 @@ class frmMainDlg : public QMainWindow {
   bool runLoginDialog();
   void setUpConnection();
   void onHistoryList(const Reply& reply);
-  void onPollReply(const Reply& reply, bool historyDay);
   void onLost();
   void selectRemote();
   void clearCounters();
