@@ -1,7 +1,10 @@
 // frmMainDlg against a scripted agent: start-up, the poll cycle step by step,
 // status pictures, the receive warning, the reset-count and loopback rules,
 // "Invalid TOTAL record", lost connections, and history days.
+#include <QCalendarWidget>
 #include <QComboBox>
+#include <QLocalSocket>
+#include <QSignalSpy>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -9,7 +12,10 @@
 #include <QRadioButton>
 #include <QtTest>
 
+#include "common/console_channel.h"
+#include "console/core/single_instance.h"
 #include "console/core/traffic_state.h"
+#include "console/windows/frm_history.h"
 #include "console/widgets/trend_graph.h"
 #include "console/windows/frm_login.h"
 #include "console/windows/frm_main_dlg.h"
@@ -128,6 +134,8 @@ class MainWindowTest : public QObject {
   void clearAndResetClear();
   void noAgentHereOpensTheDialogAtOnce();
   void loginDialogNamesAndBrowse();
+  void historyWindowListAndCalendar();
+  void singleInstanceChannelRaises();
 };
 
 void MainWindowTest::startUpConnectsAndFillsTheWhenBox() {
@@ -465,6 +473,51 @@ void MainWindowTest::loginDialogNamesAndBrowse() {
   QCOMPARE(real.errorTitle, QStringLiteral("WNetOpenEnum"));
   QVERIFY2(real.errorText.startsWith(QStringLiteral("Error: ")) && real.errorText.contains(QStringLiteral("avahi-daemon")),
            qPrintable(real.errorText));
+}
+
+void MainWindowTest::historyWindowListAndCalendar() {
+  Window w;
+  QVERIFY(w.start(base(), {"20261130", "20261201"}));
+  w.window->overview()->btnHistory->click();
+  frmHistory* history = w.window->historyWindow();
+  QVERIFY(history != nullptr && history->isVisible());
+  QCOMPARE(history->windowTitle(), QStringLiteral("History"));
+  QCOMPARE(history->lblHeading->text(), QStringLiteral("Available History for HOST7"));
+  QCOMPARE(history->lstHist->count(), 2);
+  QCOMPARE(history->lstHist->item(0)->text(), QStringLiteral("2026-Dec-01 Tue"));
+  // A day chosen in the calendar selects the same entry of the "When" box and loads it.
+  w.script->expectWrite("TPT 20261130").expectRecord(header()).expectRecord(periodTotals(5, 1, 1)).expectReplyEnd();
+  w.script->expectWrite("TPS 20261130 100").expectRecord(header()).expectReplyEnd();
+  emit history->calHist->clicked(QDate(2026, 11, 30));
+  QVERIFY(w.idle());
+  QCOMPARE(w.window->overview()->cmbHistory->currentIndex(), 4);
+  QCOMPARE(w.window->historyDay(), QStringLiteral("20261130"));
+  emit history->calHist->clicked(QDate(2026, 11, 29));  // no history: nothing happens
+  QTest::qWait(20);
+  QVERIFY(w.script->finished());
+  history->btnRealTime->click();
+  QVERIFY(w.window->timerPoll().isActive());
+  w.window->timerPoll().stop();
+  QCOMPARE(w.window->overview()->cmbHistory->currentIndex(), 0);
+  QVERIFY2(w.script->mismatches().empty(), qPrintable(mismatchText(*w.script)));
+}
+
+void MainWindowTest::singleInstanceChannelRaises() {
+  TestRoot root;
+  QWidget window;
+  SingleInstanceChannel first(&window);
+  QVERIFY(first.listen());
+  QWidget other;
+  SingleInstanceChannel second(&other);
+  QVERIFY(!second.listen());  // a live console owns the channel
+  QSignalSpy raised(&first, &SingleInstanceChannel::raised);
+  QLocalSocket client;
+  client.connectToServer(QString::fromStdString(veltris::consoleChannelPath()));
+  QVERIFY(client.waitForConnected(2000));
+  client.write(veltris::kConsoleRaiseRequest);
+  QTRY_VERIFY(client.bytesAvailable() >= 3);
+  QCOMPARE(client.readAll(), QByteArray(veltris::kConsoleRaiseAnswer));
+  QCOMPARE(raised.count(), 1);
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -109,7 +109,7 @@ frmMainDlg::frmMainDlg(std::unique_ptr<AgentAccess> access, const QString& compu
   sServer_ = computer.trimmed().toUpper();
   sServerName_ = sServer_.isEmpty() ? QStringLiteral("Local") : sServer_;
   setWindowTitle(QStringLiteral("VELTRIS - ") + sServerName_ + QStringLiteral(" ... connecting ..."));
-  resize(1100, 640);
+  resize(1240, 700);
   timerInit_.start();
 }
 

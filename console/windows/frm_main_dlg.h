@@ -44,6 +44,7 @@ class frmMainDlg : public QMainWindow {
   Connection& connection() { return *connection_; }
   OverviewTab* overview() const { return overview_; }
   QTabWidget* tabs() const { return sstMain_; }
+  frmHistory* historyWindow() const { return history_; }  // null until "Histor&y" opened it
 
   const QString& server() const { return sServer_; }
   const QString& serverName() const { return sServerName_; }
