@@ -436,6 +436,7 @@ void frmMainDlg::closeEvent(QCloseEvent* event) {
   timerPoll_.stop();
   connection_->close();
   connection_->drain();
+  emit aboutToClose();
   event->accept();
 }
 

@@ -105,6 +105,8 @@ class frmMainDlg : public QMainWindow {
   void connected();
   // The user asked for a tab from a graph's menu; `broadcastsSent` selects " Broadcasts Sent".
   void tabRequested(int index, bool broadcastsSent);
+  // The window is closing and the connection is closed: time to save settings.
+  void aboutToClose();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
