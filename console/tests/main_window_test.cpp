@@ -467,6 +467,17 @@ void MainWindowTest::loginDialogNamesAndBrowse() {
   QCOMPARE(dialog.PubLoginServerName, QStringLiteral("Local"));
   QVERIFY(messages.texts.isEmpty());
   QVERIFY2(script->mismatches().empty(), qPrintable(mismatchText(*script)));
+  // This PC with a typed password and no readable "OpenKey": the typed one is sent.
+  root.writeRegistry(true, QString());
+  frmLogin local(connection, QString(), false);
+  local.show();
+  local.txtServer->setText(QStringLiteral("*"));
+  local.tbxPassword->setText(QStringLiteral("typed"));
+  scriptConnect(*script, "", "typed");
+  local.btnRemote->click();
+  QTRY_VERIFY(!local.isVisible());
+  QCOMPARE(local.PubLoginServerName, QStringLiteral("Local"));
+  QVERIFY2(script->mismatches().empty(), qPrintable(mismatchText(*script)));
   // Without avahi-daemon the real browse says so in words.
   BrowseResult real = browseNetwork(1500);
   if (real.ok) QSKIP("avahi-daemon runs here");
