@@ -60,7 +60,7 @@ class frmMainDlg : public QMainWindow {
   QLabel* statusPanel(int panel) const;  // 1 to 3
   QString statusPictureName() const { return statusPicture_; }  // resource of panel 2, "" when clear
 
-  // Starts another console (Part "&New"): `name` "" for this PC.
+  // Starts another console ("&New"), placed where this one is: `name` "" for this PC.
   void startNewInstance(const QString& name);
   // Re-initialises the window for a new time base (all eight graphs get Init).
   void Main_ReInit(int iMax, int iBarInt, const QString& totalDesc, const QString& peakDesc,
