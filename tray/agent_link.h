@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 
+#include "common/registry_names.h"
 #include "common/reply_records.h"
 
 class QTimer;
@@ -20,8 +21,6 @@ class AgentConnection;
 }
 
 namespace veltris::tray {
-
-constexpr char kParametersKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvik\\VELTRIS\\Parameters";
 
 // "OpenKey" as this PC's registry holds it, at most 16 characters.
 struct StoredKey {

@@ -10,14 +10,14 @@
 #include <iostream>
 #include <string>
 
+#include "common/registry_names.h"
 #include "platform/registry/registry.h"
 #include "tray/settings_protocol.h"
 
 namespace {
 
 using namespace veltris::tray::helper;
-
-constexpr char kParametersKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvik\\VELTRIS\\Parameters";
+using veltris::kParametersKey;
 
 void usage(std::FILE* to) {
   std::fprintf(to,

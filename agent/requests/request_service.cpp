@@ -22,11 +22,16 @@ void RequestService::start(AgentRuntime& rt) {
   rt.closeWindows = [this] { taskbar_.close(); };
   rt.stopServer = [this] { server_.stop(); };
   server_.start(std::move(hooks));
+  announcer_ = std::thread([this] {
+    if (server_.waitUntilListening(std::chrono::seconds(30))) dnsSd_.publish(server_.endpointMapperPort());
+  });
 }
 
 void RequestService::stop() {
   taskbar_.close();
   server_.stop();
+  if (announcer_.joinable()) announcer_.join();
+  dnsSd_.withdraw();
   if (handler_ && handler_->accessWatch()) handler_->accessWatch()->stop();
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 // The agent's request service: the request handler behind the ServerRPC thread.
 #include <memory>
+#include <thread>
 
 #include "agent/core/runtime.h"
+#include "agent/requests/dns_sd_announcement.h"
 #include "agent/requests/request_handler.h"
 #include "agent/requests/rpc_server.h"
 #include "agent/taskbar/traffic_state.h"
@@ -13,6 +15,7 @@ class RequestService {
  public:
   // Starts the ServerRPC thread, which starts the taskbar thread; the runtime's
   // closeWindows hook then ends the taskbar and stopServer stops listening.
+  ~RequestService() { stop(); }
   void start(AgentRuntime& rt);
   void stop();
 
@@ -20,6 +23,8 @@ class RequestService {
   std::unique_ptr<RequestHandler> handler_;
   TaskbarThread taskbar_;
   RpcServerThread server_;
+  DnsSdAnnouncement dnsSd_;
+  std::thread announcer_;  // waits for listening, then announces
 };
 
 }  // namespace veltris::agent

@@ -44,6 +44,7 @@ class frmMainDlg : public QMainWindow {
   Connection& connection() { return *connection_; }
   OverviewTab* overview() const { return overview_; }
   QTabWidget* tabs() const { return sstMain_; }
+  frmHistory* historyWindow() const { return history_; }  // null until "Histor&y" opened it
 
   const QString& server() const { return sServer_; }
   const QString& serverName() const { return sServerName_; }
@@ -62,13 +63,15 @@ class frmMainDlg : public QMainWindow {
   // Closes the connection and connects to `computer` ("*SNAPSHOT* " + path for
   // a snapshot), shown as `displayName`, through the start-up timer.
   void openConnectionTo(const QString& computer, const QString& displayName);
-  // Starts another console (Part "&New"): `name` "" for this PC.
+  // Starts another console ("&New"), placed where this one is: `name` "" for this PC.
   void startNewInstance(const QString& name);
   // Re-initialises the window for a new time base (all eight graphs get Init).
   void Main_ReInit(int iMax, int iBarInt, const QString& totalDesc, const QString& peakDesc,
                    const QString& lastDesc);
   // One poll cycle now (what a poll timer tick does).
   void pollOnce();
+  // The UI-thread half of a poll cycle: a reply that the request thread has read.
+  void onPollReply(const Reply& reply, bool historyDay);
 
   // Menu items.
   QAction* mnuNew;
@@ -105,6 +108,8 @@ class frmMainDlg : public QMainWindow {
   void connected();
   // The user asked for a tab from a graph's menu; `broadcastsSent` selects " Broadcasts Sent".
   void tabRequested(int index, bool broadcastsSent);
+  // The window is closing and the connection is closed: time to save settings.
+  void aboutToClose();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -117,7 +122,6 @@ class frmMainDlg : public QMainWindow {
   bool runLoginDialog();
   void setUpConnection();
   void onHistoryList(const Reply& reply);
-  void onPollReply(const Reply& reply, bool historyDay);
   void onLost();
   void selectRemote();
   void clearCounters();

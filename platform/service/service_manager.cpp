@@ -8,6 +8,7 @@
 #include <map>
 
 #include "platform/service/systemctl.h"
+#include "platform/service/unit_template.h"
 #include "platform/system_root.h"
 
 namespace veltris::service {
@@ -43,6 +44,25 @@ uint32_t stateOf(const std::string& activeState) {
   return kStopped;
 }
 
+// ExecStart takes the program path as a word: quoted when it holds blanks or
+// quotes, with "%" doubled so systemd reads no specifier.
+std::string execStartWord(const std::string& path) {
+  std::string word;
+  bool quote = path.empty();
+  for (char c : path) {
+    if (c == '%') word += "%%";
+    else if (c == '"' || c == '\\') word += std::string("\\") + c;
+    else word += c;
+    if (c == ' ' || c == '\t' || c == '"' || c == '\'' || c == '\\') quote = true;
+  }
+  return quote ? '"' + word + '"' : word;
+}
+
+void replaceAll(std::string& text, std::string_view placeholder, const std::string& value) {
+  for (size_t at = text.find(placeholder); at != std::string::npos; at = text.find(placeholder, at + value.size()))
+    text.replace(at, placeholder.size(), value);
+}
+
 }  // namespace
 
 long SystemdManager::connect() {
@@ -52,11 +72,9 @@ long SystemdManager::connect() {
 }
 
 std::string SystemdManager::unitText(const ServiceConfig& config) {
-  std::string text = "[Unit]\nDescription=" + config.displayName + "\n";
-  text += "After=network-online.target\nWants=network-online.target\n\n";
-  text += "[Service]\nType=notify\nNotifyAccess=main\nExecStart=" + config.programPath + "\n";
-  text += "TimeoutStartSec=30\nTimeoutStopSec=10\nRestart=no\n\n";
-  text += "[Install]\nWantedBy=multi-user.target\n";
+  std::string text = kUnitTemplate;
+  replaceAll(text, "@DISPLAY_NAME@", config.displayName);
+  replaceAll(text, "@PROGRAM@", execStartWord(config.programPath));
   return text;
 }
 

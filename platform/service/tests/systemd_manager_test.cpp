@@ -94,6 +94,31 @@ TEST_F(FakeSystemctl, DeleteRemovesTheUnit) {
   EXPECT_EQ(manager.deleteService("TapsorSv"), kErrorServiceDoesNotExist);
 }
 
+// The program path is one ExecStart word whatever it holds; the rest of the
+// template keeps its hardening and no placeholder survives.
+TEST(UnitText, FillsTheTemplateAndQuotesTheProgramWord) {
+  struct Case {
+    const char* path;
+    const char* execStart;
+  };
+  const Case cases[] = {
+      {"/usr/sbin/TapsorSv", "ExecStart=/usr/sbin/TapsorSv\n"},
+      {"/tmp/my root/usr/sbin/TapsorSv", "ExecStart=\"/tmp/my root/usr/sbin/TapsorSv\"\n"},
+      {"/opt/100%/TapsorSv", "ExecStart=/opt/100%%/TapsorSv\n"},
+      {"/opt/a\"b/TapsorSv", "ExecStart=\"/opt/a\\\"b/TapsorSv\"\n"},
+  };
+  for (const Case& c : cases) {
+    std::string unit = SystemdManager::unitText({"TapsorSv", "VELTRIS Agent Service", c.path, {}});
+    EXPECT_NE(unit.find(c.execStart), std::string::npos) << unit;
+    EXPECT_EQ(unit.find("@PROGRAM@"), std::string::npos);
+    EXPECT_EQ(unit.find("@DISPLAY_NAME@"), std::string::npos);
+    EXPECT_NE(unit.find("Description=VELTRIS Agent Service\n"), std::string::npos);
+    for (const char* line : {"Restart=on-failure\n", "NoNewPrivileges=yes\n", "ProtectSystem=strict\n", "PrivateTmp=yes\n",
+                             "StateDirectory=veltris\n", "RuntimeDirectory=veltris\n", "Documentation=man:TapsorSv(8)"})
+      EXPECT_NE(unit.find(line), std::string::npos) << line;
+  }
+}
+
 TEST(SystemErrorText, FormatsTextAndCodeOrNothing) {
   EXPECT_EQ(systemErrorText(5), "Access is denied. (0x5)");
   EXPECT_EQ(systemErrorText(1060), "The specified service does not exist as an installed service. (0x424)");

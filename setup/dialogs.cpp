@@ -1,0 +1,130 @@
+#include "setup/dialogs.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "setup/pictures.h"
+#include "setup/prompter.h"
+
+namespace veltris::setup {
+namespace {
+
+QLabel* note(const QString& text) {
+  auto* label = new QLabel(text);
+  label->setWordWrap(true);
+  label->setContentsMargins(28, 0, 0, 0);
+  return label;
+}
+
+}  // namespace
+
+ComponentsDialog::ComponentsDialog(Prompter& prompter, bool agentSupported, std::function<bool()> readme, QWidget* owner)
+    : QDialog(owner), prompter_(prompter), openReadme_(std::move(readme)) {
+  setWindowTitle("VELTRIS Install");
+  setObjectName("dlgComponents");
+  setWindowIcon(applicationIcon());
+
+  auto* group = new QGroupBox("Components");
+  auto* groupLayout = new QVBoxLayout(group);
+  agent_ = new QCheckBox("&Monitoring Agent  (Driver, LAN Taskbar Icon, QuickLook)");
+  agent_->setObjectName("chkAgent");
+  QLabel* noReboot = note("NOTE: The Install process does NOT require a re-boot.");
+  QLabel* background = note(
+      "NOTE:  Once installed the Agent runs in the background and will automatically be started on subsequent re-boots.");
+  advanced_ = new QCheckBox("&Advanced support tools");
+  advanced_->setObjectName("chkAdvanced");
+  groupLayout->addWidget(agent_);
+  groupLayout->addWidget(noReboot);
+  groupLayout->addWidget(background);
+  groupLayout->addSpacing(8);
+  groupLayout->addWidget(advanced_);
+  groupLayout->addWidget(note("NOTE:  If shared common run-time files need to be upgraded, the Install process will prompt to RE-BOOT."));
+  groupLayout->addWidget(note("After the re-boot you will need to re-invoke this SETUP program to continue the install process."));
+
+  readme_ = new QPushButton("&Readme");
+  continue_ = new QPushButton("&Continue");
+  continue_->setDefault(true);
+  auto* exitButton = new QPushButton("E&xit");
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  for (QPushButton* b : {readme_, continue_, exitButton}) buttons->addWidget(b);
+  buttons->addStretch();
+
+  auto* footer = new QLabel("VELTRIS LAN monitoring for one PC\nCopyright Quorvik. All rights reserved.");
+  footer->setAlignment(Qt::AlignCenter);
+
+  auto* banner = new QLabel;
+  banner->setPixmap(bannerPicture(440));
+  banner->setAlignment(Qt::AlignCenter);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(banner);
+  layout->addWidget(group);
+  layout->addLayout(buttons);
+  layout->addWidget(footer);
+  setMinimumWidth(460);
+
+  if (!agentSupported) {
+    agent_->setText("Agent (This version only supports Linux with systemd)");
+    for (QWidget* w : std::initializer_list<QWidget*>{agent_, noReboot, background}) w->setEnabled(false);
+    advanced_->setFocus();
+  } else {
+    agent_->setFocus();
+  }
+  continue_->setEnabled(false);
+
+  connect(agent_, &QCheckBox::clicked, this, &ComponentsDialog::updateContinue);
+  connect(advanced_, &QCheckBox::clicked, this, &ComponentsDialog::updateContinue);
+  connect(readme_, &QPushButton::clicked, this, [this] {
+    if (!openReadme_())
+      prompter_.show(this, Icon::Stop, "VELTRIS Setup Error", "Failed launch xdg-open README.TXT", Buttons::Ok);
+  });
+  connect(continue_, &QPushButton::clicked, this, &ComponentsDialog::continueClicked);
+  connect(exitButton, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void ComponentsDialog::updateContinue() { continue_->setEnabled(agent_->isChecked() || advanced_->isChecked()); }
+
+void ComponentsDialog::continueClicked() {
+  if (!agent_->isChecked() && !advanced_->isChecked()) {
+    prompter_.show(this, Icon::Exclamation, "VELTRIS Install Error", "Please select at least one component to be installed",
+                   Buttons::Ok);
+    return;
+  }
+  accept();
+}
+
+ProgressDialog::ProgressDialog(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+  setWindowTitle("VELTRIS Monitoring Agent install");
+  setObjectName("dlgProgress");
+  setWindowIcon(applicationIcon());
+  auto* intro = new QLabel("Please wait while Setup AUTOMATICALLY performs the following steps");
+  intro->setWordWrap(true);
+  auto* group = new QGroupBox("Steps");
+  auto* steps = new QVBoxLayout(group);
+  const char* texts[kSteps] = {"Copy new Agent files", "Stop old Agent", "Install Agent network driver",
+                               "Specify Agent settings", "Start new Agent"};
+  for (int i = 0; i < kSteps; ++i) {
+    labels_[i] = new QLabel(texts[i]);
+    steps->addWidget(labels_[i]);
+  }
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(intro);
+  layout->addWidget(group);
+  setMinimumWidth(320);
+}
+
+void ProgressDialog::markStep(Step step) {
+  QFont bold = font();
+  bold.setBold(true);
+  labels_[step]->setFont(bold);
+  marked_ = step;
+  labels_[step]->repaint();
+}
+
+}  // namespace veltris::setup

@@ -1,0 +1,51 @@
+#pragma once
+// SETUP's folders and the file lists of its distribution folder. Every target
+// lies below the system root (VELTRIS_ROOT) and the install prefix.
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class QWidget;
+
+namespace veltris::setup {
+
+class Prompter;
+
+struct SetupFolders {
+  QString setup;    // the folder of SETUP's own program
+  QString temp;     // the temporary folder, without a trailing separator
+  QString root;     // the system root: VELTRIS_ROOT or "/"
+  QString prefix;   // the install prefix below the root, "/usr/local" by default
+
+  QString programs() const;  // TapsorSv and TapsorCC: <root><prefix>/sbin
+  QString data() const;      // the help book goes here: <root><prefix>/share/veltris
+  QString agentProgram() const { return programs() + "/TapsorSv"; }
+};
+
+// Found at start; false with the failing step's message when one is missing.
+bool findFolders(SetupFolders& folders, const QString& programFolder, QString& failure);
+
+struct FileList {
+  QStringList names;  // files or folders, checked and copied as one group
+};
+const FileList& helpList();           // the help book folder "help"
+const FileList& agentFilesList();     // "TapsorSv", "TapsorCC"
+const FileList& advancedToolsList();  // "SetupCL", "SetupCL.LST", "VELTRS1.tar.gz"
+
+// The file check: the first name of `list` missing from `directory`, or empty.
+QString firstMissing(const FileList& list, const QString& directory);
+// "Could not find file %s in directory %s" for the first missing file, then exit.
+void checkFiles(Prompter& prompter, QWidget* owner, const FileList& list, const QString& directory);
+
+enum class Transfer { Copy, Move };
+// Copies (or moves) every name of `list` from `from` into `to`, replacing what
+// is there by a rename so a running program keeps its old file. Folders are
+// copied whole. False with the reason on the first failure.
+bool transferFiles(const FileList& list, const QString& from, const QString& to, Transfer how, QString& failure);
+
+// transferFiles with the "Failed to copy files" Retry/Cancel box: Retry tries
+// again, Cancel exits. `progressTitle` names the simple progress window (empty: none).
+void transferWithRetry(Prompter& prompter, QWidget* owner, const FileList& list, const QString& from,
+                       const QString& to, Transfer how, const QString& progressTitle);
+
+}  // namespace veltris::setup

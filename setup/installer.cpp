@@ -1,0 +1,378 @@
+#include "setup/installer.h"
+
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTimer>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "common/agent_service.h"
+#include "platform/registry/registry.h"
+#include "platform/service/service_manager.h"
+#include "platform/service/systemctl.h"
+#include "platform/system_root.h"
+#include "setup/dialogs.h"
+#include "setup/prompter.h"
+#include "setup/registry_file.h"
+#include "setup/settings_dialog.h"
+
+namespace veltris::setup {
+namespace {
+
+namespace fs = std::filesystem;
+
+// What capture and the endpoint mapper need; the unit bounds the service to the same set.
+constexpr char kCaptureCapabilities[] = "cap_net_raw,cap_net_admin,cap_net_bind_service,cap_sys_nice=ep";
+// What the driver's setup script writes: the component is in place and current.
+constexpr char kDriverTitle[] = "Tapsor Packet Capture (Linux packet sockets)";
+constexpr uint32_t kDriverMajorVersion = 1, kDriverMinorVersion = 1;
+constexpr int kToolLimitMs = 60000;
+
+QString canonical(const QString& folder) {
+  const QString path = QFileInfo(folder).canonicalFilePath();
+  return path.isEmpty() ? QDir::cleanPath(folder) : path;
+}
+
+}  // namespace
+
+SetupEnvironment desktopEnvironment(Prompter& prompter, service::ServiceManager& manager) {
+  SetupEnvironment env;
+  env.programFolder = QCoreApplication::applicationDirPath();
+  env.prompter = &prompter;
+  env.manager = &manager;
+  env.wait = [](int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+  };
+  env.startDetached = [](const QString& program, const QStringList& arguments, const QString& folder) {
+    return QProcess::startDetached(program, arguments, folder);
+  };
+  env.runTool = [](const QString& program, const QStringList& arguments, int ms) {
+    ToolRun run;
+    auto* process = new QProcess(qApp);
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    process->start(program, arguments);
+    if (!process->waitForStarted(5000)) {
+      delete process;
+      return run;
+    }
+    if (!process->waitForFinished(ms)) {
+      run.outcome = ToolRun::Outcome::StillRunning;  // left to finish on its own
+      QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+      return run;
+    }
+    run.outcome = ToolRun::Outcome::Finished;
+    run.exitCode = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
+    run.output = QString::fromLocal8Bit(process->readAll()).trimmed();
+    delete process;
+    return run;
+  };
+  env.runComponents = [](ComponentsDialog& dialog) { return dialog.exec(); };
+  env.runSettings = [](InstallSettingsDialog& dialog) { return dialog.exec(); };
+  env.mayInstall = [](const QString& root) {
+    if (::geteuid() == 0) return true;
+    return QDir::cleanPath(root) != "/" && ::access(QFile::encodeName(root).constData(), W_OK) == 0;
+  };
+  env.hasSystemd = [] { return service::runSystemctl({"--version"}).exitCode == 0; };
+  return env;
+}
+
+int Installer::run() {
+  try {
+    startChecks();
+    if (readInstallAdvanced()) {
+      if (env_.prompter->show(nullptr, Icon::Question, "VELTRIS Setup",
+                              "Do you want to continue with the installation of VELTRIS Advanced support tools ?",
+                              Buttons::YesNo) == Answer::Yes) {
+        installAdvancedTools(nullptr);
+        return 0;
+      }
+    }
+    chooseComponents();
+    return 0;
+  } catch (const SetupExit& exit) {
+    return exit.status;
+  }
+}
+
+// ---- Start --------------------------------------------------------------------------
+
+void Installer::startChecks() {
+  Prompter& prompter = *env_.prompter;
+  QString failure;
+  if (!findFolders(folders_, env_.programFolder, failure)) failAndExit(prompter, nullptr, failure);
+
+  utsname system{};
+  if (::uname(&system) != 0) failAndExit(prompter, nullptr, "Could not determine Operating System Version");
+  if (QString(system.sysname) != "Linux") failAndExit(prompter, nullptr, "Operating System version is not supported");
+  agentSupported_ = env_.hasSystemd();
+  // Without systemd only the advanced tools can be installed, as on a system without services.
+  if (agentSupported_ && !env_.mayInstall(folders_.root)) {
+    const QString pkexec = QStandardPaths::findExecutable("pkexec");
+    if (pkexec.isEmpty()) failAndExit(prompter, nullptr, "Installation requires ADMINISTRATOR authority");
+    const QString offer = "Installation requires ADMINISTRATOR authority\r\n\r\nStart SETUP again as root (pkexec) ?";
+    if (prompter.show(nullptr, Icon::Stop, "VELTRIS Setup Error", offer, Buttons::YesNo) != Answer::Yes) throw SetupExit{1};
+    // pkexec clears the environment: pass on the display and the target root.
+    QStringList arguments{"env"};
+    for (const char* name : {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "VELTRIS_ROOT"})
+      if (qEnvironmentVariableIsSet(name)) arguments << QString("%1=%2").arg(name, qEnvironmentVariable(name));
+    arguments << QCoreApplication::applicationFilePath();
+    if (!env_.startDetached(pkexec, arguments, folders_.setup))
+      failAndExit(prompter, nullptr, "Installation requires ADMINISTRATOR authority");
+    throw SetupExit{0};
+  }
+  QDir::setCurrent(folders_.setup);
+}
+
+bool Installer::readInstallAdvanced() {
+  reg::Registry registry = reg::Registry::system();
+  if (!prepareRegistryFile() || registry.createKey(kParametersKey) != reg::kSuccess)
+    failAndExit(*env_.prompter, nullptr, "FAILED to create/open registry key");
+  uint32_t advanced = 0;
+  if (registry.queryNumber(kParametersKey, "InstallAdvanced", advanced) != reg::kSuccess) advanced = 0;
+  registry.deleteValue(kParametersKey, "InstallAdvanced");
+  return advanced != 0;
+}
+
+// ---- Components dialog ------------------------------------------------------------------
+
+void Installer::chooseComponents() {
+  const QString folder = folders_.setup;
+  ComponentsDialog dialog(*env_.prompter, agentSupported_, [this, folder] {
+    return env_.startDetached("xdg-open", {"README.TXT"}, folder);
+  });
+  if (env_.runComponents(dialog) != QDialog::Accepted) return;  // Exit or the close box
+  const bool agent = dialog.agentBox()->isChecked(), advanced = dialog.advancedBox()->isChecked();
+
+  checkFiles(*env_.prompter, &dialog, helpList(), folders_.setup);
+  transferWithRetry(*env_.prompter, &dialog, helpList(), folders_.setup, folders_.data(), Transfer::Copy,
+                    "Copying VELTRIS Help Files");
+  dialog.hide();
+  if (agent) installAgent();
+  if (advanced) installAdvancedTools(nullptr);
+}
+
+// ---- Agent install --------------------------------------------------------------------------
+
+void Installer::installAgent() {
+  Prompter& prompter = *env_.prompter;
+  if (!agentSupported_) {
+    prompter.show(nullptr, Icon::None, "VELTRIS Setup", "This version of VELTRIS Agent is only supported on Linux with systemd",
+                  Buttons::Ok);
+    return;
+  }
+  checkFiles(prompter, nullptr, agentFilesList(), folders_.setup);
+  {
+    ProgressDialog progress;
+    progress.setModal(true);
+    progress.show();
+    installSteps(progress);
+    progress.close();
+  }
+  prompter.show(nullptr, Icon::None, "VELTRIS Setup",
+                "VELTRIS Monitoring Agent Install complete\r\n\r\n\r\n"
+                "To invoke VELTRIS, double-click or right-click the LAN taskbar icon.\r\n\r\n"
+                "To un-install VELTRIS, run 'TapsorSv -remove' as root and delete its files.",
+                Buttons::Ok);
+}
+
+void Installer::mark(ProgressDialog& progress, int step, int milliseconds) {
+  env_.wait(milliseconds);
+  progress.markStep(static_cast<ProgressDialog::Step>(step));
+}
+
+void Installer::installSteps(ProgressDialog& progress) {
+  Prompter& prompter = *env_.prompter;
+  const bool fromTemp = canonical(folders_.temp) == canonical(folders_.setup);
+
+  mark(progress, ProgressDialog::CopyFiles, 1000);
+  if (!fromTemp)
+    transferWithRetry(prompter, &progress, agentFilesList(), folders_.setup, folders_.temp, Transfer::Copy,
+                      "Copying VELTRIS Agent Files to Temp directory");
+
+  mark(progress, ProgressDialog::StopOld, 1000);
+  stopOldAgent(progress);
+
+  mark(progress, ProgressDialog::InstallDriver, 1000);
+  transferWithRetry(prompter, &progress, agentFilesList(), folders_.temp, folders_.programs(),
+                    fromTemp ? Transfer::Copy : Transfer::Move, QString());
+  env_.wait(1000);
+  networkComponent(progress);
+
+  mark(progress, ProgressDialog::SpecifySettings, 2000);
+  {
+    InstallSettingsDialog settings(prompter, &progress);
+    env_.runSettings(settings);
+    if (settings.exitRequested()) throw SetupExit{1};
+  }
+  allowHistoryFolder();
+
+  startAgent(progress);
+}
+
+void Installer::stopOldAgent(ProgressDialog& progress) {
+  service::ServiceManager& manager = *env_.manager;
+  if (manager.connect() != 0) {
+    env_.prompter->show(&progress, Icon::Stop, "VELTRIS ERROR", "Could not open Service Control Manager", Buttons::Ok);
+    return;
+  }
+  if (manager.openService(kServiceName) == 0 && manager.stopService(kServiceName) == 0) {
+    // Its files are replaced next: let it end first (at most 10 seconds).
+    uint32_t state = service::kStopPending;
+    for (int i = 0; i < 40 && manager.queryState(kServiceName, state) == 0 && state != service::kStopped; ++i)
+      env_.wait(250);
+  }
+  if (manager.openService(kDriverServiceName) == 0) manager.stopService(kDriverServiceName);
+}
+
+void Installer::startAgent(ProgressDialog& progress) {
+  service::ServiceManager& manager = *env_.manager;
+  std::thread starter;
+  if (manager.connect() != 0)
+    env_.prompter->show(&progress, Icon::Stop, "VELTRIS ERROR", "Could not open Service Control Manager", Buttons::Ok);
+  else
+    starter = std::thread([&manager] { manager.startService(kServiceName); });  // errors ignored
+  mark(progress, ProgressDialog::StartNew, 2000);
+  env_.wait(10000);
+  if (starter.joinable()) starter.join();
+}
+
+// ---- The network component: capture capabilities and the driver's keys -------------------------
+
+void Installer::networkComponent(ProgressDialog& progress) {
+  reg::Registry registry = reg::Registry::system();
+  std::string title;
+  uint32_t major = 0, minor = 0;
+  registry.queryString(kTapsorVersionKey, "Title", title);
+  if (registry.queryNumber(kTapsorVersionKey, "MajorVersion", major) != reg::kSuccess) major = 0;
+  if (registry.queryNumber(kTapsorVersionKey, "MinorVersion", minor) != reg::kSuccess) minor = 0;
+  if (title.empty()) {
+    addComponent(progress);
+  } else if (major == 0 || minor == 0) {
+    removeComponent(progress);
+    addComponent(progress);
+  } else {
+    // Left alone; but the new program file came without the old one's capabilities.
+    grantCapabilities();
+  }
+  registerService(progress);
+}
+
+void Installer::grantCapabilities() {
+  ToolRun run = env_.runTool("setcap", {kCaptureCapabilities, folders_.agentProgram()}, kToolLimitMs);
+  if (run.outcome == ToolRun::Outcome::Finished && run.exitCode != 0)
+    std::fprintf(stderr, "SETUP: setcap failed: %s\n", qPrintable(run.output));
+}
+
+void Installer::addComponent(ProgressDialog& progress) {
+  Prompter& prompter = *env_.prompter;
+  ToolRun run = env_.runTool("setcap", {kCaptureCapabilities, folders_.agentProgram()}, kToolLimitMs);
+  switch (run.outcome) {
+    case ToolRun::Outcome::NotStarted:
+      failAndExit(prompter, &progress, "Failed to add network protcol driver");
+    case ToolRun::Outcome::StillRunning:
+      prompter.show(&progress, Icon::Exclamation, "VELTRIS Setup Warning", "Install step hasn't completed in over 60 seconds",
+                    Buttons::Ok);
+      return;
+    case ToolRun::Outcome::Finished:
+      break;
+  }
+  if (run.exitCode != 0) {
+    // Without the capabilities the keys stay unwritten, so the next SETUP tries again.
+    prompter.show(&progress, Icon::Exclamation, "VELTRIS Setup Warning",
+                  QString("Could not grant the capture capabilities to %1:\r\n%2\r\n\r\nThe service runs as root and "
+                          "captures all the same; TapsorSv -debug needs root.")
+                      .arg(folders_.agentProgram(), run.output),
+                  Buttons::Ok);
+    return;
+  }
+  reg::Registry registry = reg::Registry::system();
+  if (registry.createKey(kTapsorVersionKey) != reg::kSuccess ||
+      registry.setString(kTapsorVersionKey, "Title", kDriverTitle) != reg::kSuccess ||
+      registry.setNumber(kTapsorVersionKey, "MajorVersion", kDriverMajorVersion) != reg::kSuccess ||
+      registry.setNumber(kTapsorVersionKey, "MinorVersion", kDriverMinorVersion) != reg::kSuccess)
+    failAndExit(prompter, &progress, "FAILED to write parameters to registry");
+}
+
+void Installer::removeComponent(ProgressDialog& progress) {
+  Prompter& prompter = *env_.prompter;
+  ToolRun run = env_.runTool("setcap", {"-r", folders_.agentProgram()}, kToolLimitMs);
+  if (run.outcome == ToolRun::Outcome::NotStarted) failAndExit(prompter, &progress, "Failed to remove old network protcol driver");
+  if (run.outcome == ToolRun::Outcome::StillRunning)
+    prompter.show(&progress, Icon::Exclamation, "VELTRIS Setup Warning", "De-Install step hasn't completed in over 60 seconds",
+                  Buttons::Ok);
+  reg::Registry::system().deleteKey(kTapsorVersionKey);
+}
+
+// The service registration that the driver's setup did on NT: the unit, once.
+void Installer::registerService(ProgressDialog& progress) {
+  service::ServiceManager& manager = *env_.manager;
+  if (manager.openService(kServiceName) == 0) return;
+  const service::ServiceConfig config{kServiceName, kDisplayName, folders_.agentProgram().toStdString(),
+                                      {kServiceDependencies.begin(), kServiceDependencies.end()}};
+  if (long rc = manager.createService(config); rc != 0)
+    env_.prompter->show(&progress, Icon::Exclamation, "VELTRIS Setup Warning",
+                        QString("CreateService failed - %1").arg(QString::fromStdString(service::systemErrorText(rc))),
+                        Buttons::Ok);
+}
+
+// The service sees a read-only system apart from its state directory: a history
+// folder elsewhere is opened to it by a drop-in beside the unit.
+void Installer::allowHistoryFolder() {
+  std::string folder;
+  reg::Registry::system().queryString(kParametersKey, "DataPath", folder);
+  const fs::path dropIn = platform::unitDirectory() / (std::string(kServiceName) + ".service.d") / "history-folder.conf";
+  const fs::path state = platform::windowsDirectory();
+  const fs::path relative = fs::path(folder).lexically_normal().lexically_relative(state.lexically_normal());
+  std::error_code ec;
+  if (folder.empty() || (!relative.empty() && *relative.begin() != "..")) {
+    if (fs::remove(dropIn, ec)) service::runSystemctl({"daemon-reload"});
+    return;
+  }
+  std::string quoted;
+  for (char c : folder) {
+    if (c == '%') quoted += "%%";
+    else if (c == '"' || c == '\\') quoted += std::string("\\") + c;
+    else quoted += c;
+  }
+  fs::create_directories(dropIn.parent_path(), ec);
+  std::ofstream out(dropIn, std::ios::trunc);
+  out << "# Written by SETUP: the history folder (DataPath) lies outside the state directory.\n"
+      << "[Service]\nReadWritePaths=-\"" << quoted << "\"\n";
+  out.close();
+  if (!out) {
+    env_.prompter->show(nullptr, Icon::Exclamation, "VELTRIS Setup Warning",
+                        QString("Could not write %1: the agent cannot write its history to %2")
+                            .arg(QString::fromStdString(dropIn.string()), QString::fromStdString(folder)),
+                        Buttons::Ok);
+    return;
+  }
+  service::runSystemctl({"daemon-reload"});
+}
+
+// ---- Advanced support tools ---------------------------------------------------------------
+
+void Installer::installAdvancedTools(QWidget* owner) {
+  Prompter& prompter = *env_.prompter;
+  checkFiles(prompter, owner, advancedToolsList(), folders_.setup);
+  reg::Registry registry = reg::Registry::system();
+  if (!prepareRegistryFile() || registry.createKey(kParametersKey) != reg::kSuccess)
+    failAndExit(prompter, owner, "FAILED to open registry key");
+  if (registry.setNumber(kParametersKey, "InstallAdvanced", 1) != reg::kSuccess)
+    failAndExit(prompter, owner, "FAILED to write parameters to registry");
+  if (!env_.startDetached(folders_.setup + "/SetupCL", {}, folders_.setup))
+    failAndExit(prompter, owner, "Failed to run SetupCL");
+}
+
+}  // namespace veltris::setup

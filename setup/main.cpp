@@ -1,0 +1,45 @@
+// SETUP: installs VELTRIS from its distribution folder into the system root
+// (VELTRIS_ROOT, default "/"): the help book, the agent with its service, and
+// on request the advanced support tools.
+#include <QApplication>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/service/service_manager.h"
+#include "setup/installer.h"
+#include "setup/pictures.h"
+#include "setup/prompter.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: SETUP\n"
+    "Installs VELTRIS from the folder SETUP lies in: the help book, the monitoring agent\n"
+    "(TapsorSv, TapsorCC, its capture capabilities and the TapsorSv service) and, on\n"
+    "request, the advanced support tools (SetupCL: console, tray, access library).\n"
+    "Needs root (it offers to restart itself through pkexec) unless VELTRIS_ROOT names\n"
+    "a folder of this user's own.\n\n"
+    "Environment: VELTRIS_ROOT  the system root to install into (default /)\n"
+    "             TMPDIR        the temporary folder\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-V") == 0) {
+      std::printf("SETUP (VELTRIS) %s\n", VELTRIS_VERSION);
+      return 0;
+    }
+  }
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("VELTRIS Setup");
+  QApplication::setWindowIcon(veltris::setup::applicationIcon());
+  veltris::setup::MessageBoxPrompter prompter;
+  veltris::service::SystemdManager manager;
+  veltris::setup::Installer installer(veltris::setup::desktopEnvironment(prompter, manager));
+  return installer.run();
+}
