@@ -1,5 +1,7 @@
 #include "agent/requests/request_service.h"
 
+#include "agent/requests/listen_addresses.h"
+
 namespace veltris::agent {
 
 void RequestService::start(AgentRuntime& rt) {
@@ -9,6 +11,9 @@ void RequestService::start(AgentRuntime& rt) {
   RpcServerHooks hooks;
   hooks.request = handler_->hook();
   hooks.messageBox = rt.messageBox;
+  ListenChoice listen = configuredListenAddresses();
+  if (!listen.note.empty()) consolePrint("%s\n", listen.note.c_str());
+  hooks.tcpAddresses = std::move(listen.addresses);
   rt.stopServer = [this] { server_.stop(); };
   server_.start(std::move(hooks));
 }

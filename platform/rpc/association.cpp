@@ -32,7 +32,7 @@ Association::Association(InterfaceLookup lookup, const Limits& limits, CallConte
     : lookup_(std::move(lookup)), limits_(limits), context_(std::move(context)), gate_(gate) {}
 
 size_t Association::maxIncomingFragment() const {
-  return bound_ ? maxRecv_ : limits_.maxFragment;
+  return bound_ ? maxRecv_ : std::min(limits_.maxFragment, limits_.maxReceiveFragment);
 }
 
 Verdict Association::receive(std::span<const uint8_t> pdu, PduSink& sink) {
@@ -106,7 +106,7 @@ Verdict Association::onBind(const PduHeader& header, std::span<const uint8_t> pd
   auto bind = decodeBind(pdu);
   if (bound_ || !bind) return sendBindNak(sink, header.callId, reject_reason::kNotSpecified);
   maxXmit_ = negotiatedFragment(bind->maxRecvFrag, limits_.maxFragment);
-  maxRecv_ = negotiatedFragment(bind->maxXmitFrag, limits_.maxFragment);
+  maxRecv_ = negotiatedFragment(bind->maxXmitFrag, std::min(limits_.maxFragment, limits_.maxReceiveFragment));
   BindAckPdu ack;
   ack.maxXmitFrag = maxXmit_;
   ack.maxRecvFrag = maxRecv_;

@@ -43,6 +43,7 @@ class Association {
 
   // Largest fragment the peer may send now: the negotiated size once bound.
   size_t maxIncomingFragment() const;
+  bool bound() const { return bound_; }
   Verdict receive(std::span<const uint8_t> pdu, PduSink& sink);
 
  private:

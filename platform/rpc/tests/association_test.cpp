@@ -253,6 +253,36 @@ TEST_F(AssociationTest, InboundLimitsFaultAndClose) {
   EXPECT_EQ(feed(requestPdu(2, 0, Bytes{}, 0)), Verdict::Close);
 }
 
+TEST_F(AssociationTest, InboundLimitsHoldExactlyAtTheirValue) {
+  limits_.maxRequestStub = 1000;
+  limits_.maxRequestFragments = 4;
+  struct Case {
+    std::vector<size_t> fragments;
+    bool served;
+  };
+  const Case cases[] = {
+      {{1000}, true},          {{1001}, false},           {{600, 400}, true},
+      {{600, 401}, false},     {{250, 250, 250, 250}, true}, {{200, 200, 200, 200, 200}, false},
+  };
+  for (const Case& c : cases) {
+    rebuild();
+    bindOk();
+    Verdict last = Verdict::Continue;
+    for (size_t i = 0; i < c.fragments.size() && last == Verdict::Continue; ++i) {
+      uint8_t flags = (i == 0 ? pfc::kFirstFrag : 0) | (i + 1 == c.fragments.size() ? pfc::kLastFrag : 0);
+      last = feed(requestPdu(5, testing::test_op::kEcho, Bytes(c.fragments[i], 0x5a), flags));
+    }
+    SCOPED_TRACE(c.fragments.size());
+    if (c.served) {
+      EXPECT_EQ(last, Verdict::Continue);
+      EXPECT_EQ(reassembled().size(), 1000u);
+    } else {
+      EXPECT_EQ(last, Verdict::Close);
+      EXPECT_EQ(onlyFault().status, fault::kRemoteNoMemory);
+    }
+  }
+}
+
 TEST_F(AssociationTest, OversizedReplyFaultsButKeepsTheConnection) {
   limits_.maxReplyStub = 4096;
   rebuild();
