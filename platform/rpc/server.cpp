@@ -21,7 +21,10 @@
 namespace veltris::rpc {
 namespace {
 
-constexpr int kMinBacklog = 16;
+// Room in the kernel's queue for a burst of clients while a flood is cleared.
+constexpr int kMinBacklog = 128;
+// Connections taken from one listener per turn of the reactor.
+constexpr int kAcceptsPerTurn = 64;
 // A worker without a connection to serve waits this long before it ends.
 constexpr auto kWorkerLinger = std::chrono::seconds(2);
 // Buffers above this are given back once their PDU has been handled.
@@ -339,11 +342,16 @@ void Server::State::reactorLoop() {
     }
     for (size_t i = 1; i < firstConnection; ++i) {
       if (!(fds[i].revents & POLLIN)) continue;
-      int fd = ::accept4(fds[i].fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd >= 0) {
-        admit(Socket(fd), origins[i - 1].first, origins[i - 1].second);
-      } else if (errno == EMFILE || errno == ENFILE) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // out of descriptors
+      for (int n = 0; n < kAcceptsPerTurn; ++n) {
+        int fd = ::accept4(fds[i].fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+          admit(Socket(fd), origins[i - 1].first, origins[i - 1].second);
+          continue;
+        }
+        if (errno == EMFILE || errno == ENFILE) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));  // out of descriptors
+        }
+        break;
       }
     }
   }
