@@ -16,6 +16,7 @@
 
 #include "agent/core/history.h"
 #include "agent/core/statistics.h"
+#include "platform/rpc/interface.h"
 
 namespace veltris::agent {
 namespace {
@@ -75,6 +76,8 @@ bool endsWithTptExtension(const char* name);
 // Reading a file of more than this many bytes takes one of the large-reader places.
 constexpr off_t kLargeHistoryFile = 256 * 1024;
 
+thread_local int placesHeld = 0;
+
 std::counting_semaphore<kLargeHistoryReaders>& largeReaders() {
   static std::counting_semaphore<kLargeHistoryReaders> places(kLargeHistoryReaders);
   return places;
@@ -94,8 +97,18 @@ void forEachWholeRecord(const std::string& fileName, size_t maxRecords, OnRecord
     ::close(fd);
     return;
   }
-  const bool large = info.st_size > kLargeHistoryFile;
-  if (large) largeReaders().acquire();
+  // A large reply keeps its place until it has been sent, so the places
+  // bound the memory of such replies, not only their reading.
+  // A request that holds a place already (nested requests of one call) takes no second one.
+  const bool large = info.st_size > kLargeHistoryFile && placesHeld == 0;
+  if (large) {
+    largeReaders().acquire();
+    ++placesHeld;
+  }
+  const bool heldForReply = large && rpc::whenReplySent([] {
+    --placesHeld;
+    largeReaders().release();
+  });
   const size_t maxBytes = maxRecords * RecordSize;
   uint8_t buffer[RecordSize * 64];
   size_t filled = 0;
@@ -113,7 +126,10 @@ void forEachWholeRecord(const std::string& fileName, size_t maxRecords, OnRecord
     std::memmove(buffer, buffer + used, filled - used);
     filled -= used;
   }
-  if (large) largeReaders().release();
+  if (large && !heldForReply) {
+    --placesHeld;
+    largeReaders().release();
+  }
   ::close(fd);  // a partial record left in the buffer is one still being written
 }
 

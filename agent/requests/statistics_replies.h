@@ -20,7 +20,8 @@ namespace veltris::agent {
 // tables for each of several runs). The rest of a larger file is left out.
 constexpr size_t kMaxDayPeriodRecords = 4096;
 constexpr size_t kMaxDayPartnerRecords = 4 * kMaxAdapters * kMaxPartners;
-// Readers of large history files at one time; more wait their turn.
+// Replies from large history files at one time, from reading until sent;
+// more wait their turn.
 constexpr int kLargeHistoryReaders = 4;
 
 // "TOT ": the agent-wide totals at `now`.

@@ -31,6 +31,11 @@ using Handler = std::function<uint32_t(const CallContext& context, std::span<con
 // outside a handler: for code that a handler calls without passing it along.
 const CallContext* currentCallContext();
 
+// Inside a handler: runs `done` once the call's reply has been sent (or has
+// failed), so a handler can hold something for as long as its reply exists.
+// False outside a handler, where nothing is kept and `done` is not run.
+bool whenReplySent(std::function<void()> done);
+
 struct Operation {
   uint16_t opnum = 0;
   const char* name = "";

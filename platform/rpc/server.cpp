@@ -43,7 +43,7 @@ struct Listener {
 // One client connection. Between PDUs it waits in the reactor, which reads
 // whatever arrives without a thread of its own; a whole PDU goes to a worker,
 // which handles it (and any that follow at once) and hands the connection back.
-struct Connection {
+struct ServerConnection {
   Socket socket;
   Protseq protseq = Protseq::Tcp;
   std::string peer;
@@ -76,7 +76,7 @@ class SocketSink : public PduSink {
 enum class ReadStep { Complete, NeedMore, Closed, Malformed };
 
 // Reads what has arrived without waiting, never past the end of the PDU in the buffer.
-ReadStep readAvailable(Connection& c) {
+ReadStep readAvailable(ServerConnection& c) {
   for (;;) {
     size_t want = kCommonHeaderSize;
     if (c.filled >= kCommonHeaderSize) {
@@ -117,17 +117,17 @@ struct Server::State : std::enable_shared_from_this<State> {
   void reactorLoop();
   void admit(Socket socket, Protseq protseq, const std::string& endpoint);
   bool makeRoom(Protseq protseq, const std::string& peer);  // under mutex
-  void dropLocked(const std::shared_ptr<Connection>& connection);
-  void readFrom(const std::shared_ptr<Connection>& connection);
+  void dropLocked(const std::shared_ptr<ServerConnection>& connection);
+  void readFrom(const std::shared_ptr<ServerConnection>& connection);
   void expire(Clock::time_point now, int& waitMs);
-  void toWorker(std::shared_ptr<Connection> connection);  // under mutex
+  void toWorker(std::shared_ptr<ServerConnection> connection);  // under mutex
   void workerLoop();
-  bool serve(Connection& connection);  // true: back to the reactor
-  bool setBusy(Connection& connection, bool busy);  // false once stopping
+  bool serve(ServerConnection& connection);  // true: back to the reactor
+  bool setBusy(ServerConnection& connection, bool busy);  // false once stopping
   void wake();
   void closeListeners();
   unsigned threadsOfCaller() const;
-  Clock::time_point deadline(const Connection& c) const;
+  Clock::time_point deadline(const ServerConnection& c) const;
 
   const Limits limits;
   mutable std::mutex mutex;
@@ -135,8 +135,8 @@ struct Server::State : std::enable_shared_from_this<State> {
   std::condition_variable work;
   std::vector<std::shared_ptr<const Interface>> interfaces;
   std::vector<Listener> listeners;
-  std::list<std::shared_ptr<Connection>> connections;
-  std::deque<std::shared_ptr<Connection>> ready;  // whole PDUs waiting for a worker
+  std::list<std::shared_ptr<ServerConnection>> connections;
+  std::deque<std::shared_ptr<ServerConnection>> ready;  // whole PDUs waiting for a worker
   std::map<std::string, unsigned> connectionsPerPeer;
   unsigned networkConnections = 0;
   unsigned localConnections = 0;
@@ -191,7 +191,7 @@ std::shared_ptr<const Interface> Server::State::find(const SyntaxId& id) {
   return nullptr;
 }
 
-bool Server::State::setBusy(Connection& connection, bool busy) {
+bool Server::State::setBusy(ServerConnection& connection, bool busy) {
   std::lock_guard lock(mutex);
   connection.busy = busy;
   return !stopping;
@@ -204,14 +204,15 @@ void Server::State::wake() {
 
 unsigned Server::State::threadsOfCaller() const { return servingState == this ? 1 : 0; }
 
-Clock::time_point Server::State::deadline(const Connection& c) const {
+Clock::time_point Server::State::deadline(const ServerConnection& c) const {
   Clock::time_point due = c.lastActivity + limits.idleTimeout;
+  if (c.association->callPending()) due = c.lastActivity + limits.receiveTimeout;  // the rest of a call
   if (c.filled > 0) due = c.pduStartedAt + limits.receiveTimeout;
   if (!c.association->bound()) due = std::min(due, c.acceptedAt + limits.bindTimeout);
   return due;
 }
 
-void Server::State::dropLocked(const std::shared_ptr<Connection>& connection) {
+void Server::State::dropLocked(const std::shared_ptr<ServerConnection>& connection) {
   connections.remove(connection);
   (connection->local() ? localConnections : networkConnections)--;
   if (--connectionsPerPeer[connection->peer] == 0) connectionsPerPeer.erase(connection->peer);
@@ -229,8 +230,8 @@ bool Server::State::makeRoom(Protseq protseq, const std::string& peer) {
   const bool tableFull = local ? localConnections >= limits.maxLocalConnections
                                : networkConnections >= limits.maxConnections;
   if (!peerFull && !tableFull) return true;
-  std::shared_ptr<Connection> victim;
-  auto rank = [](const Connection& c) {
+  std::shared_ptr<ServerConnection> victim;
+  auto rank = [](const ServerConnection& c) {
     return std::make_pair(c.association->bound(), c.association->bound() ? c.lastActivity : c.acceptedAt);
   };
   for (const auto& c : connections) {
@@ -245,7 +246,7 @@ bool Server::State::makeRoom(Protseq protseq, const std::string& peer) {
 
 void Server::State::admit(Socket socket, Protseq protseq, const std::string& endpoint) {
   if (protseq == Protseq::Tcp) setNoDelay(socket.fd());
-  auto connection = std::make_shared<Connection>();
+  auto connection = std::make_shared<ServerConnection>();
   connection->protseq = protseq;
   connection->peer = peerKey(socket.fd(), protseq);
   connection->acceptedAt = connection->lastActivity = Clock::now();
@@ -261,7 +262,7 @@ void Server::State::admit(Socket socket, Protseq protseq, const std::string& end
   connections.push_back(std::move(connection));
 }
 
-void Server::State::toWorker(std::shared_ptr<Connection> connection) {
+void Server::State::toWorker(std::shared_ptr<ServerConnection> connection) {
   connection->inReactor = false;
   ready.push_back(std::move(connection));
   if (ready.size() <= idleWorkers) {
@@ -278,7 +279,7 @@ void Server::State::toWorker(std::shared_ptr<Connection> connection) {
   }
 }
 
-void Server::State::readFrom(const std::shared_ptr<Connection>& connection) {
+void Server::State::readFrom(const std::shared_ptr<ServerConnection>& connection) {
   ReadStep step = readAvailable(*connection);
   std::lock_guard lock(mutex);
   if (step == ReadStep::Complete) {
@@ -293,7 +294,7 @@ void Server::State::expire(Clock::time_point now, int& waitMs) {
   Clock::time_point next = Clock::time_point::max();
   for (auto it = connections.begin(); it != connections.end();) {
     auto current = it++;
-    const Connection& c = **current;
+    const ServerConnection& c = **current;
     if (!c.inReactor) continue;
     Clock::time_point due = deadline(c);
     if (due <= now) {
@@ -311,7 +312,7 @@ void Server::State::expire(Clock::time_point now, int& waitMs) {
 void Server::State::reactorLoop() {
   std::vector<pollfd> fds;
   std::vector<std::pair<Protseq, std::string>> origins;
-  std::vector<std::shared_ptr<Connection>> watched;
+  std::vector<std::shared_ptr<ServerConnection>> watched;
   for (;;) {
     int waitMs = -1;
     expire(Clock::now(), waitMs);
@@ -363,7 +364,7 @@ void Server::State::workerLoop() {
   for (;;) {
     if (!work.wait_for(lock, kWorkerLinger, [&] { return !ready.empty() || stopping; })) break;
     if (ready.empty()) break;  // stopping, nothing left to serve
-    std::shared_ptr<Connection> connection = std::move(ready.front());
+    std::shared_ptr<ServerConnection> connection = std::move(ready.front());
     ready.pop_front();
     --idleWorkers;
     lock.unlock();
@@ -385,7 +386,7 @@ void Server::State::workerLoop() {
 
 // Handles the PDU in the buffer and any whole PDUs behind it. False when the
 // connection ends.
-bool Server::State::serve(Connection& c) {
+bool Server::State::serve(ServerConnection& c) {
   SocketSink sink(c.socket.fd(), limits.receiveTimeout);
   for (;;) {
     if (!setBusy(c, true)) return true;  // stopping: the shutdown PDU follows

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
@@ -210,6 +212,26 @@ TEST_F(RequestHandlerTest, PeerNamesAreBoundedAndPrintableInTheLog) {
   EXPECT_EQ(log[0].find('\x1b'), std::string::npos);
   EXPECT_LT(log[0].size(), 140u);
   EXPECT_EQ(log[1], "RequestRpc: wrong access key from local (1 within 60 s)");
+}
+
+TEST_F(RequestHandlerTest, SecurityLinesGoToTheConsoleInTheForegroundAndToStandardErrorWithoutSyslog) {
+  RequestHandlerOptions o = options();
+  o.securityLog = nullptr;
+  const std::string line = "RequestRpc: wrong access key from 10.1.1.1 (1 within 60 s)";
+  rt.debug = true;
+  {
+    RequestHandler handler(rt, o);
+    ::testing::internal::CaptureStdout();
+    call(handler, "guess", "TOTAL", "10.1.1.1");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), line + "\n");
+  }
+  struct stat info {};
+  if (::stat("/dev/log", &info) == 0) GTEST_SKIP() << "a syslog daemon listens here";
+  rt.debug = false;
+  RequestHandler service(rt, o);
+  ::testing::internal::CaptureStderr();
+  call(service, "guess", "TOTAL", "10.1.1.1");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "TapsorSv: " + line + "\n");
 }
 
 TEST(KeyThrottleTest, RemembersABoundedNumberOfPeers) {

@@ -340,5 +340,30 @@ TEST_F(AssociationTest, OrphanedDropsTheCallAndCancelIsIgnored) {
   EXPECT_EQ(feed(response), Verdict::Close);  // not something a client sends
 }
 
+TEST(AssociationHold, WhatAHandlerHoldsIsLetGoOnceTheReplyIsOut) {
+  CollectingSink sink;
+  size_t pdusWhenLetGo = 0;
+  int letGo = 0;
+  Interface iface = testing::testInterface();
+  iface.operations.push_back({7, "hold", [&](const CallContext&, std::span<const uint8_t>, std::vector<uint8_t>& out) {
+                                out.assign(10000, 0x33);  // several fragments
+                                EXPECT_TRUE(whenReplySent([&] {
+                                  ++letGo;
+                                  pdusWhenLetGo = sink.pdus.size();
+                                }));
+                                return 0u;
+                              }});
+  auto shared = std::make_shared<const Interface>(std::move(iface));
+  Association association([shared](const SyntaxId&) { return shared; }, Limits{}, CallContext{});
+  ASSERT_EQ(association.receive(bindPdu(testing::testInterfaceId(), ndrTransferSyntax(), 4280, 4280), sink),
+            Verdict::Continue);
+  sink.pdus.clear();
+  ASSERT_EQ(association.receive(requestPdu(2, 7, Bytes{}), sink), Verdict::Continue);
+  EXPECT_EQ(letGo, 1);
+  EXPECT_EQ(pdusWhenLetGo, sink.pdus.size());
+  EXPECT_GT(pdusWhenLetGo, 2u);
+  EXPECT_FALSE(whenReplySent([] {}));  // outside a call nothing is kept
+}
+
 }  // namespace
 }  // namespace veltris::rpc

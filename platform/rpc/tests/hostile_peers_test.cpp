@@ -131,6 +131,23 @@ TEST_F(HostilePeers, ABindMustArriveWithinTheBindTimeout) {
   EXPECT_EQ(server_->connectionCount(), 1u);
 }
 
+TEST_F(HostilePeers, AnUnfinishedCallEndsAfterTheReceiveTimeout) {
+  Limits limits;
+  limits.receiveTimeout = 300ms;
+  start(limits);
+  Socket s = connectFrom(4);
+  Bytes bind = testing::bindPdu(testing::testInterfaceId(), ndrTransferSyntax());
+  Bytes first = testing::requestPdu(2, testing::test_op::kEcho, Bytes(100, 1), pfc::kFirstFrag);
+  ASSERT_EQ(writeAll(s.fd(), bind, Clock::now() + 5s), IoResult::Ok);
+  ASSERT_EQ(writeAll(s.fd(), first, Clock::now() + 5s), IoResult::Ok);
+  PduReader reader(s.fd());
+  Bytes pdu;
+  ASSERT_EQ(reader.next(pdu, 65535, Clock::now() + 5s, 5s), IoResult::Ok);  // the bind_ack
+  const auto started = Clock::now();
+  EXPECT_EQ(reader.next(pdu, 65535, Clock::now() + 10s, 10s), IoResult::Closed);  // the rest never came
+  EXPECT_LT(Clock::now() - started, 5s);
+}
+
 TEST_F(HostilePeers, ABusyConnectionIsNeverTheOneToGo) {
   std::mutex mutex;
   std::condition_variable cv;
