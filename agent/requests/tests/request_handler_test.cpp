@@ -189,6 +189,14 @@ TEST_F(RequestHandlerTest, RepeatedWrongKeysLockThePeerOutForAWhile) {
   }
 }
 
+TEST_F(RequestHandlerTest, ALockedOutPeerMakesNoRegistryRead) {
+  RequestHandler handler(rt, options());
+  for (int i = 0; i < 3; ++i) call(handler, "guess", "OPEN x", "10.0.0.9");
+  EXPECT_EQ(reloads, 3);  // each OPEN before the lock-out asked for a read (the watch decides)
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(call(handler, "guess", "OPEN x", "10.0.0.9"), kKeyMismatch);
+  EXPECT_EQ(reloads, 3);
+}
+
 TEST_F(RequestHandlerTest, FailuresOutsideTheWindowDoNotAddUp) {
   RequestHandler handler(rt, options());
   call(handler, "guess", "TOTAL", "10.0.0.9");
