@@ -117,7 +117,7 @@ struct Server::State : std::enable_shared_from_this<State> {
   void reactorLoop();
   void admit(Socket socket, Protseq protseq, const std::string& endpoint);
   bool makeRoom(Protseq protseq, const std::string& peer);  // under mutex
-  void dropLocked(const std::shared_ptr<ServerConnection>& connection);
+  void dropLocked(std::shared_ptr<ServerConnection> connection);  // a copy: it may be the list's own element
   void readFrom(const std::shared_ptr<ServerConnection>& connection);
   void expire(Clock::time_point now, int& waitMs);
   void toWorker(std::shared_ptr<ServerConnection> connection);  // under mutex
@@ -212,7 +212,7 @@ Clock::time_point Server::State::deadline(const ServerConnection& c) const {
   return due;
 }
 
-void Server::State::dropLocked(const std::shared_ptr<ServerConnection>& connection) {
+void Server::State::dropLocked(std::shared_ptr<ServerConnection> connection) {
   connections.remove(connection);
   (connection->local() ? localConnections : networkConnections)--;
   if (--connectionsPerPeer[connection->peer] == 0) connectionsPerPeer.erase(connection->peer);
