@@ -1,5 +1,7 @@
 #include "agent/requests/request_service.h"
 
+#include "agent/requests/listen_addresses.h"
+
 namespace veltris::agent {
 
 void RequestService::start(AgentRuntime& rt) {
@@ -11,6 +13,9 @@ void RequestService::start(AgentRuntime& rt) {
   hooks.messageBox = rt.messageBox;
   hooks.startTaskbar = [this, &rt] { taskbar_.start(rt); };
   rt.closeWindows = [this] { taskbar_.close(); };
+  ListenChoice listen = configuredListenAddresses();
+  if (!listen.note.empty()) consolePrint("%s\n", listen.note.c_str());
+  hooks.tcpAddresses = std::move(listen.addresses);
   rt.stopServer = [this] { server_.stop(); };
   server_.start(std::move(hooks));
   announcer_ = std::thread([this] {

@@ -20,6 +20,16 @@ constexpr unsigned kCallsPerProtocolSequence = 3;
 constexpr unsigned kMaxConcurrentCalls = 1234;
 constexpr const char* kErrorCaption = "TapsorSv ERROR";
 
+// Inbound calls carry at most RequestRpc's 272 bytes or an ept_map request:
+// nobody gets to park more than a few KiB on the agent before a key check.
+rpc::Limits agentLimits() {
+  rpc::Limits limits;
+  limits.maxReceiveFragment = 5840;
+  limits.maxRequestStub = 4096;
+  limits.maxRequestFragments = 8;
+  return limits;
+}
+
 void consoleLine(const char* format, ...) {
   va_list args;
   va_start(args, format);
@@ -87,7 +97,7 @@ void RpcServerThread::start(RpcServerHooks hooks) {
   std::lock_guard lock(mutex_);
   if (phase_ != Phase::Idle) throw std::logic_error("RpcServerThread started twice");
   hooks_ = std::move(hooks);
-  server_ = std::make_unique<rpc::Server>();
+  server_ = std::make_unique<rpc::Server>(agentLimits());
   phase_ = Phase::Starting;
   thread_ = std::thread(&RpcServerThread::run, this);
 }
@@ -112,6 +122,7 @@ void RpcServerThread::run() {
   if (server_->registerInterface(agentInterface(hooks_)) != rpc::status::kOk) {
     return fail("RpcServerRegisterIf failed");
   }
+  server_->setTcpAddresses(hooks_.tcpAddresses);
   bool anyProtocolSequence = false;
   for (const char* protseq : kProtocolSequences) {
     uint32_t status = server_->useProtseq(protseq, kCallsPerProtocolSequence);

@@ -26,6 +26,8 @@ struct RpcServerHooks {
       request;
   std::function<void()> startTaskbar;
   std::function<void(const char* caption, const char* text)> messageBox;
+  // Where the TCP endpoints listen; empty: every address.
+  std::vector<rpc::ListenAddress> tcpAddresses;
 };
 
 class RpcServerThread {
