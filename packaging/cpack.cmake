@@ -41,6 +41,7 @@ the registry /etc/veltris/registry.reg is created with a random access key.")
 
 set(CPACK_DEBIAN_CONSOLE_PACKAGE_NAME veltris-console)
 set(CPACK_DEBIAN_CONSOLE_PACKAGE_DEPENDS "veltris-agent (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_CONSOLE_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/console/conffiles)
 set(CPACK_COMPONENT_CONSOLE_DESCRIPTION "LAN traffic monitoring console and tray icon
 VELTRIS shows what one PC does on its local network. This package holds the
 monitoring console VELTRIS, which connects to the agent of this PC or of
