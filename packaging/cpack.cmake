@@ -18,6 +18,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The console links the access library of the agent package.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/platform/access)
 
 set(CPACK_DEBIAN_AGENT_PACKAGE_NAME veltris-agent)
 set(CPACK_DEBIAN_AGENT_PACKAGE_DEPENDS "init-system-helpers (>= 1.54~)")
@@ -39,6 +41,7 @@ the registry /etc/veltris/registry.reg is created with a random access key.")
 
 set(CPACK_DEBIAN_CONSOLE_PACKAGE_NAME veltris-console)
 set(CPACK_DEBIAN_CONSOLE_PACKAGE_DEPENDS "veltris-agent (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_CONSOLE_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/console/conffiles)
 set(CPACK_COMPONENT_CONSOLE_DESCRIPTION "LAN traffic monitoring console and tray icon
 VELTRIS shows what one PC does on its local network. This package holds the
 monitoring console VELTRIS, which connects to the agent of this PC or of

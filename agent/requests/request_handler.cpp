@@ -27,7 +27,24 @@ std::string peerName(std::string_view peer) {
   return name;
 }
 
-void syslogLine(const std::string& line) { veltris::service::logEvent("TapsorSv", veltris::service::EventType::Warning, line); }
+void syslogLine(const std::string& line) {
+  if (!veltris::service::logEvent("TapsorSv", veltris::service::EventType::Warning, line))
+    std::fprintf(stderr, "TapsorSv: %s\n", line.c_str());  // nobody would read the log
+}
+
+// Wrong-key and lock-out lines: syslog (standard error when no syslog daemon
+// listens), and the console when the agent runs in the foreground.
+KeyThrottle::Log securityLog(bool foreground) {
+  if (!foreground) return syslogLine;
+  return [](const std::string& line) {
+    consolePrint("%s\n", line.c_str());
+    veltris::service::logEvent("TapsorSv", veltris::service::EventType::Warning, line);
+  };
+}
+
+// Local users are told apart by their uid and limited on their own; everyone
+// else shares the network budget.
+bool isLocalUser(const std::string& peer) { return peer == "local" || peer.starts_with("uid:"); }
 
 std::string formatLine(const char* format, const std::string& peer, uint32_t a, uint32_t b) {
   char line[160];
@@ -93,10 +110,48 @@ KeyThrottle::KeyThrottle(KeyThrottlePolicy policy, Log log) : policy_(policy), l
 }
 
 bool KeyThrottle::refused(std::string_view peer, uint32_t now) {
+  const std::string name = peerName(peer);
+  std::string logLine;
+  bool refuse = false;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = peers_.find(name);
+    if (it != peers_.end() && now < it->second.lockedUntil) return true;
+    refuse = !spendNetworkBudget(name, now, logLine);
+  }
+  if (!logLine.empty()) log_(logLine);
+  return refuse;
+}
+
+bool KeyThrottle::lockedOut(std::string_view peer, uint32_t now) {
+  const std::string name = peerName(peer);
   std::lock_guard lock(mutex_);
-  if (peers_.empty()) return false;
-  auto it = peers_.find(peerName(peer));
+  auto it = peers_.find(name);
   return it != peers_.end() && now < it->second.lockedUntil;
+}
+
+bool KeyThrottle::spendNetworkBudget(const std::string& peer, uint32_t now, std::string& logLine) {
+  if (isLocalUser(peer)) return true;
+  auto proven = proven_.find(peer);
+  if (proven != proven_.end()) {
+    if (now - proven->second < policy_.provenSeconds) return true;
+    proven_.erase(proven);
+  }
+  if (budgetSecond_ != now) {
+    if (budgetRefused_ > 0) {
+      logLine = formatLine("RequestRpc: %s and others: %u access keys refused unseen beyond %u a second",
+                           peer, budgetRefused_, policy_.networkKeysPerSecond);
+    }
+    budgetSecond_ = now;
+    budgetUsed_ = 0;
+    budgetRefused_ = 0;
+  }
+  if (budgetUsed_ < policy_.networkKeysPerSecond) {
+    ++budgetUsed_;
+    return true;
+  }
+  ++budgetRefused_;
+  return false;
 }
 
 void KeyThrottle::noteFailure(std::string_view peer, uint32_t now) {
@@ -105,28 +160,39 @@ void KeyThrottle::noteFailure(std::string_view peer, uint32_t now) {
   std::string lockoutLine;
   {
     std::lock_guard lock(mutex_);
-    PeerRecord& r = recordFor(name, now);
-    if (r.failures == 0 || now - r.windowStart >= policy_.windowSeconds) {
-      r.windowStart = now;
-      r.failures = 0;
-    }
-    ++r.failures;
-    failureLine = formatLine("RequestRpc: wrong access key from %s (%u within %u s)", name, r.failures,
-                             policy_.windowSeconds);
-    if (r.failures >= policy_.maxFailures) {
-      lockoutLine = formatLine("RequestRpc: requests from %s refused for %u s after %u wrong access keys", name,
-                               policy_.lockoutSeconds, r.failures);
-      r.lockedUntil = now + policy_.lockoutSeconds;
-      r.failures = 0;
+    PeerRecord* r = recordFor(name, now);
+    if (r == nullptr) {  // every remembered peer is locked out: only the budget limits this one
+      failureLine = formatLine("RequestRpc: wrong access key from %s (%u within %u s)", name, 1,
+                               policy_.windowSeconds);
+    } else {
+      if (r->failures == 0 || now - r->windowStart >= policy_.windowSeconds) {
+        r->windowStart = now;
+        r->failures = 0;
+      }
+      ++r->failures;
+      failureLine = formatLine("RequestRpc: wrong access key from %s (%u within %u s)", name, r->failures,
+                               policy_.windowSeconds);
+      if (r->failures >= policy_.maxFailures) {
+        lockoutLine = formatLine("RequestRpc: requests from %s refused for %u s after %u wrong access keys", name,
+                                 policy_.lockoutSeconds, r->failures);
+        r->lockedUntil = now + policy_.lockoutSeconds;
+        r->failures = 0;
+      }
     }
   }
   log_(failureLine);
   if (!lockoutLine.empty()) log_(lockoutLine);
 }
 
-void KeyThrottle::noteSuccess(std::string_view peer) {
+void KeyThrottle::noteSuccess(std::string_view peer, uint32_t now) {
+  const std::string name = peerName(peer);
   std::lock_guard lock(mutex_);
-  if (!peers_.empty()) peers_.erase(peerName(peer));
+  if (!peers_.empty()) peers_.erase(name);
+  if (isLocalUser(name)) return;
+  if (proven_.size() >= policy_.maxPeers) {
+    std::erase_if(proven_, [&](const auto& entry) { return now - entry.second >= policy_.provenSeconds; });
+  }
+  if (proven_.size() < policy_.maxPeers || proven_.count(name)) proven_[name] = now;
 }
 
 size_t KeyThrottle::peerCount() {
@@ -134,18 +200,22 @@ size_t KeyThrottle::peerCount() {
   return peers_.size();
 }
 
-KeyThrottle::PeerRecord& KeyThrottle::recordFor(const std::string& peer, uint32_t now) {
+// The peer's record; when the table is full the oldest window that is not
+// locked out makes room. Null when every remembered peer is locked out.
+KeyThrottle::PeerRecord* KeyThrottle::recordFor(const std::string& peer, uint32_t now) {
   auto it = peers_.find(peer);
-  if (it != peers_.end()) return it->second;
+  if (it != peers_.end()) return &it->second;
   if (peers_.size() >= policy_.maxPeers) forgetStale(now);
   if (peers_.size() >= policy_.maxPeers) {
-    auto oldest = peers_.begin();
+    auto oldest = peers_.end();
     for (auto p = peers_.begin(); p != peers_.end(); ++p) {
-      if (p->second.windowStart < oldest->second.windowStart) oldest = p;
+      if (now < p->second.lockedUntil) continue;
+      if (oldest == peers_.end() || p->second.windowStart < oldest->second.windowStart) oldest = p;
     }
+    if (oldest == peers_.end()) return nullptr;
     peers_.erase(oldest);
   }
-  return peers_[peer];
+  return &peers_[peer];
 }
 
 void KeyThrottle::forgetStale(uint32_t now) {
@@ -158,7 +228,8 @@ void KeyThrottle::forgetStale(uint32_t now) {
 // ---- RequestHandler ----------------------------------------------------------
 
 RequestHandler::RequestHandler(AgentRuntime& rt, RequestHandlerOptions options)
-    : rt_(rt), throttle_(options.throttle, std::move(options.securityLog)),
+    : rt_(rt),
+      throttle_(options.throttle, options.securityLog ? std::move(options.securityLog) : securityLog(rt.debug)),
       reload_(std::move(options.reloadAccessParameters)) {
   if (!reload_) {
     watch_ = std::make_unique<AccessParameterWatch>(rt.global, platform::registryFile());
@@ -186,10 +257,10 @@ int32_t RequestHandler::handle(const uint8_t key[kAccessKeySize], const uint8_t 
   if (!accessKeyMatches(key, expected)) {
     throttle_.noteFailure(peer, now);
     counters.count(row, kRequestWrongKey);
-    if (throttle_.refused(peer, now)) counters.lockouts.fetch_add(1, std::memory_order_relaxed);
+    if (throttle_.lockedOut(peer, now)) counters.lockouts.fetch_add(1, std::memory_order_relaxed);
     return kKeyMismatch;
   }
-  throttle_.noteSuccess(peer);
+  throttle_.noteSuccess(peer, now);
   counters.count(row, kRequestOk);
   serveRequest(rt_, text, reply);
   nullReply = false;
@@ -216,7 +287,9 @@ RequestHook RequestHandler::hook() {
   return [this](const uint8_t* key, const uint8_t* request, std::vector<uint8_t>& reply, bool& nullReply) {
     // On an RPC call thread the runtime knows who is calling.
     const rpc::CallContext* call = rpc::currentCallContext();
-    return handle(key, request, reply, nullReply, call != nullptr ? std::string_view(call->peer) : std::string_view{});
+    std::string_view peer;
+    if (call != nullptr) peer = call->user.empty() ? call->peer : call->user;
+    return handle(key, request, reply, nullReply, peer);
   };
 }
 

@@ -36,10 +36,15 @@ struct KeyThrottlePolicy {
   uint32_t maxFailures = 5;      // wrong keys from one peer within the window ...
   uint32_t windowSeconds = 60;
   uint32_t lockoutSeconds = 60;  // ... refuse that peer this long
-  size_t maxPeers = 256;         // peers remembered at once
+  size_t maxPeers = 4096;        // peers remembered at once; locked-out peers go last
+  // Keys looked at per second for network peers that have not shown the right
+  // key yet, all together; beyond it they are refused unseen.
+  uint32_t networkKeysPerSecond = 20;
+  uint32_t provenSeconds = 3600;  // a peer that showed the right key skips that budget this long
 };
 
-// Wrong-key bookkeeping per peer address. Each wrong key is logged with the
+// Wrong-key bookkeeping per peer: an address, or "uid:N" for a local user
+// (local socket, or TCP from this machine). Each wrong key is logged with the
 // peer (never the key); a peer locked out gets -2 without its key being looked at.
 class KeyThrottle {
  public:
@@ -47,9 +52,13 @@ class KeyThrottle {
 
   explicit KeyThrottle(KeyThrottlePolicy policy = {}, Log log = {});  // empty log: syslog
 
+  // True when the key of this request is not to be looked at: the peer is
+  // locked out, or the network budget of this second is spent.
   bool refused(std::string_view peer, uint32_t now);
+  // True while `peer` is locked out; spends nothing of the budget.
+  bool lockedOut(std::string_view peer, uint32_t now);
   void noteFailure(std::string_view peer, uint32_t now);
-  void noteSuccess(std::string_view peer);
+  void noteSuccess(std::string_view peer, uint32_t now);
   size_t peerCount();  // peers remembered now
 
  private:
@@ -59,18 +68,25 @@ class KeyThrottle {
     uint32_t lockedUntil = 0;
   };
 
-  PeerRecord& recordFor(const std::string& peer, uint32_t now);
+  PeerRecord* recordFor(const std::string& peer, uint32_t now);
   void forgetStale(uint32_t now);
+  bool spendNetworkBudget(const std::string& peer, uint32_t now, std::string& logLine);
 
   KeyThrottlePolicy policy_;
   Log log_;
   std::mutex mutex_;
   std::unordered_map<std::string, PeerRecord> peers_;
+  std::unordered_map<std::string, uint32_t> proven_;  // peer -> last right key
+  uint32_t budgetSecond_ = 0;
+  uint32_t budgetUsed_ = 0;
+  uint32_t budgetRefused_ = 0;
 };
 
 struct RequestHandlerOptions {
   KeyThrottlePolicy throttle;
-  KeyThrottle::Log securityLog;  // empty: syslog (LOG_DAEMON, "TapsorSv")
+  // Empty: syslog (LOG_DAEMON, "TapsorSv"), or standard error without a
+  // syslog daemon; in the foreground the console too.
+  KeyThrottle::Log securityLog;
   // Called for "OPEN " from a peer that is not locked out. Empty: the
   // handler's own watch of the registry file re-reads "OpenKey" and
   // "AutoIpName" when the file changed, at most once a second.
@@ -85,8 +101,9 @@ class RequestHandler {
  public:
   explicit RequestHandler(AgentRuntime& rt, RequestHandlerOptions options = {});
 
-  // RequestRpc. `peer` is the caller's network address without port (empty for
-  // local callers); it keys the wrong-key throttle and appears in the log.
+  // RequestRpc. `peer` is the caller's network address without port, or
+  // "uid:N" for a local user (empty: local); it keys the wrong-key throttle
+  // and appears in the log.
   // The reply is resized to 32 + n bytes; on -2 it is left untouched.
   int32_t handle(const uint8_t key[kAccessKeySize], const uint8_t request[kRequestSize], std::vector<uint8_t>& reply,
                  bool& nullReply, std::string_view peer = {});

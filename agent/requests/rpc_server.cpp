@@ -22,6 +22,16 @@ constexpr unsigned kCallsPerProtocolSequence = 3;
 constexpr unsigned kMaxConcurrentCalls = 1234;
 constexpr const char* kErrorCaption = "TapsorSv ERROR";
 
+// Inbound calls carry at most RequestRpc's 272 bytes or an ept_map request:
+// nobody gets to park more than a few KiB on the agent before a key check.
+rpc::Limits agentLimits() {
+  rpc::Limits limits;
+  limits.maxReceiveFragment = 5840;
+  limits.maxRequestStub = 4096;
+  limits.maxRequestFragments = 8;
+  return limits;
+}
+
 uint32_t pingRpc(std::span<const uint8_t> in, std::vector<uint8_t>& out) {
   if (!in.empty()) return rpc::fault::kNdr;
   consolePrint("PingRpc\n");
@@ -81,7 +91,7 @@ void RpcServerThread::start(RpcServerHooks hooks) {
   std::lock_guard lock(mutex_);
   if (phase_ != Phase::Idle) throw std::logic_error("RpcServerThread started twice");
   hooks_ = std::move(hooks);
-  server_ = std::make_unique<rpc::Server>();
+  server_ = std::make_unique<rpc::Server>(agentLimits());
   if (hooks_.trace) {
     server_->setTrace([trace = hooks_.trace](std::string_view peer, std::string_view pdu, std::string_view reason) {
       std::string line = "RPC connection from " + printableText(peer, 64) + " closed: ";
@@ -113,6 +123,7 @@ void RpcServerThread::run() {
   if (server_->registerInterface(agentInterface(hooks_)) != rpc::status::kOk) {
     return fail("RpcServerRegisterIf failed");
   }
+  server_->setTcpAddresses(hooks_.tcpAddresses);
   bool anyProtocolSequence = false;
   for (const char* protseq : kProtocolSequences) {
     uint32_t status = server_->useProtseq(protseq, kCallsPerProtocolSequence);

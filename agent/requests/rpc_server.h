@@ -28,6 +28,8 @@ struct RpcServerHooks {
   std::function<void(const char* caption, const char* text)> messageBox;
   // A connection the RPC runtime ended, in one line (empty: not told).
   std::function<void(const std::string& line)> trace;
+  // Where the TCP endpoints listen; empty: every address.
+  std::vector<rpc::ListenAddress> tcpAddresses;
 };
 
 class RpcServerThread {

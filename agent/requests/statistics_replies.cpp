@@ -11,10 +11,12 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <semaphore>
 #include <vector>
 
 #include "agent/core/history.h"
 #include "agent/core/statistics.h"
+#include "platform/rpc/interface.h"
 
 namespace veltris::agent {
 namespace {
@@ -69,24 +71,51 @@ std::string historyFileName(std::string_view day, const char* extension) {
   return std::string(day) + extension;
 }
 
-// Calls `onRecord` for each whole record of a regular file, from the start, up
-// to the first short record or kMaxHistoryFileBytes; stops early when it answers false.
+bool endsWithTptExtension(const char* name);
+
+// Reading a file of more than this many bytes takes one of the large-reader places.
+constexpr off_t kLargeHistoryFile = 256 * 1024;
+
+thread_local int placesHeld = 0;
+
+std::counting_semaphore<kLargeHistoryReaders>& largeReaders() {
+  static std::counting_semaphore<kLargeHistoryReaders> places(kLargeHistoryReaders);
+  return places;
+}
+
+// Calls `onRecord` for each whole record of a history file, from the start,
+// up to the first short record or `maxRecords`; stops early when it answers
+// false. Links are not followed, and a file with further names (a hard link
+// to something else) is not read.
 template <size_t RecordSize, typename OnRecord>
-void forEachWholeRecord(const std::string& fileName, OnRecord onRecord) {
+void forEachWholeRecord(const std::string& fileName, size_t maxRecords, OnRecord onRecord) {
   if (fileName.empty()) return;
-  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return;
   struct stat info{};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
     ::close(fd);
     return;
   }
+  // A large reply keeps its place until it has been sent, so the places
+  // bound the memory of such replies, not only their reading.
+  // A request that holds a place already (nested requests of one call) takes no second one.
+  const bool large = info.st_size > kLargeHistoryFile && placesHeld == 0;
+  if (large) {
+    largeReaders().acquire();
+    ++placesHeld;
+  }
+  const bool heldForReply = large && rpc::whenReplySent([] {
+    --placesHeld;
+    largeReaders().release();
+  });
+  const size_t maxBytes = maxRecords * RecordSize;
   uint8_t buffer[RecordSize * 64];
   size_t filled = 0;
   size_t total = 0;
   bool more = true;
-  while (more && total < kMaxHistoryFileBytes) {
-    size_t room = std::min(sizeof buffer - filled, kMaxHistoryFileBytes - total);
+  while (more && total < maxBytes) {
+    size_t room = std::min(sizeof buffer - filled, maxBytes - total);
     ssize_t got = ::read(fd, buffer + filled, room);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
@@ -97,7 +126,22 @@ void forEachWholeRecord(const std::string& fileName, OnRecord onRecord) {
     std::memmove(buffer, buffer + used, filled - used);
     filled -= used;
   }
+  if (large && !heldForReply) {
+    --placesHeld;
+    largeReaders().release();
+  }
   ::close(fd);  // a partial record left in the buffer is one still being written
+}
+
+// "YYYYMMDD.TPT" with a month and a day that can be.
+bool namesADay(const char* name) {
+  if (std::strlen(name) != 12 || !endsWithTptExtension(name)) return false;
+  for (int i = 0; i < 8; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
+  }
+  int month = (name[4] - '0') * 10 + (name[5] - '0');
+  int day = (name[6] - '0') * 10 + (name[7] - '0');
+  return month >= 1 && month <= 12 && day >= 1 && day <= 31;
 }
 
 PeriodTotalsRecord periodRecordFromFile(const uint8_t* stored) {
@@ -183,7 +227,13 @@ void appendHistoryList(std::string& body) {
   HistoryDayRecord r;
   std::memcpy(r.tag, kHistoryDayTag, 4);
   while (const struct dirent* entry = ::readdir(dir)) {
-    if (entry->d_type == DT_DIR || !endsWithTptExtension(entry->d_name)) continue;
+    if (!namesADay(entry->d_name)) continue;
+    unsigned char type = entry->d_type;
+    if (type == DT_UNKNOWN) {
+      struct stat info{};
+      if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)) type = DT_REG;
+    }
+    if (type != DT_REG) continue;
     copyNulPadded(r.day, sizeof r.day, entry->d_name, sizeof r.day);
     appendRecord(body, r);
   }
@@ -191,7 +241,8 @@ void appendHistoryList(std::string& body) {
 }
 
 void appendDayTotals(const GlobalArea& global, std::string_view day, uint32_t now, std::string& body) {
-  forEachWholeRecord<sizeof(TptRecord)>(historyFileName(day, ".TPT"), [&](const uint8_t* stored) {
+  forEachWholeRecord<sizeof(TptRecord)>(historyFileName(day, ".TPT"), kMaxDayPeriodRecords, [&](const uint8_t* stored) {
+    if (std::memcmp(stored, "TPT ", 4) != 0) return false;  // not a history record: the rest is not either
     appendRecord(body, periodRecordFromFile(stored));
     return true;
   });
@@ -200,7 +251,7 @@ void appendDayTotals(const GlobalArea& global, std::string_view day, uint32_t no
 
 void appendDayPartners(const GlobalArea& global, std::string_view day, uint32_t now, std::string& body) {
   PartnerStatRecord stat;
-  forEachWholeRecord<sizeof(TpsRecord)>(historyFileName(day, ".TPS"), [&](const uint8_t* stored) {
+  forEachWholeRecord<sizeof(TpsRecord)>(historyFileName(day, ".TPS"), kMaxDayPartnerRecords, [&](const uint8_t* stored) {
     TpsRecord record;
     std::memcpy(&record, stored, sizeof record);
     if (std::memcmp(record.tag, "TPS1", 4) != 0) return false;

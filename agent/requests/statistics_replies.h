@@ -15,13 +15,20 @@
 
 namespace veltris::agent {
 
-// The most history file bytes one reply reads; the rest of a larger file is left out.
-constexpr size_t kMaxHistoryFileBytes = 64u << 20;
+// The most records one reply reads from a history file: more than a day can
+// hold (144 periods plus a start and a stop record per run; four full partner
+// tables for each of several runs). The rest of a larger file is left out.
+constexpr size_t kMaxDayPeriodRecords = 4096;
+constexpr size_t kMaxDayPartnerRecords = 4 * kMaxAdapters * kMaxPartners;
+// Replies from large history files at one time, from reading until sent;
+// more wait their turn.
+constexpr int kLargeHistoryReaders = 4;
 
 // "TOT ": the agent-wide totals at `now`.
 void appendTotalsRecord(const GlobalArea& global, uint32_t now, std::string& body);
 
-// "HIST" for every "*.TPT" file of the current directory, in directory order.
+// "HIST" for every "*.TPT" file of the current directory named by a day
+// ("%04d%02d%02d.TPT", a regular file), in directory order.
 void appendHistoryList(std::string& body);
 
 // "TPT " records of the file "<day>.TPT"; when the first 8 bytes of `day` are

@@ -12,6 +12,7 @@ namespace {
 
 std::atomic<uint32_t> nextAssociationGroup{0x00005a01};
 thread_local const CallContext* callInProgress = nullptr;
+thread_local std::vector<std::function<void()>>* afterReply = nullptr;
 
 // A proposed fragment size as far as we accept it: never below what every
 // peer must handle, never above our own limit.
@@ -28,12 +29,18 @@ bool offersNdr(const ContextElement& element) {
 
 const CallContext* currentCallContext() { return callInProgress; }
 
+bool whenReplySent(std::function<void()> done) {
+  if (afterReply == nullptr) return false;
+  afterReply->push_back(std::move(done));
+  return true;
+}
+
 Association::Association(InterfaceLookup lookup, const Limits& limits, CallContext context,
                          CallGate* gate)
     : lookup_(std::move(lookup)), limits_(limits), context_(std::move(context)), gate_(gate) {}
 
 size_t Association::maxIncomingFragment() const {
-  return bound_ ? maxRecv_ : limits_.maxFragment;
+  return bound_ ? maxRecv_ : std::min(limits_.maxFragment, limits_.maxReceiveFragment);
 }
 
 Verdict Association::closing(std::string reason) {
@@ -113,7 +120,7 @@ Verdict Association::onBind(const PduHeader& header, std::span<const uint8_t> pd
   auto bind = decodeBind(pdu);
   if (bound_ || !bind) return sendBindNak(sink, header.callId, reject_reason::kNotSpecified);
   maxXmit_ = negotiatedFragment(bind->maxRecvFrag, limits_.maxFragment);
-  maxRecv_ = negotiatedFragment(bind->maxXmitFrag, limits_.maxFragment);
+  maxRecv_ = negotiatedFragment(bind->maxXmitFrag, std::min(limits_.maxFragment, limits_.maxReceiveFragment));
   BindAckPdu ack;
   ack.maxXmitFrag = maxXmit_;
   ack.maxRecvFrag = maxRecv_;
@@ -189,9 +196,14 @@ Verdict Association::dispatch(PduSink& sink) {
                      Verdict::Continue);
   }
   std::vector<uint8_t> out;
+  std::vector<std::function<void()>> whenSent;
+  afterReply = &whenSent;
   uint32_t status = runHandler(*op, std::move(call.stub), out);
+  afterReply = nullptr;
   if (gate_) gate_->leave();  // the handler's slot is free; the reply still goes out
-  return finishCall(status, out, call.callId, call.contextId, sink);
+  Verdict verdict = finishCall(status, out, call.callId, call.contextId, sink);
+  for (auto& done : whenSent) done();
+  return verdict;
 }
 
 uint32_t Association::runHandler(const Operation& op, std::vector<uint8_t> stub,

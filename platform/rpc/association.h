@@ -50,6 +50,8 @@ class Association {
 
   // Largest fragment the peer may send now: the negotiated size once bound.
   size_t maxIncomingFragment() const;
+  bool bound() const { return bound_; }
+  bool callPending() const { return pending_.active; }  // fragments of a call still to come
   Verdict receive(std::span<const uint8_t> pdu, PduSink& sink);
   const CloseReason& closeReason() const { return closeReason_; }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
+#include <deque>
 #include <list>
 #include <map>
 #include <mutex>
@@ -20,20 +21,45 @@
 namespace veltris::rpc {
 namespace {
 
-constexpr int kMinBacklog = 16;
+// Room in the kernel's queue for a burst of clients while a flood is cleared.
+constexpr int kMinBacklog = 128;
+// Connections taken from one listener per turn of the reactor.
+constexpr int kAcceptsPerTurn = 64;
+// A worker without a connection to serve waits this long before it ends.
+constexpr auto kWorkerLinger = std::chrono::seconds(2);
+// Buffers above this are given back once their PDU has been handled.
+constexpr size_t kKeptBuffer = 8 * 1024;
 
 struct Listener {
   Protseq protseq = Protseq::Tcp;
   std::string endpoint;
   Socket socket;
   uint64_t inode = 0;  // local endpoints: the socket file we created
+  bool sameEndpoint = false;  // a further address of the endpoint before it
 };
 
-struct Connection {
-  int fd = -1;
+}  // namespace
+
+// One client connection. Between PDUs it waits in the reactor, which reads
+// whatever arrives without a thread of its own; a whole PDU goes to a worker,
+// which handles it (and any that follow at once) and hands the connection back.
+struct ServerConnection {
+  Socket socket;
+  Protseq protseq = Protseq::Tcp;
   std::string peer;
-  bool busy = false;  // handling a PDU: a stop lets it finish and send its reply
+  std::unique_ptr<Association> association;
+  std::vector<uint8_t> buffer;  // the PDU being read
+  size_t filled = 0;
+  Clock::time_point acceptedAt;
+  Clock::time_point lastActivity;  // end of the last PDU handled
+  Clock::time_point pduStartedAt;  // first byte of the PDU in the buffer
+  bool inReactor = true;           // false while a worker has it
+  bool busy = false;               // a worker is handling one of its PDUs
+
+  bool local() const { return protseq == Protseq::Local; }
 };
+
+namespace {
 
 class SocketSink : public PduSink {
  public:
@@ -47,19 +73,61 @@ class SocketSink : public PduSink {
   std::chrono::milliseconds timeout_;
 };
 
+enum class ReadStep { Complete, NeedMore, Closed, Malformed };
+
+// Reads what has arrived without waiting, never past the end of the PDU in the buffer.
+ReadStep readAvailable(ServerConnection& c) {
+  for (;;) {
+    size_t want = kCommonHeaderSize;
+    if (c.filled >= kCommonHeaderSize) {
+      size_t length = decodeHeader({c.buffer.data(), kCommonHeaderSize})->fragLength;
+      if (length < kCommonHeaderSize || length > c.association->maxIncomingFragment()) {
+        return ReadStep::Malformed;
+      }
+      if (c.filled == length) return ReadStep::Complete;
+      want = length;
+    }
+    if (c.buffer.size() < want) c.buffer.resize(want);
+    ssize_t n = ::recv(c.socket.fd(), c.buffer.data() + c.filled, want - c.filled, MSG_DONTWAIT);
+    if (n > 0) {
+      if (c.filled == 0) c.pduStartedAt = Clock::now();
+      c.filled += static_cast<size_t>(n);
+      continue;
+    }
+    if (n == 0) return ReadStep::Closed;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return ReadStep::NeedMore;
+    return ReadStep::Closed;
+  }
+}
+
+// Asks the client to close its end; the connection ends without waiting for it.
+void sendShutdown(int fd) {
+  std::vector<uint8_t> pdu;
+  encodeHeaderOnly(pdu, PduType::Shutdown, 0);
+  (void)!::send(fd, pdu.data(), pdu.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
 }  // namespace
 
 struct Server::State : std::enable_shared_from_this<State> {
   explicit State(const Limits& l) : limits(l) {}
 
   std::shared_ptr<const Interface> find(const SyntaxId& id);
-  void acceptLoop();
+  void reactorLoop();
   void admit(Socket socket, Protseq protseq, const std::string& endpoint);
-  void serve(std::shared_ptr<Connection> connection, Socket socket, CallContext context);
-  bool setBusy(Connection& connection, bool busy);  // false once stopping
+  bool makeRoom(Protseq protseq, const std::string& peer);  // under mutex
+  void dropLocked(std::shared_ptr<ServerConnection> connection);  // a copy: it may be the list's own element
+  void readFrom(const std::shared_ptr<ServerConnection>& connection);
+  void expire(Clock::time_point now, int& waitMs);
+  void toWorker(std::shared_ptr<ServerConnection> connection);  // under mutex
+  void workerLoop();
+  bool serve(ServerConnection& connection);  // true: back to the reactor
+  bool setBusy(ServerConnection& connection, bool busy);  // false once stopping
   void wake();
   void closeListeners();
   unsigned threadsOfCaller() const;
+  Clock::time_point deadline(const ServerConnection& c) const;
 
   void trace(const std::string& peer, std::string_view pdu, std::string_view reason) const {
     if (tracer) tracer(peer, pdu, reason);
@@ -69,29 +137,29 @@ struct Server::State : std::enable_shared_from_this<State> {
   Server::Trace tracer;
   mutable std::mutex mutex;
   std::condition_variable changed;
+  std::condition_variable work;
   std::vector<std::shared_ptr<const Interface>> interfaces;
   std::vector<Listener> listeners;
-  std::list<std::shared_ptr<Connection>> connections;
+  std::list<std::shared_ptr<ServerConnection>> connections;
+  std::deque<std::shared_ptr<ServerConnection>> ready;  // whole PDUs waiting for a worker
   std::map<std::string, unsigned> connectionsPerPeer;
-  unsigned liveThreads = 0;
+  unsigned networkConnections = 0;
+  unsigned localConnections = 0;
+  unsigned liveThreads = 0;  // workers
+  unsigned idleWorkers = 0;
   unsigned activeCalls = 0;
   unsigned maxCalls = 1;
   bool listening = false;
   bool stopping = false;
   Socket wakeEvent;
-  std::thread acceptor;
+  std::thread reactor;
+  std::unique_ptr<CallGate> gate;
+  std::vector<ListenAddress> tcpAddresses;  // empty: every address
 };
 
 namespace {
 
-// Asks the client to close its end; the connection ends without waiting for it.
-void sendShutdown(int fd) {
-  std::vector<uint8_t> pdu;
-  encodeHeaderOnly(pdu, PduType::Shutdown, 0);
-  (void)!::send(fd, pdu.data(), pdu.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-}
-
-// Set on connection threads, so a stop requested by a handler skips its own call.
+// Set on worker threads, so a stop requested by a handler skips its own call.
 thread_local const Server::State* servingState = nullptr;
 
 class ConnectionGate : public CallGate {
@@ -128,7 +196,7 @@ std::shared_ptr<const Interface> Server::State::find(const SyntaxId& id) {
   return nullptr;
 }
 
-bool Server::State::setBusy(Connection& connection, bool busy) {
+bool Server::State::setBusy(ServerConnection& connection, bool busy) {
   std::lock_guard lock(mutex);
   connection.busy = busy;
   return !stopping;
@@ -141,10 +209,128 @@ void Server::State::wake() {
 
 unsigned Server::State::threadsOfCaller() const { return servingState == this ? 1 : 0; }
 
-void Server::State::acceptLoop() {
+Clock::time_point Server::State::deadline(const ServerConnection& c) const {
+  Clock::time_point due = c.lastActivity + limits.idleTimeout;
+  if (c.association->callPending()) due = c.lastActivity + limits.receiveTimeout;  // the rest of a call
+  if (c.filled > 0) due = c.pduStartedAt + limits.receiveTimeout;
+  if (!c.association->bound()) due = std::min(due, c.acceptedAt + limits.bindTimeout);
+  return due;
+}
+
+void Server::State::dropLocked(std::shared_ptr<ServerConnection> connection) {
+  connections.remove(connection);
+  (connection->local() ? localConnections : networkConnections)--;
+  if (--connectionsPerPeer[connection->peer] == 0) connectionsPerPeer.erase(connection->peer);
+  connection->socket.close();
+  changed.notify_all();
+}
+
+// Closes the connection that matters least: of this peer when it is at its
+// limit, else of the full table; one that never bound goes first, then the
+// one idle longest. Busy connections and those with a PDU under way stay.
+bool Server::State::makeRoom(Protseq protseq, const std::string& peer) {
+  const bool local = protseq == Protseq::Local;
+  auto found = connectionsPerPeer.find(peer);
+  const bool peerFull = found != connectionsPerPeer.end() && found->second >= limits.maxConnectionsPerPeer;
+  const bool tableFull = local ? localConnections >= limits.maxLocalConnections
+                               : networkConnections >= limits.maxConnections;
+  if (!peerFull && !tableFull) return true;
+  std::shared_ptr<ServerConnection> victim;
+  auto rank = [](const ServerConnection& c) {
+    return std::make_pair(c.association->bound(), c.association->bound() ? c.lastActivity : c.acceptedAt);
+  };
+  for (const auto& c : connections) {
+    if (!c->inReactor || c->busy || c->local() != local || (c->association->bound() && c->filled > 0)) continue;
+    if (peerFull && c->peer != peer) continue;
+    if (!victim || rank(*c) < rank(*victim)) victim = c;
+  }
+  if (!victim) return false;
+  trace(victim->peer, {}, "closed to make room for a new connection");
+  dropLocked(victim);
+  return true;
+}
+
+void Server::State::admit(Socket socket, Protseq protseq, const std::string& endpoint) {
+  if (protseq == Protseq::Tcp) setNoDelay(socket.fd());
+  auto connection = std::make_shared<ServerConnection>();
+  connection->protseq = protseq;
+  connection->peer = peerKey(socket.fd(), protseq);
+  connection->acceptedAt = connection->lastActivity = Clock::now();
+  CallContext context{protseq, endpoint, localAddress(socket.fd()), connection->peer,
+                      peerUser(socket.fd(), protseq)};
+  connection->association = std::make_unique<Association>(
+      [this](const SyntaxId& id) { return find(id); }, limits, std::move(context), gate.get());
+  connection->socket = std::move(socket);
+  std::lock_guard lock(mutex);
+  if (stopping) return;  // the socket closes
+  if (!makeRoom(protseq, connection->peer)) {
+    trace(connection->peer, {}, "too many connections");
+    return;
+  }
+  ++connectionsPerPeer[connection->peer];
+  (connection->local() ? localConnections : networkConnections)++;
+  connections.push_back(std::move(connection));
+}
+
+void Server::State::toWorker(std::shared_ptr<ServerConnection> connection) {
+  connection->inReactor = false;
+  ready.push_back(std::move(connection));
+  if (ready.size() <= idleWorkers) {
+    work.notify_one();
+    return;
+  }
+  try {
+    // The thread holds the state: a handler that stops the server outlives it.
+    std::thread(&State::workerLoop, shared_from_this()).detach();
+    ++liveThreads;
+    ++idleWorkers;  // counted until it takes the connection
+  } catch (const std::system_error&) {
+    // No thread now: the connection waits for a worker that finishes.
+  }
+}
+
+void Server::State::readFrom(const std::shared_ptr<ServerConnection>& connection) {
+  ReadStep step = readAvailable(*connection);
+  std::lock_guard lock(mutex);
+  if (step == ReadStep::Complete) {
+    toWorker(connection);
+  } else if (step != ReadStep::NeedMore) {
+    if (step == ReadStep::Malformed) trace(connection->peer, {}, "fragment malformed or larger than agreed");
+    dropLocked(connection);
+  }
+}
+
+void Server::State::expire(Clock::time_point now, int& waitMs) {
+  std::lock_guard lock(mutex);
+  Clock::time_point next = Clock::time_point::max();
+  for (auto it = connections.begin(); it != connections.end();) {
+    auto current = it++;
+    const ServerConnection& c = **current;
+    if (!c.inReactor) continue;
+    Clock::time_point due = deadline(c);
+    if (due <= now) {
+      trace(c.peer, {}, c.association->bound() ? "idle or receive time-out" : "no bind in time");
+      dropLocked(*current);
+    } else {
+      next = std::min(next, due);
+    }
+  }
+  if (next != Clock::time_point::max()) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+    waitMs = static_cast<int>(std::clamp<long long>(left, 1, 60 * 60 * 1000));
+  }
+}
+
+void Server::State::reactorLoop() {
+  std::vector<pollfd> fds;
+  std::vector<std::pair<Protseq, std::string>> origins;
+  std::vector<std::shared_ptr<ServerConnection>> watched;
   for (;;) {
-    std::vector<pollfd> fds{{wakeEvent.fd(), POLLIN, 0}};
-    std::vector<std::pair<Protseq, std::string>> origins;
+    int waitMs = -1;
+    expire(Clock::now(), waitMs);
+    fds.assign(1, {wakeEvent.fd(), POLLIN, 0});
+    origins.clear();
+    watched.clear();
     {
       std::lock_guard lock(mutex);
       if (stopping) return;
@@ -152,105 +338,86 @@ void Server::State::acceptLoop() {
         fds.push_back({l.socket.fd(), POLLIN, 0});
         origins.emplace_back(l.protseq, l.endpoint);
       }
+      for (const auto& c : connections) {
+        if (!c->inReactor) continue;
+        fds.push_back({c->socket.fd(), POLLIN, 0});
+        watched.push_back(c);
+      }
     }
-    if (::poll(fds.data(), fds.size(), -1) < 0) continue;  // EINTR
+    if (::poll(fds.data(), fds.size(), waitMs) < 0) continue;  // EINTR
     if (fds[0].revents & POLLIN) {
       uint64_t count = 0;
       (void)!::read(wakeEvent.fd(), &count, sizeof count);
-      continue;  // stop, or a new endpoint to watch
     }
-    for (size_t i = 1; i < fds.size(); ++i) {
+    const size_t firstConnection = 1 + origins.size();
+    for (size_t i = firstConnection; i < fds.size(); ++i) {
+      if (fds[i].revents != 0) readFrom(watched[i - firstConnection]);
+    }
+    for (size_t i = 1; i < firstConnection; ++i) {
       if (!(fds[i].revents & POLLIN)) continue;
-      int fd = ::accept4(fds[i].fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd >= 0) {
-        admit(Socket(fd), origins[i - 1].first, origins[i - 1].second);
-      } else if (errno == EMFILE || errno == ENFILE) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // out of descriptors
+      for (int n = 0; n < kAcceptsPerTurn; ++n) {
+        int fd = ::accept4(fds[i].fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+          admit(Socket(fd), origins[i - 1].first, origins[i - 1].second);
+          continue;
+        }
+        if (errno == EMFILE || errno == ENFILE) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));  // out of descriptors
+        }
+        break;
       }
     }
   }
 }
 
-void Server::State::admit(Socket socket, Protseq protseq, const std::string& endpoint) {
-  if (protseq == Protseq::Tcp) setNoDelay(socket.fd());
-  std::string peer = peerKey(socket.fd(), protseq);
-  auto connection = std::make_shared<Connection>();
-  connection->fd = socket.fd();
-  connection->peer = peer;
-  {
-    std::lock_guard lock(mutex);
-    unsigned& fromPeer = connectionsPerPeer[peer];
-    if (stopping || connections.size() >= limits.maxConnections ||
-        fromPeer >= limits.maxConnectionsPerPeer) {
-      if (fromPeer == 0) connectionsPerPeer.erase(peer);
-      if (!stopping) trace(peer, {}, "too many connections");
-      return;  // the socket closes
-    }
-    ++fromPeer;
-    connections.push_back(connection);
-    ++liveThreads;
-  }
-  CallContext context{protseq, endpoint, localAddress(socket.fd()), peer};
-  try {
-    // The thread holds the state: a handler that stops the server outlives it.
-    std::thread(&State::serve, shared_from_this(), connection, std::move(socket),
-                std::move(context))
-        .detach();
-  } catch (const std::system_error&) {
-    std::lock_guard lock(mutex);
-    connections.remove(connection);
-    if (--connectionsPerPeer[peer] == 0) connectionsPerPeer.erase(peer);
-    --liveThreads;
-    changed.notify_all();
-  }
-}
-
-void Server::State::serve(std::shared_ptr<Connection> connection, Socket socket,
-                          CallContext context) {
+void Server::State::workerLoop() {
   servingState = this;
-  {
-    ConnectionGate gate(*this);
-    Association association([this](const SyntaxId& id) { return find(id); }, limits,
-                            std::move(context), &gate);
-    SocketSink sink(socket.fd(), limits.receiveTimeout);
-    PduReader reader(socket.fd());
-    std::vector<uint8_t> pdu;
-    bool stopped = false;
-    for (;;) {
-      IoResult r = reader.next(pdu, association.maxIncomingFragment(),
-                               Clock::now() + limits.idleTimeout, limits.receiveTimeout);
-      if (r != IoResult::Ok) {
-        if (r == IoResult::TimedOut) trace(connection->peer, {}, "idle or receive time-out");
-        if (r == IoResult::Malformed) trace(connection->peer, {}, "fragment malformed or larger than agreed");
-        if (r == IoResult::Failed) trace(connection->peer, {}, "receive failed");
-        break;
-      }
-      if (!setBusy(*connection, true)) {
-        stopped = true;
-        break;
-      }
-      Verdict verdict = association.receive(pdu, sink);
-      bool running = setBusy(*connection, false);
-      if (verdict == Verdict::Close) {
-        trace(connection->peer, association.closeReason().pdu, association.closeReason().reason);
-        break;
-      }
-      if (!running) {
-        stopped = true;
-        break;
-      }
+  std::unique_lock lock(mutex);
+  for (;;) {
+    if (!work.wait_for(lock, kWorkerLinger, [&] { return !ready.empty() || stopping; })) break;
+    if (ready.empty()) break;  // stopping, nothing left to serve
+    std::shared_ptr<ServerConnection> connection = std::move(ready.front());
+    ready.pop_front();
+    --idleWorkers;
+    lock.unlock();
+    bool keep = serve(*connection);
+    lock.lock();
+    ++idleWorkers;
+    if (keep && !stopping) {
+      connection->inReactor = true;
+      wake();
+    } else {
+      if (keep) sendShutdown(connection->socket.fd());
+      dropLocked(connection);
     }
-    if (stopped) sendShutdown(socket.fd());
   }
-  {
-    std::lock_guard lock(mutex);
-    connections.remove(connection);
-    if (--connectionsPerPeer[connection->peer] == 0) connectionsPerPeer.erase(connection->peer);
-  }
-  socket.close();
-  std::lock_guard lock(mutex);
+  --idleWorkers;
   --liveThreads;
   changed.notify_all();
+}
+
+// Handles the PDU in the buffer and any whole PDUs behind it. False when the
+// connection ends.
+bool Server::State::serve(ServerConnection& c) {
+  SocketSink sink(c.socket.fd(), limits.receiveTimeout);
+  for (;;) {
+    if (!setBusy(c, true)) return true;  // stopping: the shutdown PDU follows
+    std::span<const uint8_t> pdu(c.buffer.data(), c.filled);
+    Verdict verdict = c.association->receive(pdu, sink);
+    bool running = setBusy(c, false);
+    c.filled = 0;
+    c.lastActivity = Clock::now();
+    if (c.buffer.capacity() > kKeptBuffer) std::vector<uint8_t>().swap(c.buffer);
+    if (verdict == Verdict::Close) {
+      trace(c.peer, c.association->closeReason().pdu, c.association->closeReason().reason);
+      return false;
+    }
+    if (!running) return true;
+    ReadStep step = readAvailable(c);
+    if (step == ReadStep::NeedMore) return true;
+    if (step == ReadStep::Malformed) trace(c.peer, {}, "fragment malformed or larger than agreed");
+    if (step != ReadStep::Complete) return false;
+  }
 }
 
 void Server::State::closeListeners() {
@@ -265,7 +432,9 @@ void Server::State::closeListeners() {
   }
 }
 
-Server::Server(Limits limits) : state_(std::make_shared<State>(limits)) {}
+Server::Server(Limits limits) : state_(std::make_shared<State>(limits)) {
+  state_->gate = std::make_unique<ConnectionGate>(*state_);
+}
 
 void Server::setTrace(Trace trace) { state_->tracer = std::move(trace); }
 
@@ -305,23 +474,40 @@ ListenerResult Server::openEndpoint(std::string_view protseqText, std::string_vi
     if (!endpoint.empty() && !parsePort(endpoint, port)) {
       return {status::kInvalidEndpointFormat, "", "bad TCP port: " + std::string(endpoint)};
     }
-    listener.socket = listenTcp(port, backlog, result);
-  } else {
-    listener.socket = listenLocal(std::string(endpoint), backlog, result);
+    std::vector<Socket> sockets = listenTcp(port, backlog, result, tcpAddresses());
+    if (sockets.empty()) return result;
+    std::lock_guard lock(state_->mutex);
+    for (size_t i = 0; i < sockets.size(); ++i) {
+      state_->listeners.push_back({Protseq::Tcp, result.endpoint, std::move(sockets[i]), 0, i > 0});
+    }
+    if (state_->listening) state_->wake();
+    return result;
   }
+  listener.socket = listenLocal(std::string(endpoint), backlog, result);
   if (!listener.socket.valid()) return result;
   listener.endpoint = result.endpoint;
-  if (protseq == Protseq::Local) listener.inode = localSocketInode(listener.endpoint);
+  listener.inode = localSocketInode(listener.endpoint);
   std::lock_guard lock(state_->mutex);
   state_->listeners.push_back(std::move(listener));
   if (state_->listening) state_->wake();
   return result;
 }
 
+void Server::setTcpAddresses(std::vector<ListenAddress> addresses) {
+  std::lock_guard lock(state_->mutex);
+  state_->tcpAddresses = std::move(addresses);
+}
+
+std::vector<ListenAddress> Server::tcpAddresses() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->tcpAddresses;
+}
+
 std::vector<Binding> Server::bindings() const {
   std::lock_guard lock(state_->mutex);
   std::vector<Binding> result;
   for (const Listener& l : state_->listeners) {
+    if (l.sameEndpoint) continue;
     result.push_back({l.protseq, l.protseq == Protseq::Tcp ? localHostName() : "", l.endpoint});
   }
   return result;
@@ -337,10 +523,10 @@ uint32_t Server::listen(unsigned maxConcurrentCalls) {
   }
   const Limits& limits = state_->limits;
   state_->maxCalls = std::max(1u, std::min({maxConcurrentCalls, limits.maxConcurrentCalls,
-                                            limits.maxConnections}));
+                                            limits.maxConnections + limits.maxLocalConnections}));
   state_->listening = true;
   state_->stopping = false;
-  state_->acceptor = std::thread(&State::acceptLoop, state_.get());
+  state_->reactor = std::thread(&State::reactorLoop, state_.get());
   return status::kOk;
 }
 
@@ -360,15 +546,21 @@ uint32_t Server::stopListening() {
   }
   s.stopping = true;
   s.wake();
+  s.work.notify_all();
   lock.unlock();
-  if (s.acceptor.joinable()) s.acceptor.join();
+  if (s.reactor.joinable()) s.reactor.join();
   lock.lock();
-  for (const auto& connection : s.connections) {
-    if (connection->busy) continue;  // it sends its reply, then the shutdown PDU
-    sendShutdown(connection->fd);
-    ::shutdown(connection->fd, SHUT_RDWR);
+  // Connections waiting between PDUs end now; a worker's connection ends
+  // after its reply, with the shutdown PDU.
+  for (auto it = s.connections.begin(); it != s.connections.end();) {
+    auto current = it++;
+    if (!(*current)->inReactor) continue;
+    sendShutdown((*current)->socket.fd());
+    s.dropLocked(*current);
   }
-  s.changed.wait(lock, [&] { return s.liveThreads <= s.threadsOfCaller(); });
+  s.changed.wait(lock, [&] {
+    return s.liveThreads <= s.threadsOfCaller() && (s.threadsOfCaller() == 1 || s.connections.empty());
+  });
   lock.unlock();
   s.closeListeners();
   lock.lock();

@@ -33,6 +33,11 @@ class Server {
   }
   std::vector<Binding> bindings() const;
 
+  // Where TCP endpoints opened from now on listen: empty (the default) for
+  // every address of the host, IPv6 and IPv4.
+  void setTcpAddresses(std::vector<ListenAddress> addresses);
+  std::vector<ListenAddress> tcpAddresses() const;
+
   // Starts serving without blocking; at most maxConcurrentCalls handlers run at
   // once (further calls get a "server too busy" fault).
   uint32_t listen(unsigned maxConcurrentCalls);

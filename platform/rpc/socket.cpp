@@ -2,6 +2,9 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -198,29 +201,114 @@ IoResult PduReader::next(std::vector<uint8_t>& pdu, size_t maxLength, Deadline f
   return IoResult::Ok;
 }
 
-Socket listenTcp(uint16_t port, int backlog, ListenerResult& result) {
-  Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+namespace {
+
+Socket bindTcp(const sockaddr_storage& at, uint16_t port, int backlog, bool dualStack, int& error) {
+  sockaddr_storage address = at;
+  socklen_t length = sizeof(sockaddr_in);
+  if (address.ss_family == AF_INET6) {
+    reinterpret_cast<sockaddr_in6&>(address).sin6_port = htons(port);
+    length = sizeof(sockaddr_in6);
+  } else {
+    reinterpret_cast<sockaddr_in&>(address).sin_port = htons(port);
+  }
+  Socket socket(::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!socket.valid()) {
-    result = {status::kCantCreateEndpoint, "", errnoText(errno)};
+    error = errno;
     return {};
   }
   int one = 1;
   ::setsockopt(socket.fd(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  address.sin_port = htons(port);
-  if (::bind(socket.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  if (address.ss_family == AF_INET6) {
+    int only = dualStack ? 0 : 1;
+    ::setsockopt(socket.fd(), IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only);
+  }
+  if (::bind(socket.fd(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       ::listen(socket.fd(), backlog) != 0) {
-    int error = errno;
+    error = errno;
+    return {};
+  }
+  return socket;
+}
+
+uint16_t boundPort(int fd) {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6&>(address).sin6_port);
+  return ntohs(reinterpret_cast<sockaddr_in&>(address).sin_port);
+}
+
+// One port on every address; a dynamic port taken on one of them is tried again.
+std::vector<Socket> listenOnEach(uint16_t port, int backlog, const std::vector<ListenAddress>& addresses,
+                                 ListenerResult& result) {
+  constexpr int kAttempts = 8;
+  int error = 0;
+  std::string failed;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    std::vector<Socket> sockets;
+    uint16_t chosen = port;
+    for (const ListenAddress& a : addresses) {
+      Socket s = bindTcp(a.address, chosen, backlog, false, error);
+      if (!s.valid()) {
+        failed = a.text;
+        break;
+      }
+      if (chosen == 0) chosen = boundPort(s.fd());
+      sockets.push_back(std::move(s));
+    }
+    if (sockets.size() == addresses.size()) {
+      result = {status::kOk, std::to_string(chosen), ""};
+      return sockets;
+    }
+    if (port != 0 || error != EADDRINUSE) break;
+  }
+  result = {error == EADDRINUSE ? status::kDuplicateEndpoint : status::kCantCreateEndpoint, "",
+            "TCP port " + std::to_string(port) + " on " + failed + ": " + errnoText(error)};
+  return {};
+}
+
+}  // namespace
+
+bool parseListenAddress(const std::string& text, ListenAddress& out) {
+  out = {};
+  out.text = text;
+  auto& v4 = reinterpret_cast<sockaddr_in&>(out.address);
+  if (::inet_pton(AF_INET, text.c_str(), &v4.sin_addr) == 1) {
+    v4.sin_family = AF_INET;
+    return true;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_INET6;
+  hints.ai_flags = AI_NUMERICHOST;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
+  std::memcpy(&out.address, found->ai_addr, found->ai_addrlen);
+  ::freeaddrinfo(found);
+  return true;
+}
+
+std::vector<Socket> listenTcp(uint16_t port, int backlog, ListenerResult& result,
+                              const std::vector<ListenAddress>& addresses) {
+  if (!addresses.empty()) return listenOnEach(port, backlog, addresses, result);
+  int error = 0;
+  sockaddr_storage any{};
+  any.ss_family = AF_INET6;  // in6addr_any: zero bytes
+  Socket socket = bindTcp(any, port, backlog, true, error);
+  if (!socket.valid() && (error == EAFNOSUPPORT || error == EADDRNOTAVAIL)) {  // no IPv6 here
+    any = {};
+    any.ss_family = AF_INET;
+    socket = bindTcp(any, port, backlog, false, error);
+  }
+  if (!socket.valid()) {
     result = {error == EADDRINUSE ? status::kDuplicateEndpoint : status::kCantCreateEndpoint, "",
               "TCP port " + std::to_string(port) + ": " + errnoText(error)};
     return {};
   }
-  socklen_t length = sizeof address;
-  ::getsockname(socket.fd(), reinterpret_cast<sockaddr*>(&address), &length);
-  result = {status::kOk, std::to_string(ntohs(address.sin_port)), ""};
-  return socket;
+  result = {status::kOk, std::to_string(boundPort(socket.fd())), ""};
+  std::vector<Socket> sockets;
+  sockets.push_back(std::move(socket));
+  return sockets;
 }
 
 std::filesystem::path localSocketPath(std::string_view name) {
@@ -320,6 +408,96 @@ uint32_t connectLocal(const std::string& name, Deadline deadline, Socket& socket
   return status::kServerUnavailable;
 }
 
+namespace {
+
+// IPv4 addresses seen through a dual-stack socket come as ::ffff:a.b.c.d.
+sockaddr_storage unmapped(const sockaddr_storage& address) {
+  if (address.ss_family != AF_INET6) return address;
+  const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+  if (!IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) return address;
+  sockaddr_storage v4{};
+  auto& out = reinterpret_cast<sockaddr_in&>(v4);
+  out.sin_family = AF_INET;
+  out.sin_port = v6.sin6_port;
+  std::memcpy(&out.sin_addr, v6.sin6_addr.s6_addr + 12, 4);
+  return v4;
+}
+
+bool endpointOf(int fd, bool peer, sockaddr_storage& address) {
+  socklen_t length = sizeof address;
+  int rc = peer ? ::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length)
+                : ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  if (rc != 0) return false;
+  address = unmapped(address);
+  return address.ss_family == AF_INET || address.ss_family == AF_INET6;
+}
+
+std::string addressText(const sockaddr_storage& address) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (address.ss_family == AF_INET) {
+    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(address).sin_addr, text, sizeof text);
+  } else {
+    ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(address).sin6_addr, text, sizeof text);
+  }
+  return text;
+}
+
+bool isLoopback(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET) {
+    return (ntohl(reinterpret_cast<const sockaddr_in&>(address).sin_addr.s_addr) >> 24) == 127;
+  }
+  return IN6_IS_ADDR_LOOPBACK(&reinterpret_cast<const sockaddr_in6&>(address).sin6_addr);
+}
+
+// The owner of the socket at the other end of a TCP connection inside this
+// host, asked of the kernel's socket diagnostics.
+std::string tcpPeerOwner(const sockaddr_storage& local, const sockaddr_storage& peer) {
+  Socket netlink(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+  if (!netlink.valid()) return {};
+  struct {
+    nlmsghdr header;
+    inet_diag_req_v2 request;
+  } message{};
+  message.header.nlmsg_len = sizeof message;
+  message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  message.header.nlmsg_flags = NLM_F_REQUEST;
+  inet_diag_req_v2& r = message.request;
+  r.sdiag_family = static_cast<uint8_t>(peer.ss_family);
+  r.sdiag_protocol = IPPROTO_TCP;
+  r.idiag_states = ~0u;
+  r.id.idiag_cookie[0] = r.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+  if (peer.ss_family == AF_INET) {  // the peer's socket: source is the peer, destination us
+    const auto& p = reinterpret_cast<const sockaddr_in&>(peer);
+    const auto& l = reinterpret_cast<const sockaddr_in&>(local);
+    r.id.idiag_sport = p.sin_port;
+    r.id.idiag_dport = l.sin_port;
+    std::memcpy(r.id.idiag_src, &p.sin_addr, 4);
+    std::memcpy(r.id.idiag_dst, &l.sin_addr, 4);
+  } else {
+    const auto& p = reinterpret_cast<const sockaddr_in6&>(peer);
+    const auto& l = reinterpret_cast<const sockaddr_in6&>(local);
+    r.id.idiag_sport = p.sin6_port;
+    r.id.idiag_dport = l.sin6_port;
+    std::memcpy(r.id.idiag_src, &p.sin6_addr, 16);
+    std::memcpy(r.id.idiag_dst, &l.sin6_addr, 16);
+  }
+  if (::send(netlink.fd(), &message, sizeof message, 0) != static_cast<ssize_t>(sizeof message)) return {};
+  pollfd p{netlink.fd(), POLLIN, 0};
+  if (::poll(&p, 1, 200) != 1) return {};
+  alignas(nlmsghdr) uint8_t answer[1024];
+  ssize_t got = ::recv(netlink.fd(), answer, sizeof answer, MSG_DONTWAIT);
+  const auto* header = reinterpret_cast<const nlmsghdr*>(answer);
+  if (got < static_cast<ssize_t>(NLMSG_LENGTH(sizeof(inet_diag_msg))) || header->nlmsg_type != SOCK_DIAG_BY_FAMILY) {
+    return {};
+  }
+  const auto* found = reinterpret_cast<const inet_diag_msg*>(NLMSG_DATA(header));
+  constexpr uint8_t kListening = 10;  // a listener matched the ports, not the peer's own socket
+  if (found->idiag_state == kListening || found->id.idiag_sport != r.id.idiag_sport) return {};
+  return "uid:" + std::to_string(found->idiag_uid);
+}
+
+}  // namespace
+
 std::string peerKey(int fd, Protseq protseq) {
   if (protseq == Protseq::Local) {
     ucred credentials{};
@@ -327,22 +505,28 @@ std::string peerKey(int fd, Protseq protseq) {
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return "local";
     return "uid:" + std::to_string(credentials.uid);
   }
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return "tcp";
-  char text[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-  return text;
+  sockaddr_storage address{};
+  if (!endpointOf(fd, true, address)) return "tcp";
+  return addressText(address);
+}
+
+std::string peerUser(int fd, Protseq protseq) {
+  if (protseq == Protseq::Local) {
+    std::string key = peerKey(fd, protseq);
+    return key.starts_with("uid:") ? key : std::string{};
+  }
+  sockaddr_storage local{};
+  sockaddr_storage peer{};
+  if (!endpointOf(fd, false, local) || !endpointOf(fd, true, peer) || local.ss_family != peer.ss_family) return {};
+  // From this host: loopback, or arriving on the very address it came from.
+  if (!isLoopback(peer) && addressText(peer) != addressText(local)) return {};
+  return tcpPeerOwner(local, peer);
 }
 
 uint32_t localAddress(int fd) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-      address.sin_family != AF_INET) {
-    return 0;
-  }
-  return ntohl(address.sin_addr.s_addr);
+  sockaddr_storage address{};
+  if (!endpointOf(fd, false, address) || address.ss_family != AF_INET) return 0;
+  return ntohl(reinterpret_cast<sockaddr_in&>(address).sin_addr.s_addr);
 }
 
 std::string localHostName() {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <sys/socket.h>
 #include <span>
 #include <string>
 #include <vector>
@@ -71,8 +72,19 @@ struct ListenerResult {
   std::string error;     // why it failed, for people
 };
 
-// Port 0 or an empty name asks for a dynamic endpoint.
-Socket listenTcp(uint16_t port, int backlog, ListenerResult& result);
+// An address a TCP endpoint listens on (its port is ignored).
+struct ListenAddress {
+  sockaddr_storage address{};
+  std::string text;  // for messages
+};
+// "127.0.0.1", "::1", "fe80::1%eth0": false when the text is no address.
+bool parseListenAddress(const std::string& text, ListenAddress& out);
+
+// Port 0 or an empty name asks for a dynamic endpoint. Without addresses a
+// TCP endpoint listens on every address, IPv6 and IPv4 (IPv4 alone where the
+// host has no IPv6); with addresses, on each of them with one port.
+std::vector<Socket> listenTcp(uint16_t port, int backlog, ListenerResult& result,
+                              const std::vector<ListenAddress>& addresses = {});
 Socket listenLocal(const std::string& name, int backlog, ListenerResult& result);
 std::filesystem::path localSocketPath(std::string_view name);
 // Removes a local endpoint's socket file if it is still the one we created.
@@ -86,8 +98,11 @@ uint32_t connectLocal(const std::string& name, Deadline deadline, Socket& socket
                       std::string& error);
 
 // Who is at the other end (for per-peer limits) and which local IPv4 address a
-// TCP connection arrived on (host order; 0 for local connections).
+// TCP connection arrived on (host order; 0 for local connections and IPv6).
 std::string peerKey(int fd, Protseq protseq);
+// "uid:N" of the process at the other end when it runs on this machine (a
+// local socket, or TCP between two addresses of this host); empty otherwise.
+std::string peerUser(int fd, Protseq protseq);
 uint32_t localAddress(int fd);
 std::string localHostName();
 

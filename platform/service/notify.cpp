@@ -1,4 +1,5 @@
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -38,10 +39,13 @@ bool notifyServiceManager(std::string_view message) {
   return sent == static_cast<ssize_t>(message.size());
 }
 
-void logEvent(const char* source, EventType type, std::string_view text) {
+bool logEvent(const char* source, EventType type, std::string_view text) {
+  struct stat info {};
+  if (::stat("/dev/log", &info) != 0 || !S_ISSOCK(info.st_mode)) return false;  // no syslog listening
   ::openlog(source, LOG_PID, LOG_DAEMON);
   ::syslog(type == EventType::Error ? LOG_ERR : LOG_WARNING, "%.*s", static_cast<int>(text.size()), text.data());
   ::closelog();
+  return true;
 }
 
 void writeEventLog(const char* source, long code, const char* text) {

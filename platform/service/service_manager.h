@@ -72,7 +72,8 @@ bool startedByServiceManager();
 
 // The event log is syslog (LOG_DAEMON); every entry of the system goes through logEvent.
 enum class EventType { Error, Warning };
-void logEvent(const char* source, EventType type, std::string_view text);
+// False when no syslog daemon listens (the entry would be lost).
+bool logEvent(const char* source, EventType type, std::string_view text);
 // One error entry "<source> error: <code>: <text>".
 void writeEventLog(const char* source, long code, const char* text);
 

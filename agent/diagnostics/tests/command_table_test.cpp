@@ -105,6 +105,31 @@ TEST(CommandTableTest, UnexpectedSwitchesAndBadValuesAreRefused) {
   refusalOf("NET VIEW a b");
 }
 
+// A name or address argument that begins with "-" would reach the Linux
+// program as an option of its own.
+TEST(CommandTableTest, NamesThatLookLikeOptionsAreRefused) {
+  const struct {
+    const char* text;
+    const char* refusal;
+  } cases[] = {
+      {"NSLOOKUP -debug", "not a host name or address: '-debug'"},
+      {"NSLOOKUP pc01 -port=5353", "not a host name or address: '-port=5353'"},
+      {"NSLOOKUP -", "not a host name or address: '-'"},
+      {"NET VIEW -x", "not a computer name: '-x'"},
+      {"NET VIEW \\\\-U", "not a computer name: '\\\\-U'"},
+      {"NET VIEW \\\\", "not a computer name: '\\\\'"},
+      {"NBTSTAT -a -d10", "not a computer name: '-d10'"},
+      {"NBTSTAT -a -", "not a computer name: '-'"},
+      {"TRACERT -d -x", "unexpected switch '-x'"},
+  };
+  for (const auto& c : cases) {
+    const CommandTranslation translation = translateCommand(c.text);
+    EXPECT_FALSE(translation.permitted) << c.text;
+    EXPECT_TRUE(translation.program.empty()) << c.text;
+    EXPECT_NE(translation.refusal.find(c.refusal), std::string::npos) << c.text << ": " << translation.refusal;
+  }
+}
+
 TEST(CommandTableTest, OverLongTextAndControlCharactersAreRefused) {
   const std::string host(kMaxCommandText - 5, 'a');
   EXPECT_EQ(programOf("PING " + host).back(), host);  // exactly the longest text

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
 #include "agent/requests/dispatcher.h"
+#include "agent/requests/request_service.h"
 #include "tests/support/agent_fixture.h"
 #include "tests/support/console_capture.h"
 
@@ -188,6 +191,14 @@ TEST_F(RequestHandlerTest, RepeatedWrongKeysLockThePeerOutForAWhile) {
   }
 }
 
+TEST_F(RequestHandlerTest, ALockedOutPeerMakesNoRegistryRead) {
+  RequestHandler handler(rt, options());
+  for (int i = 0; i < 3; ++i) call(handler, "guess", "OPEN x", "10.0.0.9");
+  EXPECT_EQ(reloads, 3);  // each OPEN before the lock-out asked for a read (the watch decides)
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(call(handler, "guess", "OPEN x", "10.0.0.9"), kKeyMismatch);
+  EXPECT_EQ(reloads, 3);
+}
+
 TEST_F(RequestHandlerTest, FailuresOutsideTheWindowDoNotAddUp) {
   RequestHandler handler(rt, options());
   call(handler, "guess", "TOTAL", "10.0.0.9");
@@ -213,6 +224,26 @@ TEST_F(RequestHandlerTest, PeerNamesAreBoundedAndPrintableInTheLog) {
   EXPECT_EQ(log[1], "RequestRpc: wrong access key from local (1 within 60 s)");
 }
 
+TEST_F(RequestHandlerTest, SecurityLinesGoToTheConsoleInTheForegroundAndToStandardErrorWithoutSyslog) {
+  RequestHandlerOptions o = options();
+  o.securityLog = nullptr;
+  const std::string line = "RequestRpc: wrong access key from 10.1.1.1 (1 within 60 s)";
+  rt.debug = true;
+  {
+    RequestHandler handler(rt, o);
+    ::testing::internal::CaptureStdout();
+    call(handler, "guess", "TOTAL", "10.1.1.1");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), line + "\n");
+  }
+  struct stat info {};
+  if (::stat("/dev/log", &info) == 0) GTEST_SKIP() << "a syslog daemon listens here";
+  rt.debug = false;
+  RequestHandler service(rt, o);
+  ::testing::internal::CaptureStderr();
+  call(service, "guess", "TOTAL", "10.1.1.1");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "TapsorSv: " + line + "\n");
+}
+
 TEST(KeyThrottleTest, RemembersABoundedNumberOfPeers) {
   std::vector<std::string> log;
   KeyThrottle throttle({.maxFailures = 2, .windowSeconds = 60, .lockoutSeconds = 100, .maxPeers = 4},
@@ -232,8 +263,60 @@ TEST(KeyThrottleTest, RemembersABoundedNumberOfPeers) {
   EXPECT_EQ(log.size(), 103u);  // two failures and the lock-out, then one per peer
   EXPECT_FALSE(throttle.refused("peer0", now + 99));
   EXPECT_FALSE(throttle.refused("other", now + 1));
-  throttle.noteSuccess("locked");
+  throttle.noteSuccess("locked", now + 1);
   EXPECT_FALSE(throttle.refused("locked", now + 1));
+}
+
+TEST(KeyThrottleTest, ALockedOutPeerIsNeverTheOneForgotten) {
+  KeyThrottle throttle({.maxFailures = 5, .windowSeconds = 60, .lockoutSeconds = 60, .maxPeers = 256},
+                       [](const std::string&) {});
+  const uint32_t now = 5000;
+  for (int i = 0; i < 5; ++i) throttle.noteFailure("192.0.2.1", now);
+  ASSERT_TRUE(throttle.refused("192.0.2.1", now));
+  for (int i = 0; i < 600; ++i) throttle.noteFailure("198.51.100." + std::to_string(i), now + 1);
+  EXPECT_TRUE(throttle.refused("192.0.2.1", now + 2));
+  EXPECT_LE(throttle.peerCount(), 256u);
+}
+
+TEST(KeyThrottleTest, NetworkKeysShareABudgetPerSecondLocalUsersAndProvenPeersDoNot) {
+  std::vector<std::string> log;
+  KeyThrottle throttle({.maxFailures = 5, .networkKeysPerSecond = 20}, [&](const std::string& line) { log.push_back(line); });
+  const uint32_t now = 7000;
+  throttle.noteSuccess("203.0.113.7", now);  // a console that knows the key
+  int looked = 0;
+  for (int i = 0; i < 100; ++i) looked += !throttle.refused("10.9.0." + std::to_string(i), now);  // rotating addresses
+  EXPECT_EQ(looked, 20);
+  EXPECT_FALSE(throttle.refused("203.0.113.7", now));
+  EXPECT_FALSE(throttle.refused("uid:1000", now));
+  EXPECT_FALSE(throttle.refused("local", now));
+  EXPECT_FALSE(throttle.refused("10.9.1.1", now + 1));  // a new second
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0], "RequestRpc: 10.9.1.1 and others: 80 access keys refused unseen beyond 20 a second");
+}
+
+TEST_F(RequestHandlerTest, LocalUsersAreThrottledEachOnTheirOwn) {
+  RequestHandler handler(rt, options());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(call(handler, "guess", "TOTAL", "uid:1000"), kKeyMismatch);
+  EXPECT_EQ(call(handler, "Secret1", "TOTAL", "uid:1000"), kKeyMismatch);  // locked out
+  EXPECT_EQ(call(handler, "Secret1", "TOTAL", "uid:1001"), kRequestDelivered);
+  EXPECT_EQ(call(handler, "Secret1", "TOTAL", "uid:0"), kRequestDelivered);
+  EXPECT_EQ(log.back(), "RequestRpc: requests from uid:1000 refused for 30 s after 3 wrong access keys");
+}
+
+}  // namespace
+}  // namespace veltris::agent
+
+namespace veltris::agent {
+namespace {
+
+// The RPC trace stays readable under a flood: a budget a second, then a count.
+TEST(TraceBudget, FloodIsSummedUpInTheNextSecond) {
+  TraceBudget budget;
+  for (int i = 0; i < TraceBudget::kLinesPerSecond; ++i) EXPECT_EQ(budget.admit("closed", 100), "closed");
+  EXPECT_EQ(budget.admit("closed", 100), "");
+  EXPECT_EQ(budget.admit("closed", 100), "");
+  EXPECT_EQ(budget.admit("closed", 101), "closed (2 more not shown)");
+  EXPECT_EQ(budget.admit("closed", 101), "closed");
 }
 
 }  // namespace

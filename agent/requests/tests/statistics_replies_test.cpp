@@ -224,6 +224,54 @@ TEST_F(StatisticsRepliesTest, DayNamesCannotLeaveTheHistoryFolder) {
   EXPECT_TRUE(body.empty());
 }
 
+TEST_F(StatisticsRepliesTest, HistoryFilesAreNeverLinksToOtherFiles) {
+  TptRecord r = tptRecord(utc(1999, 10, 14, 1), 1);
+  appendFile("private.bin", &r, sizeof r);
+  std::filesystem::create_symlink("private.bin", "19991014.TPT");
+  std::filesystem::create_hard_link("private.bin", "19991013.TPT");
+  std::filesystem::create_symlink("private.bin", "19991014.TPS");
+  std::string body;
+  appendDayTotals(rt.global, "19991014", utc(1999, 10, 15), body);
+  appendDayTotals(rt.global, "19991013", utc(1999, 10, 15), body);
+  appendDayPartners(rt.global, "19991014", utc(1999, 10, 15), body);
+  EXPECT_TRUE(body.empty());
+  appendFile("19991012.TPT", &r, sizeof r);
+  appendHistoryList(body);
+  ASSERT_EQ(body.size(), 24u);  // the hard link is a regular file: listed, but not read
+  EXPECT_EQ(std::min(body.substr(0, 12), body.substr(12)) + std::max(body.substr(0, 12), body.substr(12)),
+            "HIST19991012HIST19991013");
+}
+
+TEST_F(StatisticsRepliesTest, HistoryReadsStopAtAForeignTagAndAtADaysWorth) {
+  TptRecord good = tptRecord(utc(1999, 10, 14, 1), 1);
+  TptRecord foreign = good;
+  std::memcpy(foreign.tag, "XXXX", 4);
+  for (const TptRecord* r : {&good, &good, &foreign, &good}) appendFile("19991014.TPT", r, sizeof *r);
+  std::string body;
+  appendDayTotals(rt.global, "19991014", utc(1999, 10, 15), body);
+  EXPECT_EQ(body.size(), 2 * sizeof(PeriodTotalsRecord));
+
+  std::vector<TptRecord> many(kMaxDayPeriodRecords + 100, good);
+  appendFile("19991011.TPT", many.data(), many.size() * sizeof good);
+  body.clear();
+  appendDayTotals(rt.global, "19991011", utc(1999, 10, 15), body);
+  EXPECT_EQ(body.size(), kMaxDayPeriodRecords * sizeof(PeriodTotalsRecord));  // what was read, answered
+}
+
+TEST_F(StatisticsRepliesTest, HistoryListNamesOnlyDays) {
+  for (const char* name : {"19991014.TPT", "19991015.tpt", "1999101x.TPT", "19991314.TPT", "19991000.TPT",
+                           "1999101.TPT", "199910145.TPT", "README.TPT"}) {
+    appendFile(name, "x", 1);
+  }
+  std::string body;
+  appendHistoryList(body);
+  ASSERT_EQ(body.size(), 24u);
+  std::vector<std::string> records = {body.substr(0, 12), body.substr(12, 12)};
+  std::sort(records.begin(), records.end());
+  EXPECT_EQ(records[0], "HIST19991014");
+  EXPECT_EQ(records[1], "HIST19991015");
+}
+
 // The history writer appends while a console reads: every reply holds whole,
 // correct records, whatever moment the read hits.
 TEST_F(StatisticsRepliesTest, DayTotalsReadWhileTheFileIsAppended) {

@@ -253,6 +253,36 @@ TEST_F(AssociationTest, InboundLimitsFaultAndClose) {
   EXPECT_EQ(feed(requestPdu(2, 0, Bytes{}, 0)), Verdict::Close);
 }
 
+TEST_F(AssociationTest, InboundLimitsHoldExactlyAtTheirValue) {
+  limits_.maxRequestStub = 1000;
+  limits_.maxRequestFragments = 4;
+  struct Case {
+    std::vector<size_t> fragments;
+    bool served;
+  };
+  const Case cases[] = {
+      {{1000}, true},          {{1001}, false},           {{600, 400}, true},
+      {{600, 401}, false},     {{250, 250, 250, 250}, true}, {{200, 200, 200, 200, 200}, false},
+  };
+  for (const Case& c : cases) {
+    rebuild();
+    bindOk();
+    Verdict last = Verdict::Continue;
+    for (size_t i = 0; i < c.fragments.size() && last == Verdict::Continue; ++i) {
+      uint8_t flags = (i == 0 ? pfc::kFirstFrag : 0) | (i + 1 == c.fragments.size() ? pfc::kLastFrag : 0);
+      last = feed(requestPdu(5, testing::test_op::kEcho, Bytes(c.fragments[i], 0x5a), flags));
+    }
+    SCOPED_TRACE(c.fragments.size());
+    if (c.served) {
+      EXPECT_EQ(last, Verdict::Continue);
+      EXPECT_EQ(reassembled().size(), 1000u);
+    } else {
+      EXPECT_EQ(last, Verdict::Close);
+      EXPECT_EQ(onlyFault().status, fault::kRemoteNoMemory);
+    }
+  }
+}
+
 TEST_F(AssociationTest, OversizedReplyFaultsButKeepsTheConnection) {
   limits_.maxReplyStub = 4096;
   rebuild();
@@ -308,6 +338,31 @@ TEST_F(AssociationTest, OrphanedDropsTheCallAndCancelIsIgnored) {
   Bytes response;
   encodeCallFragment(response, {PduType::Response, 10, 3, 0, 0, 0}, {});
   EXPECT_EQ(feed(response), Verdict::Close);  // not something a client sends
+}
+
+TEST(AssociationHold, WhatAHandlerHoldsIsLetGoOnceTheReplyIsOut) {
+  CollectingSink sink;
+  size_t pdusWhenLetGo = 0;
+  int letGo = 0;
+  Interface iface = testing::testInterface();
+  iface.operations.push_back({7, "hold", [&](const CallContext&, std::span<const uint8_t>, std::vector<uint8_t>& out) {
+                                out.assign(10000, 0x33);  // several fragments
+                                EXPECT_TRUE(whenReplySent([&] {
+                                  ++letGo;
+                                  pdusWhenLetGo = sink.pdus.size();
+                                }));
+                                return 0u;
+                              }});
+  auto shared = std::make_shared<const Interface>(std::move(iface));
+  Association association([shared](const SyntaxId&) { return shared; }, Limits{}, CallContext{});
+  ASSERT_EQ(association.receive(bindPdu(testing::testInterfaceId(), ndrTransferSyntax(), 4280, 4280), sink),
+            Verdict::Continue);
+  sink.pdus.clear();
+  ASSERT_EQ(association.receive(requestPdu(2, 7, Bytes{}), sink), Verdict::Continue);
+  EXPECT_EQ(letGo, 1);
+  EXPECT_EQ(pdusWhenLetGo, sink.pdus.size());
+  EXPECT_GT(pdusWhenLetGo, 2u);
+  EXPECT_FALSE(whenReplySent([] {}));  // outside a call nothing is kept
 }
 
 }  // namespace

@@ -215,20 +215,5 @@ TEST_F(ClientServerTest, CallsBeyondTheConcurrencyLimitAreTooBusy) {
   EXPECT_EQ(echo(second, {1}, out), 0u);
 }
 
-TEST_F(ClientServerTest, ConnectionsPerPeerAreLimited) {
-  Limits limits;
-  limits.maxConnectionsPerPeer = 2;
-  ServerEndpoints endpoints = start(limits);
-  Client a;
-  Client b;
-  Client c;
-  ASSERT_EQ(a.open(endpoints.tcp, testing::testInterfaceId()), 0u);
-  ASSERT_EQ(b.open(endpoints.tcp, testing::testInterfaceId()), 0u);
-  EXPECT_EQ(c.open(endpoints.tcp, testing::testInterfaceId()), status::kCallFailed);
-  a.close();
-  for (int i = 0; i < 200 && server_->connectionCount() != 1; ++i) std::this_thread::sleep_for(10ms);
-  EXPECT_EQ(c.open(endpoints.tcp, testing::testInterfaceId()), 0u);
-}
-
 }  // namespace
 }  // namespace veltris::rpc
