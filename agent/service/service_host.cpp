@@ -117,7 +117,7 @@ int runForeground(HostEnvironment& env, bool promiscuous, const std::vector<std:
   host.rt.debug = true;
   host.rt.promiscuous = promiscuous;
   runAgent(host, optionsFor(env, adapters));
-  return 0;
+  return host.rt.exitCode;
 }
 
 int runService(HostEnvironment& env) {

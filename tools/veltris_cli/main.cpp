@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/records.h"
 #include "tools/veltris_cli/access_key.h"
 #include "tools/veltris_cli/agent_session.h"
 #include "tools/veltris_cli/options.h"
@@ -62,6 +63,10 @@ int main(int argc, char** argv) {
   ParsedCommandLine parsed = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (parsed.action == ParsedCommandLine::Action::Help) {
     std::cout << usageText(kProgram);
+    return kExitOk;
+  }
+  if (parsed.action == ParsedCommandLine::Action::Version) {
+    std::cout << kProgram << " (VELTRIS command-line client) version " << veltris::kVersionStamp << '\n';
     return kExitOk;
   }
   if (parsed.action == ParsedCommandLine::Action::Error) {

@@ -81,6 +81,9 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     } else if (arg == "-h" || arg == "--help") {
       parsed.action = ParsedCommandLine::Action::Help;
       return parsed;
+    } else if (arg == "-V" || arg == "--version") {
+      parsed.action = ParsedCommandLine::Action::Version;
+      return parsed;
     } else if (!parseOption(args, i, parsed)) {
       parsed.action = ParsedCommandLine::Action::Error;
       return parsed;
@@ -111,6 +114,7 @@ std::string usageText(const std::string& program) {
          "  --follow         STATS_PRO, DETAILS, ERRORS: each repeat asks only for what is\n"
          "                   newer than the previous reply's packet sequence number\n"
          "  --save FILE      with SNAPSHOT: write the snapshot reply to FILE\n"
+         "  -h, --help       this text;  -V, --version  the version\n"
          "\n"
          "Requests: TOTAL, STATS_PRO N, DETAILS N, ERRORS N, HISTORY_LIST, TPT YYYYMMDD,\n"
          "TPS YYYYMMDD, OID, BCASTERS HIGH|LOW, BCASTSENT HIGH|LOW, CFG, CMD COMMAND, SNAPSHOT [PATH]\n"

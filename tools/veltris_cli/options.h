@@ -22,7 +22,7 @@ struct Options {
 };
 
 struct ParsedCommandLine {
-  enum class Action { Run, Help, Error } action = Action::Run;
+  enum class Action { Run, Help, Version, Error } action = Action::Run;
   Options options;
   std::string error;
 };

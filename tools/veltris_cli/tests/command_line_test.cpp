@@ -44,6 +44,8 @@ TEST(CliCommandLine, ReportsMistakes) {
   EXPECT_EQ(parse({"--interval", "-5", "TOTAL"}).action, Action::Error);
   EXPECT_EQ(parse({"--verbose", "TOTAL"}).error, "unknown option --verbose");
   EXPECT_EQ(parse({"--help"}).action, Action::Help);
+  EXPECT_EQ(parse({"--version", "TOTAL"}).action, Action::Version);
+  EXPECT_EQ(parse({"-V"}).action, Action::Version);
   EXPECT_EQ(parse({"--", "-x"}).options.request, "-x");
 }
 
