@@ -112,8 +112,8 @@ TEST_F(ReplayTime, DnsQueryRepeatedAfter100SecondsIsARetransmitAfter400ItIsNot) 
     errors += r.errorsSent.get();
     sent += r.framesSent.get();
   }
-  EXPECT_EQ(sent, 3u) << output;
-  EXPECT_EQ(errors, 1u) << "only the query 100 s after the first";
+  EXPECT_EQ(errors, 1u) << "only the query 100 s after the first\n" << output;
+  EXPECT_EQ(sent + errors, 3u);
   EXPECT_NE(output.find("agent time follows"), std::string::npos) << output;
 }
 
@@ -186,7 +186,7 @@ TEST_F(ReplayTime, TokenRingCaptureGivesTokenRingPartnersAndDecodes) {
                 {t + 1, udp(snapIp(tokenRingHeader(0x40, self, peer)), 2, 1, 1025, 0)},
                 {t + 2, amp}});
   std::vector<std::string> descriptions;
-  replay({(root.path() / "ring.pcap").string()}, 3, [&](AgentRuntime& agent) {
+  replay({(root.path() / "ring.pcap").string() + "@10:00:5a:00:00:01"}, 3, [&](AgentRuntime& agent) {
     std::string body;
     dispatchRequest(agent, Request("DETAILS 0"), body);
     for (size_t at = sizeof(TotalsRecord); at + sizeof(DetailRecord) <= body.size(); at += sizeof(DetailRecord)) {

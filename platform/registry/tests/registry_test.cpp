@@ -129,6 +129,24 @@ TEST_F(RegistryTest, NewFileIsNotReadableByOthersAndRewritesKeepModeAndGroup) {
   EXPECT_EQ(st.st_gid, group);
 }
 
+// The commented sample in the source tree reads as the README says.
+TEST(SampleRegistry, ReadsTheKeyTheHistoryFolderAndTheAdapters) {
+  Registry sample(std::filesystem::path(VELTRIS_SOURCE_DIR) / "scripts/registry.sample.reg");
+  std::string text;
+  ASSERT_EQ(sample.queryString(kParams, "OpenKey", text), kSuccess) << sample.lastError();
+  EXPECT_EQ(text, "change-me-please");
+  EXPECT_LE(text.size(), 16u);
+  ASSERT_EQ(sample.queryString(kParams, "DataPath", text), kSuccess);
+  EXPECT_EQ(text, "/var/lib/veltris/VELTRIS History");
+  uint32_t number = 1;
+  ASSERT_EQ(sample.queryNumber(kParams, "AutoIpName", number), kSuccess);
+  EXPECT_EQ(number, 0u);
+  std::vector<std::string> adapters;
+  ASSERT_EQ(sample.queryMultiString("HKLM\\SYSTEM\\CurrentControlSet\\Services\\Tapsor\\Linkage", "Export", adapters),
+            kSuccess);
+  EXPECT_THAT(adapters, ElementsAre("\\Device\\Tapsor_eth0"));
+}
+
 TEST_F(RegistryTest, SubkeysEnumerateInNameOrderThenNoMoreItems) {
   Registry reg(file_);
   for (const char* key : {"HKLM\\S\\delta", "HKLM\\S\\Alpha", "HKLM\\S\\charlie\\deep", "HKLM\\S\\Bravo"}) {
