@@ -179,7 +179,7 @@ bool goOnWithoutAdapters(AgentRuntime& rt) {
   const char* what = rt.global.adapterCount == 0 ? "no adapter was found to monitor"
                                                  : "none of the adapters could be opened";
   if (rt.debug) {
-    consolePrint("TapsorSv: %s; run \"TapsorSv -list\" for the names to use, as root or with CAP_NET_RAW\n", what);
+    consolePrint("TapsorSv: %s (see above); \"TapsorSv -list\" shows the interface names to use\n", what);
     return false;
   }
   consolePrint("TapsorSv: %s; the service keeps running and answers requests without capture\n", what);
