@@ -108,7 +108,8 @@ std::string usageText(const std::string& program) {
          "  --computer NAME  the agent's PC: a name, an address, NAME[port] or a binding string\n"
          "                   (default: this PC)\n"
          "  --key KEY        the access key (default: \"OpenKey\" from this PC's registry)\n"
-         "  --json           print JSON instead of tables\n"
+         "  --json           print JSON instead of tables; with --repeat one compact document\n"
+         "                   per line (NDJSON), the header with \"receivedAt\" (seconds since 1970)\n"
          "  --repeat N       send the request N times (0: until Ctrl-C)\n"
          "  --interval MS    milliseconds from one request to the next (default 1000)\n"
          "  --follow         STATS_PRO, DETAILS, ERRORS: each repeat asks only for what is\n"
@@ -120,7 +121,8 @@ std::string usageText(const std::string& program) {
          "TPS YYYYMMDD, OID, BCASTERS HIGH|LOW, BCASTSENT HIGH|LOW, CFG, CMD COMMAND, SNAPSHOT [PATH]\n"
          "\n"
          "Exit status: 0 done, 1 connection or request failed, 2 bad command line or no key,\n"
-         "3 access key refused, 4 malformed reply.\n";
+         "3 access key refused, 4 malformed reply, 5 the agent does not know the request word\n"
+         "(it answers with the totals record alone).\n";
 }
 
 }  // namespace veltris::cli

@@ -70,6 +70,9 @@ TEST(CliRequestWords, CfgGetsItsBlankAndUnknownWordsANote) {
   EXPECT_EQ(lower.error, "");
   EXPECT_NE(lower.note.find("did you mean \"TOTAL\""), std::string::npos) << lower.note;
   EXPECT_NE(checkRequest("FROB", false).note, "");
+  EXPECT_TRUE(checkRequest("FROB", false).unknownWord) << "the client exits with status 5 after the reply";
+  EXPECT_TRUE(lower.unknownWord);
+  EXPECT_FALSE(checkRequest("TOTAL", false).unknownWord);
   EXPECT_EQ(checkRequest("TOTAL", false).note, "");
 }
 
