@@ -138,7 +138,7 @@ std::vector<std::string> devicesToMonitor(const AgentOptions& options) {
 }
 
 // When every adapter replays a capture file, agent time follows the frames.
-void chooseReplayClock(AgentRuntime& rt, const std::vector<std::string>& devices) {
+void chooseReplayClock(AgentRuntime& rt, const std::vector<std::string>& devices, std::chrono::milliseconds period) {
   if (!rt.hasSystemClock() || devices.empty()) return;
   bool found = false;
   uint32_t start = 0;
@@ -152,7 +152,7 @@ void chooseReplayClock(AgentRuntime& rt, const std::vector<std::string>& devices
     found = true;
   }
   if (!found) return;
-  rt.useClock(std::make_unique<ReplayClock>(start));
+  rt.useClock(std::make_unique<ReplayClock>(start, std::chrono::ceil<std::chrono::seconds>(period)));
   consolePrint("Replaying capture files: agent time follows the frames' time stamps\n");
 }
 
@@ -232,7 +232,7 @@ void agentMain(AgentRuntime& rt, const AgentOptions& options) {
   readAccessParameters(global);
   warnIfKeyIsReadable();
   const std::vector<std::string> devices = devicesToMonitor(options);
-  chooseReplayClock(rt, devices);
+  chooseReplayClock(rt, devices, options.historyPeriod);
   enterHistoryDirectory(readDataPath());
 
   uint32_t now = rt.clock->now();
@@ -253,6 +253,10 @@ void agentMain(AgentRuntime& rt, const AgentOptions& options) {
     NicArea& nic = addAdapter(global, device);
     printDeviceLine(device);
     rt.clock->addAdapter(nic.index);
+  }
+  // Every adapter is known to the clock before the first frame is filed.
+  for (int i = 0; i < global.adapterCount; ++i) {
+    NicArea& nic = *global.nics[i];
     monitors.emplace_back([&rt, &nic] {
       raiseThreadPriority();
       runNetMonitor(rt, nic);

@@ -11,7 +11,8 @@ constexpr std::chrono::milliseconds kStopLook{50};
 
 }  // namespace
 
-ReplayClock::ReplayClock(uint32_t start) : current_(start), barrier_(start) {}
+ReplayClock::ReplayClock(uint32_t start, std::chrono::seconds firstPeriod)
+    : current_(start), barrier_(start + static_cast<uint32_t>(std::max<int64_t>(1, firstPeriod.count()))) {}
 
 uint32_t ReplayClock::nowLocked() const {
   if (!realPace_) return current_;
@@ -28,15 +29,16 @@ uint32_t ReplayClock::now() {
 bool ReplayClock::waitForStop(const Event& stop, std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   const auto seconds = std::max<int64_t>(1, std::chrono::ceil<std::chrono::seconds>(timeout).count());
-  barrier_ = nowLocked() + static_cast<uint32_t>(seconds);
+  if (!firstWait_) barrier_ = nowLocked() + static_cast<uint32_t>(seconds);
+  firstWait_ = false;
   historyWaiting_ = true;
   barrierReached_ = false;
-  changed_.notify_all();
+  framesChanged_.notify_all();
   for (;;) {
     if (stop.isSet()) break;
     if (barrierReached_) break;
     if (realPace_ && nowLocked() >= barrier_) break;
-    changed_.wait_for(lock, kStopLook);
+    historyChanged_.wait_for(lock, kStopLook);
   }
   historyWaiting_ = false;
   if (barrierReached_) current_ = std::max(current_, barrier_);
@@ -71,7 +73,7 @@ bool ReplayClock::stampFrame(int adapter, const capture::FrameRead& read, const 
   }
   slots_[adapter] = Slot::Waiting;
   pending_[adapter] = read.seconds;
-  changed_.notify_all();
+  framesChanged_.notify_all();
   for (;;) {
     if (stop.isSet()) {
       slots_[adapter] = Slot::Reading;
@@ -81,17 +83,17 @@ bool ReplayClock::stampFrame(int adapter, const capture::FrameRead& read, const 
       if (read.seconds < barrier_ || realPace_) break;
       if (historyWaiting_ && !barrierReached_) {
         barrierReached_ = true;  // the history loop closes the period first
-        changed_.notify_all();
+        historyChanged_.notify_all();
       }
     }
-    changed_.wait_for(lock, kStopLook);
+    framesChanged_.wait_for(lock, kStopLook);
   }
   slots_[adapter] = Slot::Reading;
   // Agent time never goes back: a stamp earlier than the clock (a file whose
   // stamps go backwards) is filed at the clock's time.
   current_ = std::max(current_, read.seconds);
   time = current_;
-  changed_.notify_all();
+  framesChanged_.notify_all();
   return true;
 }
 
@@ -100,7 +102,8 @@ void ReplayClock::adapterDone(int adapter) {
   if (adapter < 0 || adapter >= kMaxAdapters || slots_[adapter] == Slot::Unused) return;
   slots_[adapter] = Slot::Done;
   startRealPaceIfAllDone();
-  changed_.notify_all();
+  framesChanged_.notify_all();
+  historyChanged_.notify_all();
 }
 
 void ReplayClock::startRealPaceIfAllDone() {

@@ -17,8 +17,9 @@ namespace veltris::agent {
 
 class ReplayClock final : public Clock {
  public:
-  // `start`: the time stamp of the earliest first frame.
-  explicit ReplayClock(uint32_t start);
+  // `start`: the time stamp of the earliest first frame; `firstPeriod`: the
+  // history loop's first wait, so frames flow before the loop has started.
+  ReplayClock(uint32_t start, std::chrono::seconds firstPeriod);
 
   uint32_t now() override;
   bool waitForStop(const Event& stop, std::chrono::milliseconds timeout) override;
@@ -36,12 +37,14 @@ class ReplayClock final : public Clock {
   void startRealPaceIfAllDone();
 
   mutable std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable framesChanged_;   // NetMonitor threads wait here
+  std::condition_variable historyChanged_;  // the history loop waits here
   std::array<Slot, kMaxAdapters> slots_{};
   std::array<uint32_t, kMaxAdapters> pending_{};
   uint32_t current_;            // time of the last frame filed, or of the last period end
   uint32_t barrier_;            // frames at or after this time wait for the history loop
   bool historyWaiting_ = false;
+  bool firstWait_ = true;       // the barrier of the first period is set already
   bool barrierReached_ = false;
   bool realPace_ = false;       // every file is over
   Steady::time_point realPaceSince_{};

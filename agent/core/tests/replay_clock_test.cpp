@@ -21,7 +21,7 @@ capture::FrameRead stamped(uint32_t seconds) {
 // Two files whose stamps interleave are filed in time order, whichever thread is faster.
 TEST(ReplayClock, FramesOfSeveralFilesAreFiledInTimeStampOrder) {
   const std::vector<std::vector<uint32_t>> files = {{100, 103, 103, 110, 250}, {101, 102, 103, 300}};
-  ReplayClock clock(100);
+  ReplayClock clock(100, std::chrono::minutes(10));
   Event stop;
   clock.addAdapter(0);
   clock.addAdapter(1);
@@ -59,7 +59,7 @@ TEST(ReplayClock, FramesOfSeveralFilesAreFiledInTimeStampOrder) {
 TEST(ReplayClock, PeriodsEndWhenTheCaptureReachesThemAndFramesWaitForTheWrite) {
   const uint32_t start = 1000;
   const std::vector<uint32_t> frames = {1000, 1200, 1599, 1600, 1601, 3000, 3100};
-  ReplayClock clock(start);
+  ReplayClock clock(start, std::chrono::minutes(10));
   Event stop;
   clock.addAdapter(0);
   std::mutex mutex;
@@ -95,7 +95,7 @@ TEST(ReplayClock, PeriodsEndWhenTheCaptureReachesThemAndFramesWaitForTheWrite) {
 }
 
 TEST(ReplayClock, StopEndsAFrameThatWaitsForAnotherFile) {
-  ReplayClock clock(0);
+  ReplayClock clock(0, std::chrono::minutes(10));
   Event stop;
   clock.addAdapter(0);
   clock.addAdapter(1);  // never reads: frames of adapter 0 wait for it
@@ -111,7 +111,7 @@ TEST(ReplayClock, StopEndsAFrameThatWaitsForAnotherFile) {
 }
 
 TEST(ReplayClock, LiveFramesAndBackwardStampsTakeTheClocksTime) {
-  ReplayClock clock(500);
+  ReplayClock clock(500, std::chrono::minutes(10));
   Event stop;
   clock.addAdapter(0);
   std::thread history([&] { clock.waitForStop(stop, 10min); });
