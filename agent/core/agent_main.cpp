@@ -137,7 +137,7 @@ std::vector<std::string> devicesToMonitor(const AgentOptions& options) {
   return devices;
 }
 
-// When every adapter replays a capture file, agent time follows the frames.
+// When every adapter replays a capture file (a regular file), agent time follows the frames.
 void chooseReplayClock(AgentRuntime& rt, const std::vector<std::string>& devices, std::chrono::milliseconds period) {
   if (!rt.hasSystemClock() || devices.empty()) return;
   bool found = false;
@@ -146,6 +146,11 @@ void chooseReplayClock(AgentRuntime& rt, const std::vector<std::string>& devices
   for (size_t i = 0; i < monitored; ++i) {
     const std::string_view adapter = std::string_view(devices[i]).substr(std::min(devices[i].size(), kDevicePrefixLength));
     if (!capture::isCaptureFileName(adapter)) return;
+    capture::CaptureFileName file;
+    std::string error;
+    std::error_code ec;
+    if (!capture::parseCaptureFileName(adapter, file, error) || !std::filesystem::is_regular_file(file.path, ec))
+      return;  // a capture fed through a pipe comes at its own pace, as live frames do
     uint32_t first = 0;
     if (!capture::firstFrameTime(adapter, first)) continue;
     start = found ? std::min(start, first) : first;

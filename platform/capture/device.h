@@ -124,7 +124,8 @@ struct InterfaceSummary {
 std::vector<InterfaceSummary> captureInterfaces();
 
 // Time stamp (seconds since 1970) of the first frame of a capture file named as
-// for openDevice; false when it is not a capture file or holds no frame.
+// for openDevice; false when it is not a regular capture file (a pipe is not
+// read ahead) or holds no frame.
 bool firstFrameTime(std::string_view adapterName, uint32_t& seconds);
 
 }  // namespace veltris::capture

@@ -73,6 +73,8 @@ bool firstFrameTime(std::string_view adapterName, uint32_t& seconds) {
   CaptureFileName name;
   std::string error;
   if (!isCaptureFileName(adapterName) || !parseCaptureFileName(adapterName, name, error)) return false;
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(name.path, ec)) return false;  // a pipe cannot be read twice
   char errorBuffer[PCAP_ERRBUF_SIZE] = {};
   pcap_t* pcap = pcap_open_offline(name.path.c_str(), errorBuffer);
   if (pcap == nullptr) return false;

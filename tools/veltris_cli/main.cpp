@@ -13,6 +13,7 @@
 #include "tools/veltris_cli/options.h"
 #include "tools/veltris_cli/reply_printer.h"
 #include "tools/veltris_cli/request_words.h"
+#include "tools/veltris_cli/text_fields.h"
 
 namespace {
 
@@ -77,6 +78,7 @@ int main(int argc, char** argv) {
     return fail(kExitUsage, parsed.error + " (" + kProgram + " --help shows the usage)");
   }
   const Options& options = parsed.options;
+  useHumanByteUnits(options.humanUnits);
   RequestCheck check = checkRequest(options.request, options.follow);
   if (!check.error.empty()) return fail(kExitUsage, check.error);
   if (!check.note.empty()) std::cerr << kProgram << ": note: " << check.note << '\n';

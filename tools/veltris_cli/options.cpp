@@ -46,6 +46,8 @@ bool parseOption(const std::vector<std::string>& args, size_t& i, ParsedCommandL
   std::string value;
   if (arg == "--json")
     o.json = true;
+  else if (arg == "-H" || arg == "--human")
+    o.humanUnits = true;
   else if (arg == "--follow")
     o.follow = true;
   else if (optionValue(args, i, "--computer", value, error))
@@ -74,8 +76,11 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (optionsEnded || arg.size() < 2 || arg[0] != '-' || !words.empty()) {
-      words.push_back(arg);  // options come before the request; "CMD PING -c 1 x" keeps its dashes
+    // Options anywhere on the line, except in the command after "CMD": "CMD PING -c 1 x" keeps its dashes.
+    const bool inCommand = !words.empty() && words.front() == "CMD";
+    const bool negativeNumber = arg.size() >= 2 && arg[0] == '-' && std::isdigit(static_cast<unsigned char>(arg[1]));
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-' || inCommand || negativeNumber) {
+      words.push_back(arg);
     } else if (arg == "--") {
       optionsEnded = true;
     } else if (arg == "-h" || arg == "--help") {
@@ -102,12 +107,14 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
 
 std::string usageText(const std::string& program) {
   return "Usage: " + program +
-         " [OPTIONS] REQUEST...\n"
-         "Sends one request to a VELTRIS agent and prints the reply's records.\n"
+         " [OPTIONS] REQUEST... [OPTIONS]\n"
+         "Sends one request to a VELTRIS agent and prints the reply's records. Options may\n"
+         "stand anywhere, except after CMD, whose words all go to the command (or after --).\n"
          "\n"
          "  --computer NAME  the agent's PC: a name, an address, NAME[port] or a binding string\n"
          "                   (default: this PC)\n"
          "  --key KEY        the access key (default: \"OpenKey\" from this PC's registry)\n"
+         "  -H, --human      byte counts in tables as 2.1K, 4.8M, 1.2G (powers of 1024)\n"
          "  --json           print JSON instead of tables; with --repeat one compact document\n"
          "                   per line (NDJSON), the header with \"receivedAt\" (seconds since 1970)\n"
          "  --repeat N       send the request N times (0: until Ctrl-C)\n"

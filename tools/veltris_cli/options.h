@@ -1,7 +1,7 @@
 #pragma once
 // The client's command line:
-//   veltris-cli [--computer NAME] [--key KEY] [--json] [--repeat N] [--interval MS]
-//               [--follow] [--save FILE] REQUEST...
+//   veltris-cli [--computer NAME] [--key KEY] [-H] [--json] [--repeat N] [--interval MS]
+//               [--follow] [--save FILE] REQUEST...  (options anywhere, except after CMD)
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -14,6 +14,7 @@ struct Options {
   std::string computer;            // empty: this PC
   std::optional<std::string> key;  // absent: "OpenKey" from the registry
   bool json = false;
+  bool humanUnits = false;  // -H: byte counts in K, M, G
   std::string request;  // the request words joined with blanks
   uint32_t repeat = 1;  // 0: until interrupted
   std::chrono::milliseconds interval{1000};

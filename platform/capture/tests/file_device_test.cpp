@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/capture/device.h"
 #include "platform/capture/link_framing.h"
@@ -267,6 +268,8 @@ TEST(FileReplayTime, FramesCarryTheirTimeStampsAndTheFirstIsKnownBeforehand) {
   EXPECT_FALSE(firstFrameTime("eth0", first));
   testing::writeFile(dir / "empty.pcap", testing::pcapFile(testing::kLinkEthernet, {}));
   EXPECT_FALSE(firstFrameTime((dir / "empty.pcap").string(), first));
+  ASSERT_EQ(::mkfifo((dir / "fed.pcap").c_str(), 0600), 0);
+  EXPECT_FALSE(firstFrameTime((dir / "fed.pcap").string(), first)) << "a pipe is not read ahead (nor waited on)";
 
   std::string error;
   auto device = openDevice((dir / "t.pcapng").string(), error);
