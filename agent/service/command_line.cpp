@@ -1,6 +1,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -81,8 +82,9 @@ void listInterfaces() {
                 i.ethernet ? "Ethernet" : "WAN link", i.address.c_str(),
                 monitored ? "  monitored when none is named" : "");
   }
+  auto up = std::find_if(interfaces.begin(), interfaces.end(), [](const capture::InterfaceSummary& i) { return i.up; });
   std::printf("Example: TapsorSv -debug %s    (a capture file works too: TapsorSv -debug trace.pcap)\n",
-              interfaces.front().name.c_str());
+              (up != interfaces.end() ? *up : interfaces.front()).name.c_str());
 }
 
 bool isWord(const char* argument, const char* longName, const char* shortName) {
