@@ -39,6 +39,11 @@ AgentRuntime::AgentRuntime() : clock(&systemClock_), openDevice(capture::openDev
   };
 }
 
+void AgentRuntime::useClock(std::unique_ptr<Clock> own) {
+  ownClock_ = std::move(own);
+  clock = ownClock_ ? ownClock_.get() : &systemClock_;
+}
+
 void consolePrint(const char* format, ...) {
   char line[1024];
   va_list args;
