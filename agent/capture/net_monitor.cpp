@@ -116,15 +116,19 @@ LoopEnd readLoop(AgentRuntime& rt, NicArea& nic, capture::Device& device, FrameF
     }
     capture::FrameRead read;
     switch (device.read(buffer, read, kReadWait)) {
-      case capture::ReadResult::Frame:
-        fileCompletedRead(filer, rt.clock->now(), buffer, read);
+      case capture::ReadResult::Frame: {
+        uint32_t frameTime = 0;
+        if (!rt.clock->stampFrame(nic.index, read, rt.stopEvent, frameTime)) return LoopEnd::Stopped;
+        fileCompletedRead(filer, frameTime, buffer, read);
         std::memset(buffer, 0, std::min<uint32_t>(read.stored, kStoredFrameBytes));
         break;
+      }
       case capture::ReadResult::Timeout:
         if (rt.stopEvent.isSet()) return LoopEnd::Stopped;
         break;
       case capture::ReadResult::End:  // a replayed file is over: wait for stop
         consolePrint("Capture file %s replayed: %u frames\n", openName(nic), nic.readsCompleted.load(kRelaxed));
+        rt.clock->adapterDone(nic.index);
         idleUntilStop(rt);
         return LoopEnd::Stopped;
       case capture::ReadResult::Gone:
@@ -146,15 +150,25 @@ void fileCompletedRead(FrameFiler& filer, uint32_t frameTime, const uint8_t* buf
 }
 
 void runNetMonitor(AgentRuntime& rt, NicArea& nic) {
+  struct Done {
+    AgentRuntime& rt;
+    int index;
+    ~Done() { rt.clock->adapterDone(index); }
+  } done{rt, nic.index};
   std::shared_ptr<capture::Device> device = openAdapter(rt, nic);
-  if (!device) return;
+  if (!device) {
+    nic.opening.store(NicArea::Opening::Failed);
+    return;
+  }
   nic.setDevice(device);
   setPacketFilter(*device, 0);
   if (!learnAdapter(nic, *device) || !choosePacketFilter(rt, nic, *device)) {
+    nic.opening.store(NicArea::Opening::Failed);
     nic.setDevice(nullptr);
     runShutdown(rt);
     return;
   }
+  nic.opening.store(NicArea::Opening::Opened);
 
   NameLookupWorker names(rt.global);
   auto filer = std::make_unique<FrameFiler>(rt.global, nic, &names);

@@ -42,6 +42,11 @@ AgentRuntime::AgentRuntime() : clock(&systemClock_), openDevice(capture::openDev
   };
 }
 
+void AgentRuntime::useClock(std::unique_ptr<Clock> own) {
+  ownClock_ = std::move(own);
+  clock = ownClock_ ? ownClock_.get() : &systemClock_;
+}
+
 namespace {
 
 void writeStandardOutput(std::string_view text) {
@@ -59,6 +64,11 @@ ConsoleSink setConsoleSink(ConsoleSink sink) {
   ConsoleSink previous = std::move(consoleSink);
   consoleSink = sink ? std::move(sink) : writeStandardOutput;
   return previous;
+}
+
+void consoleWrite(std::string_view text) {
+  std::lock_guard lock(sinkMutex);
+  consoleSink(text);
 }
 
 void consolePrint(const char* format, ...) {

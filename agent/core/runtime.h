@@ -43,6 +43,16 @@ class Clock {
   virtual bool waitForStop(const Event& stop, std::chrono::milliseconds timeout) = 0;
   // Pause of the start-up sequence.
   virtual void sleep(std::chrono::milliseconds duration) = 0;
+  // The capture side: an adapter's NetMonitor thread is added before it starts
+  // and done when it ends; stampFrame gives the time of a frame just read (the
+  // clock's now, unless the clock follows the frames' own stamps) and answers
+  // false when `stop` was set while it waited.
+  virtual void addAdapter(int /*adapter*/) {}
+  virtual bool stampFrame(int /*adapter*/, const capture::FrameRead& /*read*/, const Event& /*stop*/, uint32_t& time) {
+    time = now();
+    return true;
+  }
+  virtual void adapterDone(int /*adapter*/) {}
 };
 
 class SystemClock final : public Clock {
@@ -63,8 +73,12 @@ struct AgentRuntime {
   Event stoppedEvent;
   bool debug = false;        // running in the foreground
   bool promiscuous = false;  // switch "prom"
+  int exitCode = 0;          // of a foreground run
 
-  Clock* clock;  // never null; SystemClock unless a test sets its own
+  Clock* clock;  // never null; SystemClock unless a test or a replay sets its own
+  // Makes `own` the agent's clock and keeps it alive with the runtime.
+  void useClock(std::unique_ptr<Clock> own);
+  bool hasSystemClock() const { return clock == &systemClock_; }
   DeviceOpener openDevice;
   MessageBox messageBox;
   // The shutdown routine; set by the agent main, callable from any thread.
@@ -84,10 +98,13 @@ struct AgentRuntime {
 
  private:
   SystemClock systemClock_;
+  std::unique_ptr<Clock> ownClock_;
 };
 
 // Prints a line on the agent's console, whole and at once.
 void consolePrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Writes text of any length on the console, whole and at once.
+void consoleWrite(std::string_view text);
 
 // Where the console's lines go: standard output unless replaced (tests collect
 // them). Answers the sink it replaces; an empty sink restores standard output.

@@ -145,6 +145,8 @@ struct NicArea {
   uint8_t station[6] = {};            // learnt from traffic on WAN adapters
   std::atomic<bool> wan{false};
   std::atomic<uint32_t> readsCompleted{0};
+  enum class Opening : uint8_t { Trying, Opened, Failed };
+  std::atomic<Opening> opening{Opening::Trying};
 
   // The open device, shared with the adapter status builder on RPC threads.
   std::shared_ptr<capture::Device> device() const;

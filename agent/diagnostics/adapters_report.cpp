@@ -164,8 +164,9 @@ size_t writeAdaptersReport(InstalledCardSource& source, char* area, size_t capac
   return report.length();
 }
 
+// System facts come from the running system; VELTRIS_ROOT holds only the agent's own files.
 size_t writeAdaptersReport(char* area, size_t capacity) {
-  SysfsCardSource source(platform::systemRoot());
+  SysfsCardSource source("/");
   return writeAdaptersReport(source, area, capacity);
 }
 

@@ -31,8 +31,9 @@ void relabelAdapter(NicArea& nic, uint32_t stamp) {
 
 }  // namespace
 
+// The live configuration is the running system's, whatever VELTRIS_ROOT says.
 void installDiagnostics(AgentRuntime& rt) {
-  installDiagnostics(rt, netconfig::makeLiveSource(platform::systemRoot()));
+  installDiagnostics(rt, netconfig::makeLiveSource("/"));
 }
 
 void installDiagnostics(AgentRuntime& rt, std::shared_ptr<netconfig::ConfigSource> source) {
@@ -42,7 +43,7 @@ void installDiagnostics(AgentRuntime& rt, std::shared_ptr<netconfig::ConfigSourc
 
 netconfig::ConfigSource& configSource(AgentRuntime& rt) {
   if (rt.configSource) return *rt.configSource;
-  static const std::unique_ptr<netconfig::ConfigSource> live = netconfig::makeLiveSource(platform::systemRoot());
+  static const std::unique_ptr<netconfig::ConfigSource> live = netconfig::makeLiveSource("/");
   return *live;
 }
 

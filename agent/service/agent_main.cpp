@@ -1,6 +1,7 @@
 #include "agent/service/agent_main.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -12,9 +13,11 @@
 
 #include "agent/capture/net_monitor.h"
 #include "agent/core/history.h"
+#include "agent/core/replay_clock.h"
 #include "agent/diagnostics/role_labels.h"
 #include "agent/service/service_status.h"
 #include "common/text_field.h"
+#include "platform/capture/capture_names.h"
 #include "platform/registry/registry.h"
 #include "platform/system_root.h"
 
@@ -29,6 +32,18 @@ void readHostName(GlobalArea& global) {
   if (::gethostname(name, sizeof name - 1) != 0) return;
   for (size_t i = 0; i < sizeof name && name[i] != '\0'; ++i)
     global.hostName[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])));
+}
+
+// The access key is the agent's only gate: say so when other users can read it.
+void warnIfKeyIsReadable() {
+  reg::Registry registry = reg::Registry::system();
+  std::vector<uint8_t> stored;
+  if (registry.queryBinary(kParametersKey, "OpenKey", stored) != reg::kSuccess) return;
+  struct stat status {};
+  if (::stat(registry.file().c_str(), &status) != 0 || (status.st_mode & S_IROTH) == 0) return;
+  const std::string file = registry.file().string();
+  consolePrint("WARNING - %s holds the access key \"OpenKey\" and every user can read it: chmod o-r %s\n",
+               file.c_str(), file.c_str());
 }
 
 std::string readDataPath() {
@@ -80,16 +95,81 @@ void printDeviceLine(const std::string& deviceName) {
   consolePrint("%s", line.c_str());
 }
 
-// Title, driver text and driver file time of each adapter's card.
+// Title, driver text and driver file time of each adapter's card. A capture
+// file has no driver of its own, so no driver time to age.
 void describeAdapters(AgentRuntime& rt) {
   netconfig::ConfigSource& source = configSource(rt);
   for (int i = 0; i < rt.global.adapterCount; ++i) {
     NicArea& nic = *rt.global.nics[i];
-    netconfig::CardInfo card = source.card(nic.deviceName + kDevicePrefixLength);
+    const char* adapter = nic.deviceName + kDevicePrefixLength;
+    netconfig::CardInfo card = source.card(adapter);
     copyText(nic.title, sizeof nic.title, card.title.c_str());
     copyText(nic.driverText, sizeof nic.driverText, netconfig::driverText(card).c_str());
-    nic.driverFileTime = card.driverTime;
+    nic.driverFileTime = capture::isCaptureFileName(adapter) ? 0 : card.driverTime;
   }
+}
+
+// The devices to monitor; capture files named on the command line are taken
+// relative to where the agent started, before it changes into the history folder.
+std::vector<std::string> devicesToMonitor(const AgentOptions& options) {
+  if (options.adapters.empty()) return exportList();
+  std::vector<std::string> devices;
+  for (const std::string& name : options.adapters) devices.push_back(kDevicePrefix + capture::absoluteCaptureFileName(name));
+  return devices;
+}
+
+// When every adapter replays a capture file (a regular file), agent time follows the frames.
+void chooseReplayClock(AgentRuntime& rt, const std::vector<std::string>& devices, std::chrono::milliseconds period) {
+  if (!rt.hasSystemClock() || devices.empty()) return;
+  bool found = false;
+  uint32_t start = 0;
+  const size_t monitored = std::min<size_t>(devices.size(), kMaxAdapters);
+  for (size_t i = 0; i < monitored; ++i) {
+    const std::string_view adapter = std::string_view(devices[i]).substr(std::min(devices[i].size(), kDevicePrefixLength));
+    if (!capture::isCaptureFileName(adapter)) return;
+    capture::CaptureFileName file;
+    std::string error;
+    std::error_code ec;
+    if (!capture::parseCaptureFileName(adapter, file, error) || !std::filesystem::is_regular_file(file.path, ec))
+      return;  // a capture fed through a pipe comes at its own pace, as live frames do
+    uint32_t first = 0;
+    if (!capture::firstFrameTime(adapter, first)) continue;
+    start = found ? std::min(start, first) : first;
+    found = true;
+  }
+  if (!found) return;
+  rt.useClock(std::make_unique<ReplayClock>(start, std::chrono::ceil<std::chrono::seconds>(period)));
+  consolePrint("Replaying capture files: agent time follows the frames' time stamps\n");
+}
+
+// After the start-up pause: true when at least one adapter opened. Waits a
+// little longer for NetMonitor threads that are still opening theirs.
+bool anyAdapterOpened(AgentRuntime& rt) {
+  constexpr auto kOpenWait = std::chrono::seconds(10);
+  const auto deadline = std::chrono::steady_clock::now() + kOpenWait;
+  for (;;) {
+    bool trying = false;
+    for (int i = 0; i < rt.global.adapterCount; ++i) {
+      NicArea::Opening state = rt.global.nics[i]->opening.load();
+      if (state == NicArea::Opening::Opened) return true;
+      trying = trying || state == NicArea::Opening::Trying;
+    }
+    if (!trying || rt.stopEvent.isSet() || std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+// In the foreground the agent ends as capture tools do; the service goes on
+// answering requests (diagnostics work without capture) and says so.
+bool goOnWithoutAdapters(AgentRuntime& rt) {
+  const char* what = rt.global.adapterCount == 0 ? "no adapter was found to monitor"
+                                                 : "none of the adapters could be opened";
+  if (rt.debug) {
+    consolePrint("TapsorSv: %s (see above); \"TapsorSv -list\" shows the interface names to use\n", what);
+    return false;
+  }
+  consolePrint("TapsorSv: %s; the service keeps running and answers requests without capture\n", what);
+  return true;
 }
 
 }  // namespace
@@ -122,25 +202,33 @@ void agentMain(AgentRuntime& rt, const AgentOptions& options) {
   global.startTime = rt.clock->now();
   readHostName(global);
   readAccessParameters(global);
+  warnIfKeyIsReadable();
+  const std::vector<std::string> devices = devicesToMonitor(options);
+  chooseReplayClock(rt, devices, options.historyPeriod);
   enterHistoryDirectory(readDataPath());
 
   uint32_t now = rt.clock->now();
   purgeHistory(now);
   appendStartMarker(now);
 
-  std::vector<std::string> devices;
-  if (options.adapters.empty()) devices = exportList();
-  for (const std::string& name : options.adapters) devices.push_back(kDevicePrefix + name);
-
   std::vector<std::thread> monitors;
   for (const std::string& device : devices) {
-    if (global.adapterCount >= kMaxAdapters) break;
+    if (global.adapterCount >= kMaxAdapters) {
+      consolePrint("Adapter limit of %d reached: %s is not monitored\n", kMaxAdapters,
+                   device.c_str() + std::min(device.size(), kDevicePrefixLength));
+      continue;
+    }
     if (device.size() >= sizeof(NicArea::deviceName)) {
       consolePrint("ERROR - device name too long, adapter skipped: '%s'\n", device.c_str());
       continue;
     }
     NicArea& nic = addAdapter(global, device);
     printDeviceLine(device);
+    rt.clock->addAdapter(nic.index);
+  }
+  // Every adapter is known to the clock before the first frame is filed.
+  for (int i = 0; i < global.adapterCount; ++i) {
+    NicArea& nic = *global.nics[i];
     monitors.emplace_back([&rt, &nic] {
       raiseThreadPriority();
       runNetMonitor(rt, nic);
@@ -149,6 +237,13 @@ void agentMain(AgentRuntime& rt, const AgentOptions& options) {
   describeAdapters(rt);
 
   if (!rt.stopEvent.isSet()) rt.clock->sleep(options.serverDelay);
+  if (!rt.stopEvent.isSet() && !anyAdapterOpened(rt) && !goOnWithoutAdapters(rt)) {
+    rt.exitCode = 1;
+    rt.stopEvent.set();
+    rt.stoppedEvent.set();
+    for (std::thread& t : monitors) t.join();
+    return;
+  }
   if (options.startServer) {
     consolePrint("Creating ServerRPC Thread \n");
     options.startServer(rt);

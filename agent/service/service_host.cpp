@@ -102,7 +102,12 @@ AgentOptions optionsFor(HostEnvironment& env, const std::vector<std::string>& ad
   return options;
 }
 
+// A shell starts a background job with SIGINT and SIGQUIT ignored, and an
+// ignored signal never reaches sigwait: Ctrl-C (kill -INT) must stop the agent
+// wherever it was started from. SIGHUP keeps what nohup made of it.
 void blockControlSignals() {
+  ::signal(SIGINT, SIG_DFL);
+  ::signal(SIGQUIT, SIG_DFL);
   sigset_t set = controlSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
@@ -116,7 +121,7 @@ int runForeground(HostEnvironment& env, bool promiscuous, const std::vector<std:
   host.rt.debug = true;
   host.rt.promiscuous = promiscuous;
   runAgent(host, optionsFor(env, adapters));
-  return 0;
+  return host.rt.exitCode;
 }
 
 int runService(HostEnvironment& env) {

@@ -23,9 +23,9 @@ struct HostEnvironment {
 // The program: switches, usage, and the service or foreground run. Answers the exit code.
 int tapsorMain(int argc, char** argv, HostEnvironment& env);
 
-// Service control from the command line.
-void installService(HostEnvironment& env);
-void removeService(HostEnvironment& env);
+// Service control from the command line. Install and remove answer whether they succeeded.
+bool installService(HostEnvironment& env);
+bool removeService(HostEnvironment& env);
 void startService(HostEnvironment& env);
 void stopServices(HostEnvironment& env);
 

@@ -15,7 +15,6 @@
 
 #include "platform/capture/capture_names.h"
 #include "platform/capture/hardware_ids.h"
-#include "platform/system_root.h"
 
 namespace veltris::capture {
 namespace {
@@ -189,7 +188,7 @@ bool moduleVersion(std::string_view module, const AdapterInfoSources& sources, u
 }
 
 AdapterInfo describeAdapter(std::string_view adapterName) {
-  return describeAdapter(adapterName, AdapterInfoSources::underRoot(platform::systemRoot()));
+  return describeAdapter(adapterName, AdapterInfoSources::underRoot("/"));
 }
 
 AdapterInfo describeAdapter(std::string_view adapterName, const AdapterInfoSources& sources) {

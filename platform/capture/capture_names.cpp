@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 
 namespace veltris::capture {
 namespace {
@@ -80,6 +81,18 @@ bool parseCaptureFileName(std::string_view adapterName, CaptureFileName& name, s
   name.path = adapterName.substr(0, at);
   name.hasStation = true;
   return true;
+}
+
+std::string absoluteCaptureFileName(std::string_view adapterName) {
+  CaptureFileName name;
+  std::string error;
+  if (!isCaptureFileName(adapterName) || !parseCaptureFileName(adapterName, name, error)) return std::string(adapterName);
+  const std::filesystem::path path(name.path);
+  if (path.is_absolute()) return std::string(adapterName);
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  if (ec) return std::string(adapterName);
+  return absolute.lexically_normal().string() + std::string(adapterName.substr(name.path.size()));
 }
 
 }  // namespace veltris::capture

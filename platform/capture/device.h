@@ -71,6 +71,8 @@ constexpr uint32_t kPromiscuous = 0x20, kAllLocal = 0x80, kFunctional = 0x4000;
 struct FrameRead {
   uint32_t stored = 0;      // bytes placed in the buffer, at most kStoredFrameBytes
   uint32_t wireLength = 0;  // the frame's full length on the wire
+  bool stamped = false;     // a replayed frame: `seconds` is its time stamp in the file
+  uint32_t seconds = 0;     // seconds since 1970-01-01 UTC
 };
 
 enum class ReadResult {
@@ -99,6 +101,9 @@ class Device {
 
   virtual const std::string& error() const = 0;
 
+  // True for a replayed capture file, whose frames carry their own time stamps.
+  virtual bool replaysFile() const { return false; }
+
   // One line for the agent's log saying what was opened and how (for a replay:
   // the file, its link type and which station address was chosen, and why).
   virtual std::string describe() const { return {}; }
@@ -115,5 +120,20 @@ std::unique_ptr<Device> openDevice(std::string_view adapterName, std::string& er
 
 // The host's adapters when the registry has no Export list: up, non-loopback interfaces.
 std::vector<std::string> hostInterfaces();
+
+// An interface the agent can capture on, for the list of names to use.
+struct InterfaceSummary {
+  std::string name;
+  bool up = false;
+  bool ethernet = false;  // otherwise captured as a WAN link
+  std::string address;    // the hardware address of an Ethernet interface
+};
+// Every interface but loopback, by interface index.
+std::vector<InterfaceSummary> captureInterfaces();
+
+// Time stamp (seconds since 1970) of the first frame of a capture file named as
+// for openDevice; false when it is not a regular capture file (a pipe is not
+// read ahead) or holds no frame.
+bool firstFrameTime(std::string_view adapterName, uint32_t& seconds);
 
 }  // namespace veltris::capture

@@ -53,6 +53,41 @@ bool libpcapVersion(uint32_t& major, uint32_t& minor) {
 
 std::string fileName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
+// Where the addresses stand in a frame of the link, and which bit marks a group
+// destination. Token Ring sources carry the routing information bit (0x80).
+struct MacLayout {
+  uint32_t destination, source;
+  uint8_t groupBit, sourceMask;
+};
+constexpr MacLayout kEthernetLayout{0, 6, 0x01, 0xFF};
+constexpr MacLayout kTokenRingLayout{2, 8, 0x80, 0x7F};
+
+void sourceAddress(const MacLayout& layout, const u_char* bytes, uint8_t out[6]) {
+  std::memcpy(out, bytes + layout.source, 6);
+  out[0] &= layout.sourceMask;
+}
+
+}  // namespace
+
+bool firstFrameTime(std::string_view adapterName, uint32_t& seconds) {
+  CaptureFileName name;
+  std::string error;
+  if (!isCaptureFileName(adapterName) || !parseCaptureFileName(adapterName, name, error)) return false;
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(name.path, ec)) return false;  // a pipe cannot be read twice
+  char errorBuffer[PCAP_ERRBUF_SIZE] = {};
+  pcap_t* pcap = pcap_open_offline(name.path.c_str(), errorBuffer);
+  if (pcap == nullptr) return false;
+  pcap_pkthdr* header = nullptr;
+  const u_char* bytes = nullptr;
+  const bool found = pcap_next_ex(pcap, &header, &bytes) == 1;
+  if (found) seconds = static_cast<uint32_t>(header->ts.tv_sec);
+  pcap_close(pcap);
+  return found;
+}
+
+namespace {
+
 }  // namespace
 
 std::unique_ptr<Device> FileDevice::open(std::string_view adapterName, std::string& error) {
@@ -61,10 +96,11 @@ std::unique_ptr<Device> FileDevice::open(std::string_view adapterName, std::stri
   device->dlt_ = pcap_datalink(device->pcap_);
   if (!isSupportedLink(device->dlt_)) {
     error = "cannot replay " + device->name_.path + ": link type " + linkName(device->dlt_) +
-            " is not supported (Ethernet, raw IP, Linux cooked, PPP and BSD loopback are)";
+            " is not supported (Ethernet, Token Ring, raw IP, Linux cooked, PPP and BSD loopback are)";
     return nullptr;
   }
-  device->wan_ = !isEthernetLink(device->dlt_);
+  device->tokenRing_ = isTokenRingLink(device->dlt_);
+  device->wan_ = !isEthernetLink(device->dlt_) && !device->tokenRing_;
   if (device->wan_) {
     device->surveyLocalAddress();
     if (device->name_.hasStation) device->choice_ += "; the station address after '@' does not apply to a WAN link";
@@ -95,11 +131,15 @@ bool FileDevice::openFile(std::string& error) {
 
 // The station is the source address found in most of the first frames.
 void FileDevice::surveyStation() {
+  const MacLayout& layout = tokenRing_ ? kTokenRingLayout : kEthernetLayout;
   AddressTally tally;
   pcap_pkthdr* header = nullptr;
   const u_char* bytes = nullptr;
   for (int i = 0; i < kSurveyFrames && pcap_next_ex(pcap_, &header, &bytes) == 1; ++i) {
-    if (header->caplen >= 12) tally.add(bytes + 6, 6);
+    if (header->caplen < layout.source + 6) continue;
+    uint8_t source[6];
+    sourceAddress(layout, bytes, source);
+    tally.add(source, 6);
   }
   const AddressTally::Entry* best = tally.best();
   if (best == nullptr) {
@@ -146,8 +186,10 @@ bool FileDevice::query(uint32_t oid, void* data, uint32_t len) {
   static constexpr uint8_t kZeroAddress[6] = {};
   uint32_t major = 0, minor = 0;
   switch (oid) {
-    case oid::kGenMediaInUse: return answerNumber(data, len, 0);
-    case oid::k8023CurrentAddress: return answerAddress(data, len, wan_ ? kZeroAddress : station_.data());
+    case oid::kGenMediaInUse: return answerNumber(data, len, tokenRing_ ? 1 : 0);
+    case oid::k8023CurrentAddress:
+      return !tokenRing_ && answerAddress(data, len, wan_ ? kZeroAddress : station_.data());
+    case oid::k8025CurrentAddress: return tokenRing_ && answerAddress(data, len, station_.data());
     case oid::kWanPermanentAddress: return wan_ && answerAddress(data, len, kZeroAddress);
     case oid::kGenDriverVersion: return answerNumber(data, len, kNdisVersion);
     case oid::kGenVendorDriverVersion:
@@ -176,13 +218,29 @@ bool FileDevice::waitForFilter(std::chrono::milliseconds maxWait) {
   return filterSet_.wait_for(lock, maxWait, [this] { return filter_.load(std::memory_order_relaxed) != 0; });
 }
 
+// Without the promiscuous bit a card passes group frames and the frames to and
+// from this station only; the replay keeps to the same rule.
+bool FileDevice::passesFilter(const u_char* bytes, uint32_t captured) const {
+  if (wan_ || (filter_.load(std::memory_order_relaxed) & filter::kPromiscuous) != 0) return true;
+  const MacLayout& layout = tokenRing_ ? kTokenRingLayout : kEthernetLayout;
+  if (captured < layout.source + 6) return true;
+  const u_char* destination = bytes + layout.destination;
+  if ((destination[0] & layout.groupBit) != 0) return true;
+  uint8_t source[6];
+  sourceAddress(layout, bytes, source);
+  return std::memcmp(source, station_.data(), 6) == 0 || std::memcmp(destination, station_.data(), 6) == 0;
+}
+
 ReadResult FileDevice::read(uint8_t* buffer, FrameRead& frame, std::chrono::milliseconds maxWait) {
   if (gone_) return ReadResult::Gone;
   if (ended_) return ReadResult::End;
   if (!waitForFilter(maxWait)) return ReadResult::Timeout;
   pcap_pkthdr* header = nullptr;
   const u_char* bytes = nullptr;
-  const int status = pcap_next_ex(pcap_, &header, &bytes);
+  int status = 0;
+  do {
+    status = pcap_next_ex(pcap_, &header, &bytes);
+  } while (status == 1 && !passesFilter(bytes, header->caplen));
   if (status == PCAP_ERROR_BREAK) {
     ended_ = true;
     return ReadResult::End;
@@ -191,6 +249,8 @@ ReadResult FileDevice::read(uint8_t* buffer, FrameRead& frame, std::chrono::mill
     return gone(fileName(name_.path) + ": capture file damaged after " + std::to_string(delivered_) +
                 " frames: " + pcap_geterr(pcap_));
   }
+  frame.stamped = true;
+  frame.seconds = static_cast<uint32_t>(header->ts.tv_sec);
   if (wan_) {
     storeWanFrame(dlt_, local_, bytes, header->caplen, header->len, buffer, frame);
   } else {
@@ -207,7 +267,7 @@ ReadResult FileDevice::gone(const std::string& why) {
 }
 
 std::string FileDevice::describe() const {
-  const std::string kind = wan_ ? "" : "Ethernet, ";
+  const std::string kind = wan_ ? "" : tokenRing_ ? "Token Ring, " : "Ethernet, ";
   return fileName(name_.path) + ": replay of capture file " + name_.path + ", " + kind + choice_;
 }
 

@@ -26,6 +26,7 @@ class FileDevice final : public Device {
   bool set(uint32_t oid, const void* data, uint32_t len) override;
   ReadResult read(uint8_t* buffer, FrameRead& frame, std::chrono::milliseconds maxWait) override;
   const std::string& error() const override { return error_; }
+  bool replaysFile() const override { return true; }
   std::string describe() const override;
 
  private:
@@ -34,12 +35,14 @@ class FileDevice final : public Device {
   void surveyStation();
   void surveyLocalAddress();
   bool waitForFilter(std::chrono::milliseconds maxWait);
+  bool passesFilter(const u_char* bytes, uint32_t captured) const;
   ReadResult gone(const std::string& why);
 
   CaptureFileName name_;
   pcap_t* pcap_ = nullptr;
   int dlt_ = 0;
   bool wan_ = false;
+  bool tokenRing_ = false;
   std::array<uint8_t, 6> station_{};
   LocalAddress local_;
   std::string choice_;  // how the station or the local side was chosen

@@ -78,11 +78,12 @@ std::string LocalAddress::text() const {
 }
 
 bool isEthernetLink(int dlt) { return dlt == DLT_EN10MB; }
+bool isTokenRingLink(int dlt) { return dlt == DLT_IEEE802; }
 
 bool isSupportedLink(int dlt) {
   switch (dlt) {
     case DLT_EN10MB: case DLT_RAW: case DLT_IPV4: case DLT_IPV6: case DLT_LINUX_SLL: case DLT_LINUX_SLL2:
-    case DLT_PPP: case DLT_PPP_WITH_DIR: case DLT_NULL: case DLT_LOOP:
+    case DLT_PPP: case DLT_PPP_WITH_DIR: case DLT_NULL: case DLT_LOOP: case DLT_IEEE802:
       return true;
     default:
       return false;

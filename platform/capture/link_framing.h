@@ -32,6 +32,7 @@ struct LocalAddress {
 };
 
 bool isEthernetLink(int dlt);
+bool isTokenRingLink(int dlt);  // IEEE 802.5 frames, stored as they are like Ethernet ones
 bool isSupportedLink(int dlt);
 std::string linkName(int dlt);
 

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <iterator>
 #include <cstring>
 
 #include "platform/capture/link_framing.h"
@@ -20,8 +21,20 @@ constexpr int kRingBytes = 8 * 1024 * 1024;  // ~60k small frames: over 100 ms a
 constexpr int kCookedHeader = 20;              // DLT_LINUX_SLL2
 constexpr uint32_t kAcceptLength = 262144;
 
+// Linux socket filters read the packet type at this special offset
+// (SKF_AD_OFF + SKF_AD_PKTTYPE); PACKET_OTHERHOST marks unicast frames for
+// other stations, which reach us on a promiscuous card or a bridge port.
+constexpr uint32_t kPacketTypeOffset = 0xFFFFF000u + 4;
+constexpr uint32_t kPacketOtherHost = 3;
+
 bpf_insn kRejectAll[] = {BPF_STMT(BPF_RET | BPF_K, 0)};
 bpf_insn kAcceptAll[] = {BPF_STMT(BPF_RET | BPF_K, kAcceptLength)};
+bpf_insn kAcceptOwnAndGroup[] = {
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kPacketTypeOffset),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kPacketOtherHost, 0, 1),
+    BPF_STMT(BPF_RET | BPF_K, 0),
+    BPF_STMT(BPF_RET | BPF_K, kAcceptLength),
+};
 
 std::string activationError(pcap_t* pcap, int status, const std::string& name) {
   const std::string detail = pcap_geterr(pcap);
@@ -94,7 +107,7 @@ bool LiveDevice::activate(std::string& error) {
       return false;
     }
   }
-  if (!installKernelFilter(false) || pcap_setnonblock(pcap_, 1, errorBuffer) != 0) {
+  if (!installKernelFilter(false, false) || pcap_setnonblock(pcap_, 1, errorBuffer) != 0) {
     error = "cannot capture on " + name + ": " + pcap_geterr(pcap_);
     return false;
   }
@@ -102,7 +115,11 @@ bool LiveDevice::activate(std::string& error) {
   return true;
 }
 
-bool LiveDevice::installKernelFilter(bool deliver) {
+// Without the promiscuous bit, frames between other stations never leave the
+// kernel. libpcap cannot run that program itself (only the kernel knows a
+// frame's packet type; libpcap would reject what it filters in userland after
+// a change), so it accepts all and the program goes onto the socket directly.
+bool LiveDevice::installKernelFilter(bool deliver, bool promiscuous) {
   bpf_program program{};
   if (!deliver) {
     program = {1, kRejectAll};
@@ -111,7 +128,13 @@ bool LiveDevice::installKernelFilter(bool deliver) {
   } else {
     program = {1, kAcceptAll};
   }
-  return pcap_setfilter(pcap_, &program) == 0;
+  if (pcap_setfilter(pcap_, &program) != 0) return false;
+  if (!deliver || wan_ || promiscuous) return true;
+  struct {  // struct sock_fprog
+    unsigned short length;
+    bpf_insn* instructions;
+  } ownAndGroup{static_cast<unsigned short>(std::size(kAcceptOwnAndGroup)), kAcceptOwnAndGroup};
+  return ::setsockopt(fd_, SOL_SOCKET, SO_ATTACH_FILTER, &ownAndGroup, sizeof ownAndGroup) == 0;
 }
 
 bool LiveDevice::setPromiscuous(bool on) {
@@ -127,18 +150,20 @@ bool LiveDevice::query(uint32_t oid, void* data, uint32_t len) {
 }
 
 // Filter 0 delivers nothing: the socket filter then rejects every frame (and
-// libpcap drops what the ring already held). Any other filter delivers all
-// frames of the interface, sent ones included; bit 0x20 adds promiscuous mode.
+// libpcap drops what the ring already held). Any other filter delivers the
+// frames to and from this station and group frames, sent ones included; bit
+// 0x20 adds promiscuous mode and the frames between other stations.
 bool LiveDevice::set(uint32_t oid, const void* data, uint32_t len) {
   if (oid != oid::kGenCurrentPacketFilter || len != 4 || data == nullptr) return false;
   const uint32_t filter = loadLittleEndian32(data);
   std::lock_guard lock(pcapMutex_);
   const bool deliver = filter != 0;
-  if (deliver != kernelDelivers_) {
-    if (!installKernelFilter(deliver)) return false;
-    kernelDelivers_ = deliver;
-  }
   const bool promiscuous = (filter & filter::kPromiscuous) != 0;
+  if (deliver != kernelDelivers_ || (deliver && promiscuous != kernelPromiscuous_)) {
+    if (!installKernelFilter(deliver, promiscuous)) return false;
+    kernelDelivers_ = deliver;
+    kernelPromiscuous_ = promiscuous;
+  }
   if (promiscuous != promiscuous_) {
     if (!setPromiscuous(promiscuous)) return false;
     promiscuous_ = promiscuous;

@@ -28,7 +28,7 @@ class LiveDevice final : public Device {
   struct FrameSink;
   LiveDevice() = default;
   bool activate(std::string& error);
-  bool installKernelFilter(bool deliver);
+  bool installKernelFilter(bool deliver, bool promiscuous);
   bool setPromiscuous(bool on);
   ReadResult idle();
   ReadResult gone(const std::string& why);
@@ -42,6 +42,7 @@ class LiveDevice final : public Device {
   std::mutex pcapMutex_;         // the pcap handle is used by read() and set()
   std::atomic<uint32_t> filter_{0};
   bool kernelDelivers_ = false;  // the socket filter lets frames through
+  bool kernelPromiscuous_ = false;  // ... frames between other stations too
   bool promiscuous_ = false;
   std::atomic<bool> gone_{false};
   std::string error_;

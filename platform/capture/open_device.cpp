@@ -1,4 +1,5 @@
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -36,6 +37,31 @@ std::vector<std::string> hostInterfaces() {
   std::sort(found.begin(), found.end());
   std::vector<std::string> interfaces;
   for (auto& [index, name] : found) interfaces.push_back(std::move(name));
+  return interfaces;
+}
+
+std::vector<InterfaceSummary> captureInterfaces() {
+  std::vector<std::pair<unsigned, InterfaceSummary>> found;
+  struct if_nameindex* names = ::if_nameindex();
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  for (struct if_nameindex* entry = names; names != nullptr && fd >= 0 && entry->if_index != 0; ++entry) {
+    ifreq request{};
+    std::strncpy(request.ifr_name, entry->if_name, sizeof request.ifr_name - 1);
+    if (::ioctl(fd, SIOCGIFFLAGS, &request) != 0 || (request.ifr_flags & IFF_LOOPBACK) != 0) continue;
+    InterfaceSummary summary;
+    summary.name = entry->if_name;
+    summary.up = (request.ifr_flags & IFF_UP) != 0;
+    if (::ioctl(fd, SIOCGIFHWADDR, &request) == 0 && request.ifr_hwaddr.sa_family == ARPHRD_ETHER) {
+      summary.ethernet = true;
+      summary.address = macText(reinterpret_cast<const uint8_t*>(request.ifr_hwaddr.sa_data));
+    }
+    found.emplace_back(entry->if_index, std::move(summary));
+  }
+  if (fd >= 0) ::close(fd);
+  if (names != nullptr) ::if_freenameindex(names);
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<InterfaceSummary> interfaces;
+  for (auto& [index, summary] : found) interfaces.push_back(std::move(summary));
   return interfaces;
 }
 

@@ -1,6 +1,7 @@
 #include "platform/registry/registry_store.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,6 +108,8 @@ void syncDirectory(const std::filesystem::path& directory) {
   if (fd.valid()) ::fsync(fd.get());
 }
 
+constexpr char kWatchersGroup[] = "veltris";
+
 // Writes a temp file beside the target, makes it durable, then renames it over the target.
 long replaceFile(const std::filesystem::path& file, const std::string& text, std::string& error) {
   std::string tempName = file.string() + ".XXXXXX";
@@ -115,8 +118,21 @@ long replaceFile(const std::filesystem::path& file, const std::string& text, std
     error = describe(file.parent_path(), "cannot create a temporary file", errno);
     return kAccessDenied;
   }
+  // The file holds the access key: a new one is readable by root only, or by
+  // root and the "veltris" group when it exists; a replaced one keeps its mode and group.
   struct stat status {};
-  const mode_t mode = ::stat(file.c_str(), &status) == 0 ? (status.st_mode & 07777) : 0644;
+  mode_t mode = 0600;
+  gid_t group = static_cast<gid_t>(-1);
+  if (::stat(file.c_str(), &status) == 0) {
+    mode = status.st_mode & 07777;
+    group = status.st_gid;
+  } else if (const struct group* watchers = ::getgrnam(kWatchersGroup)) {
+    mode = 0640;
+    group = watchers->gr_gid;
+  }
+  if (group != static_cast<gid_t>(-1)) {
+    [[maybe_unused]] int kept = ::fchown(fd.get(), static_cast<uid_t>(-1), group);  // a user not in the group keeps its own
+  }
   const bool written = ::fchmod(fd.get(), mode) == 0 && writeAll(fd.get(), text) && ::fsync(fd.get()) == 0;
   const int writeErrno = errno;
   if (!written || fd.close() != 0) {

@@ -37,6 +37,26 @@ std::map<std::string, std::string> showProperties(std::string_view name) {
   return properties;
 }
 
+bool otherRoot() {
+  std::error_code ec;
+  return !std::filesystem::equivalent(platform::systemRoot(), "/", ec);
+}
+
+// enable or disable: in the running system, or in the tree of another root.
+CommandResult changeUnit(const char* verb, std::string_view name) {
+  if (otherRoot()) return runSystemctl({"--root=" + platform::systemRoot().string(), verb, unitName(name)});
+  return runSystemctl({verb, unitName(name)});
+}
+
+// The last line systemctl wrote to standard error, or what became of it.
+std::string messageOf(const CommandResult& r, const std::string& what) {
+  if (r.exitCode < 0) return what + ": systemctl could not be started";
+  std::string text = r.errors;
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  if (text.empty()) return what + ": systemctl ended with status " + std::to_string(r.exitCode);
+  return what + ": " + text;
+}
+
 uint32_t stateOf(const std::string& activeState) {
   if (activeState == "active" || activeState == "reloading") return kRunning;
   if (activeState == "activating") return kStartPending;
@@ -65,8 +85,14 @@ void replaceAll(std::string& text, std::string_view placeholder, const std::stri
 
 }  // namespace
 
+long SystemdManager::failed(long code, const std::string& message) {
+  lastMessage_ = message;
+  return code;
+}
+
 long SystemdManager::connect() {
-  if (::geteuid() != 0) return kErrorAccessDenied;
+  lastMessage_.clear();
+  if (::geteuid() != 0 && !otherRoot()) return failed(kErrorAccessDenied, "the service is managed by root");
   if (runSystemctl({"--version"}).exitCode != 0) return kErrorRpcServerUnavailable;
   return 0;
 }
@@ -79,6 +105,7 @@ std::string SystemdManager::unitText(const ServiceConfig& config) {
 }
 
 long SystemdManager::createService(const ServiceConfig& config) {
+  lastMessage_.clear();
   std::filesystem::path path = unitPath(config.name);
   if (std::filesystem::exists(path)) return kErrorServiceExists;
   std::error_code ec;
@@ -86,10 +113,15 @@ long SystemdManager::createService(const ServiceConfig& config) {
   {
     std::ofstream out(path, std::ios::trunc);
     out << unitText(config);
-    if (!out) return kErrorAccessDenied;
+    if (!out) return failed(kErrorAccessDenied, path.string() + ": cannot write the unit file");
   }
-  runSystemctl({"daemon-reload"});
-  if (runSystemctl({"enable", unitName(config.name)}).exitCode != 0) return kErrorServiceSpecificError;
+  if (!otherRoot()) runSystemctl({"daemon-reload"});
+  CommandResult enabled = changeUnit("enable", config.name);
+  if (enabled.exitCode != 0) {
+    std::filesystem::remove(path, ec);  // not half installed
+    if (!otherRoot()) runSystemctl({"daemon-reload"});
+    return failed(kErrorServiceSpecificError, messageOf(enabled, "systemctl enable " + unitName(config.name)));
+  }
   return 0;
 }
 
@@ -127,12 +159,14 @@ long SystemdManager::queryState(std::string_view name, uint32_t& state) {
 }
 
 long SystemdManager::deleteService(std::string_view name) {
+  lastMessage_.clear();
   if (long rc = openService(name); rc != 0) return rc;
-  runSystemctl({"disable", unitName(name)});
+  CommandResult disabled = changeUnit("disable", name);
   std::error_code ec;
   std::filesystem::remove(unitPath(name), ec);
-  if (ec) return kErrorAccessDenied;
-  runSystemctl({"daemon-reload"});
+  if (ec) return failed(kErrorAccessDenied, unitPath(name).string() + ": " + ec.message());
+  if (!otherRoot()) runSystemctl({"daemon-reload"});
+  if (disabled.exitCode != 0) lastMessage_ = messageOf(disabled, "systemctl disable " + unitName(name));
   return 0;
 }
 

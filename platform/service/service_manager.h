@@ -43,9 +43,13 @@ class ServiceManager {
   virtual long stopService(std::string_view name) = 0;  // send the stop control, do not wait
   virtual long queryState(std::string_view name, uint32_t& state) = 0;
   virtual long deleteService(std::string_view name) = 0;
+  // What the service manager itself said about the last failure, or empty.
+  virtual std::string lastMessage() const { return {}; }
 };
 
 // systemd: the unit "<name>.service" in platform::unitDirectory(), systemctl for the rest.
+// Under a system root other than "/", install and remove enable and disable the
+// unit in that tree (systemctl --root) and leave the running systemd alone.
 // The capture driver has no service of its own here: "Tapsor" exists and never runs.
 class SystemdManager final : public ServiceManager {
  public:
@@ -56,9 +60,14 @@ class SystemdManager final : public ServiceManager {
   long stopService(std::string_view name) override;
   long queryState(std::string_view name, uint32_t& state) override;
   long deleteService(std::string_view name) override;
+  std::string lastMessage() const override { return lastMessage_; }
 
   // The unit file text for a service.
   static std::string unitText(const ServiceConfig& config);
+
+ private:
+  long failed(long code, const std::string& message);
+  std::string lastMessage_;
 };
 
 // "%s (0x%x)" of the Win32 message for `code`, or empty when there is none

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,13 +24,19 @@ CommandResult runSystemctl(const std::vector<std::string>& args) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  // Standard error goes to a memory file, read once systemctl has ended.
+  const int errorFd = ::memfd_create("systemctl-stderr", MFD_CLOEXEC);
+  if (errorFd >= 0)
+    posix_spawn_file_actions_adddup2(&actions, errorFd, STDERR_FILENO);
+  else
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   pid_t pid = -1;
   int rc = ::posix_spawnp(&pid, "systemctl", &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(pipeFds[1]);
   if (rc != 0) {
     ::close(pipeFds[0]);
+    if (errorFd >= 0) ::close(errorFd);
     return result;
   }
   char buffer[4096];
@@ -42,6 +49,12 @@ CommandResult runSystemctl(const std::vector<std::string>& args) {
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (errorFd >= 0) {
+    while ((n = ::pread(errorFd, buffer, sizeof buffer, static_cast<off_t>(result.errors.size()))) > 0 &&
+           result.errors.size() < 65536)
+      result.errors.append(buffer, static_cast<size_t>(n));
+    ::close(errorFd);
+  }
   return result;
 }
 

@@ -63,6 +63,7 @@ std::vector<uint8_t> pcapFile(uint32_t linkType, const std::vector<TestFrame>& f
   put32(out, linkType);
   uint32_t second = 1000000000;
   for (const TestFrame& frame : frames) {
+    if (frame.seconds != 0) second = frame.seconds;
     put32(out, second++);
     put32(out, 0);
     put32(out, static_cast<uint32_t>(frame.bytes.size()));

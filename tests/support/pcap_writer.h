@@ -13,10 +13,11 @@ using Mac = std::array<uint8_t, 6>;
 struct TestFrame {
   std::vector<uint8_t> bytes;  // as captured
   uint32_t wireLength = 0;     // 0: bytes.size()
+  uint32_t seconds = 0;        // time stamp; 0: one second after the previous frame
 };
 
 // Link type numbers as they stand in capture files.
-constexpr uint32_t kLinkEthernet = 1, kLinkRaw = 101, kLinkLinuxSll = 113, kLinkPppWithDir = 204;
+constexpr uint32_t kLinkEthernet = 1, kLinkTokenRing = 6, kLinkRaw = 101, kLinkLinuxSll = 113, kLinkPppWithDir = 204;
 
 // An Ethernet frame of `length` bytes: header, then `fill` bytes.
 std::vector<uint8_t> ethernetFrame(const Mac& destination, const Mac& source, uint16_t type, size_t length,

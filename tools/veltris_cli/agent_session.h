@@ -14,6 +14,7 @@ constexpr int kExitFailed = 1;      // connection or request failed
 constexpr int kExitUsage = 2;       // bad command line, no access key
 constexpr int kExitKeyRefused = 3;  // "Security check FAILED"
 constexpr int kExitBadReply = 4;    // reply header or records malformed
+constexpr int kExitUnknownWord = 5; // the agent does not know the request word
 
 // The computer name that opens a snapshot file through the access library.
 constexpr char kSnapshotComputerPrefix[] = "*SNAPSHOT* ";

@@ -1,17 +1,20 @@
 // veltris-cli: the command-line client of the VELTRIS agent, for people and scripts.
 #include <algorithm>
 #include <csignal>
+#include <ctime>
 #include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/records.h"
 #include "tools/veltris_cli/access_key.h"
 #include "tools/veltris_cli/agent_session.h"
 #include "tools/veltris_cli/options.h"
 #include "tools/veltris_cli/pcap_export.h"
 #include "tools/veltris_cli/reply_printer.h"
 #include "tools/veltris_cli/request_words.h"
+#include "tools/veltris_cli/text_fields.h"
 
 namespace {
 
@@ -36,7 +39,10 @@ void waitUntil(Clock::time_point until) {
 }
 
 int runRequests(const Options& options, const std::string& request, AgentSession& session) {
-  const OutputFormat format = options.json ? OutputFormat::Json : OutputFormat::Table;
+  // Repeated JSON replies go one per line, so a reader can take them as they come.
+  const OutputFormat format = !options.json          ? OutputFormat::Table
+                              : options.repeat != 1 ? OutputFormat::JsonLines
+                                                    : OutputFormat::Json;
   uint32_t sequence = sequenceNumberOf(request);
   Clock::time_point next = Clock::now();
   for (uint32_t done = 0; !interrupted && (options.repeat == 0 || done < options.repeat); ++done) {
@@ -47,7 +53,7 @@ int runRequests(const Options& options, const std::string& request, AgentSession
     Reply reply;
     SessionError error;
     if (!session.exchange(text, reply, error)) return fail(error.exitCode, error.message);
-    printReply(text, reply, format, std::cout);
+    printReply(text, reply, format, std::cout, static_cast<int64_t>(std::time(nullptr)));
     std::cout.flush();
     if (!options.saveFile.empty() && !session.saveSnapshot(options.saveFile, error)) {
       return fail(error.exitCode, error.message);
@@ -68,10 +74,15 @@ int main(int argc, char** argv) {
     std::cout << usageText(kProgram);
     return kExitOk;
   }
+  if (parsed.action == ParsedCommandLine::Action::Version) {
+    std::cout << kProgram << " (VELTRIS command-line client) version " << veltris::kVersionStamp << '\n';
+    return kExitOk;
+  }
   if (parsed.action == ParsedCommandLine::Action::Error) {
     return fail(kExitUsage, parsed.error + " (" + kProgram + " --help shows the usage)");
   }
   const Options& options = parsed.options;
+  useHumanByteUnits(options.humanUnits);
   RequestCheck check = checkRequest(options.request, options.follow);
   if (!check.error.empty()) return fail(kExitUsage, check.error);
   if (!check.note.empty()) std::cerr << kProgram << ": note: " << check.note << '\n';
@@ -93,5 +104,7 @@ int main(int argc, char** argv) {
   AgentSession session;
   SessionError error;
   if (!session.open(computer, key, error)) return fail(error.exitCode, error.message);
-  return runRequests(options, check.request, session);
+  const int status = runRequests(options, check.request, session);
+  // The agent answers a word it does not know as if it were "TOTAL": say it did not serve it.
+  return status == kExitOk && check.unknownWord ? kExitUnknownWord : status;
 }

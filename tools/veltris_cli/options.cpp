@@ -46,6 +46,8 @@ bool parseOption(const std::vector<std::string>& args, size_t& i, ParsedCommandL
   std::string value;
   if (arg == "--json")
     o.json = true;
+  else if (arg == "-H" || arg == "--human")
+    o.humanUnits = true;
   else if (arg == "--follow")
     o.follow = true;
   else if (optionValue(args, i, "--computer", value, error))
@@ -76,12 +78,18 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (optionsEnded || arg.size() < 2 || arg[0] != '-' || !words.empty()) {
-      words.push_back(arg);  // options come before the request; "CMD PING -c 1 x" keeps its dashes
+    // Options anywhere on the line, except in the command after "CMD": "CMD PING -c 1 x" keeps its dashes.
+    const bool inCommand = !words.empty() && words.front() == "CMD";
+    const bool negativeNumber = arg.size() >= 2 && arg[0] == '-' && std::isdigit(static_cast<unsigned char>(arg[1]));
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-' || inCommand || negativeNumber) {
+      words.push_back(arg);
     } else if (arg == "--") {
       optionsEnded = true;
     } else if (arg == "-h" || arg == "--help") {
       parsed.action = ParsedCommandLine::Action::Help;
+      return parsed;
+    } else if (arg == "-V" || arg == "--version") {
+      parsed.action = ParsedCommandLine::Action::Version;
       return parsed;
     } else if (!parseOption(args, i, parsed)) {
       parsed.action = ParsedCommandLine::Action::Error;
@@ -101,19 +109,23 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
 
 std::string usageText(const std::string& program) {
   return "Usage: " + program +
-         " [OPTIONS] REQUEST...\n"
-         "Sends one request to a VELTRIS agent and prints the reply's records.\n"
+         " [OPTIONS] REQUEST... [OPTIONS]\n"
+         "Sends one request to a VELTRIS agent and prints the reply's records. Options may\n"
+         "stand anywhere, except after CMD, whose words all go to the command (or after --).\n"
          "\n"
          "  --computer NAME  the agent's PC: a name, an address, NAME[port] or a binding string\n"
          "                   (default: this PC)\n"
          "  --key KEY        the access key (default: \"OpenKey\" from this PC's registry)\n"
-         "  --json           print JSON instead of tables\n"
+         "  -H, --human      byte counts in tables as 2.1K, 4.8M, 1.2G (powers of 1024)\n"
+         "  --json           print JSON instead of tables; with --repeat one compact document\n"
+         "                   per line (NDJSON), the header with \"receivedAt\" (seconds since 1970)\n"
          "  --repeat N       send the request N times (0: until Ctrl-C)\n"
          "  --interval MS    milliseconds from one request to the next (default 1000)\n"
          "  --follow         STATS_PRO, DETAILS, ERRORS: each repeat asks only for what is\n"
          "                   newer than the previous reply's packet sequence number\n"
          "  --save FILE      with SNAPSHOT: write the snapshot reply to FILE\n"
          "  --snapshot FILE  answer the request from a snapshot file instead of an agent\n"
+         "  -h, --help       this text;  -V, --version  the version\n"
          "\n"
          "Requests: TOTAL, STATS_PRO N, DETAILS N, ERRORS N, HISTORY_LIST, TPT YYYYMMDD,\n"
          "TPS YYYYMMDD, OID, BCASTERS HIGH|LOW, BCASTSENT HIGH|LOW, CFG, CMD COMMAND, SNAPSHOT [PATH]\n"
@@ -122,7 +134,8 @@ std::string usageText(const std::string& program) {
          "writes the frames of a snapshot to pcap files, one per adapter (--help for more).\n"
          "\n"
          "Exit status: 0 done, 1 connection or request failed, 2 bad command line or no key,\n"
-         "3 access key refused, 4 malformed reply.\n";
+         "3 access key refused, 4 malformed reply, 5 the agent does not know the request word\n"
+         "(it answers with the totals record alone).\n";
 }
 
 }  // namespace veltris::cli

@@ -1,7 +1,7 @@
 #pragma once
 // The client's command line:
-//   veltris-cli [--computer NAME] [--key KEY] [--json] [--repeat N] [--interval MS]
-//               [--follow] [--save FILE] [--snapshot FILE] REQUEST...
+//   veltris-cli [--computer NAME] [--key KEY] [-H] [--json] [--repeat N] [--interval MS]
+//               [--follow] [--save FILE] [--snapshot FILE] REQUEST...  (options anywhere, except after CMD)
 //   veltris-cli export-pcap SNAPSHOT.VSN [PREFIX]
 #include <chrono>
 #include <cstdint>
@@ -15,6 +15,7 @@ struct Options {
   std::string computer;            // empty: this PC
   std::optional<std::string> key;  // absent: "OpenKey" from the registry
   bool json = false;
+  bool humanUnits = false;  // -H: byte counts in K, M, G
   std::string request;  // the request words joined with blanks
   uint32_t repeat = 1;  // 0: until interrupted
   std::chrono::milliseconds interval{1000};
@@ -24,7 +25,7 @@ struct Options {
 };
 
 struct ParsedCommandLine {
-  enum class Action { Run, Help, Error } action = Action::Run;
+  enum class Action { Run, Help, Version, Error } action = Action::Run;
   Options options;
   std::string error;
 };

@@ -115,13 +115,18 @@ JsonObject recordJson(const Record& record) {
 }
 
 // One document per reply, one record per line, so that it reads well and greps well.
-void printJson(const std::string& request, const Reply& reply, std::ostream& out) {
-  out << "{" << jsonString("request") << ": " << jsonString(request) << ",\n " << jsonString("header") << ": "
-      << headerJson(reply.header).str() << ",\n " << jsonString("records") << ": [";
+// With `compact`, the same document on one line.
+void printJson(const std::string& request, const Reply& reply, int64_t receivedAt, bool compact, std::ostream& out) {
+  const char* member = compact ? "," : ",\n ";
+  const char* record = compact ? "" : "\n  ";
+  JsonObject header = headerJson(reply.header);
+  if (receivedAt >= 0) header.signedNumber("receivedAt", receivedAt);
+  out << "{" << jsonString("request") << ": " << jsonString(request) << member << jsonString("header") << ": "
+      << header.str() << member << jsonString("records") << ": [";
   for (size_t i = 0; i < reply.records.size(); ++i) {
-    out << (i == 0 ? "\n  " : ",\n  ") << recordJson(reply.records[i]).str();
+    out << (i == 0 ? record : compact ? "," : ",\n  ") << recordJson(reply.records[i]).str();
   }
-  out << (reply.records.empty() ? "]}\n" : "\n ]}\n");
+  out << (reply.records.empty() || compact ? "]}\n" : "\n ]}\n");
 }
 
 }  // namespace
@@ -130,11 +135,12 @@ std::string trafficStateText(uint32_t code) {
   return code < kTrafficStates.size() ? kTrafficStates[code] : "unknown traffic state";
 }
 
-void printReply(const std::string& request, const Reply& reply, OutputFormat format, std::ostream& out) {
-  if (format == OutputFormat::Json)
-    printJson(request, reply, out);
-  else
+void printReply(const std::string& request, const Reply& reply, OutputFormat format, std::ostream& out,
+                int64_t receivedAt) {
+  if (format == OutputFormat::Table)
     printTables(reply, out);
+  else
+    printJson(request, reply, receivedAt, format == OutputFormat::JsonLines, out);
 }
 
 }  // namespace veltris::cli

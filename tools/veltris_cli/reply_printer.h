@@ -9,9 +9,14 @@
 
 namespace veltris::cli {
 
-enum class OutputFormat { Table, Json };
+// Json: one indented document per reply. JsonLines: one compact document per
+// line (NDJSON), for repeated requests.
+enum class OutputFormat { Table, Json, JsonLines };
 
-void printReply(const std::string& request, const Reply& reply, OutputFormat format, std::ostream& out);
+// `receivedAt`: when the reply arrived, seconds since 1970 by this PC's clock;
+// JSON output carries it beside the agent's own date and time text.
+void printReply(const std::string& request, const Reply& reply, OutputFormat format, std::ostream& out,
+                int64_t receivedAt = -1);
 
 // The taskbar's status text for a traffic state code.
 std::string trafficStateText(uint32_t code);

@@ -94,6 +94,7 @@ RequestCheck checkRequest(const std::string& text, bool follow) {
   const std::string argument = blank == std::string::npos ? "" : text.substr(blank + 1);
   const Word* known = findWord(word);
   if (known == nullptr) {
+    check.unknownWord = true;
     const Word* folded = findWord(upper(word));
     check.note =
         folded != nullptr

@@ -13,6 +13,7 @@ struct RequestCheck {
   std::string request;  // the text to send (a bare "CFG" gets its blank)
   std::string error;    // non-empty: do not send
   std::string note;     // non-empty: send, but tell the user
+  bool unknownWord = false;  // the agent will not know the word
 };
 
 // `follow`: the request's number is the client's to fill in (--follow).

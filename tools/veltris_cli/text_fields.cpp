@@ -105,9 +105,23 @@ std::string jsonString(std::string_view bytes) {
   return out;
 }
 
+namespace {
+bool humanByteUnits = false;
+}  // namespace
+
+void useHumanByteUnits(bool on) { humanByteUnits = on; }
+
 std::string byteCountText(float bytes) {
   char text[48];
   if (!std::isfinite(bytes)) return bytes != bytes ? "NaN" : (bytes > 0 ? "Infinity" : "-Infinity");
+  if (humanByteUnits && std::fabs(bytes) >= 1024.0f) {  // as ls -h: powers of 1024, one decimal
+    static constexpr char kUnits[] = "KMGTPE";
+    double value = bytes;
+    size_t unit = 0;
+    for (value /= 1024.0; std::fabs(value) >= 1024.0 && unit + 1 < sizeof kUnits - 1; value /= 1024.0) ++unit;
+    std::snprintf(text, sizeof text, "%.1f%c", value, kUnits[unit]);
+    return text;
+  }
   if (bytes == std::floor(bytes) && std::fabs(bytes) < 1e15f) {
     std::snprintf(text, sizeof text, "%.0f", static_cast<double>(bytes));
   } else {

@@ -37,5 +37,7 @@ std::string jsonString(std::string_view bytes);
 
 // A byte count kept as float32: whole numbers without a fraction.
 std::string byteCountText(float bytes);
+// From then on byte counts in tables read "2.1K", "4.8M" (option -H); JSON keeps the numbers.
+void useHumanByteUnits(bool on);
 
 }  // namespace veltris::cli

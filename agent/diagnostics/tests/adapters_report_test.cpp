@@ -203,7 +203,7 @@ TEST_F(ReportTest, SysfsCardsAreDevicesInInterfaceIndexOrder) {
   EXPECT_FALSE(source.card(0, card));
 
   char area[4096];
-  writeAdaptersReport(area, sizeof area);  // the system root is the scratch tree
+  writeAdaptersReport(source, area, sizeof area);
   const std::string text(area);
   EXPECT_NE(text.find("  Service Name: usb0\r\n  Driver      : ?\r\n\r\n  Product Name: 82540EM"), std::string::npos);
   EXPECT_NE(text.find("  Driver      : e1000.ko.xz          6  00:00:00  01-January-1999\r\n"), std::string::npos);

@@ -170,8 +170,13 @@ TEST_F(CommandRequestTest, OtherCommandsAreRunOrRefused) {
 TEST_F(CommandRequestTest, CfgGivesTheAdaptersReport) {
   const std::string text = dispatchText("CFG ");
   EXPECT_EQ(text.substr(0, 28), "INSTALLED NETWORK ADAPTERS\r\n");
-  // The scratch system root has no sys/class/net.
-  EXPECT_NE(text.find("\r\nCOULD NOT LOCATE ANY INSTALL NETWORK CARDS\r\n"), std::string::npos);
+  // The running system's cards, whatever the (scratch) system root holds.
+  EXPECT_NE(text.find("  Platform    : Linux "), std::string::npos) << text;
+  bool hasCard = false;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/sys/class/net", ec))
+    hasCard = hasCard || entry.path().filename() != "lo";
+  if (hasCard) EXPECT_EQ(text.find("COULD NOT LOCATE"), std::string::npos) << text;
 }
 
 }  // namespace

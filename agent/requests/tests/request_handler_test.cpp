@@ -231,9 +231,9 @@ TEST_F(RequestHandlerTest, SecurityLinesGoToTheConsoleInTheForegroundAndToStanda
   rt.debug = true;
   {
     RequestHandler handler(rt, o);
-    ::testing::internal::CaptureStdout();
+    veltris::agent::testing::ConsoleCapture console1;
     call(handler, "guess", "TOTAL", "10.1.1.1");
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), line + "\n");
+    EXPECT_EQ(console1.take(), line + "\n");
   }
   struct stat info {};
   if (::stat("/dev/log", &info) == 0) GTEST_SKIP() << "a syslog daemon listens here";

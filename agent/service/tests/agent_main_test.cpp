@@ -100,6 +100,7 @@ TEST_F(AgentMain, ExportListOfFiveMonitorsTheFirstFour) {
   EXPECT_STREQ(rt.global.nics[0]->deviceName, "\\Device\\Tapsor_a0");
   EXPECT_NE(out.find("Creating NetMonitor Thread for Adapter \\Device\\Tapsor_a0\n"), std::string::npos);
   EXPECT_EQ(out.find("Tapsor_a4"), std::string::npos);
+  EXPECT_NE(out.find("Adapter limit of 4 reached: a4 is not monitored\n"), std::string::npos) << out;
   EXPECT_EQ(openedSorted().size(), 4u);
 }
 
@@ -110,6 +111,58 @@ TEST_F(AgentMain, DebugParamsReplaceTheExportList) {
   ASSERT_EQ(rt.global.adapterCount, 2);
   EXPECT_STREQ(rt.global.nics[1]->adapterName, "/tmp/trace.pcap");
   EXPECT_EQ(openedSorted(), (std::vector<std::string>{"/tmp/trace.pcap", "eth9"}));
+}
+
+// Paths are taken where the agent starts, not in the history folder it moves to.
+TEST_F(AgentMain, RelativeCaptureFilePathsAreTakenFromTheStartingDirectory) {
+  std::filesystem::create_directories(root.path() / "traces");
+  ASSERT_EQ(chdir((root.path() / "traces").c_str()), 0);
+  options.adapters = {"trace.pcap@02:00:00:00:00:05", "../up.pcap", "eth7"};
+  run();
+  std::vector<std::string> expected{(root.path() / "traces/trace.pcap").string() + "@02:00:00:00:00:05",
+                                    (root.path() / "up.pcap").string(), "eth7"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(openedSorted(), expected);
+}
+
+// In the foreground an agent that can capture nothing ends with status 1; the
+// service keeps answering requests.
+TEST_F(AgentMain, NoAdapterOpenedEndsAForegroundRunButNotTheService) {
+  options.adapters = {"eth7", "eth8"};
+  rt.debug = true;
+  std::string out = run();
+  EXPECT_EQ(rt.exitCode, 1);
+  EXPECT_NE(out.find("none of the adapters could be opened"), std::string::npos) << out;
+  EXPECT_NE(out.find("TapsorSv -list"), std::string::npos);
+  EXPECT_EQ(out.find("Creating ServerRPC Thread"), std::string::npos);
+
+  AgentRuntime service;
+  service.clock = &clock;
+  clock.stopEvent = &service.stopEvent;
+  clock.stopAt = clock.time + 60;
+  service.openDevice = rt.openDevice;
+  bool serverStarted = false;
+  options.startServer = [&](AgentRuntime&) { serverStarted = true; };
+  veltris::agent::testing::ConsoleCapture console1;
+  agentMain(service, options);
+  out = console1.take();
+  EXPECT_EQ(service.exitCode, 0);
+  EXPECT_TRUE(serverStarted);
+  EXPECT_NE(out.find("the service keeps running and answers requests without capture"), std::string::npos) << out;
+}
+
+TEST_F(AgentMain, StartWarnsWhenEveryUserCanReadTheAccessKey) {
+  ASSERT_EQ(registry().setString(kParametersKey, "OpenKey", "Secret"), reg::kSuccess);
+  ASSERT_EQ(chmod(platform::registryFile().c_str(), 0644), 0);
+  EXPECT_NE(run().find("WARNING - " + platform::registryFile().string() + " holds the access key"), std::string::npos);
+  ASSERT_EQ(chmod(platform::registryFile().c_str(), 0640), 0);
+  AgentRuntime again;
+  again.clock = &clock;
+  clock.stopEvent = &again.stopEvent;
+  clock.stopAt = clock.time + 60;
+  veltris::agent::testing::ConsoleCapture console2;
+  agentMain(again, options);
+  EXPECT_EQ(console2.take().find("WARNING"), std::string::npos);
 }
 
 TEST_F(AgentMain, AccessKeyFromRegistryOrRandomWhenAbsent) {

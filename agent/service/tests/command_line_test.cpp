@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <pcap/pcap.h>
 #include <signal.h>
 
 #include <map>
@@ -21,6 +22,7 @@ class FakeManager final : public veltris::service::ServiceManager {
   long createService(const veltris::service::ServiceConfig& config) override {
     calls.push_back("create " + config.name);
     created = config;
+    if (createError != 0) return createError;
     if (states.count(config.name)) return veltris::service::kErrorServiceExists;
     states[config.name] = kStopped;
     return 0;
@@ -53,8 +55,11 @@ class FakeManager final : public veltris::service::ServiceManager {
     calls.push_back("delete " + std::string(name));
     return states.erase(std::string(name)) ? 0 : veltris::service::kErrorServiceDoesNotExist;
   }
+  std::string lastMessage() const override { return message; }
 
   long connectError = 0;
+  long createError = 0;
+  std::string message;
   int stopPendingPolls = 0;
   std::map<std::string, uint32_t> states{{"Tapsor", kStopped}};
   std::vector<std::string> calls;
@@ -122,7 +127,7 @@ TEST_F(CommandLine, ServiceManagerUnreachableShowsMessageBox) {
   EXPECT_EQ(boxes, (std::vector<std::string>{"VELTRIS ERROR|Could not open Service Control Manager",
                                              "VELTRIS ERROR|Could not open Service Control Manager"}));
   EXPECT_EQ(run({"-remove"}), "OpenSCManager failed - Access is denied. (0x5)\n");
-  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(exitCode, 1) << "a failed removal is a failure";
 }
 
 TEST_F(CommandLine, RemoveWaitsWhileStopPending) {
@@ -152,6 +157,42 @@ TEST_F(CommandLine, RemoveOfMissingService) {
   EXPECT_EQ(run({"-remove"}),
             "Could not open TapsorSv - code 1060\nTapsor is already stopped\n"
             "OpenService failed - The specified service does not exist as an installed service. (0x424)\n");
+  EXPECT_EQ(exitCode, 1);
+}
+
+// The service manager's own words follow the Win32 text, and the exit status says it failed.
+TEST_F(CommandLine, FailedInstallShowsTheManagersMessageAndFails) {
+  manager.createError = veltris::service::kErrorServiceSpecificError;
+  manager.message = "systemctl enable TapsorSv.service: Failed to enable unit: Access denied";
+  std::string out = run({"-install"});
+  EXPECT_NE(out.find("CreateService failed - The service has returned a service-specific error code. (0x42a)\n"
+                     "systemctl enable TapsorSv.service: Failed to enable unit: Access denied\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(exitCode, 1);
+  manager.createError = 0;
+  manager.message.clear();
+  run({"-install"});
+  EXPECT_EQ(exitCode, 0);
+}
+
+TEST_F(CommandLine, HelpVersionAndListAnswerAndExitZero) {
+  for (const char* help : {"--help", "-h"}) {
+    std::string out = run({help});
+    EXPECT_EQ(exitCode, 0);
+    for (const char* part : {"-debug [ADAPTER...]", "-prom", "-install", "-list", "FILE@MAC", "VELTRIS_ROOT",
+                             "registry.reg", "OpenKey", "Exit status"})
+      EXPECT_NE(out.find(part), std::string::npos) << help << " lacks " << part << "\n" << out;
+  }
+  for (const char* version : {"--version", "-V"}) {
+    EXPECT_EQ(run({version}), "TapsorSv (VELTRIS agent) version 19990415\n");
+    EXPECT_EQ(exitCode, 0);
+  }
+  std::string out = run({"-list"});
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_TRUE(out.find("Interfaces TapsorSv can capture on") != std::string::npos ||
+              out.find("No network interface") != std::string::npos)
+      << out;
 }
 
 TEST_F(CommandLine, NoSwitchPrintsUsageAndFailsWithoutServiceManager) {
@@ -180,13 +221,30 @@ TEST_F(CommandLine, ForegroundRunStopsOnCtrlC) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     kill(getpid(), SIGINT);
   });
-  std::string out = run({"-debug", "/no/such/trace.pcap"});
+  const std::string trace = (root.path() / "one.pcap").string();
+  pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
+  pcap_dumper_t* dump = pcap_dump_open(dead, trace.c_str());
+  const uint8_t frame[60] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 2, 0, 0, 0, 0, 1, 0x08, 0x06};
+  pcap_pkthdr header{};
+  header.caplen = header.len = sizeof frame;
+  pcap_dump(reinterpret_cast<u_char*>(dump), &header, frame);
+  pcap_dump_close(dump);
+  pcap_close(dead);
+  std::string out = run({"-debug", trace});
   interrupt.join();
   EXPECT_EQ(exitCode, 0);
   EXPECT_EQ(out.rfind("Debugging VELTRIS Agent Service.\n", 0), 0u);
-  EXPECT_NE(out.find("ERROR - Could not open Adapter\n"), std::string::npos);
   EXPECT_NE(out.find("Stopping VELTRIS Agent Service.\nTapsorSv shutdown in progress.\n"), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(root.path() / "var/lib/veltris/VELTRIS History"));
+}
+
+// As capture tools do: one line, status 1, no Ctrl-C needed.
+TEST_F(CommandLine, ForegroundRunWithoutAnyAdapterEndsWithStatusOne) {
+  testing::ScratchRoot root;
+  std::string out = run({"-debug", "/no/such/trace.pcap", "/no/such/other.pcap"});
+  EXPECT_EQ(exitCode, 1);
+  EXPECT_NE(out.find("ERROR - Could not open Adapter\n"), std::string::npos);
+  EXPECT_NE(out.find("TapsorSv: none of the adapters could be opened"), std::string::npos) << out;
 }
 
 TEST(ServiceStatusReports, CheckPointsAndAcceptedControlsFollowTheStates) {

@@ -117,6 +117,7 @@ TEST(Replay, HistoryFilesHoldTheFilesCounts) {
   ASSERT_EQ(pipe(pipeFds), 0);
   pid_t pid = fork();
   if (pid == 0) {
+    signal(SIGINT, SIG_IGN);  // as a shell starts a background job: Ctrl-C must still stop it
     dup2(pipeFds[1], STDOUT_FILENO);
     setenv("VELTRIS_ROOT", root.c_str(), 1);
     setenv("TZ", "UTC", 1);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/capture/device.h"
 #include "platform/capture/link_framing.h"
@@ -213,6 +214,130 @@ TEST_F(FileReplay, EmptyFileEndsAtOnce) {
   ASSERT_NE(device, nullptr);
   EXPECT_EQ(device->read(buffer, frame, 100ms), ReadResult::End);
   EXPECT_NE(device->describe().find("no frames"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace veltris::capture
+
+namespace veltris::capture {
+namespace {
+
+const Mac kOtherC = {0x02, 0x44, 0, 0, 0, 0x01};
+const Mac kOtherD = {0x02, 0x44, 0, 0, 0, 0x02};
+const Mac kGroup = {0x01, 0x00, 0x5E, 0, 0, 0x01};
+
+// Which frames a replay delivers under a filter: the station is A (given).
+std::vector<uint8_t> deliveredLastBytes(const std::filesystem::path& file, uint32_t filter) {
+  std::string error;
+  auto device = openDevice(file.string() + "@02:00:00:00:00:0a", error);
+  EXPECT_NE(device, nullptr) << error;
+  if (device == nullptr) return {};
+  uint8_t bytes[4] = {static_cast<uint8_t>(filter), static_cast<uint8_t>(filter >> 8), 0, 0};
+  EXPECT_TRUE(device->set(oid::kGenCurrentPacketFilter, bytes, 4));
+  std::vector<uint8_t> seen;
+  uint8_t buffer[kStoredFrameBytes] = {};
+  FrameRead frame;
+  while (device->read(buffer, frame, 100ms) == ReadResult::Frame) seen.push_back(buffer[13]);
+  return seen;
+}
+
+// The Ethernet type's low byte numbers each frame.
+TEST(FileReplayFilter, WithoutThePromiscuousBitFramesBetweenOtherStationsAreSkipped) {
+  testing::TempDir dir;
+  const std::vector<TestFrame> frames = {
+      {ethernetFrame(kStationB, kStationA, 0x8801, 60)},  // sent by the station
+      {ethernetFrame(kStationA, kStationB, 0x8802, 60)},  // to it
+      {ethernetFrame(kOtherD, kOtherC, 0x8803, 60)},      // between others
+      {ethernetFrame(kBroadcast, kOtherC, 0x8804, 60)},
+      {ethernetFrame(kGroup, kOtherD, 0x8805, 60)},
+      {ethernetFrame(kOtherC, kOtherD, 0x8806, 60)},
+  };
+  testing::writeFile(dir / "t.pcap", testing::pcapFile(testing::kLinkEthernet, frames));
+  EXPECT_EQ(deliveredLastBytes(dir / "t.pcap", 0x8B), (std::vector<uint8_t>{1, 2, 4, 5}));
+  EXPECT_EQ(deliveredLastBytes(dir / "t.pcap", 0x20), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+}
+
+TEST(FileReplayTime, FramesCarryTheirTimeStampsAndTheFirstIsKnownBeforehand) {
+  testing::TempDir dir;
+  std::vector<TestFrame> frames = {{ethernetFrame(kStationB, kStationA, 0x0800, 60), 0, 944000000},
+                                   {ethernetFrame(kStationB, kStationA, 0x0800, 60), 0, 944000400}};
+  testing::writeFile(dir / "t.pcapng", testing::pcapFile(testing::kLinkEthernet, frames));
+  uint32_t first = 0;
+  ASSERT_TRUE(firstFrameTime((dir / "t.pcapng").string() + "@02:00:00:00:00:0a", first));
+  EXPECT_EQ(first, 944000000u);
+  EXPECT_FALSE(firstFrameTime("eth0", first));
+  testing::writeFile(dir / "empty.pcap", testing::pcapFile(testing::kLinkEthernet, {}));
+  EXPECT_FALSE(firstFrameTime((dir / "empty.pcap").string(), first));
+  ASSERT_EQ(::mkfifo((dir / "fed.pcap").c_str(), 0600), 0);
+  EXPECT_FALSE(firstFrameTime((dir / "fed.pcap").string(), first)) << "a pipe is not read ahead (nor waited on)";
+
+  std::string error;
+  auto device = openDevice((dir / "t.pcapng").string(), error);
+  ASSERT_NE(device, nullptr) << error;
+  EXPECT_TRUE(device->replaysFile());
+  uint8_t filter[4] = {0x8B, 0, 0, 0};
+  ASSERT_TRUE(device->set(oid::kGenCurrentPacketFilter, filter, 4));
+  uint8_t buffer[kStoredFrameBytes] = {};
+  FrameRead frame;
+  ASSERT_EQ(device->read(buffer, frame, 100ms), ReadResult::Frame);
+  EXPECT_TRUE(frame.stamped);
+  EXPECT_EQ(frame.seconds, 944000000u);
+  ASSERT_EQ(device->read(buffer, frame, 100ms), ReadResult::Frame);
+  EXPECT_EQ(frame.seconds, 944000400u);
+}
+
+// Access control, frame control, destination, source (routing bit set: a route
+// field of 2 bytes follows), then 802.2 SNAP carrying IP.
+std::vector<uint8_t> tokenRingFrame(const Mac& destination, const Mac& source, bool routed) {
+  std::vector<uint8_t> frame = {0x10, 0x40};
+  frame.insert(frame.end(), destination.begin(), destination.end());
+  frame.insert(frame.end(), source.begin(), source.end());
+  if (routed) {
+    frame[8] |= 0x80;
+    frame.insert(frame.end(), {0x02, 0x00});
+  }
+  frame.insert(frame.end(), {0xAA, 0xAA, 0x03, 0, 0, 0, 0x08, 0x00});
+  const std::vector<uint8_t> ip = testing::ipv4Packet({10, 0, 0, 1}, {10, 0, 0, 2}, 40);
+  frame.insert(frame.end(), ip.begin(), ip.end());
+  return frame;
+}
+
+TEST(FileReplayTokenRing, AnIeee8025FileIsATokenRingAdapter) {
+  testing::TempDir dir;
+  const Mac station = {0x10, 0, 0x5A, 0, 0, 0x01};
+  const Mac peer = {0x10, 0, 0x5A, 0, 0, 0x02};
+  const Mac functional = {0xC0, 0, 0, 0, 0, 0x80};
+  const std::vector<TestFrame> frames = {
+      {tokenRingFrame(peer, station, true)}, {tokenRingFrame(station, peer, false)},
+      {tokenRingFrame(peer, station, false)}, {tokenRingFrame(functional, station, false)},
+      {tokenRingFrame({0x10, 0, 0x5A, 0, 0, 0x03}, peer, false)},  // between others
+  };
+  testing::writeFile(dir / "ring.pcap", testing::pcapFile(testing::kLinkTokenRing, frames));
+  std::string error;
+  auto device = openDevice((dir / "ring.pcap").string(), error);
+  ASSERT_NE(device, nullptr) << error;
+  uint32_t media = 0;
+  ASSERT_TRUE(device->query(oid::kGenMediaInUse, &media, 4));
+  EXPECT_EQ(media, 1u);
+  uint8_t address[6] = {};
+  EXPECT_FALSE(device->query(oid::k8023CurrentAddress, address, 6));
+  EXPECT_FALSE(device->query(oid::kWanPermanentAddress, address, 6));
+  ASSERT_TRUE(device->query(oid::k8025CurrentAddress, address, 6));
+  EXPECT_TRUE(std::equal(station.begin(), station.end(), address)) << "the routing bit is not part of the address";
+  EXPECT_NE(device->describe().find("Token Ring"), std::string::npos) << device->describe();
+  uint8_t filter[4] = {0x89, 0x40, 0, 0};  // 0x4089
+  ASSERT_TRUE(device->set(oid::kGenCurrentPacketFilter, filter, 4));
+  uint8_t buffer[kStoredFrameBytes] = {};
+  FrameRead frame;
+  int count = 0;
+  while (device->read(buffer, frame, 100ms) == ReadResult::Frame) {
+    if (++count == 1) {
+      EXPECT_EQ(buffer[1], 0x40) << "stored from the access control byte on";
+      EXPECT_EQ(buffer[8], 0x90);
+      EXPECT_EQ(frame.stored, frame.wireLength);
+    }
+  }
+  EXPECT_EQ(count, 4);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
+#include <linux/if_packet.h>
 #include <linux/if_tun.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -151,6 +152,63 @@ TEST_F(LiveCapture, PromiscuousBitSwitchesPromiscuousMode) {
     ASSERT_TRUE(setFilter(*device, 0x20));
     device.reset();
     EXPECT_FALSE(promiscuous()) << "closing the device ends promiscuous mode";
+  });
+}
+
+// Frames written onto interface B arrive at A as they are.
+void sendFramesFromB(const VethNamespaces& net, const std::vector<std::vector<uint8_t>>& frames) {
+  runInNamespace(net.namespaceB, [&] {
+    const int fd = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_ll to{};
+    to.sll_family = AF_PACKET;
+    to.sll_ifindex = static_cast<int>(::if_nametoindex(net.interfaceB.c_str()));
+    to.sll_halen = 6;
+    for (const std::vector<uint8_t>& frame : frames) {
+      std::copy(frame.begin(), frame.begin() + 6, to.sll_addr);
+      EXPECT_EQ(::sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+                static_cast<ssize_t>(frame.size()));
+    }
+    ::close(fd);
+  });
+}
+
+// Four frames 02:44::01 -> 02:44::02 and then one to A itself, which ends the count.
+int otherHostFramesSeen(Device& device, const VethNamespaces& net, uint8_t round) {
+  uint8_t own[6] = {};
+  EXPECT_TRUE(device.query(oid::k8023CurrentAddress, own, 6));
+  const testing::Mac c = {0x02, 0x44, 0, 0, 0, 0x01}, d = {0x02, 0x44, 0, 0, 0, 0x02};
+  testing::Mac a;
+  std::copy(own, own + 6, a.begin());
+  std::vector<std::vector<uint8_t>> frames(4, testing::ethernetFrame(d, c, 0x88B5, 60, round));
+  frames.push_back(testing::ethernetFrame(a, c, 0x88B6, 60, round));
+  sendFramesFromB(net, frames);
+  int others = 0;
+  for (int i = 0; i < kReadAttempts; ++i) {
+    uint8_t buffer[kStoredFrameBytes] = {};
+    FrameRead frame;
+    const ReadResult result = device.read(buffer, frame, 200ms);
+    if (result == ReadResult::Timeout) continue;
+    EXPECT_EQ(result, ReadResult::Frame) << device.error();
+    if (result != ReadResult::Frame || buffer[12] != 0x88 || buffer[14] != round) continue;
+    if (buffer[13] == 0xB6) return others;
+    if (buffer[13] == 0xB5) ++others;
+  }
+  ADD_FAILURE() << "the frame to the station itself never arrived";
+  return -1;
+}
+
+TEST_F(LiveCapture, FramesBetweenOtherStationsCountOnlyWithThePromiscuousBit) {
+  runInNamespace(net.namespaceA, [&] {
+    auto device = openA();
+    ASSERT_NE(device, nullptr);
+    ASSERT_TRUE(setFilter(*device, 0x8B));
+    EXPECT_EQ(otherHostFramesSeen(*device, net, 1), 0) << "not promiscuous: filtered in the kernel";
+    ASSERT_EQ(runCommand("ip link set " + net.interfaceA + " promisc on"), 0);  // another program's doing
+    EXPECT_EQ(otherHostFramesSeen(*device, net, 2), 0) << "a card made promiscuous by someone else";
+    ASSERT_EQ(runCommand("ip link set " + net.interfaceA + " promisc off"), 0);
+    ASSERT_TRUE(setFilter(*device, 0x20));
+    EXPECT_EQ(otherHostFramesSeen(*device, net, 3), 4);
   });
 }
 

@@ -3,6 +3,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -109,6 +110,41 @@ TEST_F(RegistryTest, MissingFileReadsAsEmptyAndWritesCreateIt) {
   EXPECT_EQ(reg.keyExists("HKLM\\SOFTWARE\\Quorvik"), kSuccess);  // parents exist implicitly
   EXPECT_EQ(reg.queryString(kParams, "Missing", text), kFileNotFound);
   EXPECT_THAT(reg.lastError(), HasSubstr("\"Missing\""));
+}
+
+// The file holds the access key: created for root alone (or root and the
+// "veltris" group), and a rewrite keeps the mode and group it was given.
+TEST_F(RegistryTest, NewFileIsNotReadableByOthersAndRewritesKeepModeAndGroup) {
+  Registry reg(file_);
+  ASSERT_EQ(reg.setString(kParams, "OpenKey", "Secret"), kSuccess);
+  struct stat st {};
+  ASSERT_EQ(::stat(file_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0007, 0u) << std::oct << (st.st_mode & 0777);
+  EXPECT_EQ(st.st_mode & 0777, ::getgrnam("veltris") != nullptr ? 0640u : 0600u) << std::oct << (st.st_mode & 0777);
+  ASSERT_EQ(::chmod(file_.c_str(), 0604), 0);
+  const gid_t group = ::getegid();
+  ASSERT_EQ(reg.setString(kParams, "DataPath", "/x"), kSuccess);
+  ASSERT_EQ(::stat(file_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0604u);
+  EXPECT_EQ(st.st_gid, group);
+}
+
+// The commented sample in the source tree reads as the README says.
+TEST(SampleRegistry, ReadsTheKeyTheHistoryFolderAndTheAdapters) {
+  Registry sample(std::filesystem::path(VELTRIS_SOURCE_DIR) / "scripts/registry.sample.reg");
+  std::string text;
+  ASSERT_EQ(sample.queryString(kParams, "OpenKey", text), kSuccess) << sample.lastError();
+  EXPECT_EQ(text, "change-me-please");
+  EXPECT_LE(text.size(), 16u);
+  ASSERT_EQ(sample.queryString(kParams, "DataPath", text), kSuccess);
+  EXPECT_EQ(text, "/var/lib/veltris/VELTRIS History");
+  uint32_t number = 1;
+  ASSERT_EQ(sample.queryNumber(kParams, "AutoIpName", number), kSuccess);
+  EXPECT_EQ(number, 0u);
+  std::vector<std::string> adapters;
+  ASSERT_EQ(sample.queryMultiString("HKLM\\SYSTEM\\CurrentControlSet\\Services\\Tapsor\\Linkage", "Export", adapters),
+            kSuccess);
+  EXPECT_THAT(adapters, ElementsAre("\\Device\\Tapsor_eth0"));
 }
 
 TEST_F(RegistryTest, SubkeysEnumerateInNameOrderThenNoMoreItems) {

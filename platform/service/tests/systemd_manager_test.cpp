@@ -32,6 +32,7 @@ class FakeSystemctl : public ::testing::Test {
     std::ofstream script(dir_ / "bin/systemctl");
     script << "#!/bin/sh\n"
            << "echo \"$@\" >> '" << (dir_ / "calls").string() << "'\n"
+           << "[ -e '" << (dir_ / "fail").string() << "' ] && { echo 'Failed to enable unit: Access denied' >&2; exit 1; }\n"
            << "case \"$1\" in show) echo LoadState=loaded; echo \"ActiveState=$(cat '" << (dir_ / "state").string()
            << "' 2>/dev/null || echo inactive)\";; esac\nexit 0\n";
     script.close();
@@ -62,6 +63,22 @@ TEST_F(FakeSystemctl, CreateWritesANotifyUnitAndEnablesIt) {
   EXPECT_NE(unit.find("ExecStart=/usr/sbin/TapsorSv\n"), std::string::npos);
   EXPECT_NE(calls().find("enable TapsorSv.service"), std::string::npos);
   EXPECT_EQ(manager.createService(config), kErrorServiceExists);
+}
+
+// VELTRIS_ROOT is not "/" here: the unit is enabled in that tree, and the
+// running systemd is not reloaded.
+TEST_F(FakeSystemctl, InstallUnderAnotherRootEnablesThereAndAFailureLeavesNoUnit) {
+  ASSERT_EQ(manager.createService(config), 0);
+  EXPECT_NE(calls().find("--root=" + platform::systemRoot().string() + " enable TapsorSv.service"), std::string::npos)
+      << calls();
+  EXPECT_EQ(calls().find("daemon-reload"), std::string::npos);
+  ASSERT_EQ(manager.deleteService("TapsorSv"), 0);
+  EXPECT_NE(calls().find(" disable TapsorSv.service"), std::string::npos);
+
+  std::ofstream(dir_ / "fail") << "";
+  EXPECT_EQ(manager.createService(config), kErrorServiceSpecificError);
+  EXPECT_EQ(manager.lastMessage(), "systemctl enable TapsorSv.service: Failed to enable unit: Access denied");
+  EXPECT_FALSE(std::filesystem::exists(platform::unitDirectory() / "TapsorSv.service")) << "not half installed";
 }
 
 TEST_F(FakeSystemctl, StatesAndControls) {

@@ -21,7 +21,12 @@ TEST(CliCommandLine, JoinsRequestWordsAndReadsOptionsBeforeThem) {
   EXPECT_EQ(p.options.request, "STATS_PRO 0");
   EXPECT_EQ(p.options.repeat, 1u);
 
-  ParsedCommandLine command = parse({"CMD", "PING", "-c", "1", "10.0.0.1"});  // dashes after the request stay
+  ParsedCommandLine after = parse({"STATS_PRO", "0", "--json", "--repeat", "3"});  // options anywhere
+  EXPECT_EQ(after.options.request, "STATS_PRO 0");
+  EXPECT_TRUE(after.options.json);
+  EXPECT_EQ(after.options.repeat, 3u);
+  EXPECT_EQ(parse({"DETAILS", "-1"}).options.request, "DETAILS -1");
+  ParsedCommandLine command = parse({"CMD", "PING", "-c", "1", "10.0.0.1"});  // dashes after CMD stay
   ASSERT_EQ(command.action, Action::Run);
   EXPECT_EQ(command.options.request, "CMD PING -c 1 10.0.0.1");
   EXPECT_FALSE(command.options.key.has_value());
@@ -44,6 +49,8 @@ TEST(CliCommandLine, ReportsMistakes) {
   EXPECT_EQ(parse({"--interval", "-5", "TOTAL"}).action, Action::Error);
   EXPECT_EQ(parse({"--verbose", "TOTAL"}).error, "unknown option --verbose");
   EXPECT_EQ(parse({"--help"}).action, Action::Help);
+  EXPECT_EQ(parse({"--version", "TOTAL"}).action, Action::Version);
+  EXPECT_EQ(parse({"-V"}).action, Action::Version);
   EXPECT_EQ(parse({"--", "-x"}).options.request, "-x");
 }
 
@@ -68,6 +75,9 @@ TEST(CliRequestWords, CfgGetsItsBlankAndUnknownWordsANote) {
   EXPECT_EQ(lower.error, "");
   EXPECT_NE(lower.note.find("did you mean \"TOTAL\""), std::string::npos) << lower.note;
   EXPECT_NE(checkRequest("FROB", false).note, "");
+  EXPECT_TRUE(checkRequest("FROB", false).unknownWord) << "the client exits with status 5 after the reply";
+  EXPECT_TRUE(lower.unknownWord);
+  EXPECT_FALSE(checkRequest("TOTAL", false).unknownWord);
   EXPECT_EQ(checkRequest("TOTAL", false).note, "");
 }
 
@@ -104,6 +114,13 @@ TEST(CliTextFields, DisplayAndJsonText) {
   EXPECT_EQ(byteCountText(2114.0f), "2114");
   EXPECT_EQ(byteCountText(16777216.0f), "16777216");
   EXPECT_EQ(byteCountText(0.5f), "0.5");
+  useHumanByteUnits(true);
+  const std::pair<float, const char*> human[] = {{1023.0f, "1023"}, {1024.0f, "1.0K"}, {2114.0f, "2.1K"},
+                                                 {5.0e6f, "4.8M"}, {16777216.0f, "16.0M"}, {3.3e9f, "3.1G"}};
+  for (const auto& [bytes, text] : human) EXPECT_EQ(byteCountText(bytes), text) << bytes;
+  useHumanByteUnits(false);
+  EXPECT_EQ(byteCountText(2114.0f), "2114");
+  EXPECT_TRUE(parse({"-H", "TOTAL"}).options.humanUnits);
 }
 
 }  // namespace

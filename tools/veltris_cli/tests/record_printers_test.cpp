@@ -2,6 +2,8 @@
 // and what scripts read in the JSON documents.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <sstream>
 
 #include "tools/veltris_cli/reply_printer.h"
@@ -46,6 +48,27 @@ RecordBytes detail(uint32_t sequence, const std::string& direction, const std::s
   r.text(112, direction).padded(116, 28, "10.0.0.5").padded(144, 100, description);
   r.text(244, "TCP/IP netbios-ssn").padded(344, 16, "TCP RESET").u32(360, 0);
   return r;
+}
+
+// Repeated replies: one compact document per line, with the time it arrived.
+TEST(CliHeaderAndTotals, JsonLinesAreOneDocumentPerLineWithTheArrivalTime) {
+  std::vector<RecordBytes> all = {replyHeader(), totalsRecord(812), partner("*020000000001", "IP 10.0.0.1", "Self", "", 4)};
+  std::vector<uint8_t> bytes = concat(all);
+  BufferSource source(bytes);
+  Reply reply;
+  ASSERT_EQ(readReply(source, reply).error, ReplyError::None);
+  std::ostringstream out;
+  printReply("STATS_PRO 0", reply, OutputFormat::JsonLines, out, 924183907);
+  const std::string text = out.str();
+  EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
+  EXPECT_TRUE(contains(text, "\"time\": \"13:45:07\", \"trafficState\"")) << text;
+  EXPECT_TRUE(contains(text, "\"receivedAt\": 924183907}")) << text;
+  EXPECT_TRUE(contains(text, "{\"tag\": \"STAT\"")) << text;
+  std::ostringstream indented;
+  printReply("STATS_PRO 0", reply, OutputFormat::Json, indented);
+  const std::string document = indented.str();
+  EXPECT_GT(std::count(document.begin(), document.end(), '\n'), 2) << "one record per line";
+  EXPECT_FALSE(contains(document, "receivedAt"));
 }
 
 TEST(CliHeaderAndTotals, TableShowsStateAndBothDirections) {

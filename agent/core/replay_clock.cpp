@@ -1,0 +1,117 @@
+#include "agent/core/replay_clock.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace veltris::agent {
+namespace {
+
+// How often a waiting thread looks at the stop event.
+constexpr std::chrono::milliseconds kStopLook{50};
+
+}  // namespace
+
+ReplayClock::ReplayClock(uint32_t start, std::chrono::seconds firstPeriod)
+    : current_(start), barrier_(start + static_cast<uint32_t>(std::max<int64_t>(1, firstPeriod.count()))) {}
+
+uint32_t ReplayClock::nowLocked() const {
+  if (!realPace_) return current_;
+  const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Steady::now() - realPaceSince_);
+  return current_ + static_cast<uint32_t>(elapsed.count());
+}
+
+uint32_t ReplayClock::now() {
+  std::lock_guard lock(mutex_);
+  return nowLocked();
+}
+
+// The period ends when a frame reaches its end, or at real pace once the files are over.
+bool ReplayClock::waitForStop(const Event& stop, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  const auto seconds = std::max<int64_t>(1, std::chrono::ceil<std::chrono::seconds>(timeout).count());
+  if (!firstWait_) barrier_ = nowLocked() + static_cast<uint32_t>(seconds);
+  firstWait_ = false;
+  historyWaiting_ = true;
+  barrierReached_ = false;
+  framesChanged_.notify_all();
+  for (;;) {
+    if (stop.isSet()) break;
+    if (barrierReached_) break;
+    if (realPace_ && nowLocked() >= barrier_) break;
+    historyChanged_.wait_for(lock, kStopLook);
+  }
+  historyWaiting_ = false;
+  if (barrierReached_) current_ = std::max(current_, barrier_);
+  return stop.isSet();
+}
+
+void ReplayClock::sleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+
+void ReplayClock::addAdapter(int adapter) {
+  std::lock_guard lock(mutex_);
+  if (adapter >= 0 && adapter < kMaxAdapters) slots_[adapter] = Slot::Reading;
+}
+
+// A frame goes first when no other file has an earlier one waiting or may still
+// read one; on equal stamps the lower adapter goes first.
+bool ReplayClock::firstInLine(int adapter, uint32_t time) const {
+  for (int other = 0; other < kMaxAdapters; ++other) {
+    if (other == adapter) continue;
+    if (slots_[other] == Slot::Reading) return false;
+    if (slots_[other] == Slot::Waiting &&
+        (pending_[other] < time || (pending_[other] == time && other < adapter)))
+      return false;
+  }
+  return true;
+}
+
+bool ReplayClock::stampFrame(int adapter, const capture::FrameRead& read, const Event& stop, uint32_t& time) {
+  std::unique_lock lock(mutex_);
+  if (!read.stamped || adapter < 0 || adapter >= kMaxAdapters) {
+    time = nowLocked();
+    return true;
+  }
+  slots_[adapter] = Slot::Waiting;
+  pending_[adapter] = read.seconds;
+  framesChanged_.notify_all();
+  for (;;) {
+    if (stop.isSet()) {
+      slots_[adapter] = Slot::Reading;
+      return false;
+    }
+    if (firstInLine(adapter, read.seconds)) {
+      if (read.seconds < barrier_ || realPace_) break;
+      if (historyWaiting_ && !barrierReached_) {
+        barrierReached_ = true;  // the history loop closes the period first
+        historyChanged_.notify_all();
+      }
+    }
+    framesChanged_.wait_for(lock, kStopLook);
+  }
+  slots_[adapter] = Slot::Reading;
+  // Agent time never goes back: a stamp earlier than the clock (a file whose
+  // stamps go backwards) is filed at the clock's time.
+  current_ = std::max(current_, read.seconds);
+  time = current_;
+  framesChanged_.notify_all();
+  return true;
+}
+
+void ReplayClock::adapterDone(int adapter) {
+  std::lock_guard lock(mutex_);
+  if (adapter < 0 || adapter >= kMaxAdapters || slots_[adapter] == Slot::Unused) return;
+  slots_[adapter] = Slot::Done;
+  startRealPaceIfAllDone();
+  framesChanged_.notify_all();
+  historyChanged_.notify_all();
+}
+
+void ReplayClock::startRealPaceIfAllDone() {
+  if (realPace_) return;
+  for (Slot slot : slots_)
+    if (slot == Slot::Reading || slot == Slot::Waiting) return;
+  realPace_ = true;
+  realPaceSince_ = Steady::now();
+}
+
+}  // namespace veltris::agent

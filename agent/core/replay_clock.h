@@ -1,0 +1,53 @@
+#pragma once
+// The agent's clock while it replays capture files: time follows the frames'
+// own time stamps ("network time"). Frames of several files are filed in
+// time-stamp order, a history period ends when the capture passes it (the
+// frames wait while the history loop writes), and after the last frame of the
+// last file the clock goes on from there at real pace.
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+#include "agent/core/runtime.h"
+#include "agent/core/state.h"
+
+namespace veltris::agent {
+
+class ReplayClock final : public Clock {
+ public:
+  // `start`: the time stamp of the earliest first frame; `firstPeriod`: the
+  // history loop's first wait, so frames flow before the loop has started.
+  ReplayClock(uint32_t start, std::chrono::seconds firstPeriod);
+
+  uint32_t now() override;
+  bool waitForStop(const Event& stop, std::chrono::milliseconds timeout) override;
+  void sleep(std::chrono::milliseconds duration) override;
+  void addAdapter(int adapter) override;
+  bool stampFrame(int adapter, const capture::FrameRead& read, const Event& stop, uint32_t& time) override;
+  void adapterDone(int adapter) override;
+
+ private:
+  enum class Slot : uint8_t { Unused, Reading, Waiting, Done };
+  using Steady = std::chrono::steady_clock;
+
+  uint32_t nowLocked() const;
+  bool firstInLine(int adapter, uint32_t time) const;
+  void startRealPaceIfAllDone();
+
+  mutable std::mutex mutex_;
+  std::condition_variable framesChanged_;   // NetMonitor threads wait here
+  std::condition_variable historyChanged_;  // the history loop waits here
+  std::array<Slot, kMaxAdapters> slots_{};
+  std::array<uint32_t, kMaxAdapters> pending_{};
+  uint32_t current_;            // time of the last frame filed, or of the last period end
+  uint32_t barrier_;            // frames at or after this time wait for the history loop
+  bool historyWaiting_ = false;
+  bool firstWait_ = true;       // the barrier of the first period is set already
+  bool barrierReached_ = false;
+  bool realPace_ = false;       // every file is over
+  Steady::time_point realPaceSince_{};
+};
+
+}  // namespace veltris::agent

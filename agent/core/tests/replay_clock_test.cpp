@@ -1,0 +1,129 @@
+#include "agent/core/replay_clock.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace veltris::agent {
+namespace {
+
+using namespace std::chrono_literals;
+
+capture::FrameRead stamped(uint32_t seconds) {
+  capture::FrameRead read;
+  read.stamped = true;
+  read.seconds = seconds;
+  return read;
+}
+
+// Two files whose stamps interleave are filed in time order, whichever thread is faster.
+TEST(ReplayClock, FramesOfSeveralFilesAreFiledInTimeStampOrder) {
+  const std::vector<std::vector<uint32_t>> files = {{100, 103, 103, 110, 250}, {101, 102, 103, 300}};
+  ReplayClock clock(100, std::chrono::minutes(10));
+  Event stop;
+  clock.addAdapter(0);
+  clock.addAdapter(1);
+  std::mutex mutex;
+  std::vector<std::pair<uint32_t, int>> filed;
+  std::thread history([&] {  // a period longer than the capture: only stop ends it
+    clock.waitForStop(stop, std::chrono::hours(1));
+  });
+  std::vector<std::thread> monitors;
+  for (int adapter = 0; adapter < 2; ++adapter) {
+    monitors.emplace_back([&, adapter] {
+      for (uint32_t seconds : files[adapter]) {
+        if (adapter == 1) std::this_thread::sleep_for(1ms);  // the slower reader
+        uint32_t time = 0;
+        ASSERT_TRUE(clock.stampFrame(adapter, stamped(seconds), stop, time));
+        EXPECT_EQ(time, seconds);
+        std::lock_guard lock(mutex);
+        filed.emplace_back(time, adapter);
+      }
+      clock.adapterDone(adapter);
+    });
+  }
+  for (std::thread& t : monitors) t.join();
+  stop.set();
+  history.join();
+  const std::vector<std::pair<uint32_t, int>> expected = {{100, 0}, {101, 1}, {102, 1}, {103, 0}, {103, 0},
+                                                          {103, 1}, {110, 0}, {250, 0}, {300, 1}};
+  EXPECT_EQ(filed, expected);
+  EXPECT_GE(clock.now(), 300u) << "after the last frame the clock goes on from there";
+  EXPECT_LE(clock.now(), 302u);
+}
+
+// The history loop sees each period end at the capture's time, and no frame of
+// the next period is filed before it has written.
+TEST(ReplayClock, PeriodsEndWhenTheCaptureReachesThemAndFramesWaitForTheWrite) {
+  const uint32_t start = 1000;
+  const std::vector<uint32_t> frames = {1000, 1200, 1599, 1600, 1601, 3000, 3100};
+  ReplayClock clock(start, std::chrono::minutes(10));
+  Event stop;
+  clock.addAdapter(0);
+  std::mutex mutex;
+  std::vector<std::string> events;
+  auto note = [&](std::string text) {
+    std::lock_guard lock(mutex);
+    events.push_back(std::move(text));
+  };
+  std::thread monitor([&] {
+    for (uint32_t seconds : frames) {
+      uint32_t time = 0;
+      if (!clock.stampFrame(0, stamped(seconds), stop, time)) return;
+      note("frame " + std::to_string(time));
+    }
+    clock.adapterDone(0);
+  });
+  for (int period = 0; period < 3; ++period) {
+    ASSERT_FALSE(clock.waitForStop(stop, 10min));
+    note("period " + std::to_string(clock.now()));
+  }
+  note("loop waits");
+  std::thread closer([&] {
+    std::this_thread::sleep_for(200ms);
+    stop.set();
+  });
+  EXPECT_TRUE(clock.waitForStop(stop, 10min));
+  closer.join();
+  monitor.join();
+  const std::vector<std::string> expected = {"frame 1000",  "frame 1200", "frame 1599",  "period 1600",
+                                             "frame 1600",  "frame 1601", "period 2200", "period 2800",
+                                             "loop waits", "frame 3000", "frame 3100"};
+  EXPECT_EQ(events, expected);
+}
+
+TEST(ReplayClock, StopEndsAFrameThatWaitsForAnotherFile) {
+  ReplayClock clock(0, std::chrono::minutes(10));
+  Event stop;
+  clock.addAdapter(0);
+  clock.addAdapter(1);  // never reads: frames of adapter 0 wait for it
+  std::thread history([&] { clock.waitForStop(stop, 10min); });
+  std::thread closer([&] {
+    std::this_thread::sleep_for(100ms);
+    stop.set();
+  });
+  uint32_t time = 0;
+  EXPECT_FALSE(clock.stampFrame(0, stamped(5), stop, time));
+  closer.join();
+  history.join();
+}
+
+TEST(ReplayClock, LiveFramesAndBackwardStampsTakeTheClocksTime) {
+  ReplayClock clock(500, std::chrono::minutes(10));
+  Event stop;
+  clock.addAdapter(0);
+  std::thread history([&] { clock.waitForStop(stop, 10min); });
+  uint32_t time = 0;
+  ASSERT_TRUE(clock.stampFrame(0, stamped(520), stop, time));
+  ASSERT_TRUE(clock.stampFrame(0, stamped(510), stop, time));
+  EXPECT_EQ(time, 520u) << "agent time never goes back";
+  ASSERT_TRUE(clock.stampFrame(0, capture::FrameRead{}, stop, time));
+  EXPECT_EQ(time, 520u);
+  stop.set();
+  history.join();
+}
+
+}  // namespace
+}  // namespace veltris::agent
