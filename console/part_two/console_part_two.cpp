@@ -170,9 +170,22 @@ void ConsolePartTwo::setTimeBase(bool realTime, const QString& perText) {
   sessions->btnClear->setVisible(realTime);
   if (realTime) {
     sessions->optDelta->setText("Per " + perText);
+    fetchAllPartners();
   } else {
     sessions->optTotals->setChecked(true);
   }
+}
+
+void ConsolePartTwo::fetchAllPartners() {
+  // The poll asks only for partners newer than the sequence number it last
+  // saw: fetch every partner once, so the grid does not wait for each to talk again.
+  RequestJob job{"STATS_PRO " + signedText(0),
+                 {{{'T', 'O', 'T', ' '}, sizeof(TotalsRecord), ReadStep::One},
+                  {{'S', 'T', 'A', 'T'}, sizeof(PartnerStatRecord), ReadStep::WhileTag}},
+                 {}};
+  main_.connection().send(std::move(job), this, [this](const Reply& reply) {
+    if (reply.ok) takeStatRecords(reply.records<PartnerStatRecord>(1), false);
+  });
 }
 
 void ConsolePartTwo::applyClear(uint32_t sequence) {

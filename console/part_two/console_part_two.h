@@ -97,6 +97,7 @@ class ConsolePartTwo : public QObject, public TabViews {
   void setForeground(bool on);
   void showPopup(QMenu* menu, QTableView* grid, const QPoint& at);
   void fillTestFromSnapshot();
+  void fetchAllPartners();
   void onConnected();
   void chooseAndSaveSnapshot();
   void chooseAndOpenSnapshot();

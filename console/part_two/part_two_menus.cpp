@@ -199,7 +199,9 @@ void ConsolePartTwo::chooseAndSaveSnapshot() {
   QString path = QFileDialog::getSaveFileName(&main_, "VELTRIS Snapshot Save As", snapshotFolder(), kSnapshotFilter);
   if (path.isEmpty()) return;
   if (!path.endsWith(".VSN", Qt::CaseInsensitive)) path += ".VSN";
-  saveSnapshotTo(path);
+  saveSnapshotTo(path, [this, path](bool saved) {
+    if (saved) main_.statusPanel(1)->setText("Snapshot saved to " + path);
+  });
 }
 
 void ConsolePartTwo::saveSnapshotTo(const QString& path, std::function<void(bool)> done) {
@@ -212,7 +214,6 @@ void ConsolePartTwo::saveSnapshotTo(const QString& path, std::function<void(bool
     QApplication::restoreOverrideCursor();
     const bool saved = reply.ok && QFileInfo(path).isFile() && QFileInfo(path).size() > 0;
     if (reply.ok && !saved) showMessage(&main_, "Could not save to file " + path, "VELTRIS ERROR");
-    if (saved) main_.statusPanel(1)->setText("Snapshot saved to " + path);
     if (done) done(saved);
   });
 }
