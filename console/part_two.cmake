@@ -54,3 +54,7 @@ target_compile_definitions(console_part_two_agent_test PRIVATE
 veltris_part_two_test(console_part_two_tabs_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/part_two_tabs_test.cpp
   LIBS veltris_console_part_two)
+
+# Speed of the grids: "ninja console_grids_bench" (see README).
+veltris_bench(console_grids_bench SOURCES ${CMAKE_CURRENT_LIST_DIR}/grids/bench/grids_bench.cpp
+  LIBS veltris_console_part_two)
