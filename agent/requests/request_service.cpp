@@ -9,8 +9,15 @@ void RequestService::start(AgentRuntime& rt) {
   hooks.messageBox = rt.messageBox;
   rt.stopServer = [this] { server_.stop(); };
   server_.start(std::move(hooks));
+  announcer_ = std::thread([this] {
+    if (server_.waitUntilListening(std::chrono::seconds(30))) dnsSd_.publish(server_.endpointMapperPort());
+  });
 }
 
-void RequestService::stop() { server_.stop(); }
+void RequestService::stop() {
+  server_.stop();
+  if (announcer_.joinable()) announcer_.join();
+  dnsSd_.withdraw();
+}
 
 }  // namespace veltris::agent

@@ -4,7 +4,7 @@
 
 namespace veltris::console {
 
-class LibraryAccess final : public AgentAccess {
+class LibraryAccess : public AgentAccess {
  public:
   int32_t open(const char* computer) override;
   int32_t write(const char* request) override;

@@ -90,14 +90,25 @@ void Connection::runJob(Job& job, Reply& reply, int32_t& result) {
     result = access_->open(text.isEmpty() ? nullptr : text.constData());
     return;
   }
+  if (job.epoch == brokenEpoch_) {  // an earlier request ended this connection
+    result = -1;
+    return;
+  }
   result = access_->write(text.constData());
-  if (result != 0) return;
+  // Failures that end the connection: later requests of this epoch are not sent.
+  const bool quiet = (job.snapshot && text.startsWith("CMD")) || text == "EXIT" ||
+                     (result == -2 && text.startsWith("OPEN "));
+  if (result != 0) {
+    if (!quiet) brokenEpoch_ = job.epoch;
+    return;
+  }
   if (text == "DUMP") {
     reply.ok = true;
     return;
   }
   if (access_->read(&reply.header, sizeof(ReplyHeader)) != 0 ||
       std::memcmp(reply.header.tag, kReplyHeaderTag, 4) != 0) {
+    if (text != "EXIT") brokenEpoch_ = job.epoch;
     return;
   }
   reply.ok = true;
@@ -146,6 +157,7 @@ void Connection::send(RequestJob request, QObject* context, std::function<void(c
   Job job;
   job.request = request;
   job.epoch = epoch_;
+  job.snapshot = snapshot_;
   job.context = context;
   uint64_t epoch = epoch_;
   job.done = [this, request, epoch, done = std::move(done)](Reply&& reply, int32_t result) {
@@ -202,7 +214,7 @@ void Connection::connectTo(const QString& computer, QObject* context, std::funct
     }
   }
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  close();  // before every new open
+  dropQueued();  // the open job closes the old connection first
   ++epoch_;
   Job job;
   job.openOnly = true;
@@ -275,6 +287,15 @@ void Connection::connectionLost(const QString& message) {
 }
 
 void Connection::close() {
+  dropQueued();
+  Job job;
+  job.closeOnly = true;
+  job.epoch = epoch_;
+  job.done = [](Reply&&, int32_t) {};
+  enqueue(std::move(job));
+}
+
+void Connection::dropQueued() {
   open_ = false;
   ++epoch_;
   std::deque<Job> dropped;
@@ -291,11 +312,6 @@ void Connection::close() {
         },
         Qt::QueuedConnection);
   }
-  Job job;
-  job.closeOnly = true;
-  job.epoch = epoch_;
-  job.done = [](Reply&&, int32_t) {};
-  enqueue(std::move(job));
 }
 
 void Connection::drain() {

@@ -130,10 +130,12 @@ class Connection : public QObject {
     uint64_t epoch;
     bool openOnly = false;  // close, then open(request.text)
     bool closeOnly = false;
+    bool snapshot = false;  // sent on a snapshot connection
     QObject* context = nullptr;
     std::function<void(Reply&&, int32_t)> done;  // on the UI thread: reply, write/open result
   };
   void enqueue(Job job);
+  void dropQueued();  // ends the connection's state; queued jobs answer as failed
   void runWorker();
   void runJob(Job& job, Reply& reply, int32_t& result);
   void finishRequest(const RequestJob& job, Reply&& reply, int32_t result, uint64_t epoch,
@@ -156,6 +158,7 @@ class Connection : public QObject {
   std::deque<Job> queue_;
   bool running_ = false;  // the worker holds a job
   bool stopping_ = false;
+  uint64_t brokenEpoch_ = ~uint64_t{0};  // worker only: a request of this epoch ended the connection
   std::thread worker_;
 };
 

@@ -17,11 +17,11 @@ SingleInstanceChannel::SingleInstanceChannel(QWidget* window)
 
 bool SingleInstanceChannel::listen() {
   const QString path = QString::fromStdString(veltris::consoleChannelPath());
-  if (server_->listen(path)) return true;
+  // Listening would replace another console's socket: ask first.
   QLocalSocket probe;
   probe.connectToServer(path);
   if (probe.waitForConnected(500)) return false;  // another console owns the channel
-  QLocalServer::removeServer(path);
+  QLocalServer::removeServer(path);  // a stale socket
   return server_->listen(path);
 }
 

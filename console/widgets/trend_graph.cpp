@@ -51,7 +51,8 @@ class TrendGraph::Surface : public QWidget {
       p.fillRect(rect(), graph_->backColor_);
       return;
     }
-    p.drawImage(QPoint(0, 0), s, QRect(graph_->fastCount_ * graph_->barWidth_, 0, width(), height()));
+    // Whole bars rarely fill the frame exactly: the chart is stretched to it.
+    p.drawImage(rect(), s, QRect(graph_->fastCount_ * graph_->barWidth_, 0, graph_->visibleWidth(), s.height()));
   }
   void resizeEvent(QResizeEvent*) override { graph_->chartResized(); }
   void mousePressEvent(QMouseEvent* e) override {
@@ -66,7 +67,7 @@ class TrendGraph::Surface : public QWidget {
 };
 
 TrendGraph::TrendGraph(QWidget* parent) : QWidget(parent) {
-  gridColor_ = QApplication::palette().color(QPalette::Button);  // the scroll-bar colour
+  gridColor_ = QApplication::palette().color(QPalette::Mid);  // the scroll-bar track colour
   lblTitle_ = new QLabel(this);
   QFont titleFont(QStringLiteral("Arial"));
   titleFont.setStyleHint(QFont::SansSerif);
@@ -245,21 +246,30 @@ void TrendGraph::drawHorizontalLines(QImage& image, int x0, int x1) const {
   }
 }
 
+std::vector<std::pair<int, QString>> TrendGraph::hourLabels(int iMax) {
+  std::vector<std::pair<int, QString>> labels;
+  if (iMax != 144 && iMax != 72) return labels;
+  // 144 bars: every second hour from 0; 72 bars: every hour from 6. A 12-hour clock.
+  const int step = iMax == 144 ? 12 : 6;
+  const int firstHour = iMax == 144 ? 0 : 6;
+  const int hoursPerLabel = iMax == 144 ? 2 : 1;
+  for (int bar = 0, n = 0; bar < iMax; bar += step, ++n) {
+    int hour = firstHour + n * hoursPerLabel;
+    if (hour > 12) hour -= 12;
+    labels.emplace_back(bar, QString::number(hour));
+  }
+  return labels;
+}
+
 void TrendGraph::drawHourLabels(QImage& image) const {
-  if (iMax_ != 144 && iMax_ != 72) return;
+  const auto labels = hourLabels(iMax_);
+  if (labels.empty()) return;
   QPainter p(&image);
   p.setPen(barColor_);
   QFont font = p.font();
   font.setPixelSize(std::clamp(image.height() / 8, 8, 11));
   p.setFont(font);
-  // 144 bars: every second hour from 0; 72 bars: every hour from 6.
-  const int step = iMax_ == 144 ? 12 : 6;
-  const int firstHour = iMax_ == 144 ? 0 : 6;
-  const int hoursPerLabel = iMax_ == 144 ? 2 : 1;
-  for (int bar = 0, n = 0; bar < iMax_; bar += step, ++n) {
-    int hour = firstHour + n * hoursPerLabel;
-    if (hour > 12) hour -= 12;
-    QString text = QString::number(hour);
+  for (const auto& [bar, text] : labels) {
     int x = bar * barWidth_ - (text.size() > 1 ? kTwoDigitLabelShift : kOneDigitLabelShift);
     p.drawText(std::max(0, x), image.height() - 2, text);
   }
@@ -271,7 +281,7 @@ void TrendGraph::fullRedraw() {
   ++fullRedraws_;
   const int w = picFrame_->width(), h = picFrame_->height();
   barWidth_ = std::max(1, (w - kRightMargin) / iMax_);
-  const int surfaceWidth = w + (iMax_ - 1) * barWidth_;
+  const int surfaceWidth = visibleWidth() + (iMax_ - 1) * barWidth_;
   if (surface_.width() != surfaceWidth || surface_.height() != h)
     surface_ = QImage(surfaceWidth, h, QImage::Format_RGB32);
   surface_.fill(backColor_);
@@ -300,9 +310,11 @@ void TrendGraph::fastDraw() {
 
 void TrendGraph::chartResized() { fullRedraw(); }
 
+int TrendGraph::visibleWidth() const { return iMax_ * barWidth_ + kRightMargin; }
+
 QImage TrendGraph::chartImage() const {
   if (surface_.isNull()) return {};
-  return surface_.copy(fastCount_ * barWidth_, 0, picFrame_->width(), picFrame_->height());
+  return surface_.copy(fastCount_ * barWidth_, 0, visibleWidth(), surface_.height());
 }
 
 QRect TrendGraph::chartRect() const { return picFrame_->geometry(); }

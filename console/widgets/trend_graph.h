@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QString>
 #include <QWidget>
+#include <utility>
 #include <vector>
 
 class QLabel;
@@ -58,10 +59,14 @@ class TrendGraph : public QWidget {
 
   // Pixel geometry, exposed for tests.
   int barWidth() const { return barWidth_; }
+  int visibleWidth() const;  // of the chart image: iMax whole bars and the right margin
   int barTop(float value) const;          // first row of a bar of this value (height() of chart if none)
   int gridLineRow(int band) const;        // row of the horizontal line at band k (0 = bottom)
 
   QSize sizeHint() const override;
+
+  // Hour labels of a day chart: the bar each stands at and its text (none unless iMax is 144 or 72).
+  static std::vector<std::pair<int, QString>> hourLabels(int iMax);
 
  signals:
   void RightClick();

@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QStringList>
 
+class QCalendarWidget;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -15,17 +16,22 @@ class frmHistory : public QDialog {
  public:
   explicit frmHistory(QWidget* parent = nullptr);
 
-  // `days`: the entries of the "When" box after the real-time ones.
-  void fill(const QString& serverName, const QStringList& days, int selected);
+  // `days`: the entries of the "When" box after the real-time ones, with
+  // their "yyyymmdd" forms in `dayKeys`.
+  void fill(const QString& serverName, const QStringList& days, const QStringList& dayKeys, int selected);
 
   QLabel* lblHeading;
   QListWidget* lstHist;
+  QCalendarWidget* calHist;  // days with history in bold; a click on one selects it
   QPushButton* btnRealTime;
   QPushButton* btnClose;
 
  signals:
   void daySelected(int row);  // row in lstHist
   void realTimeChosen();
+
+ private:
+  QStringList dayKeys_;
 };
 
 }  // namespace veltris::console

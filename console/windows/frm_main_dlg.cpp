@@ -109,7 +109,7 @@ frmMainDlg::frmMainDlg(std::unique_ptr<AgentAccess> access, const QString& compu
   sServer_ = computer.trimmed().toUpper();
   sServerName_ = sServer_.isEmpty() ? QStringLiteral("Local") : sServer_;
   setWindowTitle(QStringLiteral("VELTRIS - ") + sServerName_ + QStringLiteral(" ... connecting ..."));
-  resize(1100, 640);
+  resize(1240, 700);
   timerInit_.start();
 }
 
@@ -354,7 +354,6 @@ void frmMainDlg::onPollReply(const Reply& reply, bool historyDay) {
     if (std::memcmp(current_.tag, kTotalsTag, 4) != 0) {
       timerPoll_.stop();
       showMessage(this, QStringLiteral("Invalid TOTAL record"), QStringLiteral("ERROR"));
-      connection_->close();
       timerInit_.start();
       return;
     }

@@ -44,6 +44,7 @@ class frmMainDlg : public QMainWindow {
   Connection& connection() { return *connection_; }
   OverviewTab* overview() const { return overview_; }
   QTabWidget* tabs() const { return sstMain_; }
+  frmHistory* historyWindow() const { return history_; }  // null until "Histor&y" opened it
 
   const QString& server() const { return sServer_; }
   const QString& serverName() const { return sServerName_; }
@@ -69,6 +70,8 @@ class frmMainDlg : public QMainWindow {
                    const QString& lastDesc);
   // One poll cycle now (what a poll timer tick does).
   void pollOnce();
+  // The UI-thread half of a poll cycle: a reply that the request thread has read.
+  void onPollReply(const Reply& reply, bool historyDay);
 
   // Menu items.
   QAction* mnuNew;
@@ -117,7 +120,6 @@ class frmMainDlg : public QMainWindow {
   bool runLoginDialog();
   void setUpConnection();
   void onHistoryList(const Reply& reply);
-  void onPollReply(const Reply& reply, bool historyDay);
   void onLost();
   void selectRemote();
   void clearCounters();

@@ -175,11 +175,14 @@ void frmMainDlg::showHistoryList() {
     });
     connect(history_, &frmHistory::realTimeChosen, this, &frmMainDlg::returnToRealTime);
   }
-  QStringList days;
+  QStringList days, keys;
   QComboBox* box = overview_->cmbHistory;
-  for (int i = 3; i < box->count(); ++i) days << box->itemText(i);
+  for (int i = 3; i < box->count(); ++i) {
+    days << box->itemText(i);
+    keys << box->itemData(i).toString();
+  }
   history_->setWindowFlag(Qt::WindowStaysOnTopHint, (windowFlags() & Qt::WindowStaysOnTopHint) != 0);
-  history_->fill(sServerName_, days, box->currentIndex() - 3);
+  history_->fill(sServerName_, days, keys, box->currentIndex() - 3);
   history_->show();
   history_->raise();
 }
