@@ -109,7 +109,7 @@ class TabsTest : public QObject {
 
     auto access = std::make_unique<ScriptedAccess>();
     access_ = access.get();
-    access_->expectClose().expectClose().expectOpen("");  // close(), then close and open
+    access_->expectClose().expectOpen("");  // the open job closes first
     request("OPEN Sesame").expectReplyEnd();
     request("HISTORY_LIST").expectRecord(totals(7)).expectReplyEnd();
     request("STATS_PRO  0").expectRecord(totals(7))
