@@ -67,7 +67,7 @@ ConsolePartTwo::ConsolePartTwo(frmMainDlg& main, std::unique_ptr<SettingsStore> 
   });
 }
 
-ConsolePartTwo::~ConsolePartTwo() { main_.setTabViews(nullptr); }
+ConsolePartTwo::~ConsolePartTwo() = default;
 
 void ConsolePartTwo::buildTabs() {
   sessions = new SessionsTab;

@@ -29,7 +29,8 @@ class TestTab;
 
 class ConsolePartTwo : public QObject, public TabViews {
  public:
-  // Reads the settings (the "&New" position included) and applies them to `main`.
+  // Reads the settings (the "&New" position included) and applies them to
+  // `main`. A child of `main`: it lives as long as the window.
   ConsolePartTwo(frmMainDlg& main, std::unique_ptr<SettingsStore> store = std::make_unique<SettingsStore>(),
                  ProgramFinder installed = programOnPath);
   ~ConsolePartTwo() override;

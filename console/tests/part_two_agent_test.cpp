@@ -19,7 +19,11 @@
 #include "console/part_two/console_part_two.h"
 #include "console/part_two/device_tabs.h"
 #include "console/part_two/grid_tabs.h"
+#include "console/small_windows/small_windows.h"
 #include "console/windows/frm_main_dlg.h"
+#include "help/help_contexts.h"
+#include "help/help_viewer.h"
+#include "help/help_window.h"
 #include "platform/registry/registry.h"
 #include "tools/veltris_cli/tests/agent_harness.h"
 
@@ -204,6 +208,31 @@ class AgentTest : public QObject {
     QVERIFY(exported);
     QCOMPARE(QFileInfo(files_.filePath("again_1.pcap")).size(), QFileInfo(files_.filePath("live_1.pcap")).size());
     QVERIFY2(messages_.size() == 1, qPrintable(messages_.join('\n')));
+  }
+
+  // Pictures of the small windows and the help window, for a person to look at.
+  void smallWindowPictures() {
+    if (shots_.isEmpty()) QSKIP("VELTRIS_SCREENSHOTS not set");
+    QList<QIcon> pictures;
+    for (const char* name : {"lan_red", "lan_yellow", "lan_green", "lan_cyan", "lan_idle", "lan_noreceive"})
+      pictures << QIcon(QString(":/veltris/%1.svg").arg(name));
+    LegendWindow legend(pictures, false);
+    legend.show();
+    QTest::qWait(100);
+    legend.grab().save(shots_ + "/legend.png");
+    AboutBox about(false);
+    about.show();
+    QTest::qWait(100);
+    about.grab().save(shots_ + "/about.png");
+    LoopbackWarning* warning = new LoopbackWarning;
+    warning->show();
+    QTest::qWait(100);
+    warning->grab().save(shots_ + "/loopback.png");
+    warning->close();
+    help::showTopic(help::kTabDetails, main_.get());
+    QTest::qWait(200);
+    help::currentViewer()->grab().save(shots_ + "/help.png");
+    help::currentViewer()->close();
   }
 };
 
