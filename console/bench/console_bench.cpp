@@ -24,7 +24,7 @@ PartnerStatRecord partner(int i) {
   PartnerStatRecord r{};
   std::memcpy(r.tag, "STAT", 4);
   r.adapterNumber = 1;
-  std::snprintf(r.station, sizeof r.station, "%012X", 0x020000000000 + i);
+  std::snprintf(r.station, sizeof r.station, "%012llX", 0x020000000000LL + i);
   std::snprintf(r.protoAddr, sizeof r.protoAddr, "IP 10.%d.%d.%d", i >> 16 & 255, i >> 8 & 255, i & 255);
   r.framesSent = static_cast<uint32_t>(i * 3);
   r.bytesSent = static_cast<float>(i * 300);

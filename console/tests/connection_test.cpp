@@ -38,7 +38,7 @@ struct Fixture {
       out = r;
       done = true;
     });
-    QTest::qWaitFor([&] { return done; }, 5000);
+    if (!QTest::qWaitFor([&] { return done; }, 5000)) out.ok = false;
     return out;
   }
   TestRoot root;

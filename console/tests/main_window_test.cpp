@@ -134,6 +134,7 @@ class MainWindowTest : public QObject {
   void clearAndResetClear();
   void noAgentHereOpensTheDialogAtOnce();
   void loginDialogNamesAndBrowse();
+  void loginDialogLocalMessages();
   void historyWindowListAndCalendar();
   void singleInstanceChannelRaises();
 };
@@ -467,12 +468,56 @@ void MainWindowTest::loginDialogNamesAndBrowse() {
   QCOMPARE(dialog.PubLoginServerName, QStringLiteral("Local"));
   QVERIFY(messages.texts.isEmpty());
   QVERIFY2(script->mismatches().empty(), qPrintable(mismatchText(*script)));
+  // This PC with a typed password and no readable "OpenKey": the typed one is sent.
+  root.writeRegistry(true, QString());
+  frmLogin local(connection, QString(), false);
+  local.show();
+  local.txtServer->setText(QStringLiteral("*"));
+  local.tbxPassword->setText(QStringLiteral("typed"));
+  scriptConnect(*script, "", "typed");
+  local.btnRemote->click();
+  QTRY_VERIFY(!local.isVisible());
+  QCOMPARE(local.PubLoginServerName, QStringLiteral("Local"));
+  QVERIFY2(script->mismatches().empty(), qPrintable(mismatchText(*script)));
   // Without avahi-daemon the real browse says so in words.
   BrowseResult real = browseNetwork(1500);
   if (real.ok) QSKIP("avahi-daemon runs here");
   QCOMPARE(real.errorTitle, QStringLiteral("WNetOpenEnum"));
   QVERIFY2(real.errorText.startsWith(QStringLiteral("Error: ")) && real.errorText.contains(QStringLiteral("avahi-daemon")),
            qPrintable(real.errorText));
+}
+
+void MainWindowTest::loginDialogLocalMessages() {
+  TestRoot root(false);  // no agent on this PC
+  MessageLog messages;
+  auto owned = std::make_unique<ScriptedAccess>();
+  ScriptedAccess* script = owned.get();
+  Connection connection(std::move(owned), nullptr);
+  {
+    frmLogin dialog(connection, QString(), false);
+    dialog.show();
+    dialog.txtServer->setText(QStringLiteral("."));
+    dialog.btnRemote->click();
+    QCOMPARE(messages.texts, QStringList{QStringLiteral("VELTRIS Agent is not installed on this PC.\n\n"
+                                                        "Please specify a remote computer name or address.")});
+    QVERIFY(dialog.isVisible());
+    QVERIFY(script->played().empty());
+    dialog.btnCancel->click();  // not installed: cancelled
+    QVERIFY(dialog.PubLoginCancelled);
+    QVERIFY(!dialog.isVisible());
+  }
+  root.writeRegistry(true, QStringLiteral("SECRET"));
+  messages.texts.clear();
+  frmLogin dialog(connection, QString(), false);
+  dialog.show();
+  // "Cancel" with the agent installed tries this PC; a failure closes the dialog as cancelled.
+  script->expectClose().expectOpen("", 1722);
+  dialog.btnCancel->click();
+  QTRY_VERIFY(!dialog.isVisible());
+  QCOMPARE(messages.texts, (QStringList{QStringLiteral("Connection failed with retcode  1722"),
+                                        QStringLiteral("Local VELTRIS Monitoring Agent is not running")}));
+  QVERIFY(dialog.PubLoginCancelled);
+  QVERIFY2(script->mismatches().empty(), qPrintable(mismatchText(*script)));
 }
 
 void MainWindowTest::historyWindowListAndCalendar() {

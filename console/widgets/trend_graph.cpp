@@ -14,7 +14,7 @@
 namespace veltris::console {
 namespace {
 
-// The Part's 100 twips of room right of the bars, at 15 twips a pixel.
+// 100 twips of room right of the bars, at 15 twips a pixel.
 constexpr int kRightMargin = 7;
 constexpr int kTwoDigitLabelShift = 7;  // 100 twips
 constexpr int kOneDigitLabelShift = 3;  // 50 twips

@@ -115,7 +115,8 @@ void frmLogin::ok(bool fromCancel) {
       return;
     }
     serverName = QStringLiteral("Local");
-    connection_.setPassword(QString());
+    // A typed password is kept: users who may not read this PC's registry know the key.
+    connection_.setPassword(tbxPassword->text());
   } else {
     server = name;
     serverName = name;

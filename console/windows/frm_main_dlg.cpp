@@ -446,6 +446,7 @@ void frmMainDlg::closeEvent(QCloseEvent* event) {
   timerPoll_.stop();
   connection_->close();
   connection_->drain();
+  emit aboutToClose();
   event->accept();
 }
 

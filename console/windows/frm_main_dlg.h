@@ -63,7 +63,7 @@ class frmMainDlg : public QMainWindow {
   // Closes the connection and connects to `computer` ("*SNAPSHOT* " + path for
   // a snapshot), shown as `displayName`, through the start-up timer.
   void openConnectionTo(const QString& computer, const QString& displayName);
-  // Starts another console (Part "&New"): `name` "" for this PC.
+  // Starts another console ("&New"), placed where this one is: `name` "" for this PC.
   void startNewInstance(const QString& name);
   // Re-initialises the window for a new time base (all eight graphs get Init).
   void Main_ReInit(int iMax, int iBarInt, const QString& totalDesc, const QString& peakDesc,
@@ -108,6 +108,8 @@ class frmMainDlg : public QMainWindow {
   void connected();
   // The user asked for a tab from a graph's menu; `broadcastsSent` selects " Broadcasts Sent".
   void tabRequested(int index, bool broadcastsSent);
+  // The window is closing and the connection is closed: time to save settings.
+  void aboutToClose();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
