@@ -18,6 +18,8 @@
 #include "console/part_two/grid_tabs.h"
 #include "console/tests/part_two_records.h"
 #include "console/windows/frm_main_dlg.h"
+#include "help/help_viewer.h"
+#include "help/help_window.h"
 
 using namespace veltris;
 using namespace veltris::console;
@@ -267,6 +269,23 @@ class TabsTest : public QObject {
     two_->clearSessionAndBroadcastGrids();
     QCOMPARE(two_->sessionAndBroadcastDataRows(), 0);
     two_->sessions->optTotals->click();
+  }
+
+  void f1OpensTheShownTabsTopic() {
+    main_->tabs()->setCurrentIndex(frmMainDlg::TabSessions);
+    two_->sessions->gridSess->setFocus();
+    QTest::keyClick(two_->sessions->gridSess, Qt::Key_F1);
+    QVERIFY(help::currentViewer() != nullptr);
+    QCOMPARE(help::currentViewer()->currentUrl().fileName(), QString("sessions.html"));
+    help::currentViewer()->close();
+  }
+
+  void copyToClipboardIsTabSeparated() {
+    two_->sessions->gridSess->clearSelection();
+    const QStringList lines = gridText(two_->sessions->gridSess).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), two_->sessions->model.rowCount() + 1);
+    QVERIFY(lines.first().startsWith("NIC\tAdapter\tProtocol\tConfig\tName\tTime\tBytes Sent"));
+    QVERIFY(!lines.first().contains("Total "));  // the hidden columns stay out
   }
 
   void settingsSavedOrDeletedOnClose() {
