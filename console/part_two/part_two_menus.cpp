@@ -196,6 +196,10 @@ QString ConsolePartTwo::snapshotFolder() {
 }
 
 void ConsolePartTwo::chooseAndSaveSnapshot() {
+  if (!main_.connection().isOpen()) {
+    showMessage(&main_, "No agent is connected: choose File, Select Computer first.");
+    return;
+  }
   QString path = QFileDialog::getSaveFileName(&main_, "VELTRIS Snapshot Save As", snapshotFolder(), kSnapshotFilter);
   if (path.isEmpty()) return;
   if (!path.endsWith(".VSN", Qt::CaseInsensitive)) path += ".VSN";
@@ -250,6 +254,10 @@ void ConsolePartTwo::onConnected() {
 }
 
 void ConsolePartTwo::chooseAndExportPackets() {
+  if (!main_.connection().isOpen()) {
+    showMessage(&main_, "No agent is connected and no snapshot is open: choose File, Select Computer or Open Snapshot first.");
+    return;
+  }
   const QString base = QFileDialog::getSaveFileName(&main_, "Export Packets", snapshotFolder(),
                                                     "Packet capture files (*.pcap)");
   if (!base.isEmpty()) exportPacketsTo(base);
