@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
 #include <QScrollBar>
 #include <QTabWidget>
 
@@ -101,6 +102,20 @@ void ConsolePartTwo::buildTabs() {
   };
   sortOnClick(sessions->gridSess, &sessions->model, &SessionsModel::sortError);
   sortOnClick(broadcasts->gridBcast, &broadcasts->model, &BroadcastsModel::sortError);
+
+  // The counter columns shown, chosen from the header's menu and kept in the settings.
+  QHeaderView* header = sessions->gridSess->horizontalHeader();
+  header->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(header, &QWidget::customContextMenuRequested, this, [this, header](const QPoint& at) {
+    QMenu menu;
+    for (int c = SessionsModel::kFirstCounterColumn; c < SessionsModel::kVisibleColumns; ++c) {
+      QAction* shown = menu.addAction(sessions->model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
+      shown->setCheckable(true);
+      shown->setChecked(!sessions->gridSess->isColumnHidden(c));
+      connect(shown, &QAction::toggled, this, [this, c](bool on) { sessions->gridSess->setColumnHidden(c, !on); });
+    }
+    menu.exec(header->mapToGlobal(at));
+  });
 
   // Broadcasts.
   connect(broadcasts->btnBcastRefresh, &QPushButton::clicked, this, &ConsolePartTwo::refreshBroadcasts);

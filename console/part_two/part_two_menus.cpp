@@ -173,6 +173,8 @@ ConsoleSettings ConsolePartTwo::currentSettings() const {
   QTableView* source = shownGrid_ != nullptr ? shownGrid_ : sessions->gridSess;
   for (int c = 1; c <= 5; ++c)
     if (source->columnWidth(c) > 0) s.columnWidths[static_cast<size_t>(c - 1)] = source->columnWidth(c);
+  for (int i = 0; i < SessionsModel::kCounters; ++i)
+    s.counterShown[static_cast<size_t>(i)] = !sessions->gridSess->isColumnHidden(SessionsModel::kFirstCounterColumn + i);
   s.mainGeometry = main_.normalGeometry().isValid() ? main_.normalGeometry() : main_.geometry();
   return s;
 }

@@ -292,11 +292,14 @@ class TabsTest : public QObject {
     main_->mnuOptSaveSettings->setChecked(true);
     main_->mnuTabsCompact->setChecked(true);
     two_->sessions->gridSess->setColumnWidth(4, 222);
+    two_->sessions->gridSess->setColumnHidden(9, true);  // "Errors", from the header's menu
     two_->saveSettings();
     {
       QSettings raw(settingsFile(), QSettings::IniFormat);
       QCOMPARE(raw.value("Settings/TabsCompact").toBool(), true);
       QCOMPARE(raw.value("Settings/iColWidthName").toInt(), 222);
+      QCOMPARE(raw.value("Settings/iColPktsSentREShow").toBool(), false);
+      QCOMPARE(raw.value("Settings/iColPktsRecvShow").toBool(), true);
       QCOMPARE(raw.value("Settings/MainWidth").toInt(), main_->normalGeometry().width());
     }
     main_->mnuOptSaveSettings->setChecked(false);
