@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
   }
   veltris::console::frmMainDlg window(std::make_unique<veltris::console::LibraryAccess>(),
                                       args.isEmpty() ? QString() : args.front());
-  veltris::console::ConsolePartTwo partTwo(window);
+  new veltris::console::ConsolePartTwo(window);  // the window owns it
   veltris::console::SingleInstanceChannel channel(&window);
   channel.listen();
   window.show();

@@ -20,7 +20,7 @@ add_library(veltris_console_part_two STATIC
   ${CMAKE_CURRENT_LIST_DIR}/part_two/part_two_menus.cpp
 )
 target_include_directories(veltris_console_part_two PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(veltris_console_part_two PUBLIC veltris_console_core veltris_help veltris_common Qt6::Widgets Qt6::Network)
+target_link_libraries(veltris_console_part_two PUBLIC veltris_console_core veltris_snapshot veltris_help veltris_common Qt6::Widgets Qt6::Network)
 target_link_libraries(VELTRIS PRIVATE veltris_console_part_two)
 
 # veltris_qt_test(NAME SOURCES... LIBS...): a QtTest program run offscreen with its own settings folder.
@@ -42,4 +42,19 @@ veltris_part_two_test(console_grids_test
   LIBS veltris_console_part_two)
 veltris_part_two_test(console_options_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/part_two_options_test.cpp
+  LIBS veltris_console_part_two)
+
+# Against the real agent replaying a generated capture (about half a minute).
+veltris_part_two_test(console_part_two_agent_test TIMEOUT 300
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/part_two_agent_test.cpp ${CMAKE_SOURCE_DIR}/tools/veltris_cli/tests/agent_harness.cpp
+  LIBS veltris_console_part_two veltris_registry)
+add_dependencies(console_part_two_agent_test TapsorSv make_trace)
+target_compile_definitions(console_part_two_agent_test PRIVATE
+  TAPSORSV_PATH="$<TARGET_FILE:TapsorSv>" MAKE_TRACE_PATH="$<TARGET_FILE:make_trace>")
+veltris_part_two_test(console_part_two_tabs_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/part_two_tabs_test.cpp
+  LIBS veltris_console_part_two)
+
+# Speed of the grids: "ninja console_grids_bench" (see README).
+veltris_bench(console_grids_bench SOURCES ${CMAKE_CURRENT_LIST_DIR}/grids/bench/grids_bench.cpp
   LIBS veltris_console_part_two)

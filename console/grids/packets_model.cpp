@@ -67,7 +67,8 @@ QVariant PacketsModel::data(const QModelIndex& index, int role) const {
     case Qt::ForegroundRole:
       return right && row.colours.rightText.isValid() ? QVariant(row.colours.rightText) : QVariant();
     case Qt::FontRole: {
-      const bool mono = index.column() == kDescriptionColumn || index.column() == kLowLevelColumn;
+      const bool mono = index.column() == kDescriptionColumn || index.column() == kLowLevelColumn ||
+                        index.column() == kDirectionColumn;
       if (!mono && !(right && row.colours.rightBold)) return {};
       QFont font;
       if (mono) font.setFamilies({"Courier New", "DejaVu Sans Mono", "monospace"});

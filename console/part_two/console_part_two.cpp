@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
 #include <QScrollBar>
 #include <QTabWidget>
 
@@ -67,7 +68,7 @@ ConsolePartTwo::ConsolePartTwo(frmMainDlg& main, std::unique_ptr<SettingsStore> 
   });
 }
 
-ConsolePartTwo::~ConsolePartTwo() { main_.setTabViews(nullptr); }
+ConsolePartTwo::~ConsolePartTwo() = default;
 
 void ConsolePartTwo::buildTabs() {
   sessions = new SessionsTab;
@@ -101,6 +102,20 @@ void ConsolePartTwo::buildTabs() {
   };
   sortOnClick(sessions->gridSess, &sessions->model, &SessionsModel::sortError);
   sortOnClick(broadcasts->gridBcast, &broadcasts->model, &BroadcastsModel::sortError);
+
+  // The counter columns shown, chosen from the header's menu and kept in the settings.
+  QHeaderView* header = sessions->gridSess->horizontalHeader();
+  header->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(header, &QWidget::customContextMenuRequested, this, [this, header](const QPoint& at) {
+    QMenu menu;
+    for (int c = SessionsModel::kFirstCounterColumn; c < SessionsModel::kVisibleColumns; ++c) {
+      QAction* shown = menu.addAction(sessions->model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
+      shown->setCheckable(true);
+      shown->setChecked(!sessions->gridSess->isColumnHidden(c));
+      connect(shown, &QAction::toggled, this, [this, c](bool on) { sessions->gridSess->setColumnHidden(c, !on); });
+    }
+    menu.exec(header->mapToGlobal(at));
+  });
 
   // Broadcasts.
   connect(broadcasts->btnBcastRefresh, &QPushButton::clicked, this, &ConsolePartTwo::refreshBroadcasts);
@@ -170,9 +185,22 @@ void ConsolePartTwo::setTimeBase(bool realTime, const QString& perText) {
   sessions->btnClear->setVisible(realTime);
   if (realTime) {
     sessions->optDelta->setText("Per " + perText);
+    fetchAllPartners();
   } else {
     sessions->optTotals->setChecked(true);
   }
+}
+
+void ConsolePartTwo::fetchAllPartners() {
+  // The poll asks only for partners newer than the sequence number it last
+  // saw: fetch every partner once, so the grid does not wait for each to talk again.
+  RequestJob job{"STATS_PRO " + signedText(0),
+                 {{{'T', 'O', 'T', ' '}, sizeof(TotalsRecord), ReadStep::One},
+                  {{'S', 'T', 'A', 'T'}, sizeof(PartnerStatRecord), ReadStep::WhileTag}},
+                 {}};
+  main_.connection().send(std::move(job), this, [this](const Reply& reply) {
+    if (reply.ok) takeStatRecords(reply.records<PartnerStatRecord>(1), false);
+  });
 }
 
 void ConsolePartTwo::applyClear(uint32_t sequence) {

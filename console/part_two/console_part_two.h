@@ -29,7 +29,8 @@ class TestTab;
 
 class ConsolePartTwo : public QObject, public TabViews {
  public:
-  // Reads the settings (the "&New" position included) and applies them to `main`.
+  // Reads the settings (the "&New" position included) and applies them to
+  // `main`. A child of `main`: it lives as long as the window.
   ConsolePartTwo(frmMainDlg& main, std::unique_ptr<SettingsStore> store = std::make_unique<SettingsStore>(),
                  ProgramFinder installed = programOnPath);
   ~ConsolePartTwo() override;
@@ -97,6 +98,7 @@ class ConsolePartTwo : public QObject, public TabViews {
   void setForeground(bool on);
   void showPopup(QMenu* menu, QTableView* grid, const QPoint& at);
   void fillTestFromSnapshot();
+  void fetchAllPartners();
   void onConnected();
   void chooseAndSaveSnapshot();
   void chooseAndOpenSnapshot();

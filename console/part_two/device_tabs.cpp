@@ -32,7 +32,7 @@ AdapterTab::AdapterTab(QWidget* parent) : QWidget(parent) {
   gridAdapter->horizontalHeader()->setSectionsClickable(false);
   gridAdapter->setSelectionBehavior(QAbstractItemView::SelectItems);
   gridAdapter->setColumnWidth(0, 250);
-  for (int c = 1; c <= AdapterModel::kAdapters; ++c) gridAdapter->setColumnWidth(c, 170);
+  for (int c = 1; c <= AdapterModel::kAdapters; ++c) gridAdapter->setColumnWidth(c, 230);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(2, 2, 2, 2);
   layout->addWidget(fraOptions);

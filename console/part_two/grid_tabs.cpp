@@ -161,7 +161,7 @@ PacketsTab::PacketsTab(bool errorsTab, QWidget* parent) : QWidget(parent), error
   grid->horizontalHeader()->setSectionsClickable(false);
   // Initial widths of the packet columns (twips / 15).
   grid->setColumnWidth(PacketsModel::kPktColumn, 50);
-  grid->setColumnWidth(PacketsModel::kDirectionColumn, 34);
+  grid->setColumnWidth(PacketsModel::kDirectionColumn, 44);
   grid->setColumnWidth(PacketsModel::kSizeColumn, 44);
   grid->setColumnWidth(PacketsModel::kDescriptionColumn, 333);
   grid->setColumnWidth(PacketsModel::kLowLevelColumn, 333);

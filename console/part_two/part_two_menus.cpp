@@ -173,6 +173,8 @@ ConsoleSettings ConsolePartTwo::currentSettings() const {
   QTableView* source = shownGrid_ != nullptr ? shownGrid_ : sessions->gridSess;
   for (int c = 1; c <= 5; ++c)
     if (source->columnWidth(c) > 0) s.columnWidths[static_cast<size_t>(c - 1)] = source->columnWidth(c);
+  for (int i = 0; i < SessionsModel::kCounters; ++i)
+    s.counterShown[static_cast<size_t>(i)] = !sessions->gridSess->isColumnHidden(SessionsModel::kFirstCounterColumn + i);
   s.mainGeometry = main_.normalGeometry().isValid() ? main_.normalGeometry() : main_.geometry();
   return s;
 }
@@ -196,10 +198,16 @@ QString ConsolePartTwo::snapshotFolder() {
 }
 
 void ConsolePartTwo::chooseAndSaveSnapshot() {
+  if (!main_.connection().isOpen()) {
+    showMessage(&main_, "No agent is connected: choose File, Select Computer first.");
+    return;
+  }
   QString path = QFileDialog::getSaveFileName(&main_, "VELTRIS Snapshot Save As", snapshotFolder(), kSnapshotFilter);
   if (path.isEmpty()) return;
   if (!path.endsWith(".VSN", Qt::CaseInsensitive)) path += ".VSN";
-  saveSnapshotTo(path);
+  saveSnapshotTo(path, [this, path](bool saved) {
+    if (saved) main_.statusPanel(1)->setText("Snapshot saved to " + path);
+  });
 }
 
 void ConsolePartTwo::saveSnapshotTo(const QString& path, std::function<void(bool)> done) {
@@ -212,7 +220,6 @@ void ConsolePartTwo::saveSnapshotTo(const QString& path, std::function<void(bool
     QApplication::restoreOverrideCursor();
     const bool saved = reply.ok && QFileInfo(path).isFile() && QFileInfo(path).size() > 0;
     if (reply.ok && !saved) showMessage(&main_, "Could not save to file " + path, "VELTRIS ERROR");
-    if (saved) main_.statusPanel(1)->setText("Snapshot saved to " + path);
     if (done) done(saved);
   });
 }
@@ -249,6 +256,10 @@ void ConsolePartTwo::onConnected() {
 }
 
 void ConsolePartTwo::chooseAndExportPackets() {
+  if (!main_.connection().isOpen()) {
+    showMessage(&main_, "No agent is connected and no snapshot is open: choose File, Select Computer or Open Snapshot first.");
+    return;
+  }
   const QString base = QFileDialog::getSaveFileName(&main_, "Export Packets", snapshotFolder(),
                                                     "Packet capture files (*.pcap)");
   if (!base.isEmpty()) exportPacketsTo(base);

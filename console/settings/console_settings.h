@@ -19,7 +19,7 @@ struct ConsoleSettings {
   bool tabsIcons = true;
   bool tabsCompact = false;
   // Widths (pixels) of the shared grid columns 1-5: station, protocol, role, name, time.
-  std::array<int, 5> columnWidths = {112, 160, 48, 128, 64};
+  std::array<int, 5> columnWidths = {112, 160, 48, 128, 76};
   // Visibility of the sessions grid's counter columns 6-11.
   std::array<bool, 6> counterShown = {true, true, true, true, true, true};
   QRect mainGeometry;  // null: the window's own default

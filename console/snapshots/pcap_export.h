@@ -1,11 +1,14 @@
 #pragma once
-// Export of a snapshot's packet dumps as pcap files: each "DUMP_n" item is a
-// byte-inverted capture image of the Network Monitor 1.x format; it becomes
-// one pcap file per adapter. No Qt here; the console wraps it in its menu.
+// Export of a snapshot's packet dumps as pcap files, one per adapter, for
+// Wireshark and tshark. The snapshot is read with the access layer's reader.
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+namespace veltris::snapshot {
+struct CaptureImage;
+}
 
 namespace veltris::console {
 
@@ -21,27 +24,13 @@ struct PcapExport {
   std::vector<ExportedDump> files;
 };
 
-// One frame of a capture image.
-struct DumpFrame {
-  int64_t seconds = 0;      // since 1970, UTC
-  uint32_t microseconds = 0;
-  uint32_t wireLength = 0;
-  std::vector<uint8_t> bytes;
-};
-
-struct CaptureImage {
-  int medium = 1;  // 1 = 802.3, 2 = 802.5
-  std::vector<DumpFrame> frames;
-};
-
-// Decodes one inverted dump item's data; false with `error` set when it is damaged.
-bool decodeDump(const std::vector<uint8_t>& inverted, CaptureImage& image, std::string& error);
-
-// Writes `image` as a pcap file (Ethernet or Token Ring link type).
-bool writePcap(const std::filesystem::path& file, const CaptureImage& image, std::string& error);
+// The capture image as pcap bytes: Ethernet or Token Ring (IEEE 802.5) link
+// type; times are the image's start (the agent's local time) plus each frame's
+// milliseconds.
+std::string pcapBytes(const snapshot::CaptureImage& image);
 
 // Reads the snapshot file and writes "<base>_<adapter>.pcap" for each dump
-// item beside `base` (an extension of base is dropped).
+// item (an extension of base is dropped).
 PcapExport exportSnapshotPackets(const std::filesystem::path& snapshot, const std::filesystem::path& base);
 
 }  // namespace veltris::console

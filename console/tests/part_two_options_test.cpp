@@ -55,6 +55,13 @@ void item(std::string& file, const std::string& name, const std::string& data) {
   file += field + data;
 }
 
+// The reply header of the "OPEN " item every snapshot starts with.
+std::string openReply() {
+  std::string header = "TASK" "19990415" "20261207" "09:30:00";
+  put32(header, 8);
+  return header;
+}
+
 std::string readAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -207,7 +214,7 @@ class OptionsTest : public QObject {
   void packetExportWritesOnePcapPerAdapter() {
     QTemporaryDir dir;
     std::string file = "VSN ";
-    item(file, "OPEN ", std::string(32, 'x'));
+    item(file, "OPEN ", openReply());
     item(file, "DUMP_1", dumpImage({60, 1514, 98}));
     item(file, "DUMP_3", dumpImage({42}, 2));
     put32(file, 0);
@@ -236,20 +243,20 @@ class OptionsTest : public QObject {
   void packetExportRefusesDamagedFiles_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("error");
-    QTest::newRow("not a snapshot") << QByteArray("PK\3\4xxxxxxxx") << "is not a VELTRIS snapshot";
+    QTest::newRow("not a snapshot") << QByteArray("PK\3\4xxxxxxxx") << "BAD.VSN: ";
     QTest::newRow("cut item") << QByteArray("VSN \x40\0\0\0OPEN", 12) << "SnapShot file is corrupt";
-    QTest::newRow("no end marker") << QByteArray("VSN ", 4) << "SnapShot file is corrupt";
     std::string noDump = "VSN ";
-    item(noDump, "OPEN ", "x");
+    item(noDump, "OPEN ", openReply());
     put32(noDump, 0);
     QTest::newRow("no dump") << QByteArray::fromStdString(noDump) << "holds no packets";
     std::string bad = "VSN ";
+    item(bad, "OPEN ", openReply());
     std::string image = dumpImage({60});
     image[24] = static_cast<char>(~0x7f);  // frame table offset beyond the image
     image[25] = static_cast<char>(~0x7f);
     item(bad, "DUMP_1", image);
     put32(bad, 0);
-    QTest::newRow("frame table outside") << QByteArray::fromStdString(bad) << "frame table";
+    QTest::newRow("frame table outside") << QByteArray::fromStdString(bad) << "packets of adapter 1 are damaged";
   }
   void packetExportRefusesDamagedFiles() {
     QFETCH(QByteArray, bytes);
