@@ -42,6 +42,15 @@ AgentRuntime::AgentRuntime() : clock(&systemClock_), openDevice(capture::openDev
   };
 }
 
+void AgentRuntime::runHook(std::function<void()> AgentRuntime::*hook) {
+  std::function<void()> call;
+  {
+    std::lock_guard lock(hookMutex);
+    call = this->*hook;
+  }
+  if (call) call();
+}
+
 void AgentRuntime::useClock(std::unique_ptr<Clock> own) {
   ownClock_ = std::move(own);
   clock = ownClock_ ? ownClock_.get() : &systemClock_;

@@ -92,6 +92,11 @@ struct AgentRuntime {
   std::function<void()> closeConsoleWindows;
   std::function<void()> logoffNotice;
   std::function<void()> stopServer;
+  // Guards closeWindows and stopServer: the request service sets them while a
+  // stop may already be under way on another thread.
+  std::mutex hookMutex;
+  // Calls `hook` (closeWindows or stopServer) when set; its value is read under hookMutex.
+  void runHook(std::function<void()> AgentRuntime::*hook);
   std::function<void()> refreshRoleLabels;
   // Where adapter configuration and card details come from (live or a fixture).
   std::shared_ptr<netconfig::ConfigSource> configSource;

@@ -40,11 +40,14 @@ void RequestService::start(AgentRuntime& rt) {
     else
       veltris::service::logEvent("TapsorSv", veltris::service::EventType::Warning, text);
   };
-  rt.closeWindows = [this] { taskbar_.close(); };
   ListenChoice listen = configuredListenAddresses();
   if (!listen.note.empty()) consolePrint("%s\n", listen.note.c_str());
   hooks.tcpAddresses = std::move(listen.addresses);
-  rt.stopServer = [this] { server_.stop(); };
+  {
+    std::lock_guard lock(rt.hookMutex);
+    rt.closeWindows = [this] { taskbar_.close(); };
+    rt.stopServer = [this] { server_.stop(); };
+  }
   server_.start(std::move(hooks));
   announcer_ = std::thread([this] {
     if (server_.waitUntilListening(std::chrono::seconds(30))) dnsSd_.publish(server_.endpointMapperPort());

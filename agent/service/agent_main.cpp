@@ -244,9 +244,14 @@ void agentMain(AgentRuntime& rt, const AgentOptions& options) {
     for (std::thread& t : monitors) t.join();
     return;
   }
-  if (options.startServer) {
+  if (options.startServer && !rt.stopEvent.isSet()) {
     consolePrint("Creating ServerRPC Thread \n");
     options.startServer(rt);
+    // A stop that came while the server started may have found nothing to close yet.
+    if (rt.stopEvent.isSet()) {
+      rt.runHook(&AgentRuntime::closeWindows);
+      rt.runHook(&AgentRuntime::stopServer);
+    }
   }
   runHistoryLoop(rt, options.historyPeriod);
   for (std::thread& t : monitors) t.join();
@@ -258,10 +263,10 @@ void shutdownRoutine(AgentRuntime& rt) {
   };
   consolePrint("TapsorSv shutdown in progress.\n");
   report(service::kStopPending, 3000);
-  if (rt.closeWindows) rt.closeWindows();
+  rt.runHook(&AgentRuntime::closeWindows);
   rt.stopEvent.set();
   report(service::kStopPending, 3000);
-  if (rt.stopServer) rt.stopServer();
+  rt.runHook(&AgentRuntime::stopServer);
   report(service::kStopPending, 3000);
   rt.stoppedEvent.waitFor(std::chrono::milliseconds(2500));
   report(service::kStopped, 0);
