@@ -46,8 +46,8 @@ veltris_part_two_test(console_options_test
 
 # Against the real agent replaying a generated capture (about half a minute).
 veltris_part_two_test(console_part_two_agent_test TIMEOUT 300
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/part_two_agent_test.cpp ${CMAKE_SOURCE_DIR}/tools/veltris_cli/tests/agent_harness.cpp
-  LIBS veltris_console_part_two veltris_registry)
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/part_two_agent_test.cpp ${CMAKE_SOURCE_DIR}/tests/support/agent_harness.cpp
+  LIBS veltris_console_part_two veltris_registry veltris_test_support)
 add_dependencies(console_part_two_agent_test TapsorSv make_trace)
 target_compile_definitions(console_part_two_agent_test PRIVATE
   TAPSORSV_PATH="$<TARGET_FILE:TapsorSv>" MAKE_TRACE_PATH="$<TARGET_FILE:make_trace>")

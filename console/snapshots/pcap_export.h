@@ -24,11 +24,6 @@ struct PcapExport {
   std::vector<ExportedDump> files;
 };
 
-// The capture image as pcap bytes: Ethernet or Token Ring (IEEE 802.5) link
-// type; times are the image's start (the agent's local time) plus each frame's
-// milliseconds.
-std::string pcapBytes(const snapshot::CaptureImage& image);
-
 // Reads the snapshot file and writes "<base>_<adapter>.pcap" for each dump
 // item (an extension of base is dropped).
 PcapExport exportSnapshotPackets(const std::filesystem::path& snapshot, const std::filesystem::path& base);

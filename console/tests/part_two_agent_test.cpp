@@ -25,7 +25,7 @@
 #include "help/help_viewer.h"
 #include "help/help_window.h"
 #include "platform/registry/registry.h"
-#include "tools/veltris_cli/tests/agent_harness.h"
+#include "tests/support/agent_harness.h"
 
 using namespace veltris;
 using namespace veltris::console;

@@ -11,7 +11,7 @@
 #include "console/grids/grid_text.h"
 #include "console/grids/packets_model.h"
 #include "console/grids/sessions_model.h"
-#include "console/tests/part_two_records.h"
+#include "tests/support/console_records.h"
 
 using namespace veltris;
 using namespace veltris::console;

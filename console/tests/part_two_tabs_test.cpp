@@ -16,7 +16,7 @@
 #include "console/part_two/console_part_two.h"
 #include "console/part_two/device_tabs.h"
 #include "console/part_two/grid_tabs.h"
-#include "console/tests/part_two_records.h"
+#include "tests/support/console_records.h"
 #include "console/windows/frm_main_dlg.h"
 #include "help/help_viewer.h"
 #include "help/help_window.h"

@@ -4,35 +4,13 @@
 #include <ctime>
 #include <fstream>
 
+#include "platform/access/snapshot_pcap.h"
 #include "tools/veltris_cli/agent_session.h"
 
 namespace veltris::cli {
 namespace {
 
-constexpr uint32_t kPcapMagic = 0xA1B2C3D4;  // microsecond time stamps
-constexpr uint32_t kSnapLength = 256;
 constexpr uint16_t kMedium8025 = 2;
-
-void put32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
-}
-void put16(std::string& out, uint16_t v) {
-  out.push_back(static_cast<char>(v));
-  out.push_back(static_cast<char>(v >> 8));
-}
-
-int64_t startSeconds(const uint16_t (&start)[8]) {
-  std::tm local{};
-  local.tm_year = start[0] - 1900;
-  local.tm_mon = start[1] - 1;
-  local.tm_mday = start[3];
-  local.tm_hour = start[4];
-  local.tm_min = start[5];
-  local.tm_sec = start[6];
-  local.tm_isdst = -1;
-  const std::time_t t = std::mktime(&local);
-  return t == static_cast<std::time_t>(-1) ? 0 : static_cast<int64_t>(t);
-}
 
 std::string defaultPrefix(const std::string& snapshot) {
   const size_t slash = snapshot.rfind('/');
@@ -49,28 +27,6 @@ bool writeFile(const std::string& path, const std::string& bytes) {
 }
 
 }  // namespace
-
-std::string pcapFromCaptureImage(const snapshot::CaptureImage& image) {
-  std::string out;
-  put32(out, kPcapMagic);
-  put16(out, 2);
-  put16(out, 4);
-  put32(out, 0);  // time zone correction
-  put32(out, 0);  // accuracy
-  put32(out, kSnapLength);
-  put32(out, image.medium == kMedium8025 ? kLinkTypeIeee8025 : kLinkTypeEthernet);
-  const int64_t start = startSeconds(image.start);
-  for (const snapshot::CaptureFrame& frame : image.frames) {
-    const int64_t seconds = start + frame.milliseconds / 1000;
-    put32(out, static_cast<uint32_t>(seconds));
-    put32(out, frame.milliseconds % 1000 * 1000);
-    const auto stored = static_cast<uint32_t>(frame.data.size());
-    put32(out, stored);
-    put32(out, std::max<uint32_t>(frame.frameLength, stored));
-    out.append(reinterpret_cast<const char*>(frame.data.data()), frame.data.size());
-  }
-  return out;
-}
 
 int runExportPcap(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const std::string program = "veltris-cli export-pcap";
@@ -104,7 +60,7 @@ int runExportPcap(const std::vector<std::string>& args, std::ostream& out, std::
       status = kExitBadReply;
     }
     const std::string outPath = prefix + "_" + std::to_string(adapter) + ".pcap";
-    if (!writeFile(outPath, pcapFromCaptureImage(image))) {
+    if (!writeFile(outPath, snapshot::pcapFromCaptureImage(image))) {
       err << program << ": cannot write " << outPath << " (check the folder exists and is writable)\n";
       return kExitFailed;
     }

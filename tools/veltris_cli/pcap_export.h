@@ -8,16 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/access/snapshot_file.h"
+#include "platform/access/snapshot_pcap.h"
 
 namespace veltris::cli {
-
-constexpr uint32_t kLinkTypeEthernet = 1;
-constexpr uint32_t kLinkTypeIeee8025 = 6;
-
-// The capture image as a pcap file. Times: the image's start (the agent's
-// local time, read as local time here) plus each frame's milliseconds.
-std::string pcapFromCaptureImage(const snapshot::CaptureImage& image);
 
 // Runs the command on its arguments (those after "export-pcap"); the exit status.
 int runExportPcap(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

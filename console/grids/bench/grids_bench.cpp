@@ -10,7 +10,7 @@
 
 #include "console/grids/packets_model.h"
 #include "console/grids/sessions_model.h"
-#include "console/tests/part_two_records.h"
+#include "tests/support/console_records.h"
 
 using namespace veltris;
 using namespace veltris::console;

@@ -10,7 +10,7 @@
 
 #include "tools/veltris_cli/load/capture_feed.h"
 #include "tools/veltris_cli/load/poll_clients.h"
-#include "tools/veltris_cli/tests/agent_harness.h"
+#include "tests/support/agent_harness.h"
 
 namespace veltris::cli::testing {
 namespace {

@@ -3,7 +3,7 @@
 // user meets (wrong key, no agent, no key).
 #include <gtest/gtest.h>
 
-#include "tools/veltris_cli/tests/agent_harness.h"
+#include "tests/support/agent_harness.h"
 
 namespace veltris::cli::testing {
 namespace {

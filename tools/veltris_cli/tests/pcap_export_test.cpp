@@ -25,14 +25,14 @@ TEST(PcapExport, LinkTypeByMediumTimesAndLengthsPerFrame) {
     uint16_t medium;
     uint32_t linkType;
   };
-  for (const Case& c : {Case{1, kLinkTypeEthernet}, Case{2, kLinkTypeIeee8025}, Case{7, kLinkTypeEthernet}}) {
+  for (const Case& c : {Case{1, snapshot::kLinkTypeEthernet}, Case{2, snapshot::kLinkTypeIeee8025}, Case{7, snapshot::kLinkTypeEthernet}}) {
     snapshot::CaptureImage image;
     image.medium = c.medium;
     const uint16_t start[8] = {1999, 4, 2, 15, 12, 0, 5, 0};
     std::copy(start, start + 8, image.start);
     image.frames.push_back({0, 1514, std::span<const uint8_t>(bytes.data(), 256)});
     image.frames.push_back({2500, 20, std::span<const uint8_t>(bytes.data(), 60)});  // a cut wire length
-    const std::string pcap = pcapFromCaptureImage(image);
+    const std::string pcap = snapshot::pcapFromCaptureImage(image);
     ASSERT_EQ(pcap.size(), 24u + 16 + 256 + 16 + 60);
     EXPECT_EQ(le32(pcap, 0), 0xA1B2C3D4u);
     EXPECT_EQ(le32(pcap, 16), 256u);

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <iterator>
 
-#include "tools/veltris_cli/tests/agent_harness.h"
+#include "tests/support/agent_harness.h"
 
 namespace veltris::cli::testing {
 namespace {

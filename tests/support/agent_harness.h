@@ -1,4 +1,5 @@
 #pragma once
+// Compiled into each whole-program test, whose target defines TAPSORSV_PATH.
 // Whole-program test helpers: a private system root, the real TapsorSv
 // replaying a capture file, and programs run to their end with their output.
 #include <sys/types.h>

@@ -1,4 +1,4 @@
-#include "tools/veltris_cli/tests/agent_harness.h"
+#include "tests/support/agent_harness.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
