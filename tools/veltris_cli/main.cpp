@@ -1,6 +1,7 @@
 // veltris-cli: the command-line client of the VELTRIS agent, for people and scripts.
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <string>
@@ -38,6 +39,14 @@ void waitUntil(Clock::time_point until) {
   }
 }
 
+// "SNAPSHOT PATH" that the agent refused or could not write: its answer is a
+// text reply starting "ERROR - " instead of the snapshot's totals.
+bool snapshotNotWritten(const std::string& request, const Reply& reply) {
+  if (request.rfind("SNAPSHOT ", 0) != 0 || reply.records.size() != 1) return false;
+  const auto* text = std::get_if<std::shared_ptr<const veltris::TextReply>>(&reply.records.front());
+  return text != nullptr && std::strncmp((*text)->text, "ERROR - ", 8) == 0;
+}
+
 int runRequests(const Options& options, const std::string& request, AgentSession& session) {
   // Repeated JSON replies go one per line, so a reader can take them as they come.
   const OutputFormat format = !options.json          ? OutputFormat::Table
@@ -58,6 +67,7 @@ int runRequests(const Options& options, const std::string& request, AgentSession
     if (!options.saveFile.empty() && !session.saveSnapshot(options.saveFile, error)) {
       return fail(error.exitCode, error.message);
     }
+    if (snapshotNotWritten(text, reply)) return kExitFailed;
     replySequence(reply, sequence);
   }
   return kExitOk;

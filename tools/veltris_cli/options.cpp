@@ -135,7 +135,8 @@ std::string usageText(const std::string& program) {
          "\n"
          "Exit status: 0 done, 1 connection or request failed, 2 bad command line or no key,\n"
          "3 access key refused, 4 malformed reply, 5 the agent does not know the request word\n"
-         "(it answers with the totals record alone).\n";
+         "(it answers with the totals record alone); 1 also when the agent refused\n"
+         "or could not write the file of SNAPSHOT PATH.\n";
 }
 
 }  // namespace veltris::cli

@@ -167,6 +167,12 @@ TEST_F(SnapshotOfAReplayingAgent, AnswersTheConsolesRequestsWithTheLiveAgentsRec
                                         "len(docs[0]['records'])");
   EXPECT_GT(std::stoi(partners), 40);
 
+  // A path the agent may not write is refused in words and with a failing status.
+  ProgramResult refused = cli({"SNAPSHOT", (root_->path() / "elsewhere.VSN").string()});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.out.find("is not permitted"), std::string::npos) << refused.out;
+  EXPECT_FALSE(std::filesystem::exists(root_->path() / "elsewhere.VSN"));
+
   // A command the snapshot did not store fails, and says why.
   ProgramResult missing = cli({"--snapshot", snapshot_, "CMD", "NETSTAT", "-a"});
   EXPECT_EQ(missing.exitCode, 1);
