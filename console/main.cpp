@@ -2,8 +2,10 @@
 #include <QApplication>
 #include <QIcon>
 #include <cstdio>
-#include <cstring>
 
+#include <string>
+
+#include "common/program_options.h"
 #include "console/access/library_access.h"
 #include "console/core/single_instance.h"
 #include "console/part_two/console_part_two.h"
@@ -23,16 +25,8 @@ constexpr char kUsage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("VELTRIS console %s (agent version stamp %s)\n", "1.0", veltris::console::kConsoleVersion);
-      return 0;
-    }
-  }
+  const std::string version = std::string("VELTRIS console 1.0 (agent version stamp ") + veltris::console::kConsoleVersion + ")";
+  if (veltris::answerHelpOrVersion(argc, argv, kUsage, version.c_str())) return 0;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("VELTRIS"));
   QApplication::setOrganizationName(QStringLiteral("VELTRIS"));

@@ -2,9 +2,8 @@
 // (VELTRIS_ROOT, default "/"): the help book, the agent with its service, and
 // on request the advanced support tools.
 #include <QApplication>
-#include <cstdio>
-#include <cstring>
 
+#include "common/program_options.h"
 #include "platform/service/service_manager.h"
 #include "setup/installer.h"
 #include "setup/pictures.h"
@@ -25,16 +24,7 @@ constexpr char kUsage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-V") == 0) {
-      std::printf("SETUP (VELTRIS) %s\n", VELTRIS_VERSION);
-      return 0;
-    }
-  }
+  if (veltris::answerHelpOrVersion(argc, argv, kUsage, "SETUP (VELTRIS) " VELTRIS_VERSION)) return 0;
   QApplication app(argc, argv);
   QApplication::setApplicationName("VELTRIS Setup");
   QApplication::setWindowIcon(veltris::setup::applicationIcon());

@@ -1,11 +1,11 @@
 // veltris-tray: the VELTRIS taskbar indicator of this PC's agent, per user.
 #include <cstdio>
-#include <cstring>
 
 #include <QApplication>
 #include <QInputDialog>
 #include <QSystemTrayIcon>
 
+#include "common/program_options.h"
 #include "tray/agent_link.h"
 #include "tray/pictures.h"
 #include "tray/settings_store.h"
@@ -13,28 +13,17 @@
 
 namespace {
 
-void usage() {
-  std::printf(
-      "Usage: veltris-tray [--help] [--version]\n"
-      "Shows the traffic state of this PC's VELTRIS agent in the system tray, second by second,\n"
-      "with QuickLook, the agent settings and a launcher for the console (VELTRIS).\n"
-      "The desktop starts it at login; the access key comes from the agent's registry file\n"
-      "when you may read it, otherwise veltris-tray asks for the agent's password once.\n");
-}
+constexpr char kUsage[] =
+    "Usage: veltris-tray [--help] [--version]\n"
+    "Shows the traffic state of this PC's VELTRIS agent in the system tray, second by second,\n"
+    "with QuickLook, the agent settings and a launcher for the console (VELTRIS).\n"
+    "The desktop starts it at login; the access key comes from the agent's registry file\n"
+    "when you may read it, otherwise veltris-tray asks for the agent's password once.\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0) {
-      usage();
-      return 0;
-    }
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("veltris-tray 19990415\n");
-      return 0;
-    }
-  }
+  if (veltris::answerHelpOrVersion(argc, argv, kUsage, "veltris-tray 19990415")) return 0;
   QApplication app(argc, argv);
   app.setApplicationName("veltris-tray");
   app.setQuitOnLastWindowClosed(false);

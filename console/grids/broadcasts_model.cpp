@@ -13,7 +13,7 @@ QString countText(quint32 n) { return " " + QString::number(n); }
 
 }  // namespace
 
-BroadcastsModel::BroadcastsModel(QObject* parent) : QAbstractTableModel(parent) {}
+BroadcastsModel::BroadcastsModel(QObject* parent) : SortableTableModel(parent) {}
 
 int BroadcastsModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(rows_.size());
@@ -101,27 +101,13 @@ QString BroadcastsModel::sortError(int column) {
 void BroadcastsModel::sort(int column, Qt::SortOrder) {
   if (!sortError(column).isEmpty()) return;
   sortColumn_ = column;
-  std::vector<int> order(rows_.size());
-  std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+  sortRows(rows_, [&](int a, int b) {
     const Row& x = rows_[static_cast<size_t>(a)];
     const Row& y = rows_[static_cast<size_t>(b)];
     if (column < kTimeColumn) return compareText(cellText(x, column), cellText(y, column)) < 0;
     if (column == kTimeColumn) return x.time > y.time;
     return column == kLast15Column ? x.last15 > y.last15 : x.last1 > y.last1;
-  });
-  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-  std::vector<int> newRowOf(rows_.size());
-  for (size_t i = 0; i < order.size(); ++i) newRowOf[static_cast<size_t>(order[i])] = static_cast<int>(i);
-  const QModelIndexList before = persistentIndexList();
-  QModelIndexList after;
-  for (const QModelIndex& idx : before) after.append(index(newRowOf[static_cast<size_t>(idx.row())], idx.column()));
-  std::vector<Row> sorted;
-  sorted.reserve(rows_.size());
-  for (int i : order) sorted.push_back(std::move(rows_[static_cast<size_t>(i)]));
-  rows_ = std::move(sorted);
-  changePersistentIndexList(before, after);
-  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+  }, [] {});
 }
 
 void BroadcastsModel::resort() {

@@ -1,16 +1,16 @@
 #pragma once
 // gridBcast: the summary of broadcasts sent, or of broadcasters, over the
 // last 15 minutes; one BENT record per row.
-#include <QAbstractTableModel>
 #include <QString>
 
 #include <vector>
 
+#include "console/grids/sortable_model.h"
 #include "common/broadcast_records.h"
 
 namespace veltris::console {
 
-class BroadcastsModel : public QAbstractTableModel {
+class BroadcastsModel : public SortableTableModel {
  public:
   static constexpr int kLast15Column = 6;
   static constexpr int kLast1Column = 7;

@@ -21,7 +21,7 @@ std::array<double, SessionsModel::kCounters> countersOf(const PartnerStatRecord&
 
 }  // namespace
 
-SessionsModel::SessionsModel(QObject* parent) : QAbstractTableModel(parent) {}
+SessionsModel::SessionsModel(QObject* parent) : SortableTableModel(parent) {}
 
 int SessionsModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(rows_.size());
@@ -181,8 +181,6 @@ QString SessionsModel::sortError(int column) {
 void SessionsModel::sort(int column, Qt::SortOrder) {
   if (!sortError(column).isEmpty()) return;
   sortColumn_ = column;
-  std::vector<int> order(rows_.size());
-  std::iota(order.begin(), order.end(), 0);
   auto less = [&](int a, int b) {
     const Row& x = rows_[static_cast<size_t>(a)];
     const Row& y = rows_[static_cast<size_t>(b)];
@@ -191,21 +189,7 @@ void SessionsModel::sort(int column, Qt::SortOrder) {
     const int counter = column - kFirstCounterColumn;
     return shownValue(a, counter) > shownValue(b, counter);
   };
-  std::stable_sort(order.begin(), order.end(), less);
-
-  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-  std::vector<int> newRowOf(rows_.size());
-  for (size_t i = 0; i < order.size(); ++i) newRowOf[static_cast<size_t>(order[i])] = static_cast<int>(i);
-  const QModelIndexList before = persistentIndexList();
-  QModelIndexList after;
-  for (const QModelIndex& idx : before) after.append(index(newRowOf[static_cast<size_t>(idx.row())], idx.column()));
-  std::vector<Row> sorted;
-  sorted.reserve(rows_.size());
-  for (int i : order) sorted.push_back(std::move(rows_[static_cast<size_t>(i)]));
-  rows_ = std::move(sorted);
-  rebuildIndex();
-  changePersistentIndexList(before, after);
-  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+  sortRows(rows_, less, [this] { rebuildIndex(); });
 }
 
 void SessionsModel::resort() {

@@ -3,20 +3,20 @@
 // the poll cycle. Visible columns 0-11; the hidden columns 12-29 hold, per
 // counter, the partner's last totals, the "&Clear" baseline and the last
 // poll's difference.
-#include <QAbstractTableModel>
 #include <QHash>
 #include <QString>
 
 #include <array>
 #include <vector>
 
+#include "console/grids/sortable_model.h"
 #include "common/reply_records.h"
 
 namespace veltris::console {
 
 enum class CounterMode { Totals, Count, Delta };
 
-class SessionsModel : public QAbstractTableModel {
+class SessionsModel : public SortableTableModel {
  public:
   static constexpr int kCounters = 6;
   static constexpr int kFirstCounterColumn = 6;
