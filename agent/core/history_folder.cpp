@@ -140,6 +140,8 @@ void reportHistoryWriteError(const std::string& name, const std::string& problem
     std::lock_guard lock(folderMutex);
     folder = folderPath;
   }
+  char cwd[4096];
+  if (folder.empty()) folder = ::getcwd(cwd, sizeof cwd) != nullptr ? cwd : ".";
   const std::string text = "History file " + name + " in '" + folder + "' not written: " + problem;
   consolePrint("ERROR - %s\n", text.c_str());
   veltris::service::logEvent("TapsorSv", veltris::service::EventType::Error, text);
