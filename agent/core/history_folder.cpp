@@ -37,22 +37,16 @@ long historyGroup() {
   return static_cast<long>(found->gr_gid);
 }
 
-// mkdir -p with 0750 for each folder made here.
-bool makeFolders(const std::string& path, std::string& problem) {
+// The folder itself, not its parents, 0750 with the group.
+bool makeFolder(const std::string& path, std::string& problem) {
   const PrivateMode mode = privateMode();
-  for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
-    const std::string part = end == std::string::npos ? path : path.substr(0, end);
-    if (!part.empty() && part.back() != '/') {
-      if (::mkdir(part.c_str(), mode.folderMode) == 0) {
-        ::chmod(part.c_str(), mode.folderMode);  // whatever the umask
-        if (mode.group >= 0) [[maybe_unused]] int kept = ::chown(part.c_str(), static_cast<uid_t>(-1), static_cast<gid_t>(mode.group));
-      } else if (errno != EEXIST) {
-        problem = "'" + part + "' cannot be made: " + std::strerror(errno);
-        return false;
-      }
-    }
-    if (end == std::string::npos) return true;
+  if (::mkdir(path.c_str(), mode.folderMode) != 0) {
+    problem = "'" + path + "' cannot be made: " + std::strerror(errno);
+    return false;
   }
+  ::chmod(path.c_str(), mode.folderMode);  // whatever the umask
+  if (mode.group >= 0) [[maybe_unused]] int kept = ::chown(path.c_str(), static_cast<uid_t>(-1), static_cast<gid_t>(mode.group));
+  return true;
 }
 
 bool enterLocked(const std::string& path, std::string& problem) {
@@ -61,7 +55,7 @@ bool enterLocked(const std::string& path, std::string& problem) {
     return false;
   }
   if (::chdir(path.c_str()) == 0) return true;
-  if (!makeFolders(path, problem)) return false;
+  if (!makeFolder(path, problem)) return false;
   if (::chdir(path.c_str()) != 0) {
     problem = "'" + path + "' cannot be entered: " + std::strerror(errno);
     return false;

@@ -1,6 +1,6 @@
 #pragma once
 // The history folder and the files the agent writes in it. The folder is made
-// with its parents (0750) and becomes the agent's current directory; its files
+// (one level, 0750) and becomes the agent's current directory; its files
 // are created 0640 with the group "veltris" when that group exists (0600
 // otherwise), never through a link, and only as regular files with one link.
 // History writes that fail are counted and reported once per file and day.
@@ -11,7 +11,7 @@ namespace veltris::agent {
 
 constexpr char kHistoryGroup[] = "veltris";
 
-// Makes `path` (and its parents) and enters it. False with the reason when it
+// Enters `path`, making it (not its parents) when it is missing. False with the reason when it
 // cannot be made or entered: no history is written until a later attempt
 // (each open retries) succeeds, and the agent never writes into the folder it
 // started in instead.

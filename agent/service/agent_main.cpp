@@ -54,17 +54,21 @@ std::string readDataPath() {
   long rc = registry.queryString(kParametersKey, "DataPath", path);
   if (rc != reg::kSuccess && rc != reg::kFileNotFound) reportRegistryError(registry);
   if (rc != reg::kSuccess || path.size() >= 260) path.clear();
-  if (path.empty()) path = (platform::windowsDirectory() / "VELTRIS History").string();
+  if (path.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(platform::windowsDirectory(), ec);
+    path = (platform::windowsDirectory() / "VELTRIS History").string();
+  }
   return path;
 }
 
 void enterHistoryDirectory(const std::string& dataPath) {
   std::string problem;
   if (!enterHistoryFolder(dataPath, problem)) {
+    // Nothing is written here instead: history waits until the folder can be made.
     const std::string text = "The history folder " + problem + "; no history is written until it can be made";
     consolePrint("ERROR - %s\n", text.c_str());
     veltris::service::logEvent("TapsorSv", veltris::service::EventType::Error, text);
-    return;
   }
   char cwd[4096] = {};
   if (::getcwd(cwd, sizeof cwd) == nullptr) cwd[0] = '\0';
