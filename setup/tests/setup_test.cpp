@@ -7,12 +7,14 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLineEdit>
 #include <cstdlib>
 #include <fstream>
 
 #include "platform/registry/registry.h"
 #include "setup/dialogs.h"
 #include "setup/registry_file.h"
+#include "setup/settings_dialog.h"
 #include "setup/tests/setup_fixture.h"
 
 namespace veltris::setup::testing {
