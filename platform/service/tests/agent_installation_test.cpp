@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -83,18 +84,33 @@ TEST_F(InstalledHere, EachWayOfInstallingCountsAndNothingElseDoes) {
   }
 }
 
+// What a user who may not read the registry sees: bit 0 any(), bit 1 the Title.
+int seenByAnotherUser() {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
+    const AgentInstallation found = findAgentInstallation();
+    ::_exit((found.any() ? 1 : 0) | (found.setupTitle ? 2 : 0));
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // A user who may not read the registry still sees the unit and the program.
 TEST_F(InstalledHere, AnUnreadableRegistryHidesOnlyTheTitle) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to look as another user";
+  fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
   reg::Registry registry = reg::Registry::system();
   fs::create_directories(root_ / "etc/veltris");
   ASSERT_EQ(registry.createKey(kTapsorVersionKey), reg::kSuccess);
   ASSERT_EQ(registry.setString(kTapsorVersionKey, "Title", "Tapsor"), reg::kSuccess);
   EXPECT_TRUE(findAgentInstallation().setupTitle);
-  if (::geteuid() == 0) GTEST_SKIP() << "root reads the file whatever its mode";
-  fs::permissions(platform::registryFile(), fs::perms::none);
-  EXPECT_FALSE(agentInstalledHere());
-  put("etc/systemd/system/TapsorSv.service");
-  EXPECT_TRUE(agentInstalledHere());
+  fs::permissions(platform::registryFile(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(seenByAnotherUser(), 0) << "the Title is unreadable and nothing else is there";
+  put("etc/systemd/system/TapsorSv.service", fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+  EXPECT_EQ(seenByAnotherUser(), 1) << "the unit is seen without the registry";
 }
 
 }  // namespace
