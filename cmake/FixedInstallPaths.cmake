@@ -3,10 +3,10 @@
 # Installs files into a folder that does not follow the install prefix: the
 # places the desktop and polkit read (/etc/xdg/autostart,
 # /usr/share/polkit-1/actions) are the same for every prefix.
-#   - the configured prefix, with or without DESTDIR (cmake --install, cpack):
+#   - with DESTDIR (cmake --install, cpack), or with the configured prefix:
 #     <DESTDIR><folder>;
-#   - an install relocated with --prefix into a tree of its own (a staging
-#     folder): inside that tree, below the part of the prefix that stands for
+#   - an install relocated with --prefix, without DESTDIR, into a tree of its
+#     own (a staging folder): inside that tree, below the part of the prefix that stands for
 #     "/" (--prefix /stage/usr/local gives /stage<folder>; --prefix /stage gives
 #     /stage<folder>), so a staged install never writes into the running system.
 function(veltris_install_fixed)
@@ -24,7 +24,7 @@ function(veltris_install_fixed)
   set(configured "${CMAKE_INSTALL_PREFIX}")
   install(CODE "
     set(veltris_top \"\")
-    if(NOT \"\${CMAKE_INSTALL_PREFIX}\" STREQUAL \"${configured}\")
+    if(\"\$ENV{DESTDIR}\" STREQUAL \"\" AND NOT \"\${CMAKE_INSTALL_PREFIX}\" STREQUAL \"${configured}\")
       set(veltris_top \"\${CMAKE_INSTALL_PREFIX}\")
       string(LENGTH \"${configured}\" veltris_configured_length)
       string(LENGTH \"\${CMAKE_INSTALL_PREFIX}\" veltris_length)
