@@ -55,6 +55,10 @@ bool enterLocked(const std::string& path, std::string& problem) {
     return false;
   }
   if (::chdir(path.c_str()) == 0) return true;
+  if (errno != ENOENT) {
+    problem = "'" + path + "' cannot be entered: " + std::strerror(errno);
+    return false;
+  }
   if (!makeFolder(path, problem)) return false;
   if (::chdir(path.c_str()) != 0) {
     problem = "'" + path + "' cannot be entered: " + std::strerror(errno);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <iostream>
@@ -47,7 +48,7 @@ void watchInterrupts() {
     if (sigwait(&signals, &signal) != 0) return;
     interrupted = signal;
     std::this_thread::sleep_for(kInterruptGrace);
-    std::cout.flush();
+    std::fflush(stdout);  // stdio locks; what the replies printed is kept
     std::_Exit(128 + signal);
   }).detach();
 }
