@@ -19,7 +19,6 @@
 #include "tray/help_link.h"
 #include "tray/pictures.h"
 #include "tray/quicklook_figures.h"
-#include "tray/traffic_codes.h"
 
 namespace veltris::tray {
 namespace {
@@ -151,7 +150,7 @@ void QuickLookWindow::refresh(const AgentReading& reading) {
   }
   setTitle(reading);
   if (const TrafficState* state = trafficState(reading.code)) {
-    status_->setText(state->text);
+    status_->setText(desktop::trayText(*state));
     picture_->setPixmap(quickLookIcon(state->picture).pixmap(32, 32));
   }
   // The per-second figure needs the previous second: the first refresh leaves it out.

@@ -13,7 +13,7 @@
 #include "tray/quicklook_window.h"
 #include "tray/settings_dialog.h"
 #include "tray/settings_store.h"
-#include "tray/traffic_codes.h"
+#include "tray/pictures.h"
 
 namespace veltris::tray {
 namespace {
