@@ -1,6 +1,8 @@
 #include "console/windows/connect_dialog.h"
 
 #include <QApplication>
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -169,9 +171,23 @@ void ConnectDialog::reject() {
 void ConnectDialog::browse() {
   resize(width(), kBrowseHeight);
   lstServers->show();
+  if (browsing_) return;  // the running browse fills the list
+  browsing_ = true;
+  btnBrowse->setEnabled(false);
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  BrowseResult result = browse_();
-  QApplication::restoreOverrideCursor();
+  // The browse waits for the network (up to seconds): on a worker, the list fills when it ends.
+  auto* watcher = new QFutureWatcher<BrowseResult>(this);
+  connect(watcher, &QFutureWatcher<BrowseResult>::finished, this, [this, watcher] {
+    QApplication::restoreOverrideCursor();
+    browsing_ = false;
+    btnBrowse->setEnabled(true);
+    showBrowseResult(watcher->result());
+    watcher->deleteLater();
+  });
+  watcher->setFuture(QtConcurrent::run(browse_));
+}
+
+void ConnectDialog::showBrowseResult(const BrowseResult& result) {
   lstServers->clear();
   if (!result.ok) {
     showMessage(this, result.errorText, result.errorTitle);
