@@ -2,6 +2,7 @@
 
 #include "common/registry_names.h"
 #include "platform/registry/registry.h"
+#include "platform/service/agent_installation.h"
 
 namespace veltris::desktop {
 namespace {
@@ -19,6 +20,6 @@ QString readValue(const char* key, const char* name) {
 
 QString agentOpenKey() { return readValue(kParametersKey, kOpenKeyValue); }
 QString agentDataPath() { return readValue(kParametersKey, kDataPathValue); }
-bool agentInstalledHere() { return !readValue(kDriverVersionKey, kDriverTitleValue).isEmpty(); }
+bool agentInstalledHere() { return service::agentInstalledHere(); }
 
 }  // namespace veltris::desktop

@@ -7,6 +7,6 @@ namespace veltris::desktop {
 
 QString agentOpenKey();      // the access key of the agent on this PC
 QString agentDataPath();     // folder of history and snapshot files
-bool agentInstalledHere();   // the driver's "Title" is set
+bool agentInstalledHere();   // its unit, its program or SETUP's driver keys are here
 
 }  // namespace veltris::desktop
