@@ -27,25 +27,25 @@ constexpr int kBrowseHeight = 252;
 ConnectDialog::ConnectDialog(AgentSession& connection, const QString& currentServer, bool stayOnTop, QWidget* parent)
     : QDialog(parent), connection_(connection), currentServer_(currentServer), installed_(agentInstalledHere()) {
   setObjectName(QStringLiteral("frmLogin"));
-  setWindowTitle(QStringLiteral("VELTRIS Connection"));
+  setWindowTitle(tr("VELTRIS Connection"));
   if (stayOnTop) setWindowFlag(Qt::WindowStaysOnTopHint, true);
   browse_ = [] { return browseNetwork(); };
 
-  auto* heading = new QLabel(QStringLiteral("Select Remote Computer"), this);
+  auto* heading = new QLabel(tr("Select Remote Computer"), this);
   QFont bold = heading->font();
   bold.setBold(true);
   heading->setFont(bold);
-  lblComputerName = new QLabel(QStringLiteral("Computer Name or IP Address:"), this);
+  lblComputerName = new QLabel(tr("Computer Name or IP Address:"), this);
   txtServer = new QLineEdit(this);
   txtServer->setObjectName(QStringLiteral("txtServer"));
-  auto* passwordLabel = new QLabel(QStringLiteral("Password:"), this);
+  auto* passwordLabel = new QLabel(tr("Password:"), this);
   tbxPassword = new QLineEdit(this);
   tbxPassword->setObjectName(QStringLiteral("tbxPassword"));
   tbxPassword->setEchoMode(QLineEdit::Password);
-  btnRemote = new QPushButton(QStringLiteral("OK"), this);
+  btnRemote = new QPushButton(tr("OK"), this);
   btnRemote->setDefault(true);
-  btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
-  btnBrowse = new QPushButton(QStringLiteral("Browse"), this);
+  btnCancel = new QPushButton(tr("Cancel"), this);
+  btnBrowse = new QPushButton(tr("Browse"), this);
   lstServers = new QListWidget(this);
   lstServers->setObjectName(QStringLiteral("lstServers"));
   lstServers->hide();
@@ -70,7 +70,7 @@ ConnectDialog::ConnectDialog(AgentSession& connection, const QString& currentSer
   if (!installed_) {
     // Only remote computers are possible: the label reads shorter and moves up.
     heading->hide();
-    lblComputerName->setText(QStringLiteral("Computer Name:"));
+    lblComputerName->setText(tr("Computer Name:"));
   }
   resize(360, kShortHeight);
 
@@ -126,7 +126,7 @@ void ConnectDialog::ok(bool fromCancel) {
     connection_.setPassword(tbxPassword->text());
   }
   if (agentOpenKey().isEmpty() && tbxPassword->text().isEmpty()) {
-    showMessage(this, QStringLiteral("Please specify a PASSWORD"));
+    showMessage(this, tr("Please specify a PASSWORD"));
     tbxPassword->setFocus();
     return;
   }
