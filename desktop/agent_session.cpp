@@ -301,7 +301,7 @@ void AgentSession::finishConnect(int32_t openResult, QObject* context, std::func
       if (snapshot_) {
         report(Failure::SnapshotCorrupt, tr("SnapShot file is corrupt"));
       } else {
-        report(Failure::OpenFailed, tr("Connection failed with retcode ") + signedText(openResult));
+        report(Failure::OpenFailed, tr("Connection failed with retcode ") + signedText(openResult), openResult);
       }
     }
     done(false);
@@ -365,7 +365,9 @@ void AgentSession::connectionLost(Failure failure) {
   emit lost();
 }
 
-void AgentSession::report(Failure::Kind kind, const QString& text) { emit failed(Failure{kind, text}); }
+void AgentSession::report(Failure::Kind kind, const QString& text, int32_t code) {
+  emit failed(Failure{kind, text, code});
+}
 
 void AgentSession::close() {
   dropQueued();

@@ -112,6 +112,7 @@ struct Failure {
   };
   Kind kind;
   QString text;
+  int32_t code = 0;  // the access library's result, where one caused the failure
 };
 
 // Whether a reply is still wanted.
@@ -178,7 +179,7 @@ class AgentSession : public QObject {
   void finishConnect(int32_t openResult, QObject* context, std::function<void(bool)> done);
   void sendOpen(QObject* context, std::function<void(bool)> done);
   void connectionLost(Failure failure);
-  void report(Failure::Kind kind, const QString& text);
+  void report(Failure::Kind kind, const QString& text, int32_t code = 0);
 
   std::shared_ptr<Worker> worker_;
   QString password_;

@@ -96,8 +96,9 @@ void SettingsStore::saveOnExit(const ConsoleSettings& s) {
   } else {
     for (const char* key : kMainKeys) q.remove(key);
   }
-  // The "&New" keys are left alone: a window started just before this one
-  // closed may not have taken them yet.
+  // Unticked: the "&New" position goes too, so the next start is the design-time one.
+  if (!s.saveSettings)
+    for (const char* key : kNewKeys) q.remove(key);
   q.endGroup();
   q.sync();
 }

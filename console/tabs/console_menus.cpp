@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMenu>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -24,6 +26,7 @@
 #include "console/dialogs/small_dialogs.h"
 #include "console/snapshots/pcap_export.h"
 #include "console/windows/main_window.h"
+#include "console/windows/window_geometry.h"
 #include "help/help_window.h"
 #include "platform/system_root.h"
 
@@ -34,12 +37,24 @@ constexpr char kSnapshotFilter[] = "VELTRIS Snapshot Files (*.vsn *.VSN)";
 
 // The name or address a grid row stands for: its host name, else the address
 // of its protocol text ("IP 10.0.0.5" gives "10.0.0.5"), else its station.
-QString rowName(const QAbstractItemModel* model, int row) {
+// A station that is a hardware address names no computer a command could reach.
+struct RowName {
+  QString text;
+  bool reachable = false;
+};
+
+bool isHardwareAddress(const QString& station) {
+  static const QRegularExpression mac(QStringLiteral("^[0-9A-Fa-f]{2}([-:.]?[0-9A-Fa-f]{2}){5}$"));
+  return mac.match(station).hasMatch();
+}
+
+RowName rowName(const QAbstractItemModel* model, int row) {
   const QString name = model->index(row, 4).data().toString().trimmed();
-  if (!name.isEmpty()) return name;
+  if (!name.isEmpty()) return {name, true};
   const QString protocol = model->index(row, 2).data().toString().trimmed();
-  if (protocol.startsWith("IP ")) return protocol.mid(3).trimmed();
-  return model->index(row, 1).data().toString().trimmed();
+  if (protocol.startsWith(QLatin1String("IP "))) return {protocol.mid(3).trimmed(), true};
+  const QString station = model->index(row, 1).data().toString().trimmed();
+  return {station, !station.isEmpty() && !isHardwareAddress(station)};
 }
 
 }  // namespace
@@ -107,13 +122,14 @@ void ConsoleTabs::showPopup(QMenu* menu, QTableView* grid, const QPoint& at) {
   clickedGrid_ = grid;
   const QModelIndex index = grid->indexAt(at);
   if (menu != mnuPopupAdapter) {
-    clickedName_ = index.isValid() ? rowName(grid->model(), index.row()) : QString();
+    const RowName row = index.isValid() ? rowName(grid->model(), index.row()) : RowName{};
+    clickedName_ = row.text;
     const bool named = !clickedName_.isEmpty();
     for (int m = 0; m < 2; ++m) {
       popupPing_[m]->setText(tr("Ping ") + clickedName_);
       popupNetView_[m]->setText(tr("Net View \\\\") + clickedName_);
       popupVeltris_[m]->setText(tr("VELTRIS ") + clickedName_);
-      for (QAction* a : {popupPing_[m], popupNetView_[m], popupVeltris_[m]}) a->setEnabled(named);
+      for (QAction* a : {popupPing_[m], popupNetView_[m], popupVeltris_[m]}) a->setEnabled(row.reachable);
     }
     popupDetails_->setEnabled(named);
   }
@@ -123,7 +139,11 @@ void ConsoleTabs::showPopup(QMenu* menu, QTableView* grid, const QPoint& at) {
 // ---- Settings -----------------------------------------------------------------------
 
 void ConsoleTabs::applySettings(const ConsoleSettings& s) {
-  if (!s.mainGeometry.isNull()) main_.setGeometry(s.mainGeometry);
+  if (!s.mainGeometry.isNull()) {
+    const QScreen* screen = QGuiApplication::screenAt(s.mainGeometry.center());
+    if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+    main_.setGeometry(screen != nullptr ? fittedGeometry(s.mainGeometry, screen->availableGeometry()) : s.mainGeometry);
+  }
   const QSignalBlocker b1(main_.mnuOptTabsBottom), b2(main_.mnuShowIcons), b3(main_.mnuTabsCompact);
   main_.mnuOptSaveSettings->setChecked(s.saveSettings);
   main_.mnuOptTabsBottom->setChecked(s.tabsBottom);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QMenu>
 #include <QScrollBar>
 #include <QTabWidget>
@@ -41,6 +42,11 @@ QString replyText(const TextReply& reply) {
   const qsizetype length = end != nullptr ? end - reply.text : static_cast<qsizetype>(sizeof reply.text);
   QString text = QString::fromLatin1(reply.text, length);
   text.replace("\r\n", "\n");
+  // A section heading of the test ("----Testing DNS connectivity----") is
+  // followed at once by the first line of its command's output: part them.
+  static const QRegularExpression runOn(QStringLiteral("^(----[A-Za-z][A-Za-z ]*-{3,})(?=[^-\\s])"),
+                                        QRegularExpression::MultilineOption);
+  text.replace(runOn, QStringLiteral("\\1\n"));
   return rightTrimmed(text);
 }
 
@@ -183,7 +189,6 @@ void ConsoleTabs::clearForNewTimeBase() {
 
 void ConsoleTabs::setTimeBase(bool realTime, const QString& perText) {
   for (QRadioButton* b : {sessions->optTotals, sessions->optCounter, sessions->optDelta}) b->setVisible(realTime);
-  sessions->btnClear->setVisible(realTime);
   if (realTime) {
     sessions->optDelta->setText(tr("Per ") + perText);
     fetchAllPartners();

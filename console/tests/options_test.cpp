@@ -140,7 +140,9 @@ class OptionsTest : public QObject {
       QCOMPARE(raw.value("Settings/MainHeight").toInt(), 600);
     }
 
-    // Unticked: only "SaveSettings" stays, the next start has design-time values.
+    // Unticked: only "SaveSettings" stays, the next start has design-time values;
+    // a "&New" position nobody took goes too.
+    store().writeNewPosition(QRect(5, 6, 700, 500));
     read.saveSettings = false;
     store().saveOnExit(read);
     {

@@ -2,6 +2,7 @@
 // what each fetch sends and how its reply fills the tab, the details start
 // numbers with "&Clear", the record-level failures, the command check that
 // sends nothing, and the settings with "Save Options on Exit" and "&New".
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QSettings>
 #include <QTabWidget>
@@ -105,8 +106,8 @@ class TabsTest : public QObject {
       QSettings raw(settingsFile(), QSettings::IniFormat);
       raw.setValue("Settings/NewLeft", 40);
       raw.setValue("Settings/NewTop", 50);
-      raw.setValue("Settings/NewWidth", 900);
-      raw.setValue("Settings/NewHeight", 600);
+      raw.setValue("Settings/NewWidth", 700);
+      raw.setValue("Settings/NewHeight", 500);
       raw.setValue("Settings/TabsBottom", true);
     }
 
@@ -122,7 +123,7 @@ class TabsTest : public QObject {
     main_ = std::make_unique<MainWindow>(std::move(access), QString());
     two_ = new ConsoleTabs(*main_, store(), [](const QString&) { return true; });
     // "&New" left its position: this window takes it, once.
-    QCOMPARE(main_->geometry().size(), QSize(900, 600));
+    QCOMPARE(main_->geometry(), QRect(40, 50, 700, 500));
     QVERIFY(!QSettings(settingsFile(), QSettings::IniFormat).contains("Settings/NewWidth"));
     QCOMPARE(main_->tabs()->tabPosition(), QTabWidget::South);
     main_->show();
@@ -287,6 +288,72 @@ class TabsTest : public QObject {
     QCOMPARE(lines.size(), two_->sessions->model.rowCount() + 1);
     QVERIFY(lines.first().startsWith("NIC\tAdapter\tProtocol\tConfig\tName\tTime\tBytes Sent"));
     QVERIFY(!lines.first().contains("Total "));  // the hidden columns stay out
+  }
+
+  void testHeadingsStandOnTheirOwnLines() {
+    request("CMD TEST")
+        .expectRecord(text("----Checking SUBNET Broadcasts-----\r\n10.0.0.255       received\r\n"
+                           "----Testing DNS connectivity-----PING 10.0.0.2 (10.0.0.2) 56(84) bytes of data.\r\n"
+                           "64 bytes from 10.0.0.2\r\n----Testing WINS connectivity-----\r\nWINS NOT DEFINED\r\n"))
+        .expectReplyEnd();
+    two_->test->btnTest->click();
+    played();
+    QCOMPARE(two_->test->tbxTest->toPlainText(),
+             QString("\n----Checking SUBNET Broadcasts-----\n10.0.0.255       received\n"
+                     "----Testing DNS connectivity-----\nPING 10.0.0.2 (10.0.0.2) 56(84) bytes of data.\n"
+                     "64 bytes from 10.0.0.2\n----Testing WINS connectivity-----\nWINS NOT DEFINED"));
+  }
+
+  // The grids' menu is captioned with the clicked row's name; a row known only
+  // by its hardware address offers nothing a command could reach.
+  void rowMenuGreysWhatCannotBeReached_data() {
+    QTest::addColumn<QString>("station");
+    QTest::addColumn<QString>("protocol");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("ping");
+    QTest::addColumn<bool>("reachable");
+    QTest::newRow("host name") << "0200000000AA" << "IPX 00001234" << "peer5" << "Ping peer5" << true;
+    QTest::newRow("IP address") << "0200000000AB" << "IP 10.0.0.7" << "" << "Ping 10.0.0.7" << true;
+    QTest::newRow("hardware address") << "020000000029" << "NetBEUI" << "" << "Ping 020000000029" << false;
+    QTest::newRow("hardware address, dotted") << "0200.0000.002a" << "ARP" << "" << "Ping 0200.0000.002a" << false;
+    QTest::newRow("NetBIOS station name") << "WS2" << "NetBIOS" << "" << "Ping WS2" << true;
+  }
+
+  void rowMenuGreysWhatCannotBeReached() {
+    QFETCH(QString, station);
+    QFETCH(QString, protocol);
+    QFETCH(QString, name);
+    QFETCH(QString, ping);
+    QFETCH(bool, reachable);
+    main_->tabs()->setCurrentIndex(MainWindow::TabSessions);
+    two_->clearSessionAndBroadcastGrids();
+    two_->takeStatRecords({statRecord(1, station.toLatin1().constData(), protocol.toLatin1().constData(),
+                                      name.toLatin1().constData(), "10:00:02", {1, 1})}, false);
+    QTableView* grid = two_->sessions->gridSess;
+    emit grid->customContextMenuRequested(grid->visualRect(grid->model()->index(0, 1)).center());
+    QAction* pingAction = nullptr;
+    QAction* veltrisAction = nullptr;
+    for (QAction* a : two_->mnuPopupStats->actions()) {
+      if (a->text().startsWith("Ping ")) pingAction = a;
+      if (a->text().startsWith("VELTRIS ")) veltrisAction = a;
+    }
+    two_->mnuPopupStats->hide();
+    QVERIFY(pingAction != nullptr && veltrisAction != nullptr);
+    QCOMPARE(pingAction->text(), ping);
+    QCOMPARE(pingAction->isEnabled(), reachable);
+    QCOMPARE(veltrisAction->isEnabled(), reachable);
+  }
+
+  // "&Clear" stays on the Sessions tab while a day is shown; the counter modes go.
+  void sessionsClearOfferedForADay() {
+    two_->setTimeBase(false, QString());
+    QVERIFY(two_->sessions->btnClear->isVisibleTo(two_->sessions));
+    QVERIFY(!two_->sessions->optCounter->isVisibleTo(two_->sessions));
+    request("STATS_PRO  0").expectRecord(totals(7)).expectReplyEnd();
+    two_->setTimeBase(true, "1 Second");
+    played();
+    QVERIFY(two_->sessions->btnClear->isVisibleTo(two_->sessions));
+    QCOMPARE(two_->sessions->optDelta->text(), QString("Per 1 Second"));
   }
 
   void settingsSavedOrDeletedOnClose() {

@@ -30,6 +30,10 @@ ConnectDialog::ConnectDialog(AgentSession& connection, const QString& currentSer
   setWindowTitle(tr("VELTRIS Connection"));
   if (stayOnTop) setWindowFlag(Qt::WindowStaysOnTopHint, true);
   browse_ = [] { return browseNetwork(); };
+  // A refused password has said so ("Security check FAILED"): no second message follows.
+  connect(&connection_, &AgentSession::failed, this, [this](const Failure& failure) {
+    if (busy_ && failure.kind == Failure::KeyRefused) keyRefused_ = true;
+  });
 
   auto* heading = new QLabel(tr("Select Remote Computer"), this);
   QFont bold = heading->font();
@@ -112,8 +116,8 @@ void ConnectDialog::ok(bool fromCancel) {
   QString server, serverName;
   if (name.isEmpty() || name == QLatin1String("*") || name == QLatin1String(".")) {
     if (!installed_) {
-      showMessage(this, QStringLiteral("VELTRIS Agent is not installed on this PC.\n\n"
-                                       "Please specify a remote computer name or address."));
+      showMessage(this, tr("VELTRIS Agent is not installed on this PC.\n\n"
+                           "Please specify a remote computer name or address."));
       txtServer->setFocus();
       return;
     }
@@ -131,6 +135,7 @@ void ConnectDialog::ok(bool fromCancel) {
     return;
   }
   setBusy(true);
+  keyRefused_ = false;
   connection_.connectTo(server, this, [this, server, serverName, fromCancel](bool connected) {
     setBusy(false);
     if (connected) {
@@ -140,9 +145,10 @@ void ConnectDialog::ok(bool fromCancel) {
       accept();
       return;
     }
-    showMessage(this, server.isEmpty()
-                          ? QStringLiteral("Local VELTRIS Monitoring Agent is not running")
-                          : QStringLiteral("Could not connect to VELTRIS Monitoring Agent on ") + serverName);
+    if (!keyRefused_) {
+      showMessage(this, server.isEmpty() ? tr("Local VELTRIS Monitoring Agent is not running")
+                                         : tr("Could not connect to VELTRIS Monitoring Agent on ") + serverName);
+    }
     if (fromCancel) {
       PubLoginCancelled = true;
       done(QDialog::Rejected);

@@ -58,6 +58,7 @@ class ConnectDialog : public QDialog {
   QString currentServer_;
   bool installed_;
   bool busy_ = false;
+  bool keyRefused_ = false;  // this connect's password was refused
   std::function<BrowseResult()> browse_;
   bool browsing_ = false;
 };

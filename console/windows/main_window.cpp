@@ -1,6 +1,7 @@
 #include "console/windows/main_window.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -27,6 +28,7 @@
 #include "console/windows/connect_dialog.h"
 #include "console/windows/overview_tab.h"
 #include "console/windows/tab_views.h"
+#include "console/windows/window_geometry.h"
 
 namespace veltris::console {
 namespace {
@@ -37,6 +39,31 @@ constexpr const char* kTabIcons[MainWindow::TabCount] = {"tab_overview", "tab_se
                                                           "tab_errors",   "tab_details",  "tab_adapter",
                                                           "tab_test"};
 constexpr char kRemoteBanner[] = "   >>>>>>>>>> R E M O T E <<<<<<<<<<<";
+
+// What an open failure means and what to do, for the codes a user meets.
+struct OpenFailureHint {
+  int32_t code;
+  const char* local;   // the agent on this PC
+  const char* remote;  // %1: the computer's name
+};
+constexpr OpenFailureHint kOpenFailureHints[] = {
+    {1722,
+     QT_TRANSLATE_NOOP("veltris::console::MainWindow",
+                       "The VELTRIS agent is not running or cannot be reached on this computer: "
+                       "start it (TapsorSv -start) or check the computer name."),
+     QT_TRANSLATE_NOOP("veltris::console::MainWindow",
+                       "The VELTRIS agent is not running on %1 or %1 cannot be reached: start it there "
+                       "(TapsorSv -start), check the computer name, or check that the network lets you through.")},
+    {1753,
+     QT_TRANSLATE_NOOP("veltris::console::MainWindow",
+                       "No VELTRIS agent is registered on this computer: start it (TapsorSv -start)."),
+     QT_TRANSLATE_NOOP("veltris::console::MainWindow",
+                       "No VELTRIS agent is registered on %1: start it there (TapsorSv -start).")},
+    {1460,
+     QT_TRANSLATE_NOOP("veltris::console::MainWindow", "The VELTRIS agent did not answer in time: try again."),
+     QT_TRANSLATE_NOOP("veltris::console::MainWindow",
+                       "The VELTRIS agent on %1 did not answer in time: try again, or check the network.")},
+};
 
 QString fieldText(const char* field, int width) {
   QByteArray bytes(field, width);
@@ -58,7 +85,7 @@ MainWindow::MainWindow(std::unique_ptr<AgentAccess> access, const QString& compu
   setWindowIcon(QIcon(QStringLiteral(":/veltris/veltris.svg")));
   connection_ = std::make_unique<AgentSession>(std::move(access));
   connect(connection_.get(), &AgentSession::failed, this,
-          [this](const Failure& failure) { showMessage(this, failure.text); });
+          [this](const Failure& failure) { showMessage(this, failureText(failure)); });
   connect(connection_.get(), &AgentSession::replyStatus, this, &MainWindow::setStatus);
   connect(connection_.get(), &AgentSession::statusCleared, this, &MainWindow::clearStatus);
   connect(connection_.get(), &AgentSession::lost, this, &MainWindow::onLost);
@@ -112,7 +139,8 @@ MainWindow::MainWindow(std::unique_ptr<AgentAccess> access, const QString& compu
   sServer_ = computer.trimmed().toUpper();
   sServerName_ = sServer_.isEmpty() ? QStringLiteral("Local") : sServer_;
   setWindowTitle(tr("VELTRIS - ") + sServerName_ + tr(" ... connecting ..."));
-  resize(1240, 700);
+  const QScreen* shown = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+  if (shown != nullptr) setGeometry(defaultMainGeometry(shown->availableGeometry()));
   timerInit_.start();
 }
 
@@ -124,9 +152,12 @@ void MainWindow::buildMenus() {
   mnuRemote = file->addAction(tr("Select &Computer"), this, &MainWindow::selectRemote);
   file->addSeparator();
   mnuFileOpen = file->addAction(tr("&Open Snapshot"));
+  mnuFileOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
   mnuFileSave = file->addAction(tr("&Save Snapshot"));
+  mnuFileSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
   file->addSeparator();
   mnuExit = file->addAction(tr("E&xit"), this, &QWidget::close);
+  mnuExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
   QMenu* options = menuBar()->addMenu(tr("&Options"));
   mnuOptForeground = options->addAction(tr("&Window Always in Foreground"));
@@ -141,7 +172,8 @@ void MainWindow::buildMenus() {
   options->addSeparator();
   mnuOptResetClear = options->addAction(tr("&Reset CLEAR"), this, &MainWindow::resetClear);
 
-  mnuTools = menuBar()->addMenu(tr("Tools"));
+  // "L": every other letter of "Tools" is a tab's or a menu's access key.
+  mnuTools = menuBar()->addMenu(tr("Too&ls"));
   mnuToolsNCPA = mnuTools->addAction(tr("Network Control Panel"));
   mnuToolsServer = mnuTools->addAction(tr("Server Control Panel"));
   mnuToolsTelnet = mnuTools->addAction(tr("Telnet"));
@@ -166,6 +198,25 @@ void MainWindow::buildMenus() {
   }
 
   mnuPopupOverview = new QMenu(this);
+
+  // A note in panel 1 ("Snapshot saved to ...") belongs to the action that wrote it.
+  connect(menuBar(), &QMenuBar::triggered, this, [this] { panels_[0]->clear(); });
+  mnuNew->setObjectName(QStringLiteral("mnuNew"));
+  mnuRemote->setObjectName(QStringLiteral("mnuRemote"));
+  mnuFileOpen->setObjectName(QStringLiteral("mnuFileOpen"));
+  mnuFileSave->setObjectName(QStringLiteral("mnuFileSave"));
+  mnuExit->setObjectName(QStringLiteral("mnuExit"));
+  mnuTools->setObjectName(QStringLiteral("mnuTools"));
+}
+
+QString MainWindow::failureText(const Failure& failure) const {
+  if (failure.kind != Failure::OpenFailed) return failure.text;
+  for (const OpenFailureHint& hint : kOpenFailureHints) {
+    if (hint.code != failure.code) continue;
+    const QString meaning = sServer_.isEmpty() ? tr(hint.local) : tr(hint.remote).arg(sServerName_);
+    return failure.text + QStringLiteral("\n\n") + meaning;
+  }
+  return failure.text;
 }
 
 void MainWindow::buildStatusBar() {
@@ -287,6 +338,7 @@ void MainWindow::updateLocalFlag() {
 
 void MainWindow::setUpConnection() {
   timerInit_.stop();
+  panels_[0]->clear();
   connecting_ = false;
   loopbackShown_ = false;
   updateLocalFlag();
@@ -315,8 +367,10 @@ void MainWindow::onHistoryList(const Reply& reply) {
     days.push_back(QString::fromLatin1(day.day, 8));
   fillWhenBox(days);
   emit connected();
-  overview_->cmbHistory->setCurrentIndex(0);
-  whenChosen(0);
+  // A snapshot holds one day: its Overview is that day's history, not real-time zeros.
+  const int first = connection_->snapshot() && overview_->cmbHistory->count() > 3 ? 3 : 0;
+  overview_->cmbHistory->setCurrentIndex(first);
+  whenChosen(first);
 }
 
 void MainWindow::onLost() {
@@ -406,6 +460,7 @@ void MainWindow::clearStatus() {
 // "&Clear" and "&Reset CLEAR".
 
 void MainWindow::clearCounters() {
+  panels_[0]->clear();
   RequestJob job{QStringLiteral("TOTAL"), {{{'T', 'O', 'T', ' '}, sizeof(TotalsRecord), ReadStep::One}}, {}};
   connection_->send(std::move(job), this, [this](const Reply& reply) {
     TotalsRecord totals{};
@@ -420,6 +475,7 @@ void MainWindow::resetClear() {
 }
 
 void MainWindow::tabChanged(int index) {
+  panels_[0]->clear();
   helpContext_ = 3000 + index;
   sstMain_->setProperty("helpContext", helpContext_);
   if (views_ != nullptr) views_->tabShown(index);
@@ -427,12 +483,15 @@ void MainWindow::tabChanged(int index) {
 
 // "&New": the next window opens where this one is.
 void MainWindow::startNewInstance(const QString& name) {
+  // The geometry without the frame, as the new window restores it: x() and y()
+  // are the frame's corner and would put the new window a title bar higher.
+  const QRect place = isMaximized() || isFullScreen() ? normalGeometry() : geometry();
   QSettings settings(QStringLiteral("VELTRIS"), QStringLiteral("VELTRIS"));
   settings.beginGroup(QStringLiteral("Settings"));
-  settings.setValue(QStringLiteral("NewLeft"), x());
-  settings.setValue(QStringLiteral("NewTop"), y());
-  settings.setValue(QStringLiteral("NewWidth"), width());
-  settings.setValue(QStringLiteral("NewHeight"), height());
+  settings.setValue(QStringLiteral("NewLeft"), place.x());
+  settings.setValue(QStringLiteral("NewTop"), place.y());
+  settings.setValue(QStringLiteral("NewWidth"), place.width());
+  settings.setValue(QStringLiteral("NewHeight"), place.height());
   settings.sync();
   QStringList args;
   if (!name.isEmpty()) args << name;

@@ -131,6 +131,7 @@ class MainWindow : public QMainWindow {
   void setStatus(int trafficState, const QString& time);
   void clearStatus();
   void updateLocalFlag();
+  QString failureText(const Failure& failure) const;
 
   // Overview and history (main_window_history.cpp).
   void fillWhenBox(const std::vector<QString>& days);
