@@ -38,25 +38,25 @@ QString uptimeText() {
   QFile f("/proc/uptime");
   if (!f.open(QIODevice::ReadOnly)) return {};
   const qint64 seconds = static_cast<qint64>(f.readAll().split(' ').value(0).toDouble());
-  return QString("%1 days %2:%3").arg(seconds / 86400).arg(seconds / 3600 % 24, 2, 10, QChar('0')).arg(seconds / 60 % 60, 2, 10, QChar('0'));
+  return AboutDialog::tr("%1 days %2:%3").arg(seconds / 86400).arg(seconds / 3600 % 24, 2, 10, QChar('0')).arg(seconds / 60 % 60, 2, 10, QChar('0'));
 }
 
 }  // namespace
 
 const QStringList& LegendDialog::meanings() {
-  static const QStringList texts = {"Errors detected",
-                                    "Broadcasts sent.\nTarget device may not be active.",
-                                    "Session traffic okay",
-                                    "Broadcasts received",
-                                    "No traffic sent or received",
-                                    "No traffic received in over 60 seconds.  Possible physical connection problem."};
+  static const QStringList texts = {tr("Errors detected"),
+                                    tr("Broadcasts sent.\nTarget device may not be active."),
+                                    tr("Session traffic okay"),
+                                    tr("Broadcasts received"),
+                                    tr("No traffic sent or received"),
+                                    tr("No traffic received in over 60 seconds.  Possible physical connection problem.")};
   return texts;
 }
 
 QString LegendDialog::graphNote() {
-  return "Graph Horizontal Lines are auto-scaled in powers \r\nof 10  i.e. 10, 100, 1000, 10000 etc\r\n\r\n"
+  return tr("Graph Horizontal Lines are auto-scaled in powers \r\nof 10  i.e. 10, 100, 1000, 10000 etc\r\n\r\n"
          "Graph Veritcal Lines delimit 1 hour for history \r\ngraphs, and 10 intervals for realtime graphs\r\n"
-         "e.g. 10 seconds for \"Every 1 second\" updates.\r\n";
+         "e.g. 10 seconds for \"Every 1 second\" updates.\r\n");
 }
 
 LegendDialog::LegendDialog(const QList<QIcon>& pictures, bool foreground, QWidget* parent) : QDialog(parent) {
@@ -93,9 +93,9 @@ LegendDialog::LegendDialog(const QList<QIcon>& pictures, bool foreground, QWidge
 }
 
 QString AboutDialog::description() {
-  return "VELTRIS is a tool that shows you what a user's PC is doing on the network.\r\n\r\n"
+  return tr("VELTRIS is a tool that shows you what a user's PC is doing on the network.\r\n\r\n"
          "Features include: Taskbar Indicator, Graphical overview, Session & Broadcast statistics, Packet level "
-         "details, Configuration information, Diagnostic tools, Real-time & Historical views, Remote control.\r\n";
+         "details, Configuration information, Diagnostic tools, Real-time & Historical views, Remote control.\r\n");
 }
 
 AboutDialog::AboutDialog(bool foreground, QWidget* parent) : QDialog(parent) {
@@ -133,7 +133,7 @@ AboutDialog::AboutDialog(bool foreground, QWidget* parent) : QDialog(parent) {
 void AboutDialog::showSystemInfo() {
   const QString text = linuxSystemInfo();
   if (text.isEmpty()) {
-    QMessageBox::information(this, windowTitle(), "System Information Is Unavailable At This Time");
+    QMessageBox::information(this, windowTitle(), tr("System Information Is Unavailable At This Time"));
     return;
   }
   QDialog box(this);
@@ -141,7 +141,7 @@ void AboutDialog::showSystemInfo() {
   box.setWindowTitle(tr("System Information"));
   auto* view = new QPlainTextEdit(text);
   view->setReadOnly(true);
-  view->setFont(QFont("monospace"));
+  view->setFont(QFont(QStringLiteral("monospace")));
   view->setMinimumSize(560, 360);
   auto* close = new QDialogButtonBox(QDialogButtonBox::Close);
   connect(close, &QDialogButtonBox::rejected, &box, &QDialog::reject);
@@ -156,19 +156,19 @@ QString linuxSystemInfo() {
   auto add = [&lines](const QString& label, const QString& value) {
     if (!value.isEmpty()) lines << QString("%1 %2").arg(label + ":", -16).arg(value);
   };
-  add("Computer", QSysInfo::machineHostName());
-  add("System", QSysInfo::prettyProductName());
-  add("Kernel", QSysInfo::kernelType() + " " + QSysInfo::kernelVersion());
-  add("Architecture", QSysInfo::currentCpuArchitecture());
-  add("Processor", procValue("cpuinfo", "model name"));
+  add(AboutDialog::tr("Computer"), QSysInfo::machineHostName());
+  add(AboutDialog::tr("System"), QSysInfo::prettyProductName());
+  add(AboutDialog::tr("Kernel"), QSysInfo::kernelType() + " " + QSysInfo::kernelVersion());
+  add(AboutDialog::tr("Architecture"), QSysInfo::currentCpuArchitecture());
+  add(AboutDialog::tr("Processor"), procValue("cpuinfo", "model name"));
   const QString memory = procValue("meminfo", "MemTotal");
-  if (!memory.isEmpty()) add("Memory", QString::number(memory.section(' ', 0, 0).toLongLong() / 1024) + " MB");
-  add("Free memory", QString::number(procValue("meminfo", "MemAvailable").section(' ', 0, 0).toLongLong() / 1024) + " MB");
-  add("Up since boot", uptimeText());
-  add("Desktop", qEnvironmentVariable("XDG_CURRENT_DESKTOP"));
-  add("Qt", qVersion());
+  if (!memory.isEmpty()) add(AboutDialog::tr("Memory"), QString::number(memory.section(' ', 0, 0).toLongLong() / 1024) + " MB");
+  add(AboutDialog::tr("Free memory"), QString::number(procValue("meminfo", "MemAvailable").section(' ', 0, 0).toLongLong() / 1024) + " MB");
+  add(AboutDialog::tr("Up since boot"), uptimeText());
+  add(AboutDialog::tr("Desktop"), qEnvironmentVariable("XDG_CURRENT_DESKTOP"));
+  add(AboutDialog::tr("Qt"), QString::fromLatin1(qVersion()));
   if (lines.size() <= 4 && procValue("meminfo", "MemTotal").isEmpty()) return {};
-  lines << "" << "Network interfaces:";
+  lines << QString() << AboutDialog::tr("Network interfaces:");
   for (const QNetworkInterface& nic : QNetworkInterface::allInterfaces()) {
     QStringList addresses;
     for (const QNetworkAddressEntry& entry : nic.addressEntries())
@@ -176,7 +176,7 @@ QString linuxSystemInfo() {
     lines << QString("  %1 %2 %3 %4")
                  .arg(nic.name(), -12)
                  .arg(nic.hardwareAddress(), -18)
-                 .arg(nic.flags().testFlag(QNetworkInterface::IsUp) ? "up  " : "down")
+                 .arg(nic.flags().testFlag(QNetworkInterface::IsUp) ? AboutDialog::tr("up  ") : AboutDialog::tr("down"))
                  .arg(addresses.join(' '));
   }
   return lines.join('\n');

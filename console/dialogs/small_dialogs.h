@@ -10,6 +10,7 @@ namespace veltris::console {
 
 // frmLegend: the six status pictures with their meanings, and the graph note.
 class LegendDialog : public QDialog {
+  Q_OBJECT
  public:
   // `pictures`: the six status pictures in the order of the legend.
   LegendDialog(const QList<QIcon>& pictures, bool foreground, QWidget* parent = nullptr);
@@ -19,6 +20,7 @@ class LegendDialog : public QDialog {
 
 // frmAbout.
 class AboutDialog : public QDialog {
+  Q_OBJECT
  public:
   AboutDialog(bool foreground, QWidget* parent = nullptr);
   static QString description();
@@ -31,6 +33,7 @@ QString linuxSystemInfo();
 
 // frmWarnNoLoopback.
 class LoopbackWarningDialog : public QDialog {
+  Q_OBJECT
  public:
   explicit LoopbackWarningDialog(QWidget* parent = nullptr);
 };

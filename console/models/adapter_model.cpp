@@ -17,39 +17,39 @@ struct OidRow {
 };
 
 constexpr OidRow kOidRows[AdapterModel::kRows] = {
-    {"Adapter Device Name", 8, 32},
-    {"Description", 72, 64},
-    {"Driver File Date", 136, 32},
-    {"VELTRIS Connection", 40, 16},
-    {"VELTRIS ALL_LOCAL Handler", 56, 16},
-    {"Adapter Address", 168, 16},
-    {"Hardware Status", 184, 20},
-    {"Connect Status", 204, 20},
-    {"General Transmit Errors", 256, 16},
-    {"General Receive Errors", 272, 16},
-    {"General Receive No Buffer", 288, 16},
-    {"General Receive CRC Errors", 304, 16},
-    {"Media", 224, 16},
-    {"Link Speed", 240, 16},
-    {"Ethernet Receive Error Alignment", 320, 16},
-    {"Ethernet Receive Overrun", 400, 16},
-    {"Ethernet Transmit Underrun", 416, 16},
-    {"Ethernet Transmit One Collision", 336, 16},
-    {"Ethernet Transmit Multiple Collision", 352, 16},
-    {"Ethernet Transmit Late Collisions", 464, 16},
-    {"Ethernet Transmit Deferred", 368, 16},
-    {"Ethernet Transmit Heartbeat Failure", 432, 16},
-    {"Ethernet Transmit CRS Lost", 448, 16},
-    {"Token Ring State", 724, 20},
-    {"Token Ring Last Error Type", 624, 100},
-    {"Token Ring Line Errors", 480, 16},
-    {"Token Ring Lost Frames", 496, 16},
-    {"Token Ring Burst Errors", 512, 16},
-    {"Token Ring AC Errors", 528, 16},
-    {"Token Ring Abort Delimiters", 544, 16},
-    {"Token Ring Frame Copied Errors", 560, 16},
-    {"Token Ring Frequency Errors", 576, 16},
-    {"Token Ring Internal Errors", 608, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Adapter Device Name"), 8, 32},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Description"), 72, 64},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Driver File Date"), 136, 32},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "VELTRIS Connection"), 40, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "VELTRIS ALL_LOCAL Handler"), 56, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Adapter Address"), 168, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Hardware Status"), 184, 20},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Connect Status"), 204, 20},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "General Transmit Errors"), 256, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "General Receive Errors"), 272, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "General Receive No Buffer"), 288, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "General Receive CRC Errors"), 304, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Media"), 224, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Link Speed"), 240, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Ethernet Receive Error Alignment"), 320, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Ethernet Receive Overrun"), 400, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Ethernet Transmit Underrun"), 416, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Ethernet Transmit One Collision"), 336, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Ethernet Transmit Multiple Collision"), 352, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Ethernet Transmit Late Collisions"), 464, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Ethernet Transmit Deferred"), 368, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Ethernet Transmit Heartbeat Failure"), 432, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Ethernet Transmit CRS Lost"), 448, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Token Ring State"), 724, 20},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Token Ring Last Error Type"), 624, 100},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Token Ring Line Errors"), 480, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Token Ring Lost Frames"), 496, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Token Ring Burst Errors"), 512, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Token Ring AC Errors"), 528, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Token Ring Abort Delimiters"), 544, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Token Ring Frame Copied Errors"), 560, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Token Ring Frequency Errors"), 576, 16},
+    {QT_TRANSLATE_NOOP("veltris::console::AdapterModel", "Token Ring Internal Errors"), 608, 16},
 };
 static_assert(kOidRows[AdapterModel::kMediaRow].offset == 224);
 static_assert(kOidRows[AdapterModel::kFirstEthernetRow].offset == 320);
@@ -63,7 +63,7 @@ AdapterModel::AdapterModel(QObject* parent) : QAbstractTableModel(parent) {}
 int AdapterModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kRows; }
 int AdapterModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kAdapters + 1; }
 
-QString AdapterModel::label(int row) const { return kOidRows[row].label; }
+QString AdapterModel::label(int row) const { return tr(kOidRows[row].label); }
 
 QVariant AdapterModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
@@ -79,7 +79,7 @@ QVariant AdapterModel::data(const QModelIndex& index, int role) const {
 
 QVariant AdapterModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  return section == 0 ? QString("Description") : "Adapter #" + QString::number(section);
+  return section == 0 ? tr("Description") : tr("Adapter #%1").arg(section);
 }
 
 void AdapterModel::clearValues() {
@@ -104,7 +104,8 @@ bool AdapterModel::rowHidden(int row) const {
   const bool ethernet = row >= kFirstEthernetRow && row <= kLastEthernetRow;
   const bool tokenRing = row >= kFirstTokenRingRow && row <= kLastTokenRingRow;
   if (!ethernet && !tokenRing) return false;
-  const QString medium = ethernet ? "Ethernet" : "Token Ring";
+  // The agent's own words in the "Media" row, not shown text.
+  const QLatin1String medium = ethernet ? QLatin1String("Ethernet") : QLatin1String("Token Ring");
   for (const QString& media : values_[kMediaRow])
     if (media == medium) return false;
   return true;

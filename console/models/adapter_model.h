@@ -13,6 +13,7 @@ constexpr size_t kOidRecordSize = 744;
 constexpr char kOidTag[4] = {'O', 'I', 'D', ' '};
 
 class AdapterModel : public QAbstractTableModel {
+  Q_OBJECT
  public:
   static constexpr int kRows = 33;
   static constexpr int kAdapters = 8;

@@ -9,7 +9,7 @@ namespace veltris::console {
 namespace {
 
 // Counts other than 0 and 1 carry the blank that the number's text leads with.
-QString countText(quint32 n) { return " " + QString::number(n); }
+QString countText(quint32 n) { return QLatin1Char(' ') + QString::number(n); }
 
 }  // namespace
 
@@ -56,13 +56,13 @@ QVariant BroadcastsModel::headerData(int section, Qt::Orientation orientation, i
   if (role != Qt::DisplayRole) return {};
   if (section < kLeadingColumns) return leadingHeaders()[section];
   switch (section) {
-    case kLast15Column: return QString("Last 15 Mins");
-    case kLast1Column: return QString("Last 1 Min");
+    case kLast15Column: return tr("Last 15 Mins");
+    case kLast1Column: return tr("Last 1 Min");
     case kDescriptionColumn: {
-      const QString text = sentView_ ? "Description" : "Description of Last Broadcast";
-      return lowLevel_ ? "Low Level " + text : text;
+      const QString text = sentView_ ? tr("Description") : tr("Description of Last Broadcast");
+      return lowLevel_ ? tr("Low Level ") + text : text;
     }
-    case kDestinationColumn: return QString("Destination");
+    case kDestinationColumn: return tr("Destination");
     default: return {};
   }
 }
@@ -122,17 +122,19 @@ QString BroadcastsModel::rowText(int row) const {
 
 QString broadcastSummary(bool sentView, quint32 broadcasts, quint32 entries, const QString& serverName,
                          const QString& windowStart, const QString& now) {
-  QString text = broadcasts == 0 ? QString("NO broadcasts")
-                 : broadcasts == 1 ? QString("1 broadcast")
-                                   : countText(broadcasts) + " broadcasts";
-  const QString span = " within the last 15 minutes from " + windowStart.left(8) + " to " + now.left(8);
+  // Counts other than 0 and 1 carry a leading blank (countText): the wording keeps it.
+  using M = BroadcastsModel;
+  QString text = broadcasts == 0 ? M::tr("NO broadcasts")
+                 : broadcasts == 1 ? M::tr("1 broadcast")
+                                   : M::tr("%1 broadcasts").arg(countText(broadcasts));
+  const QString span = M::tr(" within the last 15 minutes from %1 to %2").arg(windowStart.left(8), now.left(8));
   if (sentView) {
-    text += entries == 1 ? QString(", 1 type of broadcast") : ", " + countText(entries) + " different types of broadcasts";
-    text += ", sent by " + serverName + span;
+    text += entries == 1 ? M::tr(", 1 type of broadcast") : M::tr(", %1 different types of broadcasts").arg(countText(entries));
+    text += M::tr(", sent by %1").arg(serverName) + span;
   } else {
-    text += entries == 1 ? QString(", sent by 1 network address")
-                         : ", sent by " + countText(entries) + " different network addresses";
-    text += "," + span;
+    text += entries == 1 ? M::tr(", sent by 1 network address")
+                         : M::tr(", sent by %1 different network addresses").arg(countText(entries));
+    text += QLatin1Char(',') + span;
   }
   return text;
 }

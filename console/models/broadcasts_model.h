@@ -11,6 +11,7 @@
 namespace veltris::console {
 
 class BroadcastsModel : public SortableTableModel {
+  Q_OBJECT
  public:
   static constexpr int kLast15Column = 6;
   static constexpr int kLast1Column = 7;

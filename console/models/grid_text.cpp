@@ -23,7 +23,15 @@ QString counterText(double value) {
 }
 
 const QStringList& leadingHeaders() {
-  static const QStringList headers = {"NIC", "Adapter", "Protocol", "Config", "Name", "Time"};
+  static const char* const kHeaders[] = {
+      QT_TRANSLATE_NOOP("veltris::console::Grid", "NIC"),    QT_TRANSLATE_NOOP("veltris::console::Grid", "Adapter"),
+      QT_TRANSLATE_NOOP("veltris::console::Grid", "Protocol"), QT_TRANSLATE_NOOP("veltris::console::Grid", "Config"),
+      QT_TRANSLATE_NOOP("veltris::console::Grid", "Name"),   QT_TRANSLATE_NOOP("veltris::console::Grid", "Time")};
+  static const QStringList headers = [] {
+    QStringList texts;
+    for (const char* header : kHeaders) texts << QCoreApplication::translate("veltris::console::Grid", header);
+    return texts;
+  }();
   return headers;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Text helpers of the console's grids: fixed record fields to strings, the
 // "#,###" counter format and the shared leading columns.
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 
@@ -23,6 +24,8 @@ constexpr int kTimeColumn = 5;
 inline int compareText(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive); }
 
 // The sort refusal of the sessions and broadcasts grids.
-inline QString unexpectedColumnText(int column) { return "ERROR - unexpected col " + QString::number(column); }
+inline QString unexpectedColumnText(int column) {
+  return QCoreApplication::translate("veltris::console::Grid", "ERROR - unexpected col ") + QString::number(column);
+}
 
 }  // namespace veltris::console

@@ -14,8 +14,12 @@ const QColor kCyan(0, 255, 255);
 const QColor kBlue(0, 0, 255);
 const QColor kWhite(255, 255, 255);
 
-const char* const kPacketHeaders[] = {"Pkt", "", "Size", "Description", "Low Level Description", "Destination",
-                                      "Error Type"};
+const char* const kPacketHeaders[] = {QT_TRANSLATE_NOOP("veltris::console::PacketsModel", "Pkt"), "",
+                                      QT_TRANSLATE_NOOP("veltris::console::PacketsModel", "Size"),
+                                      QT_TRANSLATE_NOOP("veltris::console::PacketsModel", "Description"),
+                                      QT_TRANSLATE_NOOP("veltris::console::PacketsModel", "Low Level Description"),
+                                      QT_TRANSLATE_NOOP("veltris::console::PacketsModel", "Destination"),
+                                      QT_TRANSLATE_NOOP("veltris::console::PacketsModel", "Error Type")};
 
 }  // namespace
 
@@ -88,7 +92,10 @@ QVariant PacketsModel::headerData(int section, Qt::Orientation orientation, int 
   if (role == Qt::TextAlignmentRole) return section == 0 || section == kDirectionColumn ? QVariant(Qt::AlignCenter) : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
   if (role != Qt::DisplayRole) return {};
   if (section < kLeadingColumns) return leadingHeaders()[section];
-  if (section < kColumns) return QString(kPacketHeaders[section - kPktColumn]);
+  if (section < kColumns) {
+    const char* text = kPacketHeaders[section - kPktColumn];
+    return *text != '\0' ? tr(text) : QString();
+  }
   return {};
 }
 

@@ -13,6 +13,7 @@
 namespace veltris::console {
 
 class PacketsModel : public QAbstractTableModel {
+  Q_OBJECT
  public:
   static constexpr int kMaxRows = 999;  // 1000 with the header row
   static constexpr int kPktColumn = 6;

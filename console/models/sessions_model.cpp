@@ -11,8 +11,13 @@
 namespace veltris::console {
 namespace {
 
-const char* const kCounterHeaders[SessionsModel::kCounters] = {"Bytes Sent", "Pkts Sent", "Broadcast",
-                                                                "Errors",     "Bytes Recv", "Pkts Recv"};
+const char* const kCounterHeaders[SessionsModel::kCounters] = {
+    QT_TRANSLATE_NOOP("veltris::console::SessionsModel", "Bytes Sent"),
+    QT_TRANSLATE_NOOP("veltris::console::SessionsModel", "Pkts Sent"),
+    QT_TRANSLATE_NOOP("veltris::console::SessionsModel", "Broadcast"),
+    QT_TRANSLATE_NOOP("veltris::console::SessionsModel", "Errors"),
+    QT_TRANSLATE_NOOP("veltris::console::SessionsModel", "Bytes Recv"),
+    QT_TRANSLATE_NOOP("veltris::console::SessionsModel", "Pkts Recv")};
 
 std::array<double, SessionsModel::kCounters> countersOf(const PartnerStatRecord& r) {
   return {r.bytesSent.get(), double(r.framesSent.get()), double(r.broadcasts.get()),
@@ -80,10 +85,11 @@ QVariant SessionsModel::headerData(int section, Qt::Orientation orientation, int
                                                          : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
   if (role != Qt::DisplayRole) return {};
   if (section < kLeadingColumns) return leadingHeaders()[section];
-  if (section < kVisibleColumns) return kCounterHeaders[section - kFirstCounterColumn];
+  if (section < kVisibleColumns) return tr(kCounterHeaders[section - kFirstCounterColumn]);
+  // The hidden columns' names, never shown.
   static const char* const kinds[] = {"Total ", "Base ", "Diff "};
   const int block = (section - kTotalsColumn) / kCounters;
-  return QString(kinds[block]) + kCounterHeaders[(section - kTotalsColumn) % kCounters];
+  return QLatin1String(kinds[block]) + QLatin1String(kCounterHeaders[(section - kTotalsColumn) % kCounters]);
 }
 
 void SessionsModel::beginPoll(bool historyDay) {

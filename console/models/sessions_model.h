@@ -17,6 +17,7 @@ namespace veltris::console {
 enum class CounterMode { Totals, Count, Delta };
 
 class SessionsModel : public SortableTableModel {
+  Q_OBJECT
  public:
   static constexpr int kCounters = 6;
   static constexpr int kFirstCounterColumn = 6;

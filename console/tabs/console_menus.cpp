@@ -33,7 +33,7 @@
 namespace veltris::console {
 namespace {
 
-constexpr char kSnapshotFilter[] = "VELTRIS Snapshot Files (*.vsn *.VSN)";
+const char* const kSnapshotFilter = QT_TRANSLATE_NOOP("veltris::console::ConsoleTabs", "VELTRIS Snapshot Files (*.vsn *.VSN)");
 
 // The name or address a grid row stands for: its host name, else the address
 // of its protocol text ("IP 10.0.0.5" gives "10.0.0.5"), else its station.
@@ -62,7 +62,7 @@ RowName rowName(const QAbstractItemModel* model, int row) {
 void ConsoleTabs::buildMenus() {
   connect(main_.mnuFileSave, &QAction::triggered, this, &ConsoleTabs::chooseAndSaveSnapshot);
   connect(main_.mnuFileOpen, &QAction::triggered, this, &ConsoleTabs::chooseAndOpenSnapshot);
-  mnuFileExport = new QAction("Export Packets...", &main_);
+  mnuFileExport = new QAction(tr("Export Packets..."), &main_);
   mnuFileExport->setObjectName("mnuFileExport");
   if (auto* file = qobject_cast<QMenu*>(main_.mnuFileSave->parent()); file != nullptr)
     file->insertAction(main_.mnuExit, mnuFileExport);
@@ -161,8 +161,9 @@ void ConsoleTabs::applyTabStyle() {
   QTabWidget* tabs = main_.tabs();
   tabs->setTabPosition(main_.mnuOptTabsBottom->isChecked() ? QTabWidget::South : QTabWidget::North);
   tabs->setIconSize(main_.mnuShowIcons->isChecked() ? QSize(16, 16) : QSize(0, 0));
-  tabs->tabBar()->setStyleSheet(main_.mnuTabsCompact->isChecked() ? "QTabBar::tab { padding: 2px 4px; min-width: 0px; }"
-                                                                  : "QTabBar::tab { padding: 4px 12px; min-width: 90px; }");
+  tabs->tabBar()->setStyleSheet(main_.mnuTabsCompact->isChecked()
+                                    ? QStringLiteral("QTabBar::tab { padding: 2px 4px; min-width: 0px; }")
+                                    : QStringLiteral("QTabBar::tab { padding: 4px 12px; min-width: 90px; }"));
 }
 
 void ConsoleTabs::setForeground(bool on) {
@@ -223,7 +224,7 @@ void ConsoleTabs::chooseAndSaveSnapshot() {
     showMessage(&main_, tr("No agent is connected: choose File, Select Computer first."));
     return;
   }
-  QString path = QFileDialog::getSaveFileName(&main_, "VELTRIS Snapshot Save As", snapshotFolder(), kSnapshotFilter);
+  QString path = QFileDialog::getSaveFileName(&main_, tr("VELTRIS Snapshot Save As"), snapshotFolder(), tr(kSnapshotFilter));
   if (path.isEmpty()) return;
   if (!path.endsWith(".VSN", Qt::CaseInsensitive)) path += ".VSN";
   saveSnapshotTo(path, [this, path](bool saved) {
@@ -252,7 +253,7 @@ void ConsoleTabs::chooseAndOpenSnapshot() {
   main_.timerPoll().stop();
   main_.setWindowTitle(tr("VELTRIS - Opening VELTRIS Snapshot file ...."));
   tools_->update(false, serverName_);
-  const QString path = QFileDialog::getOpenFileName(&main_, "VELTRIS Snapshot Open", snapshotFolder(), kSnapshotFilter);
+  const QString path = QFileDialog::getOpenFileName(&main_, tr("VELTRIS Snapshot Open"), snapshotFolder(), tr(kSnapshotFilter));
   if (path.isEmpty()) {
     main_.openConnectionTo(previousServer, previousName);
     return;
@@ -272,8 +273,8 @@ void ConsoleTabs::onConnected() {
   }
   serverName_ = main_.hostName().trimmed();
   const ReplyHeader& header = main_.connection().lastHeader();
-  main_.setWindowTitle(tr("VELTRIS - ") + main_.hostName().trimmed() + "  " + main_.ipSummary().trimmed() +
-                       " *** SNAPSHOT " + QString::fromLatin1(header.date, sizeof header.date) + " *** ");
+  main_.setWindowTitle(tr("VELTRIS - ") + main_.hostName().trimmed() + QStringLiteral("  ") + main_.ipSummary().trimmed() +
+                       tr(" *** SNAPSHOT ") + QString::fromLatin1(header.date, sizeof header.date) + tr(" *** "));
 }
 
 void ConsoleTabs::chooseAndExportPackets() {
@@ -281,8 +282,8 @@ void ConsoleTabs::chooseAndExportPackets() {
     showMessage(&main_, tr("No agent is connected and no snapshot is open: choose File, Select Computer or Open Snapshot first."));
     return;
   }
-  const QString base = QFileDialog::getSaveFileName(&main_, "Export Packets", snapshotFolder(),
-                                                    "Packet capture files (*.pcap)");
+  const QString base = QFileDialog::getSaveFileName(&main_, tr("Export Packets"), snapshotFolder(),
+                                                    tr("Packet capture files (*.pcap)"));
   if (!base.isEmpty()) exportPacketsTo(base);
 }
 
@@ -294,7 +295,7 @@ void ConsoleTabs::exportPacketsTo(const QString& base, std::function<void(bool)>
     } else {
       QStringList lines;
       for (const ExportedDump& f : result.files)
-        lines << QString("Adapter #%1: %2 packets in %3").arg(f.adapter).arg(f.frames).arg(QString::fromStdString(f.file.string()));
+        lines << tr("Adapter #%1: %2 packets in %3").arg(f.adapter).arg(f.frames).arg(QString::fromStdString(f.file.string()));
       showMessage(&main_, lines.join('\n'), tr("Export Packets"));
     }
     if (done) done(result.ok);

@@ -29,7 +29,7 @@ struct OidBytes {
   uint8_t bytes[kOidRecordSize];
 };
 
-constexpr char kWaiting[] = "\n\n  ...... Waiting for command to complete ......";
+const char* const kWaiting = QT_TRANSLATE_NOOP("veltris::console::ConsoleTabs", "\n\n  ...... Waiting for command to complete ......");
 
 QString rightTrimmed(QString s) {
   while (!s.isEmpty() && s.back().isSpace()) s.chop(1);
@@ -41,7 +41,7 @@ QString replyText(const TextReply& reply) {
   const char* end = static_cast<const char*>(std::memchr(reply.text, '\0', sizeof reply.text));
   const qsizetype length = end != nullptr ? end - reply.text : static_cast<qsizetype>(sizeof reply.text);
   QString text = QString::fromLatin1(reply.text, length);
-  text.replace("\r\n", "\n");
+  text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
   // A section heading of the test ("----Testing DNS connectivity----") is
   // followed at once by the first line of its command's output: part them.
   static const QRegularExpression runOn(QStringLiteral("^(----[A-Za-z][A-Za-z ]*-{3,})(?=[^-\\s])"),
@@ -132,7 +132,7 @@ void ConsoleTabs::buildTabs() {
 
   // Errors and details.
   for (PacketsTab* tab : {errors, details}) {
-    connect(tab->btnRefresh, &QPushButton::clicked, this, [this, tab] { refreshPackets(tab, tab->errors ? "ERRORS" : "DETAILS"); });
+    connect(tab->btnRefresh, &QPushButton::clicked, this, [this, tab] { refreshPackets(tab, tab->errors ? QStringLiteral("ERRORS") : QStringLiteral("DETAILS")); });
     connect(tab->chkLowLevel, &QCheckBox::toggled, tab, [tab](bool on) { tab->showLowLevel(on); });
   }
   connect(details->chkExcludeRecvBC, &QCheckBox::toggled, this, [this](bool on) { details->model.setExcludeReceivedBroadcasts(on); });
@@ -300,7 +300,7 @@ void ConsoleTabs::refreshBroadcasts() {
   const bool sent = broadcasts->optBcastSent->isChecked();
   const bool low = broadcasts->chkBcastLowLevelDescr->isChecked();
   broadcasts->model.setView(sent, low);
-  RequestJob job{QString(sent ? "BCASTSENT" : "BCASTERS") + (low ? " LOW" : " HIGH"),
+  RequestJob job{QLatin1String(sent ? "BCASTSENT" : "BCASTERS") + QLatin1String(low ? " LOW" : " HIGH"),
                  {{{'B', 'H', 'D', 'R'}, sizeof(BroadcastHeaderRecord), ReadStep::One},
                   {{'B', 'E', 'N', 'T'}, sizeof(BroadcastEntryRecord), ReadStep::WhileTag}},
                  {}};
@@ -336,7 +336,7 @@ void ConsoleTabs::refreshPackets(PacketsTab* tab, const QString& requested) {
                  {},
                  word};  // appends rows: one refresh at a time
   main_.connection().send(std::move(job), this, [this, tab, &seen](const Reply& reply) {
-    const QString title = "ERROR in DETAILS";
+    const QString title = tr("ERROR in DETAILS");
     if (!reply.ok) {
       showMessage(&main_, tr("Request for Total Stats FAILED"), title);
       return;
@@ -370,7 +370,7 @@ void ConsoleTabs::refreshAdapter() {
 void ConsoleTabs::runDiagnostic(const QString& word, bool append) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   if (!append) {
-    test->tbxTest->setPlainText(kWaiting);
+    test->tbxTest->setPlainText(tr(kWaiting));
     test->tbxTest->repaint();
   }
   ++running_;
@@ -382,7 +382,7 @@ void ConsoleTabs::runDiagnostic(const QString& word, bool append) {
       for (QPushButton* b : {test->btnConfig, test->btnTest, test->btnCmd}) b->setEnabled(true);
     TextReply text{};
     if (!reply.ok || !reply.first(0, text) || std::memcmp(text.tag, kTextReplyTag, 4) != 0) {
-      if (!append && test->tbxTest->toPlainText() == kWaiting) test->tbxTest->clear();
+      if (!append && test->tbxTest->toPlainText() == tr(kWaiting)) test->tbxTest->clear();
       return;
     }
     if (append) {
@@ -412,7 +412,8 @@ void ConsoleTabs::runFromGrid(const QString& command) {
 
 void ConsoleTabs::fillTestFromSnapshot() {
   runDiagnostic("CONFIG");
-  for (const char* word : {"SUBNET", "NETSTAT -n", "ARP -a", "ROUTE PRINT", "IPCONFIG -all"}) runDiagnostic(word, true);
+  for (const char* word : {"SUBNET", "NETSTAT -n", "ARP -a", "ROUTE PRINT", "IPCONFIG -all"})
+    runDiagnostic(QLatin1String(word), true);
 }
 
 }  // namespace veltris::console

@@ -28,6 +28,7 @@ class AdapterTab;
 class TestTab;
 
 class ConsoleTabs : public QObject, public TabViews {
+  Q_OBJECT
  public:
   // Reads the settings (the "&New" position included) and applies them to
   // `main`. A child of `main`: it lives as long as the window.

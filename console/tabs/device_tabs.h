@@ -13,6 +13,7 @@
 namespace veltris::console {
 
 class AdapterTab : public QWidget {
+  Q_OBJECT
  public:
   explicit AdapterTab(QWidget* parent = nullptr);
   AdapterModel model;
@@ -25,6 +26,7 @@ class AdapterTab : public QWidget {
 };
 
 class TestTab : public QWidget {
+  Q_OBJECT
  public:
   explicit TestTab(QWidget* parent = nullptr);
   QGroupBox* fraOptions;  // "Diagnostic Commands"

@@ -102,7 +102,7 @@ SessionsTab::SessionsTab(QWidget* parent) : QWidget(parent) {
   btnClear->setToolTip(tr("Reset Counters"));
   for (QWidget* w : std::initializer_list<QWidget*>{optTotals, optCounter, optDelta, btnClear}) fraOptions->layout()->addWidget(w);
   static_cast<QHBoxLayout*>(fraOptions->layout())->addStretch();
-  lblTitle = titleLabel("Session Partner Statistics", this);
+  lblTitle = titleLabel(tr("Session Partner Statistics"), this);
   gridSess = makeGrid("gridSess", &model, this);
   for (int c = SessionsModel::kVisibleColumns; c < SessionsModel::kColumns; ++c) gridSess->setColumnHidden(c, true);
   for (int c = SessionsModel::kFirstCounterColumn; c < SessionsModel::kVisibleColumns; ++c) gridSess->setColumnWidth(c, 84);
@@ -125,7 +125,7 @@ BroadcastsTab::BroadcastsTab(QWidget* parent) : QWidget(parent) {
   for (QWidget* w : std::initializer_list<QWidget*>{optBcastSent, optBroadcasters, chkBcastLowLevelDescr, btnBcastRefresh})
     fraOptions->layout()->addWidget(w);
   static_cast<QHBoxLayout*>(fraOptions->layout())->addStretch();
-  lblTitle = titleLabel("Summary of Broadcasts", this);
+  lblTitle = titleLabel(tr("Summary of Broadcasts"), this);
   lblTitle->setWordWrap(true);
   gridBcast = makeGrid("gridBcast", &model, this);
   gridBcast->setColumnWidth(BroadcastsModel::kLast15Column, 84);
@@ -149,14 +149,14 @@ PacketsTab::PacketsTab(bool errorsTab, QWidget* parent) : QWidget(parent), error
   }
   btnRefresh = new QPushButton(tr("&Refresh"), fraOptions);
   btnRefresh->setObjectName(errors ? "btnErrorRefresh" : "btnRefresh");
-  btnRefresh->setToolTip(errors ? "Refresh Details for Last 200 Packets" : "Refresh Details for Last 300 Packets");
+  btnRefresh->setToolTip(errors ? tr("Refresh Details for Last 200 Packets") : tr("Refresh Details for Last 300 Packets"));
   btnClear = new QPushButton(tr("&Clear"), fraOptions);
   btnClear->setObjectName("btnClear");
   btnClear->setToolTip(tr("Reset Counters"));
   fraOptions->layout()->addWidget(btnRefresh);
   fraOptions->layout()->addWidget(btnClear);
   static_cast<QHBoxLayout*>(fraOptions->layout())->addStretch();
-  lblTitle = titleLabel(errors ? "Last 200 Error Packets" : "Details of Last 300 Packets", this);
+  lblTitle = titleLabel(errors ? tr("Last 200 Error Packets") : tr("Details of Last 300 Packets"), this);
   grid = makeGrid(errors ? "gridErrors" : "gridDetails", &model, this);
   grid->horizontalHeader()->setSectionsClickable(false);
   // Initial widths of the packet columns (twips / 15).

@@ -21,6 +21,7 @@ QTableView* makeGrid(const char* objectName, QAbstractItemModel* model, QWidget*
 QString gridText(const QTableView* grid);
 
 class SessionsTab : public QWidget {
+  Q_OBJECT
  public:
   explicit SessionsTab(QWidget* parent = nullptr);
   SessionsModel model;
@@ -34,6 +35,7 @@ class SessionsTab : public QWidget {
 };
 
 class BroadcastsTab : public QWidget {
+  Q_OBJECT
  public:
   explicit BroadcastsTab(QWidget* parent = nullptr);
   BroadcastsModel model;
@@ -48,6 +50,7 @@ class BroadcastsTab : public QWidget {
 
 // The details and errors tabs differ only in names and texts.
 class PacketsTab : public QWidget {
+  Q_OBJECT
  public:
   PacketsTab(bool errors, QWidget* parent = nullptr);
   const bool errors;

@@ -1,6 +1,7 @@
 #include "console/tools/tools_menu.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QMenu>
 #include <QProcess>
 #include <QStandardPaths>
@@ -22,22 +23,22 @@ ToolCandidate inTerminal(const QString& script, const QStringList& needs) {
 
 const QList<ToolItem>& toolItems() {
   static const QList<ToolItem> items = {
-      {"mnuToolsNCPA", "Network Control Panel", false, true,
+      {"mnuToolsNCPA", QT_TRANSLATE_NOOP("veltris::console::ToolsMenu", "Network Control Panel"), false, true,
        {program({"nm-connection-editor"}), program({"gnome-control-center", "network"}),
         program({"systemsettings", "kcm_networkmanagement"})}},
-      {"mnuToolsServer", "Server Control Panel", false, true,
+      {"mnuToolsServer", QT_TRANSLATE_NOOP("veltris::console::ToolsMenu", "Server Control Panel"), false, true,
        {inTerminal("smbstatus", {"smbstatus"}), inTerminal("net share list", {"net"})}},
-      {"mnuToolsTelnet", "Telnet", false, true,
+      {"mnuToolsTelnet", QT_TRANSLATE_NOOP("veltris::console::ToolsMenu", "Telnet"), false, true,
        {{{kTerminal, "-e", "telnet"}, {kTerminal, "telnet"}},
         {{kTerminal, "-e", "sh", "-c", "printf 'Remote login to: '; read host; exec ssh \"$host\""}, {kTerminal, "ssh"}}}},
-      {"mnuToolsTaskMgr", "Windows NT Task Manager", false, true,
+      {"mnuToolsTaskMgr", QT_TRANSLATE_NOOP("veltris::console::ToolsMenu", "Windows NT Task Manager"), false, true,
        {program({"gnome-system-monitor"}), program({"plasma-systemmonitor"}), program({"xfce4-taskmanager"}),
         program({"lxtask"}), {{kTerminal, "-e", "htop"}, {kTerminal, "htop"}}, {{kTerminal, "-e", "top"}, {kTerminal, "top"}}}},
-      {"mnuToolsUserMgr", "User Manager", false, true,
+      {"mnuToolsUserMgr", QT_TRANSLATE_NOOP("veltris::console::ToolsMenu", "User Manager"), false, true,
        {program({"users-admin"}), program({"kuser"}), program({"gnome-control-center", "users"})}},
-      {"mnuToolsEventViewer", "Event Viewer ", true, true,
+      {"mnuToolsEventViewer", QT_TRANSLATE_NOOP("veltris::console::ToolsMenu", "Event Viewer "), true, true,
        {program({"gnome-logs"}), program({"ksystemlog"}), {{kTerminal, "-e", "journalctl", "-e"}, {kTerminal, "journalctl"}}}},
-      {"mnuToolsWinMSD", "Windows NT Diagnostics ", true, true,
+      {"mnuToolsWinMSD", QT_TRANSLATE_NOOP("veltris::console::ToolsMenu", "Windows NT Diagnostics "), true, true,
        {program({"hardinfo"}), program({"lshw-gtk"}), inTerminal("inxi -F", {"inxi"}),
         inTerminal("lshw -short 2>/dev/null; lscpu; lsblk", {"lshw", "lscpu", "lsblk"})}},
   };
@@ -85,20 +86,21 @@ void ToolsMenu::wire() {
 void ToolsMenu::update(bool local, const QString& computerName) {
   for (int i = 0; i < actions_.size(); ++i) {
     const ToolItem& item = toolItems()[i];
-    actions_[i]->setText(item.carriesName ? item.caption + "\\\\" + computerName : item.caption);
+    const QString caption = QCoreApplication::translate("veltris::console::ToolsMenu", item.caption.toUtf8().constData());
+    actions_[i]->setText(item.carriesName ? caption + QStringLiteral("\\\\") + computerName : caption);
     actions_[i]->setEnabled(!commands_[i].isEmpty() && (local || !item.localOnly));
   }
 }
 
 QAction* ToolsMenu::action(const char* objectName) const {
   for (QAction* a : actions_)
-    if (a->objectName() == objectName) return a;
+    if (a->objectName() == QLatin1String(objectName)) return a;
   return nullptr;
 }
 
 QStringList ToolsMenu::commandOf(const char* objectName) const {
   for (int i = 0; i < actions_.size(); ++i)
-    if (actions_[i]->objectName() == objectName) return commands_[i];
+    if (actions_[i]->objectName() == QLatin1String(objectName)) return commands_[i];
   return {};
 }
 

@@ -121,7 +121,7 @@ void ConnectDialog::ok(bool fromCancel) {
       txtServer->setFocus();
       return;
     }
-    serverName = QStringLiteral("Local");
+    serverName = tr("Local");
     // A typed password is kept: users who may not read this PC's registry know the key.
     connection_.setPassword(tbxPassword->text());
   } else {

@@ -33,12 +33,15 @@
 namespace veltris::console {
 namespace {
 
-constexpr const char* kTabCaptions[MainWindow::TabCount] = {" O&verview", " &Sessions", " &Broadcasts", " &Errors",
-                                                             " &Details",  " &Adapter",  " &Test"};
+constexpr const char* kTabCaptions[MainWindow::TabCount] = {
+    QT_TRANSLATE_NOOP("veltris::console::MainWindow", " O&verview"), QT_TRANSLATE_NOOP("veltris::console::MainWindow", " &Sessions"),
+    QT_TRANSLATE_NOOP("veltris::console::MainWindow", " &Broadcasts"), QT_TRANSLATE_NOOP("veltris::console::MainWindow", " &Errors"),
+    QT_TRANSLATE_NOOP("veltris::console::MainWindow", " &Details"), QT_TRANSLATE_NOOP("veltris::console::MainWindow", " &Adapter"),
+    QT_TRANSLATE_NOOP("veltris::console::MainWindow", " &Test")};
 constexpr const char* kTabIcons[MainWindow::TabCount] = {"tab_overview", "tab_sessions", "tab_broadcasts",
                                                           "tab_errors",   "tab_details",  "tab_adapter",
                                                           "tab_test"};
-constexpr char kRemoteBanner[] = "   >>>>>>>>>> R E M O T E <<<<<<<<<<<";
+const char* const kRemoteBanner = QT_TRANSLATE_NOOP("veltris::console::MainWindow", "   >>>>>>>>>> R E M O T E <<<<<<<<<<<");
 
 // What an open failure means and what to do, for the codes a user meets.
 struct OpenFailureHint {
@@ -107,7 +110,7 @@ MainWindow::MainWindow(std::unique_ptr<AgentAccess> access, const QString& compu
   for (int t = 0; t < TabCount; ++t) {
     QWidget* page = t == TabOverview ? overview_ : new QWidget(sstMain_);
     sstMain_->addTab(page, QIcon(QStringLiteral(":/veltris/%1.svg").arg(QLatin1String(kTabIcons[t]))),
-                     QLatin1String(kTabCaptions[t]));
+                     tr(kTabCaptions[t]));
   }
   sstMain_->setIconSize(QSize(16, 16));
   layout->addWidget(sstMain_, 1);
@@ -137,7 +140,7 @@ MainWindow::MainWindow(std::unique_ptr<AgentAccess> access, const QString& compu
   connect(&timerPoll_, &QTimer::timeout, this, &MainWindow::pollOnce);
 
   sServer_ = computer.trimmed().toUpper();
-  sServerName_ = sServer_.isEmpty() ? QStringLiteral("Local") : sServer_;
+  sServerName_ = sServer_.isEmpty() ? tr("Local") : sServer_;
   setWindowTitle(tr("VELTRIS - ") + sServerName_ + tr(" ... connecting ..."));
   const QScreen* shown = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
   if (shown != nullptr) setGeometry(defaultMainGeometry(shown->availableGeometry()));
@@ -326,12 +329,12 @@ void MainWindow::openConnectionTo(const QString& computer, const QString& displa
 }
 
 void MainWindow::updateLocalFlag() {
-  local_ = sServerName_ == QLatin1String("Local") ||
-           sServerName_.compare(QHostInfo::localHostName(), Qt::CaseInsensitive) == 0;
-  tbxComputerName_->setText(local_ ? QString() : QLatin1String(kRemoteBanner));
+  // This PC: no server name (the dialog's "Local"), or this PC's own name.
+  local_ = sServer_.isEmpty() || sServer_.compare(QHostInfo::localHostName(), Qt::CaseInsensitive) == 0;
+  tbxComputerName_->setText(local_ ? QString() : tr(kRemoteBanner));
   tbxComputerName_->setVisible(!local_);
   panels_[2]->setToolTip(local_ ? tr("Time of last refresh")
-                                : QStringLiteral("Time of last refresh, on ") + sServerName_);
+                                : tr("Time of last refresh, on ") + sServerName_);
   mnuToolsEventViewer->setText(tr("Event Viewer \\\\") + sServerName_);
   mnuToolsWinMSD->setText(tr("Windows NT Diagnostics \\\\") + sServerName_);
 }
@@ -360,8 +363,7 @@ void MainWindow::onHistoryList(const Reply& reply) {
   previous_ = totals;
   hostName_ = fieldText(totals.hostName, sizeof totals.hostName);
   ipSummary_ = fieldText(totals.ipSummary, sizeof totals.ipSummary);
-  setWindowTitle(tr("VELTRIS - ") + rightTrimmed(hostName_) + tr("  ") +
-                 rightTrimmed(ipSummary_));
+  setWindowTitle(tr("VELTRIS - ") + rightTrimmed(hostName_) + QStringLiteral("  ") + rightTrimmed(ipSummary_));
   std::vector<QString> days;
   for (const HistoryDayRecord& day : reply.records<HistoryDayRecord>(1))
     days.push_back(QString::fromLatin1(day.day, 8));

@@ -27,11 +27,18 @@ struct RealTimeBase {
   int intervalMs;
 };
 
+#define TR_MAIN(text) QT_TRANSLATE_NOOP("veltris::console::MainWindow", text)
 constexpr RealTimeBase kRealTime[3] = {
-    {"Every 1 Second", "Total/Min", "Peak/Sec", "Last/Sec", 1000},
-    {"Every 10 Seconds", "Total/10_Min", "Peak/10_Sec", "Last/10_Sec", 10000},
-    {"Every 1 Minute", "Total/Hr", "Peak/Min", "Last/Min", 60000},
+    {TR_MAIN("Every 1 Second"), TR_MAIN("Total/Min"), TR_MAIN("Peak/Sec"), TR_MAIN("Last/Sec"), 1000},
+    {TR_MAIN("Every 10 Seconds"), TR_MAIN("Total/10_Min"), TR_MAIN("Peak/10_Sec"), TR_MAIN("Last/10_Sec"), 10000},
+    {TR_MAIN("Every 1 Minute"), TR_MAIN("Total/Hr"), TR_MAIN("Peak/Min"), TR_MAIN("Last/Min"), 60000},
 };
+// The "Delta" option's caption in real time: "Per " and the entry after "Every ".
+constexpr const char* kPerTexts[3] = {TR_MAIN("1 Second"), TR_MAIN("10 Seconds"), TR_MAIN("1 Minute")};
+#undef TR_MAIN
+// What an entry of the "When" box is, kept in its item data (never read from its text).
+constexpr int kWhenKindRole = Qt::UserRole + 1;
+constexpr int kWhenDay = 3;  // 0 to 2: the rows of kRealTime
 constexpr int kDaySlots = 145;
 constexpr int kMorningSlot = 36;  // 6 a.m.
 
@@ -46,10 +53,16 @@ QString MainWindow::FmtDate(const QString& yyyymmdd) {
 void MainWindow::fillWhenBox(const std::vector<QString>& days) {
   QComboBox* box = overview_->cmbHistory;
   box->clear();
-  for (const RealTimeBase& base : kRealTime) box->addItem(QLatin1String(base.entry));
+  for (int row = 0; row < 3; ++row) {
+    box->addItem(tr(kRealTime[row].entry));
+    box->setItemData(row, row, kWhenKindRole);
+  }
   std::vector<QString> sorted = days;
   std::sort(sorted.begin(), sorted.end());
-  for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) box->addItem(FmtDate(*it), *it);
+  for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
+    box->addItem(FmtDate(*it), *it);
+    box->setItemData(box->count() - 1, kWhenDay, kWhenKindRole);
+  }
 }
 
 void MainWindow::Main_ReInit(int iMax, int iBarInt, const QString& totalDesc, const QString& peakDesc,
@@ -64,12 +77,14 @@ void MainWindow::Main_ReInit(int iMax, int iBarInt, const QString& totalDesc, co
 
 void MainWindow::whenChosen(int index) {
   QComboBox* box = overview_->cmbHistory;
-  if (index >= 0 && index < 3 && box->itemText(index) == QLatin1String(kRealTime[index].entry)) {
-    chooseRealTime(index);
+  bool known = false;
+  const int kind = box->itemData(index, kWhenKindRole).toInt(&known);
+  if (known && kind >= 0 && kind < 3) {
+    chooseRealTime(kind);
     return;
   }
-  QString day = box->itemData(index).toString();
-  if (index >= 3 && day.size() == 8 && FmtDate(day) == box->itemText(index)) {
+  const QString day = box->itemData(index).toString();
+  if (known && kind == kWhenDay && day.size() == 8) {
     chooseDay(day);
     return;
   }
@@ -79,9 +94,9 @@ void MainWindow::whenChosen(int index) {
 void MainWindow::chooseRealTime(int row) {
   const RealTimeBase& base = kRealTime[row];
   connection_->setView(View::RealTime);
-  Main_ReInit(60, 10, QLatin1String(base.totalDesc), QLatin1String(base.peakDesc), QLatin1String(base.lastDesc));
+  Main_ReInit(60, 10, tr(base.totalDesc), tr(base.peakDesc), tr(base.lastDesc));
   overview_->setRealTime(true);
-  if (views_ != nullptr) views_->setTimeBase(true, QString::fromLatin1(base.entry).mid(6));
+  if (views_ != nullptr) views_->setTimeBase(true, tr(kPerTexts[row]));
   pollRequest_ = QStringLiteral("STATS_PRO ");
   timerPoll_.setInterval(base.intervalMs);
   timerPoll_.start();
@@ -92,7 +107,7 @@ void MainWindow::chooseDay(const QString& day) {
   sYYYYMMDD_ = day;
   const bool twelveHours = overview_->optHistoryGraph12->isChecked();
   connection_->setView(View::Day, day);
-  Main_ReInit(twelveHours ? 72 : 144, 6, QStringLiteral("Total/Day"), QStringLiteral("Peak/10_Mins"), QString());
+  Main_ReInit(twelveHours ? 72 : 144, 6, tr("Total/Day"), tr("Peak/10_Mins"), QString());
   overview_->setRealTime(false);
   if (views_ != nullptr) views_->setTimeBase(false, QString());
   pollRequest_ = QStringLiteral("TPS ") + day;
@@ -159,8 +174,8 @@ void MainWindow::openGraphTab(int graph) {
 void MainWindow::showGraphMenu(int graph) {
   popupGraph_ = graph;
   mnuPopupOverview->clear();
-  static const char* kTabItems[] = {"", "Sessions", "Broadcasts", "Errors"};
-  mnuPopupOverview->addAction(QLatin1String(kTabItems[graphTab(graph)]), this,
+  static const char* const kTabItems[] = {"", QT_TR_NOOP("Sessions"), QT_TR_NOOP("Broadcasts"), QT_TR_NOOP("Errors")};
+  mnuPopupOverview->addAction(tr(kTabItems[graphTab(graph)]), this,
                               [this, graph] { openGraphTab(graph); });
   bool shown = overview_->chkShowValues->isChecked();
   mnuPopupOverview->addAction(shown ? tr("Hide Values") : tr("Show Values"), this,

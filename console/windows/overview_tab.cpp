@@ -15,8 +15,11 @@
 namespace veltris::console {
 namespace {
 
-constexpr const char* kTitles[8] = {"Bytes Sent", "Packets Sent", "Broadcasts Sent", "Errors Sent",
-                                    "Bytes Recv", "Packets Recv", "Broadcasts Recv", "Errors Recv"};
+#define TR_OVERVIEW(text) QT_TRANSLATE_NOOP("veltris::console::OverviewTab", text)
+constexpr const char* kTitles[8] = {TR_OVERVIEW("Bytes Sent"), TR_OVERVIEW("Packets Sent"), TR_OVERVIEW("Broadcasts Sent"),
+                                    TR_OVERVIEW("Errors Sent"), TR_OVERVIEW("Bytes Recv"),   TR_OVERVIEW("Packets Recv"),
+                                    TR_OVERVIEW("Broadcasts Recv"), TR_OVERVIEW("Errors Recv")};
+#undef TR_OVERVIEW
 constexpr const char* kNames[8] = {"graphBytesSent", "graphPktsSent", "graphPktsSentBC", "graphPktsSentRE",
                                    "graphBytesRecv", "graphPktsRecv", "graphPktsRecvBC", "graphPktsRecvRE"};
 
@@ -60,15 +63,15 @@ OverviewTab::OverviewTab(QWidget* parent) : QWidget(parent) {
   for (int g = 0; g < 8; ++g) {
     graphs_[g] = new TrendGraph(fraClientArea);
     graphs_[g]->setObjectName(QLatin1String(kNames[g]));
-    graphs_[g]->setTitle(QLatin1String(kTitles[g]));
+    graphs_[g]->setTitle(tr(kTitles[g]));
     graphs_[g]->setBackColor(Qt::black);
     graphs_[g]->setBarColor(g < 4 ? QColor(0, 255, 0) : QColor(0, 255, 255));
     grid->addWidget(graphs_[g], g / 4, g % 4);
   }
   picWarning = new QLabel(fraClientArea);
   picWarning->setAlignment(Qt::AlignCenter);
-  picWarning->setText(QStringLiteral("<b>No traffic received in over 60 seconds</b><br>"
-                                     "There may be a physical connection problem or an adapter problem"));
+  picWarning->setText(QStringLiteral("<b>%1</b><br>%2").arg(
+      tr("No traffic received in over 60 seconds"), tr("There may be a physical connection problem or an adapter problem")));
   picWarning->setStyleSheet(QStringLiteral("QLabel { background: #ffff80; color: #800000; font-size: 14pt; }"));
   picWarning->hide();
   grid->addWidget(picWarning, 1, 0, 1, 4);
