@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/program_options.h"
+#include "common/version.h"
 #include "console/access/library_access.h"
 #include "console/core/single_instance.h"
 #include "console/part_two/console_part_two.h"
@@ -25,7 +26,7 @@ constexpr char kUsage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string version = std::string("VELTRIS console 1.0 (agent version stamp ") + veltris::console::kConsoleVersion + ")";
+  const std::string version = std::string("VELTRIS console ") + veltris::kProgramVersion + " (agent version stamp " + veltris::console::kConsoleVersion + ")";
   if (veltris::answerHelpOrVersion(argc, argv, kUsage, version.c_str())) return 0;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("VELTRIS"));

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/registry_names.h"
+#include "common/version.h"
 #include "platform/registry/registry.h"
 #include "tray/settings_protocol.h"
 
@@ -62,7 +63,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (verb == "--version") {
-    std::printf("veltris-settings-helper 19990415\n");
+    std::printf("veltris-settings-helper %s\n", veltris::kProgramVersion);
     return 0;
   }
   if ((verb == "check" || verb == "mkdir") && argc == 3 && argv[2][0] != '\0' &&
