@@ -34,6 +34,7 @@ set(CPACK_DEBIAN_LIB_PACKAGE_NAME libveltris1)
 set(CPACK_DEBIAN_LIB_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA
   ${CMAKE_CURRENT_BINARY_DIR}/debian/lib/shlibs
+  ${CMAKE_CURRENT_LIST_DIR}/debian/lib/symbols
   ${CMAKE_CURRENT_LIST_DIR}/debian/lib/triggers)
 set(CPACK_COMPONENT_LIB_DESCRIPTION "VELTRIS agent access library
 VELTRIS shows what one PC does on its local network. This package holds
