@@ -124,20 +124,26 @@ size_t formatIpv6(char out[kIpv6TextSize], const uint8_t address[16]) {
   return static_cast<size_t>(p - out);
 }
 
+size_t fitIpv6Text(char* out, size_t room, const char* full, size_t n) {
+  if (n <= room) {
+    std::memcpy(out, full, n);
+    out[n] = '\0';
+    return n;
+  }
+  const size_t head = room / 2, tail = room - head - 1;
+  std::memcpy(out, full, head);
+  out[head] = '~';
+  std::memcpy(out + head + 1, full + n - tail, tail);
+  out[room] = '\0';
+  return room;
+}
+
 void formatProtoAddrText(char out[kProtoAddrTextSize], NetworkKind kind, const NetAddress& address, Protocol protocol) {
   if (kind == NetworkKind::Ipv6) {
     char full[kIpv6TextSize];
     size_t n = formatIpv6(full, address.bytes);
     std::memset(out, 0, kProtoAddrTextSize);
-    constexpr size_t kRoom = kProtoAddrTextSize - 1;
-    if (n <= kRoom) {
-      std::memcpy(out, full, n);
-      return;
-    }
-    constexpr size_t kHead = kRoom / 2, kTail = kRoom - kHead - 1;
-    std::memcpy(out, full, kHead);
-    out[kHead] = '~';
-    std::memcpy(out + kHead + 1, full + n - kTail, kTail);
+    fitIpv6Text(out, kProtoAddrTextSize - 1, full, n);
     return;
   }
   char text[64];

@@ -40,5 +40,8 @@ void formatProtoAddrText(char out[kProtoAddrTextSize], NetworkKind kind, const N
 // characters and the terminator.
 constexpr size_t kIpv6TextSize = 40;
 size_t formatIpv6(char out[kIpv6TextSize], const uint8_t address[16]);
+// Fits the n characters of `full` into `room` (out holds room + 1): whole, or
+// its start and end around a "~"; answers the length written.
+size_t fitIpv6Text(char* out, size_t room, const char* full, size_t n);
 
 }  // namespace veltris::agent

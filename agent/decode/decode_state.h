@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "agent/core/wire/ipv6.h"
 #include "agent/core/wire/link.h"
 #include "agent/core/wire/netbios.h"
 #include "agent/core/wire/network.h"
@@ -14,6 +15,8 @@
 namespace veltris::agent::decode {
 
 namespace wire = agent::wire;
+
+constexpr size_t kIpv6Address = wire::ipv6::kAddressSize;
 
 // The IP decoder composes in a working text of this size.
 constexpr size_t kWorkingTextSize = 500;
@@ -125,7 +128,7 @@ void decodeIcmpv6(DecodeState& state, FrameView icmp, DescriptionText& working);
 void decodeDnsOverIpv6(DecodeState& state, FrameView dns, DescriptionText& working, uint16_t port);
 void decodeDhcpv6(DecodeState& state, FrameView dhcp, DescriptionText& working);
 // Reads the 16 bytes of an IPv6 address at `off`.
-void readIpv6(FrameView view, size_t off, uint8_t (&out)[kIpv6AddressSize]);
+void readIpv6(FrameView view, size_t off, uint8_t (&out)[kIpv6Address]);
 
 // IPX, ARP, NetBIOS Frames.
 void decodeIpx(DecodeState& state, FrameView ipx);

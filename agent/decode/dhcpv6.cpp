@@ -47,7 +47,7 @@ void decodeDhcpv6(DecodeState& state, FrameView dhcp, DescriptionText& working) 
     working.add("Type=").dec(type);
   }
   if (type == kRelayForward || type == kRelayReply) {
-    uint8_t peer[kIpv6AddressSize];
+    uint8_t peer[kIpv6Address];
     readIpv6(dhcp, kPeerAddress, peer);
     working.add(" Hops=").dec(dhcp.u8(1)).add(" Peer=").ipv6(peer);
     return;

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "common/ipv6_text.h"
+#include "agent/core/partner_keys.h"
 
 namespace veltris::agent::decode {
 
@@ -72,9 +72,9 @@ class FixedText {
     return dec(a[0]).add('.').dec(a[1]).add('.').dec(a[2]).add('.').dec(a[3]);
   }
   // The canonical text of an IPv6 address.
-  FixedText& ipv6(const uint8_t (&a)[kIpv6AddressSize]) {
-    char text[kIpv6TextMax + 1];
-    return add(std::string_view(text, formatIpv6(a, text)));
+  FixedText& ipv6(const uint8_t (&a)[16]) {
+    char text[agent::kIpv6TextSize];
+    return add(std::string_view(text, agent::formatIpv6(text, a)));
   }
 
  private:

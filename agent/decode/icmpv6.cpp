@@ -75,7 +75,7 @@ constexpr auto kListenerTypes = std::to_array<CodeText>({
 });
 
 void addAddress(DescriptionText& text, FrameView view, size_t off) {
-  uint8_t address[kIpv6AddressSize];
+  uint8_t address[kIpv6Address];
   readIpv6(view, off, address);
   text.ipv6(address);
 }
@@ -123,7 +123,7 @@ void addError(DescriptionText& text, DecodeState& state, FrameView icmp, uint8_t
 
 // As ARP names the address looked for and found.
 void addNeighbor(DescriptionText& text, DecodeState& state, FrameView icmp, uint8_t type) {
-  uint8_t target[kIpv6AddressSize];
+  uint8_t target[kIpv6Address];
   readIpv6(icmp, kTarget, target);
   if (type == kNeighborSolicitation) {
     text.add("ICMPv6 Neighbor Solicitation, Target=").ipv6(target);
@@ -136,8 +136,7 @@ void addNeighbor(DescriptionText& text, DecodeState& state, FrameView icmp, uint
     if ((flags & 0x20) != 0) text.add(" Override");
     state.protocol().set("Neighbor Advertisement, Found ");
   }
-  char address[kIpv6TextMax + 1];
-  state.protocol().add({address, formatIpv6(target, address)});
+  state.protocol().ipv6(target);
 }
 
 void addRouterAdvertisement(DescriptionText& text, FrameView icmp) {
@@ -159,12 +158,12 @@ void addRouterAdvertisement(DescriptionText& text, FrameView icmp) {
 }
 
 void addRedirect(DescriptionText& text, FrameView icmp) {
-  uint8_t target[kIpv6AddressSize];
-  uint8_t destination[kIpv6AddressSize];
+  uint8_t target[kIpv6Address];
+  uint8_t destination[kIpv6Address];
   readIpv6(icmp, kTarget, target);
   readIpv6(icmp, kRedirectDestination, destination);
   text.add("ICMPv6 Redirect");
-  if (std::memcmp(target, destination, kIpv6AddressSize) == 0) {
+  if (std::memcmp(target, destination, kIpv6Address) == 0) {
     text.add(".  No need to use router since Dest=").ipv6(destination).add(" is LOCAL");
   } else {
     text.add(".  Use Router=").ipv6(target).add(" for Dest=").ipv6(destination);
@@ -180,7 +179,7 @@ void addListener(DescriptionText& text, FrameView icmp, uint8_t type) {
     addAddress(text, icmp, kV2FirstGroup);
     return;
   }
-  uint8_t group[kIpv6AddressSize];
+  uint8_t group[kIpv6Address];
   readIpv6(icmp, kTarget, group);
   bool general = true;
   for (uint8_t b : group) general = general && b == 0;

@@ -15,25 +15,9 @@
 namespace veltris::agent::decode {
 namespace {
 
-constexpr size_t kFixedHeader = 40;
-constexpr size_t kPayloadLength = 4;
-constexpr size_t kNextHeader = 6;
-constexpr size_t kDestination = 24;
-
-constexpr uint8_t kHopByHop = 0;
-constexpr uint8_t kTcp = 6;
-constexpr uint8_t kUdp = 17;
-constexpr uint8_t kRouting = 43;
-constexpr uint8_t kFragment = 44;
-constexpr uint8_t kAuthentication = 51;
-constexpr uint8_t kIcmpv6 = 58;
-constexpr uint8_t kDestinationOptions = 60;
-
-constexpr uint16_t kFragmentOffsetMask = 0xFFF8;  // already in bytes
+using namespace wire::ipv6;
+constexpr size_t kFixedHeader = kHeader;
 constexpr uint16_t kMoreFragments = 0x0001;
-
-// More extension headers than this end the walk; the rest is payload.
-constexpr size_t kMaxExtensionHeaders = 8;
 
 // Protocols named without looking further.
 constexpr auto kNamedProtocols = std::to_array<CodeText>({
@@ -51,16 +35,11 @@ struct ExtensionHeader {
 
 struct HeaderChain {
   std::array<ExtensionHeader, kMaxExtensionHeaders> headers;
-  size_t count = 0;
+  int count = 0;
   size_t transport = kFixedHeader;  // offset of the transport header
   uint8_t protocol = 0;
   bool fragmented = false;
 };
-
-bool isExtensionHeader(uint8_t type) {
-  return type == kHopByHop || type == kRouting || type == kFragment || type == kDestinationOptions ||
-         type == kAuthentication;
-}
 
 // Follows the extension headers to the transport; fills the fragment fields.
 HeaderChain walkHeaders(FrameView view, IpHeader& ip) {
@@ -69,19 +48,19 @@ HeaderChain walkHeaders(FrameView view, IpHeader& ip) {
   while (isExtensionHeader(chain.protocol) && chain.count < kMaxExtensionHeaders &&
          view.contains(chain.transport)) {
     FrameView header = view.sub(chain.transport);
-    ExtensionHeader& entry = chain.headers[chain.count++];
+    ExtensionHeader& entry = chain.headers[static_cast<size_t>(chain.count++)];
     entry.type = chain.protocol;
     size_t length = (size_t{header.u8(1)} + 1) * 8;
     if (entry.type == kRouting) {
       entry.routingType = header.u8(2);
       entry.segmentsLeft = header.u8(3);
     } else if (entry.type == kFragment) {
-      uint16_t offsetAndFlags = header.be16(2);
+      uint16_t offsetAndFlags = header.be16(kFragmentOffset);
       ip.fragmentOffset = offsetAndFlags & kFragmentOffsetMask;
       ip.moreFragments = (offsetAndFlags & kMoreFragments) != 0;
       ip.fragmentId = header.be32(4);
       chain.fragmented = true;
-      length = 8;
+      length = kFragmentHeader;
     } else if (entry.type == kAuthentication) {
       length = (size_t{header.u8(1)} + 2) * 4;
     }
@@ -94,8 +73,8 @@ HeaderChain walkHeaders(FrameView view, IpHeader& ip) {
 // The extension headers met, in their order; the fragment header shows in
 // the fragment texts.
 void addExtensionHeaders(DescriptionText& text, const HeaderChain& chain) {
-  for (size_t i = 0; i < chain.count; ++i) {
-    const ExtensionHeader& header = chain.headers[i];
+  for (int i = 0; i < chain.count; ++i) {
+    const ExtensionHeader& header = chain.headers[static_cast<size_t>(i)];
     switch (header.type) {
       case kHopByHop:
         text.add(" HopByHop");
@@ -117,16 +96,17 @@ void addExtensionHeaders(DescriptionText& text, const HeaderChain& chain) {
 
 }  // namespace
 
-void readIpv6(FrameView view, size_t off, uint8_t (&out)[kIpv6AddressSize]) { view.copy(off, kIpv6AddressSize, out); }
+void readIpv6(FrameView view, size_t off, uint8_t (&out)[kIpv6Address]) { view.copy(off, kIpv6Address, out); }
 
 void decodeIpv6(DecodeState& state, FrameView view) {
-  uint8_t destination[kIpv6AddressSize];
+  uint8_t destination[kIpv6Address];
   readIpv6(view, kDestination, destination);
   state.protocol().set("IPv6");
-  char text[kIpv6TextMax + 1];
+  // Cut as the partners' address texts are, to the field's 27 characters.
+  char text[agent::kIpv6TextSize];
   char fitted[kDetailDestinationSize];
-  size_t length = formatIpv6(destination, text);
-  state.setDestination({fitted, fitAddressText({text, length}, kDetailDestinationSize - 1, fitted)});
+  size_t length = agent::formatIpv6(text, destination);
+  state.setDestination({fitted, agent::fitIpv6Text(fitted, kDetailDestinationSize - 1, text, length)});
 
   IpHeader header;
   header.ipv6 = true;

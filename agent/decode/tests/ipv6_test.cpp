@@ -8,7 +8,7 @@
 #include <string>
 
 #include "agent/decode/tests/test_frames.h"
-#include "common/ipv6_text.h"
+#include "agent/core/partner_keys.h"
 
 namespace veltris::agent::decode::test {
 namespace {
@@ -16,8 +16,8 @@ namespace {
 std::string canonical(const char* address) {
   uint8_t bytes[16];
   EXPECT_EQ(inet_pton(AF_INET6, address, bytes), 1) << address;
-  char text[kIpv6TextMax + 1];
-  size_t n = formatIpv6(bytes, text);
+  char text[agent::kIpv6TextSize];
+  size_t n = agent::formatIpv6(text, bytes);
   EXPECT_EQ(n, std::strlen(text));
   return text;
 }
@@ -38,7 +38,7 @@ TEST(Ipv6Text, CanonicalForms) {
       {"fe80::1234:5678:9abc:def0", "fe80::1234:5678:9abc:def0"},
       {"ff02::1:ff00:7", "ff02::1:ff00:7"},
       {"2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff", "2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff"},
-      {"::ffff:192.0.2.1", "::ffff:192.0.2.1"},
+      {"::ffff:192.0.2.1", "::ffff:c000:201"},
       {"1:0:0:0:0:0:0:0", "1::"},
   };
   for (const Case& c : cases) EXPECT_EQ(canonical(c.in), c.out) << c.in;
@@ -50,9 +50,9 @@ TEST(Ipv6Text, AgreesWithTheResolverLibraryOnRandomAddresses) {
     uint8_t bytes[16];
     for (uint8_t& b : bytes) b = (random() % 3 == 0) ? static_cast<uint8_t>(random()) : 0;
     if (bytes[10] == 0xFF && bytes[11] == 0xFF) continue;
-    char ours[kIpv6TextMax + 1];
+    char ours[agent::kIpv6TextSize];
     char theirs[INET6_ADDRSTRLEN];
-    formatIpv6(bytes, ours);
+    agent::formatIpv6(ours, bytes);
     inet_ntop(AF_INET6, bytes, theirs, sizeof theirs);
     // The library writes the deprecated IPv4-compatible form as dotted text.
     if (std::strchr(theirs, '.') != nullptr) continue;
@@ -62,13 +62,14 @@ TEST(Ipv6Text, AgreesWithTheResolverLibraryOnRandomAddresses) {
 
 TEST(Ipv6Text, FitKeepsStartAndEndAroundTheCut) {
   char out[28];
-  EXPECT_EQ(fitAddressText("2001:db8::7", 27, out), 11u);
+  EXPECT_EQ(agent::fitIpv6Text(out, 27, "2001:db8::7", 11), 11u);
   EXPECT_STREQ(out, "2001:db8::7");
-  EXPECT_EQ(fitAddressText("2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff", 27, out), 27u);
-  EXPECT_STREQ(out, "2001:db8:aaaa..dd:eeee:ffff");
+  const std::string longest = "2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff";
+  EXPECT_EQ(agent::fitIpv6Text(out, 27, longest.c_str(), longest.size()), 27u);
+  EXPECT_STREQ(out, "2001:db8:aaaa~ddd:eeee:ffff");
   char narrow[8];
-  fitAddressText("fe80::1234:5678", 7, narrow);
-  EXPECT_STREQ(narrow, "fe8..78");
+  agent::fitIpv6Text(narrow, 7, "fe80::1234:5678", 15);
+  EXPECT_STREQ(narrow, "fe8~678");
 }
 
 Frame ipv6Frame(uint8_t nextHeader, uint16_t payloadLength) {
