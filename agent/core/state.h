@@ -107,6 +107,12 @@ struct DnsName {
   char name[kHostNameSize] = {};
 };
 
+// A host name from a DNS AAAA answer, beside the A answers' cache.
+struct Ipv6DnsName {
+  uint8_t address[16] = {};
+  char name[kHostNameSize] = {};
+};
+
 // IPv4 address lists of an adapter, written by the configuration report.
 struct AddressLists {
   uint32_t own[kAddressListSize] = {};
@@ -167,6 +173,8 @@ struct NicArea {
   StationName stationNames[kStationNameCount];
   uint32_t dnsCount = 0;
   DnsName dnsCache[kDnsCacheSize];
+  uint32_t ipv6DnsCount = 0;
+  Ipv6DnsName ipv6DnsCache[kDnsCacheSize];
   AddressLists addresses;
 
   // Rings.

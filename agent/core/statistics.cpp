@@ -140,6 +140,13 @@ int FrameFiler::createPartner(const PartnerKey& key, StationClass station, const
     return index;
   }
   lookupStationName(nic_, r.station, r.protoAddr, r.hostName, kHostNameSize);
+  if (s.kind == NetworkKind::Ipv6) {
+    // Named as IPv4 partners are: by the AAAA answers seen, else by "AutoIpName".
+    if (r.hostName[0] == '\0') lookupIpv6DnsName(nic_, r.ipv6, r.hostName, kHostNameSize);
+    if (r.hostName[0] == '\0' && names_ != nullptr && global_.autoIpName.load(kRelaxed) != 0)
+      names_->request(nic_, index);
+    return index;
+  }
   if (s.kind != NetworkKind::Ip) return index;
   std::memcpy(r.ipv4, address.bytes, 4);
   copyText(r.roleLabel, sizeof r.roleLabel, roleText(nic_.addresses, r.ipv4));
