@@ -12,7 +12,6 @@ namespace {
 
 namespace ethernet = wire::ethernet;
 namespace ethertype = wire::ethertype;
-constexpr uint16_t kIpv6Type = 0x86DD;
 
 bool decodeIpPayload(DecodeState& state, FrameView payload) {
   decodeIp(state, payload);
@@ -45,7 +44,7 @@ struct EtherTypeHandler {
 
 constexpr auto kEtherTypes = std::to_array<EtherTypeHandler>({
     {ethertype::kIp, decodeIpPayload, nullptr, true},
-    {kIpv6Type, decodeIpv6Payload, nullptr, true},
+    {ethertype::kIpv6, decodeIpv6Payload, nullptr, true},
     {ethertype::kIpx, decodeIpxPayload, nullptr, true},
     {ethertype::kArp, decodeArpPayload, nullptr, true},
     {ethertype::kAppletalkArp, nullptr, "Appletalk", false},
