@@ -12,7 +12,9 @@ constexpr std::chrono::milliseconds kStopLook{50};
 }  // namespace
 
 ReplayClock::ReplayClock(uint32_t start, std::chrono::seconds firstPeriod)
-    : current_(start), barrier_(start + static_cast<uint32_t>(std::max<int64_t>(1, firstPeriod.count()))) {}
+    : current_(start),
+      barrier_(start + static_cast<uint32_t>(std::max<int64_t>(1, firstPeriod.count()))),
+      period_(barrier_ - start) {}
 
 uint32_t ReplayClock::nowLocked() const {
   if (!realPace_) return current_;
@@ -25,11 +27,22 @@ uint32_t ReplayClock::now() {
   return nowLocked();
 }
 
-// The period ends when a frame reaches its end, or at real pace once the files are over.
 bool ReplayClock::waitForStop(const Event& stop, std::chrono::milliseconds timeout) {
+  return endPeriod(stop, timeout).stopped;
+}
+
+// The period ends when a frame reaches its end, or at real pace once the files
+// are over. A frame more than a period past the end leaps: the clock moves to
+// the period that frame lies in, without stopping at the empty ones.
+PeriodEnd ReplayClock::endPeriod(const Event& stop, std::chrono::milliseconds period) {
   std::unique_lock lock(mutex_);
-  const auto seconds = std::max<int64_t>(1, std::chrono::ceil<std::chrono::seconds>(timeout).count());
-  if (!firstWait_) barrier_ = nowLocked() + static_cast<uint32_t>(seconds);
+  const auto seconds = static_cast<uint32_t>(std::max<int64_t>(1, std::chrono::ceil<std::chrono::seconds>(period).count()));
+  if (resumeAt_ != 0) current_ = std::max(current_, resumeAt_);
+  resumeAt_ = 0;
+  if (!firstWait_) {
+    barrier_ = nowLocked() + seconds;
+    period_ = seconds;
+  }
   firstWait_ = false;
   historyWaiting_ = true;
   barrierReached_ = false;
@@ -41,8 +54,19 @@ bool ReplayClock::waitForStop(const Event& stop, std::chrono::milliseconds timeo
     historyChanged_.wait_for(lock, kStopLook);
   }
   historyWaiting_ = false;
-  if (barrierReached_) current_ = std::max(current_, barrier_);
-  return stop.isSet();
+  PeriodEnd end;
+  end.stopped = stop.isSet();
+  if (barrierReached_) {
+    const uint32_t lastFrame = current_;
+    current_ = std::max(current_, barrier_);
+    if (reachedBy_ - barrier_ >= period_) {
+      end.jumpedTo = reachedBy_;
+      end.lastBeforeJump = lastFrame;
+      resumeAt_ = barrier_ + (reachedBy_ - barrier_) / period_ * period_;
+    }
+  }
+  end.closedAt = nowLocked();
+  return end;
 }
 
 void ReplayClock::sleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
@@ -83,6 +107,7 @@ bool ReplayClock::stampFrame(int adapter, const capture::FrameRead& read, const 
       if (read.seconds < barrier_ || realPace_) break;
       if (historyWaiting_ && !barrierReached_) {
         barrierReached_ = true;  // the history loop closes the period first
+        reachedBy_ = read.seconds;
         historyChanged_.notify_all();
       }
     }

@@ -2,8 +2,9 @@
 // The agent's clock while it replays capture files: time follows the frames'
 // own time stamps ("network time"). Frames of several files are filed in
 // time-stamp order, a history period ends when the capture passes it (the
-// frames wait while the history loop writes), and after the last frame of the
-// last file the clock goes on from there at real pace.
+// frames wait while the history loop writes), a gap of more than a period
+// skips the empty periods, and after the last frame of the last file the
+// clock goes on from there at real pace.
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -23,6 +24,7 @@ class ReplayClock final : public Clock {
 
   uint32_t now() override;
   bool waitForStop(const Event& stop, std::chrono::milliseconds timeout) override;
+  PeriodEnd endPeriod(const Event& stop, std::chrono::milliseconds period) override;
   void sleep(std::chrono::milliseconds duration) override;
   void addAdapter(int adapter) override;
   bool stampFrame(int adapter, const capture::FrameRead& read, const Event& stop, uint32_t& time) override;
@@ -43,6 +45,9 @@ class ReplayClock final : public Clock {
   std::array<uint32_t, kMaxAdapters> pending_{};
   uint32_t current_;            // time of the last frame filed, or of the last period end
   uint32_t barrier_;            // frames at or after this time wait for the history loop
+  uint32_t period_;             // seconds of the period that ends at the barrier
+  uint32_t reachedBy_ = 0;      // stamp of the frame that reached the barrier
+  uint32_t resumeAt_ = 0;       // after a jump: start of the period the next frame lies in
   bool historyWaiting_ = false;
   bool firstWait_ = true;       // the barrier of the first period is set already
   bool barrierReached_ = false;
