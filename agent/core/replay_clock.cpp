@@ -89,37 +89,52 @@ bool ReplayClock::firstInLine(int adapter, uint32_t time) const {
   return true;
 }
 
+void ReplayClock::wakeFrames() {
+  if (frameWaiters_ > 0) framesChanged_.notify_all();
+}
+
 bool ReplayClock::stampFrame(int adapter, const capture::FrameRead& read, const Event& stop, uint32_t& time) {
+  return stampFrames(adapter, std::span(&read, 1), stop, &time) == 1;
+}
+
+size_t ReplayClock::stampFrames(int adapter, std::span<const capture::FrameRead> reads, const Event& stop,
+                                uint32_t* times) {
   std::unique_lock lock(mutex_);
-  if (!read.stamped || adapter < 0 || adapter >= kMaxAdapters) {
-    time = nowLocked();
-    return true;
+  const capture::FrameRead& first = reads.front();
+  if (!first.stamped || adapter < 0 || adapter >= kMaxAdapters) {
+    times[0] = nowLocked();
+    return 1;
   }
+  // The first frame is this file's next: the others may go on when it is later than theirs.
   slots_[adapter] = Slot::Waiting;
-  pending_[adapter] = read.seconds;
-  framesChanged_.notify_all();
+  pending_[adapter] = first.seconds;
+  wakeFrames();
   for (;;) {
-    if (stop.isSet()) {
-      slots_[adapter] = Slot::Reading;
-      return false;
-    }
-    if (firstInLine(adapter, read.seconds)) {
-      if (read.seconds < barrier_ || realPace_) break;
+    if (stop.isSet()) return 0;
+    if (firstInLine(adapter, first.seconds)) {
+      if (first.seconds < barrier_ || realPace_) break;
       if (historyWaiting_ && !barrierReached_) {
         barrierReached_ = true;  // the history loop closes the period first
-        reachedBy_ = read.seconds;
+        reachedBy_ = first.seconds;
         historyChanged_.notify_all();
       }
     }
+    ++frameWaiters_;
     framesChanged_.wait_for(lock, kStopLook);
+    --frameWaiters_;
   }
-  slots_[adapter] = Slot::Reading;
-  // Agent time never goes back: a stamp earlier than the clock (a file whose
-  // stamps go backwards) is filed at the clock's time.
-  current_ = std::max(current_, read.seconds);
-  time = current_;
-  framesChanged_.notify_all();
-  return true;
+  // The run that goes before every other file's next frame and the period's end.
+  // The slot keeps the run's first stamp until the thread comes back: the
+  // others wait behind the run while it is filed.
+  size_t run = 0;
+  while (run < reads.size() && reads[run].stamped && (realPace_ || reads[run].seconds < barrier_) &&
+         firstInLine(adapter, reads[run].seconds)) {
+    // Agent time never goes back: a stamp earlier than the clock (a file whose
+    // stamps go backwards) is filed at the clock's time.
+    current_ = std::max(current_, reads[run].seconds);
+    times[run++] = current_;
+  }
+  return run;
 }
 
 void ReplayClock::adapterDone(int adapter) {

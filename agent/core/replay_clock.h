@@ -28,6 +28,12 @@ class ReplayClock final : public Clock {
   void sleep(std::chrono::milliseconds duration) override;
   void addAdapter(int adapter) override;
   bool stampFrame(int adapter, const capture::FrameRead& read, const Event& stop, uint32_t& time) override;
+  // Files are merged in batches: a thread files the run of its frames that no
+  // other file precedes, and hands over only when another file's next frame is
+  // earlier. Equal stamps go in file (adapter) order.
+  size_t stampFrames(int adapter, std::span<const capture::FrameRead> reads, const Event& stop, uint32_t* times) override;
+  size_t readAhead() const override { return kReadAhead; }
+  static constexpr size_t kReadAhead = 256;
   void adapterDone(int adapter) override;
 
  private:
@@ -36,6 +42,7 @@ class ReplayClock final : public Clock {
 
   uint32_t nowLocked() const;
   bool firstInLine(int adapter, uint32_t time) const;
+  void wakeFrames();
   void startRealPaceIfAllDone();
 
   mutable std::mutex mutex_;
@@ -48,6 +55,7 @@ class ReplayClock final : public Clock {
   uint32_t period_;             // seconds of the period that ends at the barrier
   uint32_t reachedBy_ = 0;      // stamp of the frame that reached the barrier
   uint32_t resumeAt_ = 0;       // after a jump: start of the period the next frame lies in
+  int frameWaiters_ = 0;         // NetMonitor threads waiting on framesChanged_
   bool historyWaiting_ = false;
   bool firstWait_ = true;       // the barrier of the first period is set already
   bool barrierReached_ = false;

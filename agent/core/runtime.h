@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -76,6 +77,14 @@ class Clock {
     time = now();
     return true;
   }
+  // Frames a NetMonitor thread has read ahead, oldest first (never empty):
+  // stamps them into `times` and answers how many from the first may be filed
+  // now, 0 when stop was set while they waited.
+  virtual size_t stampFrames(int adapter, std::span<const capture::FrameRead> reads, const Event& stop, uint32_t* times) {
+    return stampFrame(adapter, reads.front(), stop, times[0]) ? 1 : 0;
+  }
+  // How many frames a NetMonitor thread reads before it files them.
+  virtual size_t readAhead() const { return 1; }
   virtual void adapterDone(int /*adapter*/) {}
 };
 
@@ -95,6 +104,9 @@ class SystemClock final : public Clock {
   bool stampFrame(int, const capture::FrameRead&, const Event& stop, uint32_t& time) override {
     time = now();
     return time < jumpLine_.load(std::memory_order_relaxed) || waitOutJump(time, stop);
+  }
+  size_t stampFrames(int adapter, std::span<const capture::FrameRead> reads, const Event& stop, uint32_t* times) override {
+    return stampFrame(adapter, reads.front(), stop, times[0]) ? 1 : 0;
   }
 
  private:

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <algorithm>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -134,6 +135,60 @@ TEST(ReplayClock, AGapOfDaysLeapsToThePeriodOfTheNextFrame) {
   EXPECT_EQ(last.closedAt, later + 30);
   closer.join();
   monitor.join();
+}
+
+// Each thread offers windows of frames read ahead and files the runs the clock
+// gives it: every frame of both files is filed in stamp order, equal stamps in
+// file order, and a thread files several frames per hand-over where it can.
+TEST(ReplayClock, WindowsOfTwoInterleavedFilesAreFiledInStampOrderTiesInFileOrder) {
+  const std::vector<std::vector<uint32_t>> files = {{10, 10, 11, 12, 12, 12, 15, 18, 18, 30},
+                                                    {10, 11, 11, 12, 13, 18, 18, 19, 30, 31}};
+  ReplayClock clock(10, std::chrono::minutes(10));
+  Event stop;
+  clock.addAdapter(0);
+  clock.addAdapter(1);
+  std::thread history([&] { clock.waitForStop(stop, std::chrono::hours(1)); });
+  std::mutex mutex;
+  struct Filed {
+    uint32_t time;
+    int adapter;
+    size_t index;
+    bool operator==(const Filed&) const = default;
+  };
+  std::vector<Filed> filed;
+  std::vector<size_t> runs;
+  std::vector<std::thread> monitors;
+  for (int adapter = 0; adapter < 2; ++adapter) {
+    monitors.emplace_back([&, adapter] {
+      const std::vector<uint32_t>& stamps = files[adapter];
+      for (size_t next = 0; next < stamps.size();) {
+        const size_t window = std::min<size_t>(3, stamps.size() - next);
+        std::vector<capture::FrameRead> reads;
+        for (size_t i = 0; i < window; ++i) reads.push_back(stamped(stamps[next + i]));
+        uint32_t times[3] = {};
+        const size_t run = clock.stampFrames(adapter, reads, stop, times);
+        ASSERT_GE(run, 1u);
+        std::lock_guard lock(mutex);  // before the next call: nobody else files meanwhile
+        for (size_t i = 0; i < run; ++i) filed.push_back({times[i], adapter, next + i});
+        runs.push_back(run);
+        next += run;
+      }
+      clock.adapterDone(adapter);
+    });
+  }
+  for (std::thread& t : monitors) t.join();
+  stop.set();
+  history.join();
+  std::vector<Filed> expected;
+  for (int adapter = 0; adapter < 2; ++adapter)
+    for (size_t i = 0; i < files[adapter].size(); ++i) expected.push_back({files[adapter][i], adapter, i});
+  std::stable_sort(expected.begin(), expected.end(), [](const Filed& a, const Filed& b) {
+    return a.time != b.time ? a.time < b.time : a.adapter < b.adapter;
+  });
+  ASSERT_EQ(filed.size(), expected.size());
+  for (size_t i = 0; i < filed.size(); ++i)
+    EXPECT_TRUE(filed[i] == expected[i]) << "at " << i << ": " << filed[i].time << "/" << filed[i].adapter;
+  EXPECT_LT(runs.size(), filed.size()) << "some runs hold more than one frame";
 }
 
 TEST(ReplayClock, StopEndsAFrameThatWaitsForAnotherFile) {

@@ -166,6 +166,37 @@ TEST_F(ReplayTime, TwoFilesAreMergedInTimeStampOrder) {
   EXPECT_GE(records[2].time.get(), t + 700);
 }
 
+// Interleaved stamps with ties: the packet sequence numbers give the order in
+// which frames were filed: stamp order, equal stamps in file order.
+TEST_F(ReplayTime, InterleavedFilesAreFiledInStampOrderTiesInFileOrder) {
+  const uint32_t t = localTime(2003, 3, 3, 3, 0, 0);
+  const std::vector<uint32_t> a = {t, t, t + 1, t + 2, t + 2}, b = {t, t + 1, t + 1, t + 2, t + 3};
+  auto frames = [](const std::vector<uint32_t>& stamps, uint8_t peer) {
+    std::vector<Stamped> out;
+    for (uint32_t s : stamps) out.push_back({s, ethernetUdp(1, peer, 1234)});
+    return out;
+  };
+  writeCapture(root.path() / "a.pcap", DLT_EN10MB, frames(a, 5));
+  writeCapture(root.path() / "b.pcap", DLT_EN10MB, frames(b, 6));
+  std::vector<std::pair<uint32_t, std::string>> bySequence;  // sequence, adapter and time
+  replay({"a.pcap@02:00:00:00:00:01", "b.pcap@02:00:00:00:00:01"}, 10, [&](AgentRuntime& agent) {
+    std::string body;
+    dispatchRequest(agent, Request("DETAILS 0"), body);
+    for (size_t at = sizeof(TotalsRecord); at + sizeof(DetailRecord) <= body.size(); at += sizeof(DetailRecord)) {
+      DetailRecord record;
+      std::memcpy(&record, body.data() + at, sizeof record);
+      bySequence.emplace_back(record.sequence.get(), std::to_string(record.adapter.get()) + " " +
+                                                         std::string(record.time, strnlen(record.time, sizeof record.time)));
+    }
+  });
+  std::sort(bySequence.begin(), bySequence.end());
+  std::vector<std::string> order;
+  for (const auto& entry : bySequence) order.push_back(entry.second);
+  const std::vector<std::string> expected = {"1 03:00:00", "1 03:00:00", "2 03:00:00", "1 03:00:01", "2 03:00:01",
+                                             "2 03:00:01", "1 03:00:02", "1 03:00:02", "2 03:00:02", "2 03:00:03"};
+  EXPECT_EQ(order, expected) << output;
+}
+
 std::vector<std::string> historyFiles(const fs::path& folder) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
