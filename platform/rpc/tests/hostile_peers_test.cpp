@@ -194,7 +194,7 @@ TEST_F(HostilePeers, ABusyConnectionIsNeverTheOneToGo) {
 // that connection ends.
 TEST_F(HostilePeers, AReplyThePeerDoesNotReadHoldsUpNobodyElse) {
   Limits limits;
-  limits.receiveTimeout = 1s;
+  limits.receiveTimeout = 3s;
   start(limits);
   Socket s = connectFrom(5);
   ::setsockopt(s.fd(), SOL_SOCKET, SO_RCVBUF, &kSmallBuffer, sizeof kSmallBuffer);
@@ -209,7 +209,7 @@ TEST_F(HostilePeers, AReplyThePeerDoesNotReadHoldsUpNobodyElse) {
   const auto started = Clock::now();
   expectServed(tcpBinding());
   expectServed(localBinding());
-  EXPECT_LT(Clock::now() - started, 900ms) << "served while the unread reply waits";
+  EXPECT_LT(Clock::now() - started, 2500ms) << "served while the unread reply waits";
   EXPECT_TRUE(waitForConnections(0)) << "the unread connection ends after the send time-out";
 }
 
