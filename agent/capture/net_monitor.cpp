@@ -139,14 +139,15 @@ class ReadAhead {
 LoopEnd readLoop(AgentRuntime& rt, NicArea& nic, capture::Device& device, FrameFiler& filer) {
   ReadAhead ahead(rt.clock->readAhead());
   unsigned framesSinceCheck = 0;
+  nic.packetIndex.store(nic.readsCompleted.load(kRelaxed) % kPacketRingSize, kRelaxed);
   for (;;) {
     if (ahead.filed < ahead.count) {
       const std::span<const capture::FrameRead> waiting(ahead.reads.data() + ahead.filed, ahead.count - ahead.filed);
       const size_t run = rt.clock->stampFrames(nic.index, waiting, rt.stopEvent, ahead.times.data() + ahead.filed);
       if (run == 0) return LoopEnd::Stopped;
       for (size_t i = ahead.filed; i < ahead.filed + run; ++i) {
-        nic.packetIndex.store(nic.readsCompleted.load(kRelaxed) % kPacketRingSize, kRelaxed);
         fileCompletedRead(filer, ahead.times[i], ahead.buffer(i), ahead.reads[i]);
+        nic.packetIndex.store(nic.readsCompleted.load(kRelaxed) % kPacketRingSize, kRelaxed);  // the next frame's slot
         std::memset(ahead.buffer(i), 0, std::min<uint32_t>(ahead.reads[i].stored, kStoredFrameBytes));
       }
       ahead.filed += run;
