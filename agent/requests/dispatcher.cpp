@@ -235,6 +235,11 @@ const RequestWord* findRequestWord(const Request& request) {
   return nullptr;
 }
 
+bool answeredFromMemory(const Request& request) {
+  const RequestWord* word = findRequestWord(request);
+  return word != nullptr && (word->answer == answerTotals || word->answer == answerPartnerChanges);
+}
+
 int requestWordRow(const Request& request) {
   const RequestWord* word = findRequestWord(request);
   return word != nullptr ? static_cast<int>(word - kRequestWords.data()) : -1;
