@@ -108,6 +108,8 @@ void idleUntilStop(AgentRuntime& rt) {
 LoopEnd readLoop(AgentRuntime& rt, NicArea& nic, capture::Device& device, FrameFiler& filer) {
   uint8_t buffer[kStoredFrameBytes] = {};
   unsigned framesSinceCheck = 0;
+  // A live frame under the system clock carries its time of arrival: no clock read per frame.
+  const bool systemClock = rt.hasSystemClock();
   for (;;) {
     nic.packetIndex.store(nic.readsCompleted.load(kRelaxed) % kPacketRingSize, kRelaxed);
     if (++framesSinceCheck >= kFramesPerStopCheck) {
@@ -117,8 +119,10 @@ LoopEnd readLoop(AgentRuntime& rt, NicArea& nic, capture::Device& device, FrameF
     capture::FrameRead read;
     switch (device.read(buffer, read, kReadWait)) {
       case capture::ReadResult::Frame: {
-        uint32_t frameTime = 0;
-        if (!rt.clock->stampFrame(nic.index, read, rt.stopEvent, frameTime)) return LoopEnd::Stopped;
+        uint32_t frameTime = read.seconds;
+        if ((!systemClock || read.stamped || frameTime == 0) &&
+            !rt.clock->stampFrame(nic.index, read, rt.stopEvent, frameTime))
+          return LoopEnd::Stopped;
         fileCompletedRead(filer, frameTime, buffer, read);
         std::memset(buffer, 0, std::min<uint32_t>(read.stored, kStoredFrameBytes));
         break;
