@@ -101,8 +101,9 @@ class SystemClock final : public Clock {
   bool waitForStop(const Event& stop, std::chrono::milliseconds timeout) override;
   PeriodEnd endPeriod(const Event& stop, std::chrono::milliseconds period) override;
   void sleep(std::chrono::milliseconds duration) override;
-  bool stampFrame(int, const capture::FrameRead&, const Event& stop, uint32_t& time) override {
-    time = now();
+  bool stampFrame(int, const capture::FrameRead& read, const Event& stop, uint32_t& time) override {
+    // A live frame carries the kernel's arrival second: no clock read per frame.
+    time = !read.stamped && read.seconds != 0 ? read.seconds : now();
     return time < jumpLine_.load(std::memory_order_relaxed) || waitOutJump(time, stop);
   }
   size_t stampFrames(int adapter, std::span<const capture::FrameRead> reads, const Event& stop, uint32_t* times) override {
