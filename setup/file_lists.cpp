@@ -4,7 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QEventLoop>
+#include <QFutureWatcher>
 #include <QProgressDialog>
+#include <QtConcurrent/QtConcurrentRun>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +24,17 @@ namespace veltris::setup {
 
 QString SetupFolders::programs() const { return QDir::cleanPath(root + "/" + prefix + "/sbin"); }
 QString SetupFolders::data() const { return QDir::cleanPath(root + "/" + prefix + "/share/veltris"); }
+QString SetupFolders::trayProgram() const { return QDir::cleanPath(prefix + "/bin/veltris-tray"); }
+
+QList<Placement> taskbarPlacements(const SetupFolders& folders) {
+  const QString top = QDir::cleanPath(folders.root + "/" + folders.prefix);
+  return {
+      {"veltris-tray", top + "/bin"},
+      {"veltris-settings-helper", top + "/libexec/veltris"},
+      {"veltris-tray.desktop", QDir::cleanPath(folders.root + "/etc/xdg/autostart")},
+      {"org.quorvik.veltris.settings.policy", QDir::cleanPath(folders.root + "/usr/share/polkit-1/actions")},
+  };
+}
 
 bool findFolders(SetupFolders& folders, const QString& programFolder, QString& failure) {
   folders.setup = QDir::cleanPath(programFolder);
@@ -44,6 +58,11 @@ const FileList& helpList() {
 }
 const FileList& agentFilesList() {
   static const FileList list{{"TapsorSv", "TapsorCC"}};
+  return list;
+}
+const FileList& taskbarList() {
+  static const FileList list{{"veltris-tray", "veltris-settings-helper", "veltris-tray.desktop",
+                              "org.quorvik.veltris.settings.policy"}};
   return list;
 }
 const FileList& advancedToolsList() {
@@ -124,9 +143,14 @@ void transferWithRetry(Prompter& prompter, QWidget* owner, const FileList& list,
         progress->setWindowTitle(progressTitle);
         progress->setMinimumDuration(0);
         progress->show();
-        QCoreApplication::processEvents();
       }
-      done = transferFiles(list, from, to, how, failure);
+      // The copy runs on a worker; the progress dialog keeps painting meanwhile.
+      QFutureWatcher<bool> watcher;
+      QEventLoop loop;
+      QObject::connect(&watcher, &QFutureWatcher<bool>::finished, &loop, &QEventLoop::quit);
+      watcher.setFuture(QtConcurrent::run([&] { return transferFiles(list, from, to, how, failure); }));
+      if (!watcher.isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+      done = watcher.result();
     }
     if (done) return;
     std::fprintf(stderr, "SETUP: %s\n", qPrintable(failure));

@@ -9,8 +9,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <cstdio>
 
 #include "platform/registry/registry.h"
+#include "platform/service/history_folder.h"
 #include "platform/system_root.h"
 #include "setup/prompter.h"
 #include "setup/registry_file.h"
@@ -37,10 +39,10 @@ QLabel* rightAligned(const QString& text) {
 
 InstallSettingsDialog::InstallSettingsDialog(Prompter& prompter, QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), prompter_(prompter) {
-  setWindowTitle("VELTRIS Monitoring Agent Settings");
+  setWindowTitle(tr("VELTRIS Monitoring Agent Settings"));
   setObjectName("dlgInstallSettings");
 
-  auto* remote = new QGroupBox("Remote Connection Settings");
+  auto* remote = new QGroupBox(tr("Remote Connection Settings"));
   auto* remoteGrid = new QGridLayout(remote);
   remoteGrid->addWidget(
       wrapped("A password is required in order to protect against unauthorized remote connections to the Agent."), 0, 0, 1, 2);
@@ -57,7 +59,7 @@ InstallSettingsDialog::InstallSettingsDialog(Prompter& prompter, QWidget* owner)
   remoteGrid->addWidget(rightAligned("Confirm Password:"), 2, 0);
   remoteGrid->addWidget(confirm_, 2, 1);
 
-  auto* history = new QGroupBox("History Settings");
+  auto* history = new QGroupBox(tr("History Settings"));
   auto* historyGrid = new QGridLayout(history);
   historyGrid->addWidget(wrapped("History information for the last month is automatically maintained in order to "
                                  "establish a baseline of network activity for this PC .  This typically requires "
@@ -69,7 +71,7 @@ InstallSettingsDialog::InstallSettingsDialog(Prompter& prompter, QWidget* owner)
   historyGrid->addWidget(rightAligned("Directory:"), 1, 0);
   historyGrid->addWidget(directory_, 1, 1);
 
-  auto* okButton = new QPushButton("&OK");
+  auto* okButton = new QPushButton(tr("&OK"));
   okButton->setObjectName("btnOK");
   okButton->setDefault(true);
   connect(okButton, &QPushButton::clicked, this, &InstallSettingsDialog::ok);
@@ -107,6 +109,13 @@ void InstallSettingsDialog::fail(const QString& text) {
 }
 
 bool InstallSettingsDialog::checkFolder(const QString& folder) {
+  if (const std::string why = service::historyFolderRefusal(folder.toStdString()); !why.empty()) {
+    prompter_.show(this, Icon::Stop, kCaption,
+                   QString("Data Path '%1' cannot hold the history: %2").arg(folder, QString::fromStdString(why)),
+                   Buttons::Ok);
+    stay(directory_);
+    return false;
+  }
   const QString remembered = QDir::currentPath();
   bool usable = QDir::setCurrent(folder);
   if (!usable) {
@@ -115,7 +124,9 @@ bool InstallSettingsDialog::checkFolder(const QString& folder) {
       stay(directory_);
       return false;
     }
-    if (!QDir().mkdir(folder)) {
+    std::string error;
+    if (!service::createHistoryFolder(folder.toStdString(), error)) {
+      std::fprintf(stderr, "SETUP: %s\n", error.c_str());
       prompter_.show(this, Icon::Stop, kCaption, "Create Directory FAILED", Buttons::Ok);
       stay(directory_);
       return false;

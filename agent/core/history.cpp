@@ -4,23 +4,38 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <vector>
 
+#include "agent/core/history_folder.h"
 #include "agent/core/statistics.h"
 
 namespace veltris::agent {
 namespace {
 
-bool appendBytes(const std::string& fileName, const void* data, size_t size) {
-  int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  ssize_t written = ::write(fd, data, size);
-  ::close(fd);
-  return written == static_cast<ssize_t>(size);
+std::string writeProblem(ssize_t written, int error) {
+  return written < 0 ? std::strerror(error) : "short write (" + std::to_string(written) + " bytes)";
+}
+
+bool appendBytes(const std::string& fileName, const void* data, size_t size, uint32_t now) {
+  std::string problem;
+  const int fd = openHistoryFile(fileName, O_APPEND, problem);
+  if (fd < 0) {
+    reportHistoryWriteError(fileName, problem, now);
+    return false;
+  }
+  const ssize_t written = ::write(fd, data, size);
+  const int error = errno;
+  const bool closed = ::close(fd) == 0;
+  if (written == static_cast<ssize_t>(size) && closed) return true;
+  reportHistoryWriteError(fileName, written == static_cast<ssize_t>(size) ? std::strerror(errno) : writeProblem(written, error), now);
+  return false;
 }
 
 // "%d" over at most `width` characters: optional sign, then digits.
@@ -71,14 +86,14 @@ bool appendStartMarker(uint32_t now) {
   TptRecord r{};
   std::memcpy(r.tag, "TPT ", 4);
   r.time = now;
-  return appendBytes(dateText(now) + ".TPT", &r, sizeof r);
+  return appendBytes(dateText(now) + ".TPT", &r, sizeof r, now);
 }
 
 bool appendPeriodRecord(GlobalArea& global, uint32_t now) {
   TrafficTotals totals = global.totals.load();
   TptRecord r = periodRecord(totals, global.periodSnapshot(), now);
   global.setPeriodSnapshot(totals);
-  return appendBytes(dateText(now) + ".TPT", &r, sizeof r);
+  return appendBytes(dateText(now) + ".TPT", &r, sizeof r, now);
 }
 
 bool writePartnerTables(AgentRuntime& rt, const std::string& fileName) {
@@ -92,22 +107,61 @@ bool writePartnerTables(AgentRuntime& rt, const std::string& fileName) {
       r.partner = partner;
     }
   }
-  int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  const uint32_t now = rt.clock->now();
+  std::string problem;
+  const int fd = openHistoryFile(fileName, O_APPEND, problem);
+  if (fd < 0) {
+    reportHistoryWriteError(fileName, problem, now);
+    return false;
+  }
   // One write per record: a crash leaves at most one partial record at the end.
-  bool ok = true;
-  for (const TpsRecord& r : records) ok = ok && ::write(fd, &r, sizeof r) == static_cast<ssize_t>(sizeof r);
-  ::close(fd);
-  return ok;
+  for (const TpsRecord& r : records) {
+    const ssize_t written = ::write(fd, &r, sizeof r);
+    if (written != static_cast<ssize_t>(sizeof r)) {
+      problem = writeProblem(written, errno);
+      break;
+    }
+  }
+  if (::close(fd) != 0 && problem.empty()) problem = std::strerror(errno);
+  if (problem.empty()) return true;
+  reportHistoryWriteError(fileName, problem, now);
+  return false;
 }
 
-void purgeHistory(uint32_t now) {
+namespace {
+
+int dateNumber(int year, int month, int day) { return year * 10000 + month * 100 + day; }
+
+int dateNumber(uint32_t time) {
+  time_t t = time;
+  struct tm local{};
+  localtime_r(&t, &local);
+  return dateNumber(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+}
+
+// The last second of the local day that holds `time`.
+uint32_t endOfDay(uint32_t time) {
+  time_t t = time;
+  struct tm local{};
+  localtime_r(&t, &local);
+  local.tm_mday += 1;
+  local.tm_hour = local.tm_min = local.tm_sec = 0;
+  local.tm_isdst = -1;
+  const time_t next = std::mktime(&local);
+  return next > t ? static_cast<uint32_t>(next - 1) : time;
+}
+
+}  // namespace
+
+void purgeHistory(uint32_t now, uint32_t keepFrom) {
   time_t t = now;
   struct tm local{};
   localtime_r(&t, &local);
   const int day = local.tm_mday;
   const int cutoff = (local.tm_year + 1900) * 12 + (local.tm_mon + 1) - 1;  // previous month
+  const int kept = keepFrom == UINT32_MAX ? INT32_MAX : dateNumber(keepFrom);
 
+  if (!historyFolderEntered()) return;  // never in the folder the agent started in
   DIR* dir = ::opendir(".");
   if (dir == nullptr) return;
   while (struct dirent* entry = ::readdir(dir)) {
@@ -120,6 +174,7 @@ void purgeHistory(uint32_t now) {
     int fileDay = leadingNumber(name + 6, 2);
     if (fileYear == 0 || fileMonth == 0 || fileDay == 0) continue;
     if (length < 12 || (std::memcmp(name + 8, ".TPT", 4) != 0 && std::memcmp(name + 8, ".TPS", 4) != 0)) continue;
+    if (dateNumber(fileYear, fileMonth, fileDay) >= kept) continue;
     int fileMonths = fileYear * 12 + fileMonth;
     if (fileMonths < cutoff || (fileMonths == cutoff && fileDay < day)) {
       consolePrint("PURGING %s\n", name);
@@ -129,23 +184,46 @@ void purgeHistory(uint32_t now) {
   ::closedir(dir);
 }
 
+namespace {
+
+// The change of day: yesterday's partner tables to its file, then empty tables.
+void closeDay(AgentRuntime& rt, const std::string& previousDate) {
+  writePartnerTables(rt, previousDate + ".TPS");
+  for (int i = 0; i < rt.global.adapterCount; ++i) resetPartnerTable(rt.global, *rt.global.nics[i]);
+}
+
+// A period closed by a jump is written on a day that has frames: its own end,
+// when the jump lands on that day, else no later than the end of the last day seen.
+uint32_t closingTime(const PeriodEnd& end) {
+  if (end.jumpedTo == 0 || dateNumber(end.closedAt) == dateNumber(end.jumpedTo)) return end.closedAt;
+  return std::min(end.closedAt, endOfDay(end.lastBeforeJump));
+}
+
+}  // namespace
+
 void runHistoryLoop(AgentRuntime& rt, std::chrono::milliseconds period) {
-  std::string previousDate = dateText(rt.clock->now());
+  const uint32_t started = rt.clock->now();
+  std::string previousDate = dateText(started);
   for (;;) {
-    bool stopping = rt.clock->waitForStop(rt.stopEvent, period);
-    uint32_t now = rt.clock->now();
+    const PeriodEnd end = rt.clock->endPeriod(rt.stopEvent, period);
+    const uint32_t now = closingTime(end);
     appendPeriodRecord(rt.global, now);
     std::string date = dateText(now);
-    if (stopping) {
+    if (end.stopped) {
       writePartnerTables(rt, date + ".TPS");
       rt.stoppedEvent.set();
       return;
     }
-    if (date != previousDate) {
-      writePartnerTables(rt, previousDate + ".TPS");
-      for (int i = 0; i < rt.global.adapterCount; ++i) resetPartnerTable(rt.global, *rt.global.nics[i]);
-    }
+    if (date != previousDate) closeDay(rt, previousDate);
     previousDate = date;
+    if (end.jumpedTo == 0) continue;
+    // Time leapt: the days in between get no files; one change of day, and the
+    // month's purge against the new day, sparing what this run has written.
+    std::string landing = dateText(end.jumpedTo);
+    if (landing == date) continue;
+    closeDay(rt, date);
+    purgeHistory(end.jumpedTo, started);
+    previousDate = landing;
   }
 }
 
