@@ -78,6 +78,7 @@ void frmMainDlg::whenChosen(int index) {
 void frmMainDlg::chooseRealTime(int row) {
   const RealTimeBase& base = kRealTime[row];
   Main_ReInit(60, 10, QLatin1String(base.totalDesc), QLatin1String(base.peakDesc), QLatin1String(base.lastDesc));
+  overview_->pacer.restart(base.intervalMs);
   overview_->setRealTime(true);
   if (views_ != nullptr) views_->setTimeBase(true, QString::fromLatin1(base.entry).mid(6));
   pollRequest_ = QStringLiteral("STATS_PRO ");
@@ -89,7 +90,9 @@ void frmMainDlg::chooseDay(const QString& day) {
   timerPoll_.stop();
   sYYYYMMDD_ = day;
   const bool twelveHours = overview_->optHistoryGraph12->isChecked();
-  Main_ReInit(twelveHours ? 72 : 144, 6, QStringLiteral("Total/Day"), QStringLiteral("Peak/10_Mins"), QString());
+  // The 12-hour view sums 6 a.m. to 6 p.m., not the day.
+  Main_ReInit(twelveHours ? 72 : 144, 6, twelveHours ? QStringLiteral("Total/6am-6pm") : QStringLiteral("Total/Day"),
+              QStringLiteral("Peak/10_Mins"), QString());
   overview_->setRealTime(false);
   if (views_ != nullptr) views_->setTimeBase(false, QString());
   pollRequest_ = QStringLiteral("TPS ") + day;
