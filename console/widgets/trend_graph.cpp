@@ -321,12 +321,14 @@ std::vector<TrendGraph::ChartLabel> TrendGraph::hourLabelPlacement() const {
   const QFontMetrics metrics(hourFont());
   const int h = picFrame_->height();
   const int chartWidth = iMax_ * barWidth_;
+  const int digitWidth = metrics.horizontalAdvance(QLatin1Char('0'));
   for (const auto& [bar, text] : hourLabels(iMax_)) {
     const int width = metrics.horizontalAdvance(text);
     int x = bar * barWidth_ - (text.size() > 1 ? kTwoDigitLabelShift : kOneDigitLabelShift);
     x = std::clamp(x, 0, std::max(0, chartWidth - width));
     const QRect rect(x, h - 2 - metrics.ascent(), width, metrics.ascent() + 1);
-    if (!placed.empty() && rect.left() < placed.back().rect.right() + 1 + kLabelGap) continue;
+    // A digit's width apart, or "12" and "2" would read as "122".
+    if (!placed.empty() && rect.left() < placed.back().rect.right() + 1 + digitWidth) continue;
     placed.push_back({rect, text});
   }
   return placed;
