@@ -388,7 +388,7 @@ void TrendGraph::drawHourLabels(QImage& image) const {
 void TrendGraph::drawScaleLabels(QPainter& painter) const {
   painter.save();
   painter.setFont(scaleFont());
-  for (const ChartLabel& label : scaleLabelPlacement()) drawLabel(painter, label);
+  for (const ChartLabel& label : scaleLabels_) drawLabel(painter, label);
   painter.restore();
 }
 
@@ -413,6 +413,7 @@ void TrendGraph::fullRedraw() {
   for (int i = 0; i < iMax_; ++i) drawBar(surface_, i * barWidth_, values_[i]);
   drawHorizontalLines(surface_, 0, surfaceWidth);
   drawHourLabels(surface_);  // over the bars
+  scaleLabels_ = scaleLabelPlacement();  // the scale changes only with a full redraw
   picFrame_->update();
 }
 

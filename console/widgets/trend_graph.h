@@ -133,6 +133,7 @@ class TrendGraph : public QWidget {
   QColor barColor_ = Qt::green;
   QColor gridColor_;
   QImage surface_;
+  std::vector<ChartLabel> scaleLabels_;  // placed at the last full redraw
 
   QLabel* lblTitle_;
   Surface* picFrame_;
