@@ -6,6 +6,8 @@
 namespace veltris {
 
 constexpr char kParametersKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvik\\VELTRIS\\Parameters";
+// Written by SETUP when it puts the capture side in place ("Title", "MajorVersion", "MinorVersion").
+constexpr char kTapsorVersionKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvik\\Tapsor\\CurrentVersion";
 constexpr char kLinkageKey[] = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tapsor\\Linkage";
 constexpr char kDevicePrefix[] = "\\Device\\Tapsor_";
 constexpr size_t kDevicePrefixLength = sizeof kDevicePrefix - 1;
