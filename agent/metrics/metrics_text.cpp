@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "agent/core/history_folder.h"
 #include "agent/requests/dispatcher.h"
 #include "common/registry_names.h"
 #include "common/reply_records.h"
@@ -203,6 +204,8 @@ std::string metricsText(const GlobalArea& global) {
   page.sample("veltris_captured_frames_total", {}, global.totals.sequence.load(std::memory_order_relaxed));
   page.family("veltris_partner_table_resets_total", "counter", "Times the partner tables were emptied.");
   page.sample("veltris_partner_table_resets_total", {}, global.totals.resetCount.load(std::memory_order_relaxed));
+  page.family("veltris_history_write_errors_total", "counter", "History file writes that failed.");
+  page.sample("veltris_history_write_errors_total", {}, historyWriteErrors());
   adapterFamilies(page, global);
   tableFamilies(page, global);
   requestFamilies(page, global);
