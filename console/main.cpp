@@ -6,10 +6,11 @@
 #include <string>
 
 #include "common/program_options.h"
-#include "console/access/library_access.h"
+#include "console/core/desktop_layer.h"
+#include "desktop/library_access.h"
 #include "console/core/single_instance.h"
-#include "console/part_two/console_part_two.h"
-#include "console/windows/frm_main_dlg.h"
+#include "console/tabs/console_tabs.h"
+#include "console/windows/main_window.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ constexpr char kUsage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string version = std::string("VELTRIS console 1.0 (agent version stamp ") + veltris::console::kConsoleVersion + ")";
+  const std::string version = std::string("VELTRIS console 1.0 (agent version stamp ") + veltris::desktop::kConsoleVersion + ")";
   if (veltris::answerHelpOrVersion(argc, argv, kUsage, version.c_str())) return 0;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("VELTRIS"));
@@ -39,9 +40,9 @@ int main(int argc, char** argv) {
                  static_cast<long long>(args.size()));
     return 2;
   }
-  veltris::console::frmMainDlg window(std::make_unique<veltris::console::LibraryAccess>(),
+  veltris::console::MainWindow window(std::make_unique<veltris::console::LibraryAccess>(),
                                       args.isEmpty() ? QString() : args.front());
-  new veltris::console::ConsolePartTwo(window);  // the window owns it
+  new veltris::console::ConsoleTabs(window);  // the window owns it
   veltris::console::SingleInstanceChannel channel(&window);
   channel.listen();
   window.show();

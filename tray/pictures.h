@@ -5,9 +5,13 @@
 #include <QIcon>
 #include <QPixmap>
 
-#include "tray/traffic_codes.h"
+#include "desktop/traffic_state.h"
 
 namespace veltris::tray {
+
+using Picture = desktop::TrafficPicture;
+using desktop::TrafficState;
+using desktop::trafficState;
 
 // A traffic picture at `size` pixels square; `withLan` puts the caption below.
 QPixmap trafficPixmap(Picture picture, int size, bool withLan);

@@ -19,7 +19,6 @@
 #include "tray/help_link.h"
 #include "tray/pictures.h"
 #include "tray/quicklook_figures.h"
-#include "tray/traffic_codes.h"
 
 namespace veltris::tray {
 namespace {
@@ -56,7 +55,7 @@ constexpr Column kColumns[4] = {
 QuickLookWindow::QuickLookWindow(RequestRunner runner, bool consoleInstalled, QWidget* parent)
     : QDialog(parent), runner_(std::move(runner)) {
   setObjectName("frmQuickLook");
-  setWindowTitle("VELTRIS QuickLook");
+  setWindowTitle(tr("VELTRIS QuickLook"));
   setWindowIcon(applicationIcon());
   setAttribute(Qt::WA_DeleteOnClose);
 
@@ -142,7 +141,7 @@ void QuickLookWindow::buildTable() {
 void QuickLookWindow::setTitle(const AgentReading& reading) {
   if (reading.hostName == hostName_ && !hostName_.isEmpty()) return;
   hostName_ = reading.hostName;
-  setWindowTitle(QString("VELTRIS QuickLook - %1  %2").arg(reading.hostName, reading.ipSummary));
+  setWindowTitle(QString(tr("VELTRIS QuickLook - %1  %2")).arg(reading.hostName, reading.ipSummary));
 }
 
 void QuickLookWindow::refresh(const AgentReading& reading) {
@@ -154,7 +153,7 @@ void QuickLookWindow::refresh(const AgentReading& reading) {
   }
   setTitle(reading);
   if (const TrafficState* state = trafficState(reading.code)) {
-    status_->setText(state->text);
+    status_->setText(desktop::trayText(*state));
     picture_->setPixmap(quickLookIcon(state->picture).pixmap(32, 32));
   }
   // The per-second figure needs the previous second: the first refresh leaves it out.

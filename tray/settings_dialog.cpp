@@ -43,14 +43,14 @@ SettingsDialog::SettingsDialog(SettingsStore& store, QString knownPassword, QWid
   confirm_ = textBox("tbxConfirm", true);
   folder_ = textBox("tbxDirectory", false);
 
-  auto* remote = new QGroupBox("Remote Connection Settings");
+  auto* remote = new QGroupBox(tr("Remote Connection Settings"));
   auto* remoteForm = new QFormLayout(remote);
   remoteForm->addRow(wrapped("A password is required in order to protect against unauthorized remote "
                              "connections to the Agent."));
   remoteForm->addRow("Password:", password_);
   remoteForm->addRow("Confirm Password:", confirm_);
 
-  auto* history = new QGroupBox("History Settings");
+  auto* history = new QGroupBox(tr("History Settings"));
   auto* historyForm = new QFormLayout(history);
   historyForm->addRow(wrapped("History information for the last month is automatically maintained in order to "
                               "establish a baseline of network activity for this PC .  This typically requires "
@@ -105,7 +105,7 @@ bool SettingsDialog::folderReady(const QString& folder) {
     folder_->setFocus();
     return false;
   }
-  if (!store_.createFolder(folder, error)) return failCheck(folder_, "Create Directory FAILED", QMessageBox::Critical);
+  if (!store_.createFolder(folder, error)) return failCheck(folder_, tr("Create Directory FAILED"), QMessageBox::Critical);
   return true;
 }
 
@@ -113,20 +113,20 @@ void SettingsDialog::accept() {
   const QString password = password_->text();
   const QString confirm = confirm_->text();
   const QString folder = folder_->text();
-  if (password.isEmpty()) return void(failCheck(password_, "Require Password"));
-  if (confirm.isEmpty()) return void(failCheck(confirm_, "Require Password Confirmation"));
+  if (password.isEmpty()) return void(failCheck(password_, tr("Require Password")));
+  if (confirm.isEmpty()) return void(failCheck(confirm_, tr("Require Password Confirmation")));
   if (password.compare(confirm, Qt::CaseInsensitive) != 0)
-    return void(failCheck(password_, "Password Confirmation FAILED"));
-  if (folder.isEmpty()) return void(failCheck(folder_, "Require Data Path"));
+    return void(failCheck(password_, tr("Password Confirmation FAILED")));
+  if (folder.isEmpty()) return void(failCheck(folder_, tr("Require Data Path")));
   if (!folderReady(folder)) return;
 
   QString error;
   switch (store_.write(folder, password, error)) {
     case SettingsStore::Write::Done: break;
     case SettingsStore::Write::KeyFailed:
-      return void(failCheck(nullptr, "FAILED to create/open registry key", QMessageBox::Critical));
+      return void(failCheck(nullptr, tr("FAILED to create/open registry key"), QMessageBox::Critical));
     case SettingsStore::Write::WriteFailed:
-      return void(failCheck(nullptr, "FAILED to write parameters to registry", QMessageBox::Critical));
+      return void(failCheck(nullptr, tr("FAILED to write parameters to registry"), QMessageBox::Critical));
     case SettingsStore::Write::Failed: return void(failCheck(nullptr, error, QMessageBox::Critical));
   }
   emit passwordChanged(password.left(16));

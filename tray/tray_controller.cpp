@@ -13,7 +13,7 @@
 #include "tray/quicklook_window.h"
 #include "tray/settings_dialog.h"
 #include "tray/settings_store.h"
-#include "tray/traffic_codes.h"
+#include "tray/pictures.h"
 
 namespace veltris::tray {
 namespace {
@@ -41,7 +41,7 @@ TrayHooks systemHooks() {
 // ---- LoadingWindow --------------------------------------------------------
 
 LoadingWindow::LoadingWindow(std::function<bool(bool)> searchConsole)
-    : QLabel("VELTRIS Advanced is loading ....."), search_(std::move(searchConsole)) {
+    : QLabel(tr("VELTRIS Advanced is loading .....")), search_(std::move(searchConsole)) {
   setObjectName("frmLoading");
   setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
   setAttribute(Qt::WA_DeleteOnClose);
@@ -65,17 +65,17 @@ void LoadingWindow::tick() {
 TrayController::TrayController(TrayHooks hooks, bool startPolling) : hooks_(std::move(hooks)) {
   qRegisterMetaType<AgentReading>();
   menu_ = new QMenu("VELTRIS");
-  advanced_ = menu_->addAction("Advanced", this, &TrayController::advanced);
-  quickLook_ = menu_->addAction("QuickLook", this, &TrayController::openQuickLook);
-  settings_ = menu_->addAction("Settings", this, &TrayController::openSettings);
+  advanced_ = menu_->addAction(tr("Advanced"), this, &TrayController::advanced);
+  quickLook_ = menu_->addAction(tr("QuickLook"), this, &TrayController::openQuickLook);
+  settings_ = menu_->addAction(tr("Settings"), this, &TrayController::openSettings);
   menu_->addSeparator();
-  help_ = menu_->addAction("Help", this, &TrayController::openHelpIndex);
+  help_ = menu_->addAction(tr("Help"), this, &TrayController::openHelpIndex);
   connect(menu_, &QMenu::aboutToShow, this, &TrayController::prepareMenu);
   prepareMenu();
 
   icon_.setContextMenu(menu_);
   icon_.setIcon(noAgentIcon());
-  icon_.setToolTip("VELTRIS - asking the agent on this PC");
+  icon_.setToolTip(tr("VELTRIS - asking the agent on this PC"));
   connect(&icon_, &QSystemTrayIcon::activated, this, &TrayController::activated);
   connect(&iconTimer_, &QTimer::timeout, this, &TrayController::retryIcon);
   iconTimer_.start(1000);
@@ -123,10 +123,10 @@ void TrayController::showReading(const AgentReading& reading) {
   if (!reading.answered) {
     if (shownCode_ != 0) icon_.setIcon(noAgentIcon());
     shownCode_ = 0;
-    icon_.setToolTip("VELTRIS - " + reading.failure);
+    icon_.setToolTip(tr("VELTRIS - ") + reading.failure);
     if (reading.keyRefused) keyRefused();
   } else {
-    icon_.setToolTip(QString("VELTRIS - %1  %2").arg(reading.hostName, reading.ipSummary));
+    icon_.setToolTip(QString(tr("VELTRIS - %1  %2")).arg(reading.hostName, reading.ipSummary));
     const TrafficState* state = trafficState(reading.code);
     if (state && reading.code != shownCode_) icon_.setIcon(trayIcon(state->picture));
     shownCode_ = state ? reading.code : 0;

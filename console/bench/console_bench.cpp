@@ -8,9 +8,10 @@
 #include <QPainter>
 #include <cstring>
 
-#include "console/access/scripted_access.h"
+#include "console/core/desktop_layer.h"
+#include "desktop/testing/scripted_access.h"
 #include "console/widgets/trend_graph.h"
-#include "console/windows/frm_main_dlg.h"
+#include "console/windows/main_window.h"
 #include "console/windows/overview_tab.h"
 
 using namespace veltris;
@@ -64,13 +65,13 @@ struct IdleWindow {
     window.show();
     QApplication::processEvents();
   }
-  frmMainDlg window;
+  MainWindow window;
 };
 
 void BM_PollReplyOnUiThread(benchmark::State& state) {
   IdleWindow w;
   size_t records = 0;
-  QObject::connect(&w.window, &frmMainDlg::statRecordsArrived,
+  QObject::connect(&w.window, &MainWindow::statRecordsArrived,
                    [&](const std::vector<PartnerStatRecord>& r, bool) { records += r.size(); });
   std::vector<Reply> replies;
   for (uint32_t i = 1; i <= 64; ++i) replies.push_back(pollReply(i * 97));
@@ -88,7 +89,7 @@ BENCHMARK(BM_PollReplyOnUiThread)->Unit(benchmark::kMillisecond);
 void BM_PollCycleThroughRequestThread(benchmark::State& state) {
   auto owned = std::make_unique<ScriptedAccess>();
   ScriptedAccess* script = owned.get();
-  Connection connection(std::move(owned), nullptr);
+  AgentSession connection(std::move(owned), nullptr);
   for (auto _ : state) {
     state.PauseTiming();
     Reply r = pollReply(5);

@@ -14,17 +14,18 @@
 #include <cstring>
 #include <thread>
 
-#include "console/access/library_access.h"
-#include "console/core/connection.h"
+#include "console/core/desktop_layer.h"
+#include "desktop/library_access.h"
+#include "desktop/agent_session.h"
 #include "console/widgets/trend_graph.h"
-#include "console/windows/frm_login.h"
-#include "console/windows/frm_main_dlg.h"
+#include "console/windows/connect_dialog.h"
+#include "console/windows/main_window.h"
 #include "console/windows/overview_tab.h"
-#include "test_support.h"
+#include "desktop/testing/test_support.h"
 
 using namespace veltris;
 using namespace veltris::console;
-using namespace veltris::console::test;
+using namespace veltris::desktop::test;
 
 namespace {
 
@@ -165,7 +166,8 @@ class OtherVersionAccess : public LibraryAccess {
 };
 
 bool connectWith(std::unique_ptr<AgentAccess> access, const QString& password) {
-  Connection connection(std::move(access), nullptr);
+  AgentSession connection(std::move(access), nullptr);
+  showFailures(connection);
   connection.setPassword(password);
   int result = -1;
   connection.connectTo(QString(), nullptr, [&](bool ok) { result = ok; });
@@ -190,7 +192,7 @@ void LiveAgentTest::pollsLoseTheAgentAndReconnect() {
   auto agent = std::make_unique<Agent>(root.path());
   QVERIFY(agent->ready());
 
-  frmMainDlg window(std::make_unique<LibraryAccess>(), QString());
+  MainWindow window(std::make_unique<LibraryAccess>(), QString());
   QVERIFY(QTest::qWaitFor([&] { return window.timerPoll().isActive(); }, 10000));
   window.timerPoll().stop();
   QVERIFY2(messages.texts.isEmpty(), qPrintable(messages.texts.join('|')));
@@ -233,7 +235,7 @@ void LiveAgentTest::pollsLoseTheAgentAndReconnect() {
   QTimer poke;
   poke.setInterval(50);
   QObject::connect(&poke, &QTimer::timeout, [&] {
-    auto* dialog = qobject_cast<frmLogin*>(QApplication::activeModalWidget());
+    auto* dialog = qobject_cast<ConnectDialog*>(QApplication::activeModalWidget());
     if (dialog == nullptr || dialogSeen) return;
     dialogSeen = true;
     poke.stop();

@@ -1,4 +1,4 @@
-// frmMainDlg against a scripted agent: start-up, the poll cycle step by step,
+// MainWindow against a scripted agent: start-up, the poll cycle step by step,
 // status pictures, the receive warning, the reset-count and loopback rules,
 // "Invalid TOTAL record", lost connections, and history days.
 #include <QCalendarWidget>
@@ -16,18 +16,19 @@
 
 #include "common/console_channel.h"
 #include "console/core/single_instance.h"
-#include "console/core/traffic_state.h"
-#include "console/windows/frm_history.h"
+#include "console/core/desktop_layer.h"
+#include "desktop/traffic_state.h"
+#include "console/windows/history_dialog.h"
 #include "console/widgets/trend_graph.h"
-#include "console/windows/frm_login.h"
-#include "console/windows/frm_main_dlg.h"
+#include "console/windows/connect_dialog.h"
+#include "console/windows/main_window.h"
 #include "console/windows/overview_tab.h"
 #include "console/windows/tab_views.h"
-#include "test_support.h"
+#include "desktop/testing/test_support.h"
 
 using namespace veltris;
 using namespace veltris::console;
-using namespace veltris::console::test;
+using namespace veltris::desktop::test;
 
 namespace {
 
@@ -65,7 +66,7 @@ struct Window {
   explicit Window(const QString& computer = QStringLiteral("host7"), bool installed = true) : root(installed) {
     auto owned = std::make_unique<ScriptedAccess>();
     script = owned.get();
-    window = std::make_unique<frmMainDlg>(std::move(owned), computer);
+    window = std::make_unique<MainWindow>(std::move(owned), computer);
     window->setTabViews(&views);
     // A connection dialog nobody expected would wait forever: close it and count it.
     unexpectedDialogs.setInterval(50);
@@ -103,7 +104,7 @@ struct Window {
   bool watchDialogs = true;
   int dialogsClosed = 0;
   ScriptedAccess* script;
-  std::unique_ptr<frmMainDlg> window;
+  std::unique_ptr<MainWindow> window;
 };
 
 Counts base() {
@@ -232,7 +233,7 @@ void MainWindowTest::statusPictures() {
   w.window->pollOnce();
   QVERIFY(w.idle());
   QCOMPARE(w.window->statusPanel(2)->toolTip(), tooltip);
-  QCOMPARE(w.window->statusPictureName(), statusPicturePath(static_cast<StatusPicture>(picture)));
+  QCOMPARE(w.window->statusPictureName(), statusPicturePath(static_cast<TrafficPicture>(picture)));
   QVERIFY(!w.window->statusPanel(2)->pixmap().isNull());
 }
 
@@ -476,7 +477,7 @@ void MainWindowTest::noAgentHereOpensTheDialogAtOnce() {
   QTimer poke;
   poke.setInterval(20);
   QObject::connect(&poke, &QTimer::timeout, [&] {
-    if (auto* dialog = qobject_cast<frmLogin*>(QApplication::activeModalWidget())) {
+    if (auto* dialog = qobject_cast<ConnectDialog*>(QApplication::activeModalWidget())) {
       sawDialog = true;
       QCOMPARE(dialog->lblComputerName->text(), QStringLiteral("Computer Name:"));
       dialog->btnCancel->click();  // not installed: cancel closes the console
@@ -494,21 +495,23 @@ void MainWindowTest::loginDialogNamesAndBrowse() {
   MessageLog messages;
   auto owned = std::make_unique<ScriptedAccess>();
   ScriptedAccess* script = owned.get();
-  Connection connection(std::move(owned), nullptr);
-  frmLogin dialog(connection, QStringLiteral("*SNAPSHOT* /tmp/x.VSN"), false);
+  AgentSession connection(std::move(owned), nullptr);
+  showFailures(connection);
+  ConnectDialog dialog(connection, QStringLiteral("*SNAPSHOT* /tmp/x.VSN"), false);
   dialog.show();
   QVERIFY(dialog.txtServer->text().isEmpty());  // a snapshot is not offered again
   // Browse lists what the network announces; a click copies, a double-click connects.
   dialog.setBrowser([] { return BrowseResult{true, {"AGENT1", "\\\\WS2"}, {}, {}}; });
   dialog.btnBrowse->click();
-  QCOMPARE(dialog.lstServers->count(), 2);
+  QTRY_COMPARE(dialog.lstServers->count(), 2);
   QCOMPARE(dialog.lstServers->item(1)->text(), QStringLiteral("WS2"));
   QVERIFY(dialog.lstServers->isVisible());
   dialog.setBrowser([] {
     return BrowseResult{false, {}, QStringLiteral("WNetOpenEnum"), QStringLiteral("Error: no Avahi")};
   });
+  QTRY_VERIFY(dialog.btnBrowse->isEnabled());
   dialog.btnBrowse->click();
-  QCOMPARE(messages.texts, QStringList{QStringLiteral("Error: no Avahi")});
+  QTRY_COMPARE(messages.texts, QStringList{QStringLiteral("Error: no Avahi")});
   QCOMPARE(messages.titles, QStringList{QStringLiteral("WNetOpenEnum")});
   // A name with a leading double backslash, blanks and lower case connects to the bare upper-case name.
   messages.texts.clear();
@@ -533,7 +536,7 @@ void MainWindowTest::loginDialogNamesAndBrowse() {
   QVERIFY2(script->mismatches().empty(), qPrintable(mismatchText(*script)));
   // This PC with a typed password and no readable "OpenKey": the typed one is sent.
   root.writeRegistry(true, QString());
-  frmLogin local(connection, QString(), false);
+  ConnectDialog local(connection, QString(), false);
   local.show();
   local.txtServer->setText(QStringLiteral("*"));
   local.tbxPassword->setText(QStringLiteral("typed"));
@@ -555,9 +558,10 @@ void MainWindowTest::loginDialogLocalMessages() {
   MessageLog messages;
   auto owned = std::make_unique<ScriptedAccess>();
   ScriptedAccess* script = owned.get();
-  Connection connection(std::move(owned), nullptr);
+  AgentSession connection(std::move(owned), nullptr);
+  showFailures(connection);
   {
-    frmLogin dialog(connection, QString(), false);
+    ConnectDialog dialog(connection, QString(), false);
     dialog.show();
     dialog.txtServer->setText(QStringLiteral("."));
     dialog.btnRemote->click();
@@ -571,7 +575,7 @@ void MainWindowTest::loginDialogLocalMessages() {
   }
   root.writeRegistry(true, QStringLiteral("SECRET"));
   messages.texts.clear();
-  frmLogin dialog(connection, QString(), false);
+  ConnectDialog dialog(connection, QString(), false);
   dialog.show();
   // "Cancel" with the agent installed tries this PC; a failure closes the dialog as cancelled.
   script->expectClose().expectOpen("", 1722);
@@ -587,7 +591,7 @@ void MainWindowTest::historyWindowListAndCalendar() {
   Window w;
   QVERIFY(w.start(base(), {"20261130", "20261201"}));
   w.window->overview()->btnHistory->click();
-  frmHistory* history = w.window->historyWindow();
+  HistoryDialog* history = w.window->historyWindow();
   QVERIFY(history != nullptr && history->isVisible());
   QCOMPARE(history->windowTitle(), QStringLiteral("History"));
   QCOMPARE(history->lblHeading->text(), QStringLiteral("Available History for HOST7"));

@@ -1,7 +1,7 @@
 #pragma once
 // What the main window asks of the tabs after " O&verview": the grids of the
 // sessions, broadcasts, errors and details tabs and the Test tab's output.
-// Their owner implements this and hands it to frmMainDlg::setTabViews; the
+// Their owner implements this and hands it to MainWindow::setTabViews; the
 // main window calls it on the UI thread at the moments named below.
 #include <cstdint>
 #include <vector>

@@ -20,7 +20,7 @@
 #include "tray/pictures.h"
 #include "tray/quicklook_figures.h"
 #include "tray/quicklook_window.h"
-#include "tray/traffic_codes.h"
+#include "tray/pictures.h"
 #include "tray/tray_controller.h"
 
 namespace veltris::tray {
@@ -156,7 +156,7 @@ TEST(TrafficCodes, EveryCodeHasItsTextAndPicture) {
   EXPECT_EQ(trafficState(0), nullptr);
   EXPECT_EQ(trafficState(11), nullptr);
   EXPECT_EQ(trafficState(6)->picture, Picture::Session);
-  EXPECT_STREQ(trafficState(10)->text, "No traffic received in over 60 seconds");
+  EXPECT_STREQ(trafficState(10)->trayText, "No traffic received in over 60 seconds");
   EXPECT_EQ(trafficState(9)->picture, Picture::NotReceiving);
   EXPECT_EQ(trafficState(3)->picture, Picture::BroadcastSent);
   // Each design is painted in its own colour, with and without "LAN".

@@ -1,0 +1,51 @@
+#include "console/models/grid_text.h"
+
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+namespace veltris::console {
+
+QString fieldText(const char* field, size_t width) {
+  const void* nul = std::memchr(field, '\0', width);
+  const size_t length = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - field) : width;
+  size_t end = length;
+  while (end > 0 && (field[end - 1] == ' ' || field[end - 1] == '\t')) --end;
+  return QString::fromLatin1(field, static_cast<qsizetype>(end));
+}
+
+QString counterText(double value) {
+  const double rounded = std::round(value);
+  if (rounded == 0 || !std::isfinite(rounded)) return {};
+  const bool negative = rounded < 0;
+  QString digits = QString::number(std::fabs(rounded), 'f', 0);
+  for (qsizetype at = digits.size() - 3; at > 0; at -= 3) digits.insert(at, ',');
+  return negative ? "-" + digits : digits;
+}
+
+namespace {
+
+double relativeLuminance(const QColor& c) {
+  auto channel = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+  return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+}  // namespace
+
+double contrastRatio(const QColor& a, const QColor& b) {
+  double la = relativeLuminance(a), lb = relativeLuminance(b);
+  if (la < lb) std::swap(la, lb);
+  return (la + 0.05) / (lb + 0.05);
+}
+
+QColor readableTextOn(const QColor& background) {
+  const QColor white(255, 255, 255), black(0, 0, 0);
+  return contrastRatio(white, background) >= 4.5 ? white : black;
+}
+
+const QStringList& leadingHeaders() {
+  static const QStringList headers = {"NIC", "Adapter", "Protocol", "Config", "Name", "Time"};
+  return headers;
+}
+
+}  // namespace veltris::console

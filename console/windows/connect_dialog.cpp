@@ -1,0 +1,202 @@
+#include "console/windows/connect_dialog.h"
+
+#include <QApplication>
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "console/core/desktop_layer.h"
+#include "desktop/agent_facts.h"
+#include "desktop/agent_session.h"
+#include "desktop/messages.h"
+
+namespace veltris::console {
+namespace {
+
+// The dialog's short and browsing heights: 2000 and 3780 twips.
+constexpr int kShortHeight = 133;
+constexpr int kBrowseHeight = 252;
+
+}  // namespace
+
+ConnectDialog::ConnectDialog(AgentSession& connection, const QString& currentServer, bool stayOnTop, QWidget* parent)
+    : QDialog(parent), connection_(connection), currentServer_(currentServer), installed_(agentInstalledHere()) {
+  setObjectName(QStringLiteral("frmLogin"));
+  setWindowTitle(tr("VELTRIS Connection"));
+  if (stayOnTop) setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  browse_ = [] { return browseNetwork(); };
+
+  auto* heading = new QLabel(tr("Select Remote Computer"), this);
+  QFont bold = heading->font();
+  bold.setBold(true);
+  heading->setFont(bold);
+  lblComputerName = new QLabel(tr("Computer Name or IP Address:"), this);
+  txtServer = new QLineEdit(this);
+  txtServer->setObjectName(QStringLiteral("txtServer"));
+  auto* passwordLabel = new QLabel(tr("Password:"), this);
+  tbxPassword = new QLineEdit(this);
+  tbxPassword->setObjectName(QStringLiteral("tbxPassword"));
+  tbxPassword->setEchoMode(QLineEdit::Password);
+  btnRemote = new QPushButton(tr("OK"), this);
+  btnRemote->setDefault(true);
+  btnCancel = new QPushButton(tr("Cancel"), this);
+  btnBrowse = new QPushButton(tr("Browse"), this);
+  lstServers = new QListWidget(this);
+  lstServers->setObjectName(QStringLiteral("lstServers"));
+  lstServers->hide();
+
+  auto* fields = new QVBoxLayout;
+  if (installed_) fields->addWidget(heading);
+  fields->addWidget(lblComputerName);
+  fields->addWidget(txtServer);
+  fields->addWidget(passwordLabel);
+  fields->addWidget(tbxPassword);
+  auto* buttons = new QVBoxLayout;
+  buttons->addWidget(btnRemote);
+  buttons->addWidget(btnCancel);
+  buttons->addWidget(btnBrowse);
+  buttons->addStretch(1);
+  auto* top = new QHBoxLayout;
+  top->addLayout(fields, 1);
+  top->addLayout(buttons);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addWidget(lstServers, 1);
+  if (!installed_) {
+    // Only remote computers are possible: the label reads shorter and moves up.
+    heading->hide();
+    lblComputerName->setText(tr("Computer Name:"));
+  }
+  resize(360, kShortHeight);
+
+  connect(btnRemote, &QPushButton::clicked, this, [this] { ok(false); });
+  connect(btnCancel, &QPushButton::clicked, this, &ConnectDialog::cancel);
+  connect(btnBrowse, &QPushButton::clicked, this, &ConnectDialog::browse);
+  connect(lstServers, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+    txtServer->setText(item->text());
+  });
+  connect(lstServers, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+    txtServer->setText(item->text());
+    ok(false);
+  });
+}
+
+void ConnectDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  txtServer->setFocus();
+  lstServers->hide();
+  resize(width(), kShortHeight);
+  if (!currentServer_.isEmpty() && !currentServer_.startsWith(QLatin1String("*SNAPSHOT*")))
+    txtServer->setText(currentServer_);
+}
+
+void ConnectDialog::setBusy(bool busy) {
+  busy_ = busy;
+  for (QWidget* w : {static_cast<QWidget*>(btnRemote), static_cast<QWidget*>(btnCancel),
+                     static_cast<QWidget*>(btnBrowse), static_cast<QWidget*>(txtServer),
+                     static_cast<QWidget*>(tbxPassword)}) {
+    w->setEnabled(!busy);
+  }
+}
+
+void ConnectDialog::ok(bool fromCancel) {
+  if (busy_) return;
+  QString name = txtServer->text().trimmed();
+  if (name.startsWith(QLatin1String("\\\\"))) name = name.mid(2);
+  name = name.toUpper();
+  QString server, serverName;
+  if (name.isEmpty() || name == QLatin1String("*") || name == QLatin1String(".")) {
+    if (!installed_) {
+      showMessage(this, QStringLiteral("VELTRIS Agent is not installed on this PC.\n\n"
+                                       "Please specify a remote computer name or address."));
+      txtServer->setFocus();
+      return;
+    }
+    serverName = QStringLiteral("Local");
+    // A typed password is kept: users who may not read this PC's registry know the key.
+    connection_.setPassword(tbxPassword->text());
+  } else {
+    server = name;
+    serverName = name;
+    connection_.setPassword(tbxPassword->text());
+  }
+  if (agentOpenKey().isEmpty() && tbxPassword->text().isEmpty()) {
+    showMessage(this, tr("Please specify a PASSWORD"));
+    tbxPassword->setFocus();
+    return;
+  }
+  setBusy(true);
+  connection_.connectTo(server, this, [this, server, serverName, fromCancel](bool connected) {
+    setBusy(false);
+    if (connected) {
+      PubLoginCancelled = false;
+      PubLoginServer = server;
+      PubLoginServerName = serverName;
+      accept();
+      return;
+    }
+    showMessage(this, server.isEmpty()
+                          ? QStringLiteral("Local VELTRIS Monitoring Agent is not running")
+                          : QStringLiteral("Could not connect to VELTRIS Monitoring Agent on ") + serverName);
+    if (fromCancel) {
+      PubLoginCancelled = true;
+      done(QDialog::Rejected);
+    }
+  });
+}
+
+void ConnectDialog::cancel() {
+  if (busy_) return;
+  if (!installed_) {
+    PubLoginCancelled = true;
+    done(QDialog::Rejected);
+    return;
+  }
+  txtServer->clear();
+  tbxPassword->clear();
+  ok(true);
+}
+
+void ConnectDialog::reject() {
+  if (busy_) return;
+  PubLoginCancelled = true;
+  QDialog::reject();
+}
+
+void ConnectDialog::browse() {
+  resize(width(), kBrowseHeight);
+  lstServers->show();
+  if (browsing_) return;  // the running browse fills the list
+  browsing_ = true;
+  btnBrowse->setEnabled(false);
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  // The browse waits for the network (up to seconds): on a worker, the list fills when it ends.
+  auto* watcher = new QFutureWatcher<BrowseResult>(this);
+  connect(watcher, &QFutureWatcher<BrowseResult>::finished, this, [this, watcher] {
+    QApplication::restoreOverrideCursor();
+    browsing_ = false;
+    btnBrowse->setEnabled(true);
+    showBrowseResult(watcher->result());
+    watcher->deleteLater();
+  });
+  watcher->setFuture(QtConcurrent::run(browse_));
+}
+
+void ConnectDialog::showBrowseResult(const BrowseResult& result) {
+  lstServers->clear();
+  if (!result.ok) {
+    showMessage(this, result.errorText, result.errorTitle);
+    return;
+  }
+  for (QString name : result.names) {
+    if (name.startsWith(QLatin1String("\\\\"))) name = name.mid(2);
+    lstServers->addItem(name);
+  }
+}
+
+}  // namespace veltris::console
