@@ -263,7 +263,7 @@ class TabsTest : public QObject {
       QVERIFY(tab->grid->columnWidth(PacketsModel::kPktColumn) >
               QFontMetrics(font).horizontalAdvance("4294967295"));
     }
-    main_->tabs()->setCurrentIndex(frmMainDlg::TabSessions);
+    main_->tabs()->setCurrentIndex(MainWindow::TabSessions);
     QHeaderView* header = two_->sessions->gridSess->horizontalHeader();
     QVERIFY(header->isSortIndicatorShown());
     struct Click {
@@ -279,7 +279,7 @@ class TabsTest : public QObject {
       QCOMPARE(header->sortIndicatorSection(), click.indicator);
       QCOMPARE(header->sortIndicatorOrder(), click.order);
     }
-    main_->tabs()->setCurrentIndex(frmMainDlg::TabOverview);
+    main_->tabs()->setCurrentIndex(MainWindow::TabOverview);
   }
 
   void testTabRunsConfigAndCheckedCommands() {
