@@ -80,6 +80,7 @@ void MainWindow::chooseRealTime(int row) {
   const RealTimeBase& base = kRealTime[row];
   connection_->setView(View::RealTime);
   Main_ReInit(60, 10, QLatin1String(base.totalDesc), QLatin1String(base.peakDesc), QLatin1String(base.lastDesc));
+  overview_->pacer.restart(base.intervalMs);
   overview_->setRealTime(true);
   if (views_ != nullptr) views_->setTimeBase(true, QString::fromLatin1(base.entry).mid(6));
   pollRequest_ = QStringLiteral("STATS_PRO ");
@@ -92,7 +93,9 @@ void MainWindow::chooseDay(const QString& day) {
   sYYYYMMDD_ = day;
   const bool twelveHours = overview_->optHistoryGraph12->isChecked();
   connection_->setView(View::Day, day);
-  Main_ReInit(twelveHours ? 72 : 144, 6, QStringLiteral("Total/Day"), QStringLiteral("Peak/10_Mins"), QString());
+  // The 12-hour view sums 6 a.m. to 6 p.m., not the day.
+  Main_ReInit(twelveHours ? 72 : 144, 6, twelveHours ? QStringLiteral("Total/6am-6pm") : QStringLiteral("Total/Day"),
+              QStringLiteral("Peak/10_Mins"), QString());
   overview_->setRealTime(false);
   if (views_ != nullptr) views_->setTimeBase(false, QString());
   pollRequest_ = QStringLiteral("TPS ") + day;
