@@ -61,9 +61,12 @@ QuickLookWindow::QuickLookWindow(RequestRunner runner, bool consoleInstalled, QW
 
   picture_ = new QLabel;
   picture_->setFixedSize(32, 32);
-  status_ = new QLineEdit;
-  status_->setReadOnly(true);
-  status_->setFrame(false);
+  status_ = new QLabel;
+  status_->setObjectName("tbxStatus");
+  status_->setWordWrap(true);
+  status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  status_->setMinimumHeight(2 * status_->fontMetrics().lineSpacing());
+  status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   QFont bold = status_->font();
   bold.setBold(true);
   status_->setFont(bold);

@@ -56,7 +56,7 @@ class QuickLookWindow : public QDialog {
 
   RequestRunner runner_;
   QLabel* picture_;
-  QLineEdit* status_;
+  QLabel* status_;  // wraps: a refusal is longer than a traffic state
   QTreeWidget* table_;
   QPlainTextEdit* report_;
   QPushButton* advanced_;

@@ -8,6 +8,7 @@
 #include "agent/requests/dispatcher.h"
 #include "common/registry_names.h"
 #include "common/reply_records.h"
+#include "common/version.h"
 
 namespace veltris::agent {
 namespace {
@@ -16,6 +17,7 @@ constexpr const char* kDirectionNames[2] = {"received", "sent"};
 constexpr const char* kErrorKindNames[kErrorKindCount] = {
     "", "tcp_retransmit", "dns_retransmit", "arp_retransmit", "tcp_reset", "icmp_error", "llc_error"};
 constexpr const char* kResultNames[kRequestResultCount] = {"ok", "wrong_key", "locked_out"};
+constexpr const char* kFamilyNames[kFamilyCount] = {"other", "ipv4", "ipv6"};  // as AddressFamily counts them
 
 class Page {
  public:
@@ -113,6 +115,16 @@ void adapterFamilies(Page& page, const GlobalArea& global) {
                   nic.counters.errorKinds[kind].get());
   }
 
+  page.family("veltris_frames_by_family_total", "counter",
+              "Frames read, by the address family of their network layer (ARP counts as ipv4).");
+  for (int i = 0; i < global.adapterCount; ++i) {
+    const NicArea& nic = *global.nics[i];
+    const std::string adapter = label("adapter", adapterLabel(nic));
+    for (int family = 0; family < kFamilyCount; ++family)
+      page.sample("veltris_frames_by_family_total", adapter + ',' + label("family", kFamilyNames[family]),
+                  nic.counters.familyFrames[family].get());
+  }
+
   page.family("veltris_kernel_dropped_frames_total", "counter", "Frames the kernel dropped before the agent read them.");
   for (int i = 0; i < global.adapterCount; ++i) {
     const NicArea& nic = *global.nics[i];
@@ -194,8 +206,9 @@ std::string metricsText(const GlobalArea& global) {
   std::string out;
   out.reserve(8192);
   Page page(out);
-  page.family("veltris_agent_info", "gauge", "The agent's version and host name.");
-  page.sample("veltris_agent_info", label("version", kVersionStamp) + ',' + label("host", global.hostName), 1);
+  page.family("veltris_agent_info", "gauge", "The agent's version, the version stamp of its replies, and host name.");
+  page.sample("veltris_agent_info",
+              label("version", kProgramVersion) + ',' + label("stamp", kVersionStamp) + ',' + label("host", global.hostName), 1);
   page.family("veltris_agent_start_time_seconds", "gauge", "When the agent started, in seconds since 1970.");
   page.sample("veltris_agent_start_time_seconds", {}, global.startTime);
   page.family("veltris_traffic_state", "gauge", "Traffic state code of the last second (1 to 10; 0 before the first).");

@@ -126,7 +126,7 @@ void graphSecond(benchmark::State& state, bool fast) {
   uint32_t n = 0;
   for (auto _ : state) {
     for (auto& g : graphs) {
-      g->Update(static_cast<float>(3000 + (n * 7919) % 5000));  // same decade: the scale holds
+      g->addValue(static_cast<float>(3000 + (n * 7919) % 5000));  // same decade: the scale holds
       QPainter p(&screen);
       g->render(&p);
     }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace veltris::console {
 
@@ -20,6 +21,26 @@ QString counterText(double value) {
   QString digits = QString::number(std::fabs(rounded), 'f', 0);
   for (qsizetype at = digits.size() - 3; at > 0; at -= 3) digits.insert(at, ',');
   return negative ? "-" + digits : digits;
+}
+
+namespace {
+
+double relativeLuminance(const QColor& c) {
+  auto channel = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+  return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+}  // namespace
+
+double contrastRatio(const QColor& a, const QColor& b) {
+  double la = relativeLuminance(a), lb = relativeLuminance(b);
+  if (la < lb) std::swap(la, lb);
+  return (la + 0.05) / (lb + 0.05);
+}
+
+QColor readableTextOn(const QColor& background) {
+  const QColor white(255, 255, 255), black(0, 0, 0);
+  return contrastRatio(white, background) >= 4.5 ? white : black;
 }
 
 const QStringList& leadingHeaders() {

@@ -2,6 +2,7 @@
 // Text helpers of the console's grids: fixed record fields to strings, the
 // "#,###" counter format and the shared leading columns.
 #include <QCoreApplication>
+#include <QColor>
 #include <QString>
 #include <QStringList>
 
@@ -19,6 +20,11 @@ QString counterText(double value);
 const QStringList& leadingHeaders();
 constexpr int kLeadingColumns = 6;
 constexpr int kTimeColumn = 5;
+
+// Contrast ratio of two colours by their relative luminance (1 to 21).
+double contrastRatio(const QColor& a, const QColor& b);
+// White or black, whichever reads on `background` (white when it reaches 4.5:1).
+QColor readableTextOn(const QColor& background);
 
 // Case-insensitive text order used by the grids' sorts.
 inline int compareText(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive); }

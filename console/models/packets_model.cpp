@@ -2,6 +2,8 @@
 
 #include <QFont>
 
+#include <algorithm>
+
 #include "console/models/grid_text.h"
 
 namespace veltris::console {
@@ -12,7 +14,6 @@ const QColor kYellow(255, 255, 0);
 const QColor kRed(255, 0, 0);
 const QColor kCyan(0, 255, 255);
 const QColor kBlue(0, 0, 255);
-const QColor kWhite(255, 255, 255);
 
 const char* const kPacketHeaders[] = {QT_TRANSLATE_NOOP("veltris::console::PacketsModel", "Pkt"), "",
                                       QT_TRANSLATE_NOOP("veltris::console::PacketsModel", "Size"),
@@ -31,13 +32,24 @@ int PacketsModel::rowCount(const QModelIndex& parent) const {
 int PacketsModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumns; }
 
 PacketsModel::RowColours PacketsModel::coloursFor(const QString& mark) {
-  if (mark == "  ->") return {kGreen, kGreen, {}, false};
-  if (mark == "  >>") return {kGreen, kYellow, {}, false};
-  if (mark == "  =>") return {kGreen, kRed, kWhite, true};
-  if (mark == "<<  ") return {{}, kCyan, {}, false};
-  if (mark == "<=  ") return {{}, kBlue, kWhite, true};
-  return {};
+  RowColours colours;
+  if (mark == "  ->") colours = {kGreen, kGreen, {}, {}, false};
+  if (mark == "  >>") colours = {kGreen, kYellow, {}, {}, false};
+  if (mark == "  =>") colours = {kGreen, kRed, {}, {}, true};
+  if (mark == "<<  ") colours = {{}, kCyan, {}, {}, false};
+  if (mark == "<=  ") colours = {{}, kBlue, {}, {}, true};
+  // A set background gets its own text colour: the palette's may not read on it.
+  if (colours.left.isValid()) colours.leftText = readableTextOn(colours.left);
+  if (colours.right.isValid()) colours.rightText = readableTextOn(colours.right);
+  return colours;
 }
+
+namespace {
+
+// Packet numbers in serial order, so a counter that wraps still sorts new after old.
+bool packetBefore(quint32 a, quint32 b) { return static_cast<qint32>(a - b) < 0; }
+
+}  // namespace
 
 QString PacketsModel::cellText(const Row& row, int column) const {
   switch (column) {
@@ -68,8 +80,10 @@ QVariant PacketsModel::data(const QModelIndex& index, int role) const {
       const QColor& c = right ? row.colours.right : row.colours.left;
       return c.isValid() ? QVariant(c) : QVariant();
     }
-    case Qt::ForegroundRole:
-      return right && row.colours.rightText.isValid() ? QVariant(row.colours.rightText) : QVariant();
+    case Qt::ForegroundRole: {
+      const QColor& c = right ? row.colours.rightText : row.colours.leftText;
+      return c.isValid() ? QVariant(c) : QVariant();
+    }
     case Qt::FontRole: {
       const bool mono = index.column() == kDescriptionColumn || index.column() == kLowLevelColumn ||
                         index.column() == kDirectionColumn;
@@ -123,8 +137,19 @@ void PacketsModel::append(const std::vector<DetailRecord>& records) {
     added.push_back(std::move(row));
   }
   if (added.empty()) return;
+  const auto byPacket = [](const Row& a, const Row& b) { return packetBefore(a.packet, b.packet); };
+  std::stable_sort(added.begin(), added.end(), byPacket);
   // More new rows than the grid holds: only the newest are kept.
   size_t skip = added.size() > size_t{kMaxRows} ? added.size() - kMaxRows : 0;
+  if (!rows_.empty() && packetBefore(added[skip].packet, rows_.back().packet)) {
+    // Older than rows already shown (a refresh from an earlier number): one sorted grid again.
+    beginResetModel();
+    for (size_t i = skip; i < added.size(); ++i) rows_.push_back(std::move(added[i]));
+    std::stable_sort(rows_.begin(), rows_.end(), byPacket);
+    while (rows_.size() > size_t{kMaxRows}) rows_.pop_front();
+    endResetModel();
+    return;
+  }
   const int first = rowCount();
   beginInsertRows({}, first, first + static_cast<int>(added.size() - skip) - 1);
   for (size_t i = skip; i < added.size(); ++i) rows_.push_back(std::move(added[i]));

@@ -36,14 +36,16 @@ class PacketsModel : public QAbstractTableModel {
   void setExcludeReceivedBroadcasts(bool exclude) { excludeReceivedBroadcasts_ = exclude; }
   bool excludeReceivedBroadcasts() const { return excludeReceivedBroadcasts_; }
 
-  // Appends the records of one refresh and drops the oldest rows beyond the limit.
+  // Adds the records of one refresh in packet number order (the agent's ring
+  // hands them out by slot) and drops the oldest rows beyond the limit.
   void append(const std::vector<DetailRecord>& records);
   void clear();
   QString rowText(int row) const;
 
-  // Colours of a direction mark: columns 0-4, then 5-12 (invalid = none).
+  // Colours of a direction mark: columns 0-4, then 5-12 (invalid = none), each
+  // background with a text colour that reads on it.
   struct RowColours {
-    QColor left, right, rightText;
+    QColor left, right, leftText, rightText;
     bool rightBold = false;
   };
   static RowColours coloursFor(const QString& mark);

@@ -36,7 +36,8 @@ namespace {
 const char* const kSnapshotFilter = QT_TRANSLATE_NOOP("veltris::console::ConsoleTabs", "VELTRIS Snapshot Files (*.vsn *.VSN)");
 
 // The name or address a grid row stands for: its host name, else the address
-// of its protocol text ("IP 10.0.0.5" gives "10.0.0.5"), else its station.
+// of its protocol text ("IP 10.0.0.5" gives "10.0.0.5"; an IPv6 partner's text
+// is its address, unless cut with "~"), else its station.
 // A station that is a hardware address names no computer a command could reach.
 struct RowName {
   QString text;
@@ -53,6 +54,8 @@ RowName rowName(const QAbstractItemModel* model, int row) {
   if (!name.isEmpty()) return {name, true};
   const QString protocol = model->index(row, 2).data().toString().trimmed();
   if (protocol.startsWith(QLatin1String("IP "))) return {protocol.mid(3).trimmed(), true};
+  if (protocol.contains(QLatin1Char(':')) && !protocol.contains(QLatin1Char('~')) && !protocol.contains(QLatin1Char(' ')))
+    return {protocol, true};
   const QString station = model->index(row, 1).data().toString().trimmed();
   return {station, !station.isEmpty() && !isHardwareAddress(station)};
 }

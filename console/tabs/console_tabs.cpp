@@ -9,10 +9,12 @@
 #include <QTabWidget>
 
 #include <cstring>
+#include <memory>
 
 #include "common/detail_record.h"
 #include "console/adapter/command_check.h"
 #include "console/core/desktop_layer.h"
+#include "console/models/grid_text.h"
 #include "desktop/messages.h"
 #include "console/tabs/device_tabs.h"
 #include "console/tabs/grid_tabs.h"
@@ -98,13 +100,20 @@ void ConsoleTabs::buildTabs() {
   for (QPushButton* clear : {sessions->btnClear, errors->btnClear, details->btnClear})
     connect(clear, &QPushButton::clicked, main_.overview()->btnClear, &QPushButton::click);
   auto sortOnClick = [this](QTableView* grid, auto* model, auto sortError) {
-    connect(grid->horizontalHeader(), &QHeaderView::sectionClicked, this, [this, model, sortError](int column) {
+    QHeaderView* header = grid->horizontalHeader();
+    header->setSortIndicator(-1, Qt::AscendingOrder);  // none until the first sort
+    header->setSortIndicatorShown(true);
+    auto sorted = std::make_shared<int>(-1);  // the column the grid stands sorted by
+    connect(header, &QHeaderView::sectionClicked, this, [this, header, model, sortError, sorted](int column) {
       const QString error = sortError(column);
-      if (!error.isEmpty()) {
+      if (error.isEmpty()) {
+        model->sort(column);
+        *sorted = column;
+      } else {
         showMessage(&main_, error);
-        return;
       }
-      model->sort(column);
+      // Text columns sort up; the time and the counters newest or largest first.
+      header->setSortIndicator(*sorted, *sorted < kTimeColumn ? Qt::AscendingOrder : Qt::DescendingOrder);
     });
   };
   sortOnClick(sessions->gridSess, &sessions->model, &SessionsModel::sortError);

@@ -43,6 +43,13 @@ AdapterTab::AdapterTab(QWidget* parent) : QWidget(parent) {
 
 void AdapterTab::applyRowVisibility() {
   for (int row = 0; row < AdapterModel::kRows; ++row) gridAdapter->setRowHidden(row, model.rowHidden(row));
+  // Only the adapters the agent reported take room; "Adapter #1" stays as the empty grid's column.
+  for (int a = 0; a < AdapterModel::kAdapters; ++a) {
+    bool reported = false;
+    for (int row = 0; row < AdapterModel::kRows && !reported; ++row) reported = !model.value(row, a).isEmpty();
+    gridAdapter->setColumnHidden(a + 1, !reported && a > 0);
+  }
+  gridAdapter->resizeColumnsToContents();
 }
 
 TestTab::TestTab(QWidget* parent) : QWidget(parent) {

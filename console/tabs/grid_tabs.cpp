@@ -160,7 +160,8 @@ PacketsTab::PacketsTab(bool errorsTab, QWidget* parent) : QWidget(parent), error
   grid = makeGrid(errors ? "gridErrors" : "gridDetails", &model, this);
   grid->horizontalHeader()->setSectionsClickable(false);
   // Initial widths of the packet columns (twips / 15).
-  grid->setColumnWidth(PacketsModel::kPktColumn, 50);
+  // Packet numbers run to ten digits.
+  grid->setColumnWidth(PacketsModel::kPktColumn, grid->fontMetrics().horizontalAdvance("0000000000") + 12);
   grid->setColumnWidth(PacketsModel::kDirectionColumn, 44);
   grid->setColumnWidth(PacketsModel::kSizeColumn, 44);
   grid->setColumnWidth(PacketsModel::kDescriptionColumn, 333);

@@ -1,6 +1,7 @@
 // The grid models of the sessions, broadcasts, errors, details and adapter
 // tabs: counter modes, sorting, the row limit, colours and wording.
 #include <QItemSelectionModel>
+#include <QPalette>
 #include <QTableView>
 #include <QTest>
 
@@ -310,6 +311,68 @@ class GridsTest : public QObject {
         QCOMPARE(font.isValid() && font.value<QFont>().bold(), whiteBold);
       }
     }
+  }
+
+  void packetsSortedByNumberAcrossARingWrap_data() {
+    QTest::addColumn<QList<uint>>("first");   // packet numbers as the agent's ring hands them out
+    QTest::addColumn<QList<uint>>("second");  // the next refresh
+    QTest::addColumn<QStringList>("rows");
+    QTest::newRow("ring wrap") << QList<uint>{134701, 134702, 134808, 134509, 134510, 134700} << QList<uint>{}
+                               << QStringList{"134509", "134510", "134700", "134701", "134702", "134808"};
+    QTest::newRow("wrap, then newer") << QList<uint>{20, 21, 5, 6} << QList<uint>{40, 30}
+                                      << QStringList{"5", "6", "20", "21", "30", "40"};
+    QTest::newRow("counter wrap") << QList<uint>{1, 4294967295u, 2, 4294967294u} << QList<uint>{}
+                                  << QStringList{"4294967294", "4294967295", "1", "2"};
+    QTest::newRow("older refresh") << QList<uint>{50, 60} << QList<uint>{55, 10}
+                                   << QStringList{"10", "50", "55", "60"};
+  }
+  void packetsSortedByNumberAcrossARingWrap() {
+    QFETCH(QList<uint>, first);
+    QFETCH(QList<uint>, second);
+    QFETCH(QStringList, rows);
+    PacketsModel m;
+    for (const QList<uint>& batch : {first, second}) {
+      std::vector<DetailRecord> records;
+      for (uint n : batch) records.push_back(detailRecord(n, "<-  "));
+      m.append(records);
+    }
+    QCOMPARE(column(m, PacketsModel::kPktColumn), rows);  // the last row is the newest
+  }
+
+  void rowColoursReadInLightAndDarkPalettes_data() {
+    QTest::addColumn<QString>("mark");
+    for (const char* mark : {"  ->", "  >>", "  =>", "<-  ", "<<  ", "<=  "}) QTest::newRow(mark) << QString(mark);
+  }
+  void rowColoursReadInLightAndDarkPalettes() {
+    QFETCH(QString, mark);
+    QPalette light(QColor(240, 240, 240));
+    light.setColor(QPalette::Base, Qt::white);
+    light.setColor(QPalette::Text, Qt::black);
+    QPalette dark(QColor(53, 53, 53));
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    PacketsModel m;
+    m.append({detailRecord(1, mark.toStdString())});
+    for (const QPalette& palette : {light, dark}) {
+      for (int c = 0; c < PacketsModel::kColumns; ++c) {
+        // What the view paints: the model's colours, else the palette's.
+        const QVariant bg = m.index(0, c).data(Qt::BackgroundRole);
+        const QVariant fg = m.index(0, c).data(Qt::ForegroundRole);
+        const QColor back = bg.isValid() ? bg.value<QColor>() : palette.color(QPalette::Base);
+        const QColor text = fg.isValid() ? fg.value<QColor>() : palette.color(QPalette::Text);
+        QVERIFY2(bg.isValid() == fg.isValid(), qPrintable(QString::number(c)));
+        const double ratio = contrastRatio(text, back);
+        QVERIFY2(ratio >= 4.5, qPrintable(QString("column %1: %2 on %3, %4:1").arg(c).arg(text.name(), back.name()).arg(ratio)));
+      }
+    }
+  }
+
+  void contrastRatioOfKnownPairs() {
+    QCOMPARE(qRound(contrastRatio(Qt::white, Qt::black) * 10), 210);
+    QCOMPARE(qRound(contrastRatio(QColor(255, 0, 0), Qt::white) * 10), 40);  // white on red is too weak
+    QCOMPARE(readableTextOn(QColor(255, 0, 0)), QColor(Qt::black));
+    QCOMPARE(readableTextOn(QColor(0, 0, 255)), QColor(Qt::white));
+    QCOMPARE(readableTextOn(QColor(0, 255, 0)), QColor(Qt::black));
   }
 
   void adapterRowsShownByMedia_data() {

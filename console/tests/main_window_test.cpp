@@ -134,6 +134,7 @@ class MainWindowTest : public QObject {
   void invalidTotalRecordReconnects();
   void slowAgentSkipsPollTicks();
   void historyDayAndTwelveHours();
+  void latePollsSpreadAndANewTimeBaseStartsAfresh();
   void clearAndResetClear();
   void noAgentHereOpensTheDialogAtOnce();
   void loginDialogNamesAndBrowse();
@@ -379,6 +380,8 @@ void MainWindowTest::historyDayAndTwelveHours() {
   QCOMPARE(pkts->barCount(), 72);
   QCOMPARE(pkts->shownValues()[0], 7.0f);   // slot 36
   QCOMPARE(pkts->shownValues()[71], 3.0f);  // slot 107
+  // Its total sums 6 a.m. to 6 p.m., and says so.
+  QCOMPARE(pkts->valuesToolTip(), QStringLiteral("Total/6am-6pm 10,  Peak/10_Mins 7"));
   // Back to real time: polling restarts with "STATS_PRO ".
   w.window->overview()->cmbHistory->setCurrentIndex(0);
   emit w.window->overview()->cmbHistory->activated(0);
@@ -386,6 +389,63 @@ void MainWindowTest::historyDayAndTwelveHours() {
   w.window->timerPoll().stop();
   QVERIFY(!w.window->historyMode());
   QCOMPARE(pkts->barCount(), 60);
+  QVERIFY2(w.script->mismatches().empty(), qPrintable(mismatchText(*w.script)));
+}
+
+void MainWindowTest::latePollsSpreadAndANewTimeBaseStartsAfresh() {
+  Window w;
+  qint64 now = 5000;
+  w.window->overview()->pacer.setClock([&now] { return now; });
+  QVERIFY(w.start(base(), {"20261205"}));
+  TrendGraph* pkts = w.window->overview()->graph(OverviewTab::PktsSent);
+  auto newest = [&](int n) {
+    const std::vector<float> v = pkts->shownValues();
+    return std::vector<float>(v.end() - n, v.end());
+  };
+  struct Poll {
+    qint64 at;           // clock of the reply
+    uint32_t framesSent;
+    std::vector<float> bars;  // the newest bars afterwards
+  };
+  // On time, then a reply 3 s after the last (two ticks skipped behind a long command).
+  uint32_t sequence = 100;
+  for (const Poll& poll : {Poll{6000, 15, {0, 0, 5}}, Poll{9000, 45, {5, 10, 10, 10}}, Poll{10000, 46, {10, 10, 1}}}) {
+    now = poll.at;
+    Counts c = base();
+    c.framesSent = poll.framesSent;
+    c.sequence = sequence + 1;
+    scriptPoll(*w.script, "STATS_PRO  " + std::to_string(sequence), c);
+    sequence = c.sequence;
+    w.window->pollOnce();
+    QVERIFY(w.idle());
+    QCOMPARE(newest(static_cast<int>(poll.bars.size())), poll.bars);
+  }
+  QCOMPARE(pkts->peak(), 10LL);  // not 30 in one "per second" bar
+  QCOMPARE(pkts->total(), 36LL);
+  // A day, then back to "Every 1 Second" minutes later: the first reply is only a baseline.
+  w.script->expectWrite("TPT 20261205").expectRecord(header()).expectReplyEnd();
+  w.script->expectWrite("TPS 20261205 " + std::to_string(sequence)).expectRecord(header()).expectReplyEnd();
+  w.window->overview()->cmbHistory->setCurrentIndex(1 + 2);
+  emit w.window->overview()->cmbHistory->activated(3);
+  QVERIFY(w.idle());
+  w.window->overview()->cmbHistory->setCurrentIndex(0);
+  emit w.window->overview()->cmbHistory->activated(0);
+  w.window->timerPoll().stop();
+  Counts later = base();
+  later.framesSent = 4165;
+  later.sequence = sequence + 1;
+  now += 300000;
+  scriptPoll(*w.script, "STATS_PRO  " + std::to_string(sequence), later);
+  w.window->pollOnce();
+  QVERIFY(w.idle());
+  QCOMPARE(pkts->total(), 0LL);
+  later.framesSent += 7;
+  now += 1000;
+  scriptPoll(*w.script, "STATS_PRO  " + std::to_string(later.sequence), later);
+  w.window->pollOnce();
+  QVERIFY(w.idle());
+  QCOMPARE(pkts->last(), 7.0f);
+  QCOMPARE(pkts->total(), 7LL);
   QVERIFY2(w.script->mismatches().empty(), qPrintable(mismatchText(*w.script)));
 }
 

@@ -2,6 +2,7 @@
 // what each fetch sends and how its reply fills the tab, the details start
 // numbers with "&Clear", the record-level failures, the command check that
 // sends nothing, and the settings with "Save Options on Exit" and "&New".
+#include <QHeaderView>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSettings>
@@ -232,6 +233,54 @@ class TabsTest : public QObject {
     played();
     QVERIFY(two_->adapter->gridAdapter->isRowHidden(AdapterModel::kFirstTokenRingRow));
     QCOMPARE(two_->adapter->model.value(AdapterModel::kMediaRow, 1), QString());
+  }
+
+  void adapterColumnsOnlyForReportedAdapters() {
+    QTableView* grid = two_->adapter->gridAdapter;
+    auto named = [](uint32_t adapter, const char* media, const char* description) {
+      auto r = oid(adapter, media);
+      std::memcpy(r.data() + 72, description, std::strlen(description));
+      return r;
+    };
+    const char* longText = "Intel(R) PRO/1000 MT Desktop Adapter, the long description";
+    access_->expectWrite("OID").expectRecord(header());
+    access_->expectRead(named(1, "Ethernet", longText)).expectRead(named(3, "Ethernet", "lo")).expectReplyEnd();
+    two_->adapter->btnRefresh->click();
+    played();
+    for (int c = 1; c <= AdapterModel::kAdapters; ++c)
+      QVERIFY2(grid->isColumnHidden(c) == (c != 1 && c != 3), qPrintable(QString::number(c)));
+    // Sized to content: adapter #1's description is not cut.
+    QVERIFY(grid->columnWidth(1) >= grid->fontMetrics().horizontalAdvance(longText));
+    access_->expectWrite("OID").expectRecord(header()).expectRead(named(1, "Ethernet", "eth0")).expectReplyEnd();
+    two_->adapter->btnRefresh->click();
+    played();
+    QVERIFY(grid->isColumnHidden(3));
+    QVERIFY(!grid->isColumnHidden(1));
+  }
+
+  void gridsFitPacketNumbersAndShowTheSort() {
+    for (PacketsTab* tab : {two_->details, two_->errors}) {
+      QFont font = tab->grid->font();
+      QVERIFY(tab->grid->columnWidth(PacketsModel::kPktColumn) >
+              QFontMetrics(font).horizontalAdvance("4294967295"));
+    }
+    main_->tabs()->setCurrentIndex(MainWindow::TabSessions);
+    QHeaderView* header = two_->sessions->gridSess->horizontalHeader();
+    QVERIFY(header->isSortIndicatorShown());
+    struct Click {
+      int column;
+      int indicator;
+      Qt::SortOrder order;
+    };
+    // Name sorts up, a counter down; a column that does not sort leaves the indicator where it was.
+    for (Click click : {Click{4, 4, Qt::AscendingOrder}, Click{SessionsModel::kFirstCounterColumn,
+                                                             SessionsModel::kFirstCounterColumn, Qt::DescendingOrder}}) {
+      const int x = header->sectionViewportPosition(click.column) + header->sectionSize(click.column) / 2;
+      QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
+      QCOMPARE(header->sortIndicatorSection(), click.indicator);
+      QCOMPARE(header->sortIndicatorOrder(), click.order);
+    }
+    main_->tabs()->setCurrentIndex(MainWindow::TabOverview);
   }
 
   void testTabRunsConfigAndCheckedCommands() {

@@ -10,6 +10,7 @@
 // Vertical grid lines belong to the samples (every iBarInt-th one), so both
 // paths give the same picture.
 #include <QColor>
+#include <QFont>
 #include <QImage>
 #include <QString>
 #include <QWidget>
@@ -18,6 +19,8 @@
 
 class QLabel;
 class QFrame;
+class QFontMetrics;
+class QPainter;
 
 namespace veltris::console {
 
@@ -26,14 +29,17 @@ class TrendGraph : public QWidget {
  public:
   explicit TrendGraph(QWidget* parent = nullptr);
 
-  void Init(int iMax, int iBarInt, const QString& totalDesc, const QString& peakDesc, const QString& lastDesc);
-  void ReInit();                                    // every value 0, full redraw
-  void NewArray(const std::vector<float>& values);  // first iMax values, full redraw
-  void Update(float value);                         // append; a negative value only redraws
-  void DrawText(int x, int y, const QString& text); // on the drawing surface
+  void setTimeBase(int iMax, int iBarInt, const QString& totalDesc, const QString& peakDesc, const QString& lastDesc);
+  void clear();                                      // every value 0, full redraw
+  void setValues(const std::vector<float>& values);  // first iMax values, full redraw
+  void addValue(float value);                        // append; a negative value only redraws
+  // One difference that covers `intervals` bars (a late poll): each gets an
+  // equal share. A negative value only redraws.
+  void spreadValue(float value, int intervals);
+  void drawText(int x, int y, const QString& text);  // on the drawing surface
 
-  bool PicValuesVisible() const { return valuesVisible_; }
-  void setPicValuesVisible(bool visible);
+  bool valuesVisible() const { return valuesVisible_; }
+  void setValuesVisible(bool visible);
   void setBackColor(const QColor& color);
   void setBarColor(const QColor& color);
   void setTitle(const QString& title);
@@ -68,9 +74,27 @@ class TrendGraph : public QWidget {
   // Hour labels of a day chart: the bar each stands at and its text (none unless iMax is 144 or 72).
   static std::vector<std::pair<int, QString>> hourLabels(int iMax);
 
+  // A text drawn on the chart and the box it takes, in chart image coordinates.
+  struct ChartLabel {
+    QRect rect;
+    QString text;
+  };
+  // The hour labels that are drawn: one that would touch the label before it is left out.
+  std::vector<ChartLabel> hourLabelPlacement() const;
+  // The values of the decade lines at the left edge (1, 10, 100, 1K, ...), bottom up,
+  // without those that would overlap another label.
+  std::vector<ChartLabel> scaleLabelPlacement() const;
+  // The value of decade line `band`: 1, 10, 100, 1K, 10K, 100K, 1M, ...
+  static QString decadeText(int band);
+  // "#,##0", or in K, M, G or T units when that text is wider than `width` pixels.
+  static QString fittedNumber(long long value, const QFontMetrics& metrics, int width);
+  // Total, peak and last with their descriptions and exact figures (the tooltip texts).
+  QString exactFigures() const;
+  QString valuesToolTip() const;
+
  signals:
-  void RightClick();
-  void DblClick();
+  void rightClicked();
+  void doubleClicked();
 
  private:
   class Surface;
@@ -83,6 +107,10 @@ class TrendGraph : public QWidget {
   void drawBar(QImage& image, int x, float value) const;
   void drawHorizontalLines(QImage& image, int x0, int x1) const;
   void drawHourLabels(QImage& image) const;
+  void drawScaleLabels(QPainter& painter) const;
+  void drawLabel(QPainter& painter, const ChartLabel& label) const;
+  QFont hourFont() const;
+  QFont scaleFont() const;
   int barHeight(float value) const;
   void chartResized();
 
@@ -96,7 +124,7 @@ class TrendGraph : public QWidget {
   int bands_ = 1;
   int barWidth_ = 1;
   int fastCount_ = 0;           // fast updates since the last full redraw
-  unsigned long long appended_ = 0;  // values appended since Init/NewArray: the grid's phase
+  unsigned long long appended_ = 0;  // values appended since setTimeBase/setValues: the grid's phase
   bool lastFast_ = false;
   int fullRedraws_ = 0;
   bool fastEnabled_ = true;
@@ -105,6 +133,7 @@ class TrendGraph : public QWidget {
   QColor barColor_ = Qt::green;
   QColor gridColor_;
   QImage surface_;
+  std::vector<ChartLabel> scaleLabels_;  // placed at the last full redraw
 
   QLabel* lblTitle_;
   Surface* picFrame_;

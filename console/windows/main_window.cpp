@@ -131,8 +131,8 @@ MainWindow::MainWindow(std::unique_ptr<AgentAccess> access, const QString& compu
     if (on && historyMode()) chooseDay(sYYYYMMDD_);
   });
   for (int g = 0; g < 8; ++g) {
-    connect(overview_->graph(g), &TrendGraph::RightClick, this, [this, g] { showGraphMenu(g); });
-    connect(overview_->graph(g), &TrendGraph::DblClick, this, [this, g] { openGraphTab(g); });
+    connect(overview_->graph(g), &TrendGraph::rightClicked, this, [this, g] { showGraphMenu(g); });
+    connect(overview_->graph(g), &TrendGraph::doubleClicked, this, [this, g] { openGraphTab(g); });
   }
 
   timerInit_.setInterval(1);
@@ -373,6 +373,7 @@ void MainWindow::onHistoryList(const Reply& reply) {
   const int first = connection_->snapshot() && overview_->cmbHistory->count() > 3 ? 3 : 0;
   overview_->cmbHistory->setCurrentIndex(first);
   whenChosen(first);
+  overview_->pacer.baselineTaken();  // these totals start the first difference
 }
 
 void MainWindow::onLost() {
@@ -429,14 +430,17 @@ void MainWindow::onPollReply(const Reply& reply, bool historyDay) {
     };
     const TotalsRecord& c = current_;
     const TotalsRecord& p = previous_;
-    overview_->graph(OverviewTab::BytesSent)->Update(c.bytesSent.get() - p.bytesSent.get());
-    overview_->graph(OverviewTab::BytesRecv)->Update(c.bytesReceived.get() - p.bytesReceived.get());
-    overview_->graph(OverviewTab::PktsSent)->Update(diff(c.framesSent, p.framesSent));
-    overview_->graph(OverviewTab::PktsRecv)->Update(diff(c.framesReceived, p.framesReceived));
-    overview_->graph(OverviewTab::PktsSentBC)->Update(diff(c.broadcastsSent, p.broadcastsSent));
-    overview_->graph(OverviewTab::PktsRecvBC)->Update(diff(c.broadcastsReceived, p.broadcastsReceived));
-    overview_->graph(OverviewTab::PktsSentRE)->Update(diff(c.errorsSent, p.errorsSent));
-    overview_->graph(OverviewTab::PktsRecvRE)->Update(diff(c.errorsReceived, p.errorsReceived));
+    const float differences[8] = {c.bytesSent.get() - p.bytesSent.get(),     diff(c.framesSent, p.framesSent),
+                                  diff(c.broadcastsSent, p.broadcastsSent),   diff(c.errorsSent, p.errorsSent),
+                                  c.bytesReceived.get() - p.bytesReceived.get(),
+                                  diff(c.framesReceived, p.framesReceived),
+                                  diff(c.broadcastsReceived, p.broadcastsReceived),
+                                  diff(c.errorsReceived, p.errorsReceived)};
+    // 0 intervals: the first reading of a time base only sets the baseline.
+    const int intervals = overview_->pacer.readingTaken();
+    if (intervals > 0) {
+      for (int g = 0; g < 8; ++g) overview_->graph(g)->spreadValue(differences[g], intervals);
+    }
   }
   std::vector<PartnerStatRecord> stats = reply.records<PartnerStatRecord>(statStep);
   if (views_ != nullptr) views_->takeStatRecords(stats, historyDay);
@@ -468,7 +472,7 @@ void MainWindow::clearCounters() {
     TotalsRecord totals{};
     if (!reply.ok || !reply.first(0, totals)) return;
     if (views_ != nullptr) views_->applyClear(totals.sequence.get());
-    for (TrendGraph* g : overview_->graphs()) g->ReInit();
+    for (TrendGraph* g : overview_->graphs()) g->clear();
   });
 }
 

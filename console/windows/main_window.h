@@ -66,7 +66,7 @@ class MainWindow : public QMainWindow {
   void openConnectionTo(const QString& computer, const QString& displayName);
   // Starts another console ("&New"), placed where this one is: `name` "" for this PC.
   void startNewInstance(const QString& name);
-  // Re-initialises the window for a new time base (all eight graphs get Init).
+  // Re-initialises the window for a new time base (all eight graphs get setTimeBase).
   void Main_ReInit(int iMax, int iBarInt, const QString& totalDesc, const QString& peakDesc,
                    const QString& lastDesc);
   // One poll cycle now (what a poll timer tick does).

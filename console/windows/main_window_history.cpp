@@ -70,7 +70,7 @@ void MainWindow::Main_ReInit(int iMax, int iBarInt, const QString& totalDesc, co
   clearStatus();
   receiveHidden_ = false;
   overview_->setReceiveWarning(false);
-  for (TrendGraph* g : overview_->graphs()) g->Init(iMax, iBarInt, totalDesc, peakDesc, lastDesc);
+  for (TrendGraph* g : overview_->graphs()) g->setTimeBase(iMax, iBarInt, totalDesc, peakDesc, lastDesc);
   if (views_ != nullptr) views_->clearForNewTimeBase();
   if (sstMain_->currentIndex() > TabSessions) sstMain_->setCurrentIndex(TabOverview);
 }
@@ -95,6 +95,7 @@ void MainWindow::chooseRealTime(int row) {
   const RealTimeBase& base = kRealTime[row];
   connection_->setView(View::RealTime);
   Main_ReInit(60, 10, tr(base.totalDesc), tr(base.peakDesc), tr(base.lastDesc));
+  overview_->pacer.restart(base.intervalMs);
   overview_->setRealTime(true);
   if (views_ != nullptr) views_->setTimeBase(true, tr(kPerTexts[row]));
   pollRequest_ = QStringLiteral("STATS_PRO ");
@@ -107,7 +108,9 @@ void MainWindow::chooseDay(const QString& day) {
   sYYYYMMDD_ = day;
   const bool twelveHours = overview_->optHistoryGraph12->isChecked();
   connection_->setView(View::Day, day);
-  Main_ReInit(twelveHours ? 72 : 144, 6, tr("Total/Day"), tr("Peak/10_Mins"), QString());
+  // The 12-hour view sums 6 a.m. to 6 p.m., not the day.
+  Main_ReInit(twelveHours ? 72 : 144, 6, twelveHours ? tr("Total/6am-6pm") : tr("Total/Day"), tr("Peak/10_Mins"),
+              QString());
   overview_->setRealTime(false);
   if (views_ != nullptr) views_->setTimeBase(false, QString());
   pollRequest_ = QStringLiteral("TPS ") + day;
@@ -141,7 +144,7 @@ void MainWindow::onDayTotals(const Reply& reply, bool twelveHours) {
   }
   for (int g = 0; g < 8; ++g) {
     auto first = series[g].begin() + (twelveHours ? kMorningSlot : 0);
-    overview_->graph(g)->NewArray(std::vector<float>(first, first + (twelveHours ? 72 : 144)));
+    overview_->graph(g)->setValues(std::vector<float>(first, first + (twelveHours ? 72 : 144)));
   }
   pollOnce();  // the day's partners, once
 }
@@ -153,7 +156,7 @@ void MainWindow::returnToRealTime() {
 
 void MainWindow::showValues(bool shown) {
   overview_->chkShowValues->setChecked(shown);
-  for (TrendGraph* g : overview_->graphs()) g->setPicValuesVisible(shown);
+  for (TrendGraph* g : overview_->graphs()) g->setValuesVisible(shown);
 }
 
 namespace {

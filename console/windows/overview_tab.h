@@ -5,6 +5,8 @@
 #include <QWidget>
 #include <array>
 
+#include "console/widgets/poll_pacer.h"
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -42,6 +44,8 @@ class OverviewTab : public QWidget {
   QPushButton* btnClear;
   QWidget* fraClientArea;
   QLabel* picWarning;
+  // Spreads a late poll's differences over the intervals it covers.
+  PollPacer pacer;
 
  private:
   std::array<TrendGraph*, 8> graphs_{};

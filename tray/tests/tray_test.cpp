@@ -8,6 +8,8 @@
 #include <thread>
 
 #include <QAction>
+#include <QApplication>
+#include <QLabel>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMenu>
@@ -114,6 +116,27 @@ TEST_F(QuickLook, FiguresFollowTheAgentsCounters) {
   EXPECT_EQ(w->cell(2, 3), "1,234,565");
   EXPECT_EQ(w->cell(4, 1), "") << "legend rows carry no figures";
   EXPECT_EQ(w->statusText(), "Session traffic");
+}
+
+TEST_F(QuickLook, StatusBoxShowsTheWholeRefusal) {
+  QuickLookWindow* w = open(true);
+  w->show();
+  QTRY_VERIFY(!w->busy());
+  const QString texts[] = {
+      "VELTRIS Agent refused the access key (\"OpenKey\"); change it with Settings",
+      "VELTRIS Agent is not running on this PC (Connection failed with retcode 1722)"};
+  for (const QString& text : texts) {
+    AgentReading down;
+    down.failure = text;
+    w->refresh(down);
+    QApplication::processEvents();
+    EXPECT_EQ(w->statusText(), text);
+    auto* box = w->findChild<QLabel*>("tbxStatus");
+    ASSERT_NE(box, nullptr);
+    // Every line of the wrapped text fits the box, and the box fits the window.
+    EXPECT_LE(box->heightForWidth(box->width()), box->height()) << text.toStdString();
+    EXPECT_LE(box->geometry().right(), w->width()) << text.toStdString();
+  }
 }
 
 TEST_F(QuickLook, ConfigAtOpeningTestOnRequestAdvancedOnlyWithConsole) {

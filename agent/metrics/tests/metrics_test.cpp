@@ -14,8 +14,10 @@
 #include <thread>
 #include <vector>
 
+#include "agent/core/frame_summary.h"
 #include "agent/metrics/metrics_server.h"
 #include "agent/metrics/metrics_text.h"
+#include "common/version.h"
 
 namespace veltris::agent {
 namespace {
@@ -44,6 +46,7 @@ struct SampleAgent {
     eth.counters.errorFrames[kReceived].add(2);
     eth.counters.errorKinds[kTcpReset].add(2);
     eth.counters.unfiled.add(9);
+    eth.counters.familyFrames[static_cast<int>(AddressFamily::Ipv6)].add(11);
     eth.partnerCount = 12;
     eth.stationNames[0].time = 1;
     addNic(global, "/tmp/a \"b\"\\c.pcap");
@@ -56,6 +59,9 @@ struct SampleAgent {
 TEST(MetricsText, CarriesTheAgentsCountersAsPrometheusSamples) {
   SampleAgent agent;
   const std::string page = metricsText(agent.global);
+  const std::string info = std::string("veltris_agent_info{version=\"") + kProgramVersion +
+                           "\",stamp=\"19990415\",host=\"PC01\"} 1\n";
+  EXPECT_NE(page.find(info), std::string::npos) << info;
   const char* expected[] = {
       "# TYPE veltris_session_frames_total counter\n",
       "veltris_session_frames_total{adapter=\"eth0\",direction=\"sent\"} 5000000000\n",
@@ -65,13 +71,14 @@ TEST(MetricsText, CarriesTheAgentsCountersAsPrometheusSamples) {
       "veltris_error_frames_total{adapter=\"eth0\",direction=\"received\"} 2\n",
       "veltris_error_frames_by_kind_total{adapter=\"eth0\",kind=\"tcp_reset\"} 2\n",
       "veltris_unfiled_frames_total{adapter=\"eth0\"} 9\n",
+      "veltris_frames_by_family_total{adapter=\"eth0\",family=\"ipv6\"} 11\n",
+      "veltris_frames_by_family_total{adapter=\"eth0\",family=\"ipv4\"} 0\n",
       "veltris_kernel_dropped_frames_total{adapter=\"eth0\"} 0\n",
       "veltris_partner_table_entries{adapter=\"eth0\"} 12\n",
       "veltris_station_name_entries{adapter=\"eth0\"} 1\n",
       "veltris_session_frames_total{adapter=\"/tmp/a \\\"b\\\"\\\\c.pcap\",direction=\"sent\"} 0\n",
       "veltris_traffic_state 4\n",
       "veltris_captured_frames_total 1234\n",
-      "veltris_agent_info{version=\"19990415\",host=\"PC01\"} 1\n",
       "veltris_agent_start_time_seconds 1700000000\n",
       "veltris_requests_total{word=\"TOTAL\",result=\"ok\"} 1\n",
       "veltris_requests_total{word=\"unknown\",result=\"wrong_key\"} 1\n",
