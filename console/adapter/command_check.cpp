@@ -1,11 +1,6 @@
 #include "console/adapter/command_check.h"
 
-#include <QCoreApplication>
-
 namespace veltris::console {
-namespace {
-constexpr char kContext[] = "veltris::console::TestTab";
-}  // namespace
 
 const QStringList& allowedCommandPrefixes() {
   static const QStringList prefixes = {"NET ",     "IPCONFIG ", "PING ", "TRACERT ",        "NSLOOKUP ",  "NETSTAT ",
@@ -21,15 +16,15 @@ const QStringList& commandListEntries() {
 
 CommandCheck checkCommand(const QString& text) {
   const QString checked = text.toUpper() + QLatin1Char(' ');
-  if (checked.trimmed().isEmpty()) return {false, {}, QCoreApplication::translate(kContext, "Please enter command text")};
+  if (checked.trimmed().isEmpty()) return {false, {}, CommandCheck::tr("Please enter command text")};
   if (checked.startsWith(QLatin1String("NET USE ")))
-    return {false, {}, QCoreApplication::translate(kContext, "Sorry NET USE may not be issued.  Please refer to HELP for more information")};
+    return {false, {}, CommandCheck::tr("Sorry NET USE may not be issued.  Please refer to HELP for more information")};
   for (const QString& prefix : allowedCommandPrefixes()) {
     // The agent's own switches are case-sensitive (NBTSTAT -a / -A), so the
     // command goes out as typed; only the check uses the upper-case form.
     if (checked.startsWith(prefix)) return {true, text.trimmed(), {}};
   }
-  return {false, {}, QCoreApplication::translate(kContext, "Invalid command.  Please select from drop down list.")};
+  return {false, {}, CommandCheck::tr("Invalid command.  Please select from drop down list.")};
 }
 
 }  // namespace veltris::console

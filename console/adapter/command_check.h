@@ -1,5 +1,6 @@
 #pragma once
 // The Test tab's check of a typed command before it is sent as "CMD " + text.
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 
@@ -9,6 +10,8 @@ struct CommandCheck {
   bool accepted = false;
   QString command;  // what follows "CMD ": the text as typed, trimmed
   QString refusal;  // the message when refused
+
+  Q_DECLARE_TR_FUNCTIONS(veltris::console::CommandCheck)
 };
 
 CommandCheck checkCommand(const QString& text);

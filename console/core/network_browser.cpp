@@ -85,17 +85,17 @@ BrowseResult browseNetwork(int timeoutMs) {
   b.poll = avahi_simple_poll_new();
   if (b.poll == nullptr) {
     result.errorTitle = QStringLiteral("WNetOpenEnum");
-    result.errorText = QStringLiteral("Error: out of memory for the network browse");
+    result.errorText = BrowseResult::tr("Error: out of memory for the network browse");
     return result;
   }
   int error = 0;
   b.client = avahi_client_new(avahi_simple_poll_get(b.poll), AvahiClientFlags(0), nullptr, nullptr, &error);
   if (b.client == nullptr) {
     result.errorTitle = QStringLiteral("WNetOpenEnum");
-    result.errorText = QStringLiteral("Error: the network cannot be browsed: the Avahi service (avahi-daemon) "
-                                      "is not running on this PC (") +
+    result.errorText = BrowseResult::tr("Error: the network cannot be browsed: the Avahi service (avahi-daemon) "
+                                          "is not running on this PC (") +
                        QString::fromUtf8(avahi_strerror(error)) +
-                       QStringLiteral("). Type the computer's name or address instead.");
+                       BrowseResult::tr("). Type the computer's name or address instead.");
     avahi_simple_poll_free(b.poll);
     return result;
   }
@@ -118,7 +118,7 @@ BrowseResult browseNetwork(int timeoutMs) {
   avahi_simple_poll_free(b.poll);
   if (!b.failure.isEmpty() && b.agents.isEmpty() && b.workstations.isEmpty()) {
     result.errorTitle = QStringLiteral("WNetEnumResources");
-    result.errorText = QStringLiteral("Error: ") + b.failure;
+    result.errorText = BrowseResult::tr("Error: ") + b.failure;
     return result;
   }
   result.ok = true;

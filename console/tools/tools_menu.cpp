@@ -86,7 +86,7 @@ void ToolsMenu::wire() {
 void ToolsMenu::update(bool local, const QString& computerName) {
   for (int i = 0; i < actions_.size(); ++i) {
     const ToolItem& item = toolItems()[i];
-    const QString caption = QCoreApplication::translate("veltris::console::ToolsMenu", item.caption.toUtf8().constData());
+    const QString caption = tr(item.caption.toUtf8().constData());
     actions_[i]->setText(item.carriesName ? caption + QStringLiteral("\\\\") + computerName : caption);
     actions_[i]->setEnabled(!commands_[i].isEmpty() && (local || !item.localOnly));
   }

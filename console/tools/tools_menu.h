@@ -3,6 +3,7 @@
 // tools. Each item starts the first of its candidates that is installed, and
 // is greyed when none is, or when it works only on this PC and a remote
 // computer is watched.
+#include <QCoreApplication>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -37,6 +38,8 @@ bool programOnPath(const QString& program);
 QStringList chooseToolCommand(const ToolItem& item, const ProgramFinder& installed);
 
 class ToolsMenu {
+  Q_DECLARE_TR_FUNCTIONS(veltris::console::ToolsMenu)
+
  public:
   // Adds the items to `menu`.
   explicit ToolsMenu(QMenu* menu, ProgramFinder installed = programOnPath);
