@@ -50,7 +50,7 @@ const QStringList& leadingHeaders() {
       QT_TRANSLATE_NOOP("veltris::console::Grid", "Name"),   QT_TRANSLATE_NOOP("veltris::console::Grid", "Time")};
   static const QStringList headers = [] {
     QStringList texts;
-    for (const char* header : kHeaders) texts << QCoreApplication::translate("veltris::console::Grid", header);
+    for (const char* header : kHeaders) texts << GridTexts::tr(header);
     return texts;
   }();
   return headers;

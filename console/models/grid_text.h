@@ -30,8 +30,11 @@ QColor readableTextOn(const QColor& background);
 inline int compareText(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive); }
 
 // The sort refusal of the sessions and broadcasts grids.
-inline QString unexpectedColumnText(int column) {
-  return QCoreApplication::translate("veltris::console::Grid", "ERROR - unexpected col ") + QString::number(column);
-}
+// Translation context of the grids' shared texts.
+struct GridTexts {
+  Q_DECLARE_TR_FUNCTIONS(veltris::console::Grid)
+};
+
+inline QString unexpectedColumnText(int column) { return GridTexts::tr("ERROR - unexpected col ") + QString::number(column); }
 
 }  // namespace veltris::console
