@@ -16,6 +16,7 @@ constexpr const char* kDirectionNames[2] = {"received", "sent"};
 constexpr const char* kErrorKindNames[kErrorKindCount] = {
     "", "tcp_retransmit", "dns_retransmit", "arp_retransmit", "tcp_reset", "icmp_error", "llc_error"};
 constexpr const char* kResultNames[kRequestResultCount] = {"ok", "wrong_key", "locked_out"};
+constexpr const char* kFamilyNames[kFamilyCount] = {"other", "ipv4", "ipv6"};  // as AddressFamily counts them
 
 class Page {
  public:
@@ -111,6 +112,16 @@ void adapterFamilies(Page& page, const GlobalArea& global) {
     for (int kind = 1; kind < kErrorKindCount; ++kind)
       page.sample("veltris_error_frames_by_kind_total", adapter + ',' + label("kind", kErrorKindNames[kind]),
                   nic.counters.errorKinds[kind].get());
+  }
+
+  page.family("veltris_frames_by_family_total", "counter",
+              "Frames read, by the address family of their network layer (ARP counts as ipv4).");
+  for (int i = 0; i < global.adapterCount; ++i) {
+    const NicArea& nic = *global.nics[i];
+    const std::string adapter = label("adapter", adapterLabel(nic));
+    for (int family = 0; family < kFamilyCount; ++family)
+      page.sample("veltris_frames_by_family_total", adapter + ',' + label("family", kFamilyNames[family]),
+                  nic.counters.familyFrames[family].get());
   }
 
   page.family("veltris_kernel_dropped_frames_total", "counter", "Frames the kernel dropped before the agent read them.");

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "agent/core/frame_summary.h"
 #include "agent/metrics/metrics_server.h"
 #include "agent/metrics/metrics_text.h"
 
@@ -44,6 +45,7 @@ struct SampleAgent {
     eth.counters.errorFrames[kReceived].add(2);
     eth.counters.errorKinds[kTcpReset].add(2);
     eth.counters.unfiled.add(9);
+    eth.counters.familyFrames[static_cast<int>(AddressFamily::Ipv6)].add(11);
     eth.partnerCount = 12;
     eth.stationNames[0].time = 1;
     addNic(global, "/tmp/a \"b\"\\c.pcap");
@@ -65,6 +67,8 @@ TEST(MetricsText, CarriesTheAgentsCountersAsPrometheusSamples) {
       "veltris_error_frames_total{adapter=\"eth0\",direction=\"received\"} 2\n",
       "veltris_error_frames_by_kind_total{adapter=\"eth0\",kind=\"tcp_reset\"} 2\n",
       "veltris_unfiled_frames_total{adapter=\"eth0\"} 9\n",
+      "veltris_frames_by_family_total{adapter=\"eth0\",family=\"ipv6\"} 11\n",
+      "veltris_frames_by_family_total{adapter=\"eth0\",family=\"ipv4\"} 0\n",
       "veltris_kernel_dropped_frames_total{adapter=\"eth0\"} 0\n",
       "veltris_partner_table_entries{adapter=\"eth0\"} 12\n",
       "veltris_station_name_entries{adapter=\"eth0\"} 1\n",
