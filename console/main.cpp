@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/program_options.h"
+#include "common/version.h"
 #include "console/core/desktop_layer.h"
 #include "desktop/library_access.h"
 #include "console/core/single_instance.h"
@@ -26,7 +27,7 @@ constexpr char kUsage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string version = std::string("VELTRIS console 1.0 (agent version stamp ") + veltris::desktop::kConsoleVersion + ")";
+  const std::string version = std::string("VELTRIS console ") + veltris::kProgramVersion + " (agent version stamp " + veltris::desktop::kConsoleVersion + ")";
   if (veltris::answerHelpOrVersion(argc, argv, kUsage, version.c_str())) return 0;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("VELTRIS"));

@@ -1,11 +1,13 @@
 // veltris-tray: the VELTRIS taskbar indicator of this PC's agent, per user.
 #include <cstdio>
+#include <string>
 
 #include <QApplication>
 #include <QInputDialog>
 #include <QSystemTrayIcon>
 
 #include "common/program_options.h"
+#include "common/version.h"
 #include "tray/agent_link.h"
 #include "tray/pictures.h"
 #include "tray/settings_store.h"
@@ -23,7 +25,7 @@ constexpr char kUsage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (veltris::answerHelpOrVersion(argc, argv, kUsage, "veltris-tray 19990415")) return 0;
+  if (veltris::answerHelpOrVersion(argc, argv, kUsage, (std::string("veltris-tray ") + veltris::kProgramVersion).c_str())) return 0;
   QApplication app(argc, argv);
   app.setApplicationName("veltris-tray");
   app.setQuitOnLastWindowClosed(false);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/registry_names.h"
+#include "common/version.h"
 #include "platform/registry/registry.h"
 #include "platform/service/history_folder.h"
 #include "tray/settings_protocol.h"
@@ -120,7 +121,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (verb == "--version") {
-    std::printf("veltris-settings-helper 19990415\n");
+    std::printf("veltris-settings-helper %s\n", veltris::kProgramVersion);
     return 0;
   }
   if ((verb == "check" || verb == "mkdir") && argc == 3) {

@@ -1,6 +1,7 @@
 #include "agent/core/runtime.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
@@ -132,15 +133,35 @@ void consoleWrite(std::string_view text) {
   consoleSink(text);
 }
 
-void consolePrint(const char* format, ...) {
+namespace {
+
+std::atomic<bool> consoleWindowShown{true};
+
+void printLine(const char* format, va_list args) {
   char line[1024];
-  va_list args;
-  va_start(args, format);
   int n = std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
   if (n < 0) return;
   std::lock_guard lock(sinkMutex);
   consoleSink(std::string_view(line, std::min<size_t>(static_cast<size_t>(n), sizeof line - 1)));
 }
+
+}  // namespace
+
+void consolePrint(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  printLine(format, args);
+  va_end(args);
+}
+
+void foregroundPrint(const char* format, ...) {
+  if (!consoleWindowShown.load(std::memory_order_relaxed)) return;
+  va_list args;
+  va_start(args, format);
+  printLine(format, args);
+  va_end(args);
+}
+
+bool setConsoleWindow(bool shown) { return consoleWindowShown.exchange(shown); }
 
 }  // namespace veltris::agent

@@ -173,6 +173,14 @@ void consolePrint(const char* format, ...) __attribute__((format(printf, 1, 2)))
 // Writes text of any length on the console, whole and at once.
 void consoleWrite(std::string_view text);
 
+// A line only a console window wants (a trace of calls, how to stop the
+// program): printed in the foreground, dropped when the agent runs as the
+// service, whose console lines go to the journal.
+void foregroundPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Whether a console window shows the agent's lines (true until the service
+// host says otherwise). Answers the previous setting.
+bool setConsoleWindow(bool shown);
+
 // Where the console's lines go: standard output unless replaced (tests collect
 // them). Answers the sink it replaces; an empty sink restores standard output.
 // The sink runs under a lock, one line at a time.

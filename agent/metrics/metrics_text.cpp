@@ -8,6 +8,7 @@
 #include "agent/requests/dispatcher.h"
 #include "common/registry_names.h"
 #include "common/reply_records.h"
+#include "common/version.h"
 
 namespace veltris::agent {
 namespace {
@@ -205,8 +206,9 @@ std::string metricsText(const GlobalArea& global) {
   std::string out;
   out.reserve(8192);
   Page page(out);
-  page.family("veltris_agent_info", "gauge", "The agent's version and host name.");
-  page.sample("veltris_agent_info", label("version", kVersionStamp) + ',' + label("host", global.hostName), 1);
+  page.family("veltris_agent_info", "gauge", "The agent's version, the version stamp of its replies, and host name.");
+  page.sample("veltris_agent_info",
+              label("version", kProgramVersion) + ',' + label("stamp", kVersionStamp) + ',' + label("host", global.hostName), 1);
   page.family("veltris_agent_start_time_seconds", "gauge", "When the agent started, in seconds since 1970.");
   page.sample("veltris_agent_start_time_seconds", {}, global.startTime);
   page.family("veltris_traffic_state", "gauge", "Traffic state code of the last second (1 to 10; 0 before the first).");

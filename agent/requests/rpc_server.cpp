@@ -35,7 +35,7 @@ rpc::Limits agentLimits() {
 
 uint32_t pingRpc(std::span<const uint8_t> in, std::vector<uint8_t>& out) {
   if (!in.empty()) return rpc::fault::kNdr;
-  consolePrint("PingRpc\n");
+  foregroundPrint("PingRpc\n");
   tapsor::encodePingRpcOut(0, out);
   return 0;
 }
@@ -132,7 +132,7 @@ void RpcServerThread::run() {
   bool anyProtocolSequence = false;
   for (const char* protseq : kProtocolSequences) {
     uint32_t status = server_->useProtseq(protseq, kCallsPerProtocolSequence);
-    consolePrint("RpcServerUseProtseq %s = %d\n", protseq, static_cast<int>(status));
+    foregroundPrint("RpcServerUseProtseq %s = %d\n", protseq, static_cast<int>(status));
     anyProtocolSequence |= status == rpc::status::kOk;
   }
   if (!anyProtocolSequence) return fail("RpcServerUseProtseq failed");
@@ -142,9 +142,9 @@ void RpcServerThread::run() {
   if (status != rpc::status::kOk) return fail(endpointRegisterFailureText(status).c_str());
   startEndpointMapper();
 
-  consolePrint("Creating Taskbar Thread \n");
+  foregroundPrint("Creating Taskbar Thread \n");
   if (hooks_.startTaskbar) hooks_.startTaskbar();
-  consolePrint("To Terminate, close console window or press Ctrl-C\n");
+  foregroundPrint("To Terminate, close console window or press Ctrl-C\n");
   {
     std::unique_lock lock(mutex_);
     if (!stopRequested_ && server_->listen(kMaxConcurrentCalls) != rpc::status::kOk) {

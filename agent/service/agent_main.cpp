@@ -72,7 +72,7 @@ void enterHistoryDirectory(const std::string& dataPath) {
   }
   char cwd[4096] = {};
   if (::getcwd(cwd, sizeof cwd) == nullptr) cwd[0] = '\0';
-  consolePrint("Current Directory is '%s'\n", cwd);
+  foregroundPrint("Current Directory is '%s'\n", cwd);
 }
 
 void raiseThreadPriority() {
@@ -254,7 +254,7 @@ void agentMain(AgentRuntime& rt, const AgentOptions& options) {
     return;
   }
   if (options.startServer && !rt.stopEvent.isSet()) {
-    consolePrint("Creating ServerRPC Thread \n");
+    foregroundPrint("Creating ServerRPC Thread \n");
     options.startServer(rt);
     // A stop that came while the server started may have found nothing to close yet.
     if (rt.stopEvent.isSet()) {

@@ -10,13 +10,20 @@
 #include "agent/service/service_host.h"
 #include "agent/service/service_status.h"
 #include "common/records.h"
+#include "common/version.h"
 #include "platform/capture/device.h"
 #include "platform/system_root.h"
 
 namespace veltris::agent::service {
+
+void printManagerMessage(veltris::service::ServiceManager& m);
+
 namespace {
 
 using veltris::service::systemErrorText;
+
+// The package that ships the unit in /usr/lib/systemd/system.
+constexpr char kAgentPackage[] = "veltris-agent";
 
 void printUsage() {
   const char* name = kServiceName;
@@ -40,8 +47,10 @@ void printHelp() {
       "       TapsorSv -install | -remove     install or remove the systemd service (root)\n"
       "       TapsorSv -start | -stop         start or stop the service\n"
       "       TapsorSv -list                  list the interfaces to capture on\n"
-      "       TapsorSv --help | --version\n"
+      "       TapsorSv --help (-h) | --version (-V)\n"
       "Without a switch TapsorSv runs as the service \"%s\" (started by systemd).\n"
+      "A service the package veltris-agent installed is started and stopped here;\n"
+      "-install and -remove leave it alone (apt remove veltris-agent removes it).\n"
       "Switches begin with '-' or '/' and ignore case (/INSTALL is -install).\n"
       "\n"
       "ADAPTER, at most four:\n"
@@ -55,18 +64,21 @@ void printHelp() {
       "\n"
       "Files (VELTRIS_ROOT, default /, moves them all):\n"
       "  registry file  %s\n"
-      "                 \"OpenKey\" access key, \"DataPath\" history folder, \"AutoIpName\"\n"
-      "                 (sample: scripts/registry.sample.reg in the source tree)\n"
+      "                 \"OpenKey\" access key, \"DataPath\" history folder, \"AutoIpName\",\n"
+      "                 \"ListenAddress\", \"MetricsAddress\" (veltris-registry(5))\n"
+      "                 (sample: %s)\n"
       "  history        %s unless \"DataPath\" names another folder\n"
       "  local sockets  %s\n"
       "\n"
-      "Exit status: 0 done; 1 when in the foreground no adapter could be opened, or when\n"
-      "installing or removing the service failed.\n",
-      kServiceName, registry.c_str(), history.c_str(), platform::rpcSocketDirectory().c_str());
+      "Exit status: 0 done; 1 when a switch failed (the service could not be installed,\n"
+      "removed, started or stopped) or when in the foreground no adapter could be opened.\n",
+      kServiceName, registry.c_str(), kSampleRegistryPath, history.c_str(), platform::rpcSocketDirectory().c_str());
   if (n > 0) consoleWrite(std::string_view(text, std::min<size_t>(static_cast<size_t>(n), sizeof text - 1)));
 }
 
-void printVersion() { consolePrint("TapsorSv (VELTRIS agent) version %s\n", kVersionStamp); }
+void printVersion() {
+  consolePrint("TapsorSv (VELTRIS agent) version %s, version stamp %s\n", kProgramVersion, kVersionStamp);
+}
 
 // The interfaces and the names to give on the command line.
 void listInterfaces() {
@@ -101,16 +113,21 @@ std::string ownPath() {
   return path;
 }
 
-void stopOne(HostEnvironment& env, const char* name) {
+bool stopOne(HostEnvironment& env, const char* name) {
   veltris::service::ServiceManager& m = *env.manager;
   if (long rc = m.openService(name); rc != 0) {
     consolePrint("Could not open %s - code %ld\n", name, rc);
-    return;
+    return false;
   }
   long rc = m.stopService(name);
   if (rc == 0) consolePrint("%s stopped\n", name);
   else if (rc == veltris::service::kErrorServiceNotActive) consolePrint("%s is already stopped\n", name);
-  else consolePrint("%s failed to stop - code %ld\n", name, rc);
+  else {
+    consolePrint("%s failed to stop - code %ld\n", name, rc);
+    printManagerMessage(m);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -123,6 +140,11 @@ void printManagerMessage(veltris::service::ServiceManager& m) {
 
 bool installService(HostEnvironment& env) {
   std::string path = ownPath();
+  if (std::string packaged = env.manager->packagedUnit(kServiceName); !packaged.empty()) {
+    consolePrint("%s is already installed by the package %s (%s); nothing changed.\n", kDisplayName, kAgentPackage,
+                 packaged.c_str());
+    return true;
+  }
   if (path.empty()) {
     consolePrint("Unable to install %s - %s\n", kDisplayName, systemErrorText(veltris::service::kErrorFileNotFound).c_str());
     return false;
@@ -143,8 +165,17 @@ bool installService(HostEnvironment& env) {
   return true;
 }
 
+bool refusePackagedRemoval(HostEnvironment& env) {
+  std::string packaged = env.manager->packagedUnit(kServiceName);
+  if (packaged.empty()) return false;
+  consolePrint("%s (%s) is installed by the package %s: use apt remove %s\n", kDisplayName, packaged.c_str(),
+               kAgentPackage, kAgentPackage);
+  return true;
+}
+
 bool removeService(HostEnvironment& env) {
   veltris::service::ServiceManager& m = *env.manager;
+  if (refusePackagedRemoval(env)) return false;
   if (long rc = m.connect(); rc != 0) {
     consolePrint("OpenSCManager failed - %s\n", systemErrorText(rc).c_str());
     printManagerMessage(m);
@@ -175,29 +206,35 @@ bool removeService(HostEnvironment& env) {
   return true;
 }
 
-void startService(HostEnvironment& env) {
+bool startService(HostEnvironment& env) {
   veltris::service::ServiceManager& m = *env.manager;
   if (m.connect() != 0) {
     env.messageBox("VELTRIS ERROR", "Could not open Service Control Manager");
-    return;
+    return false;
   }
   if (long rc = m.openService(kServiceName); rc != 0) {
     consolePrint("Could not open TapsorSv - code %ld\n", rc);
-    return;
+    return false;
   }
   long rc = m.startService(kServiceName);
   if (rc == 0) consolePrint("TapsorSv started\n");
   else if (rc == veltris::service::kErrorServiceAlreadyRunning) consolePrint("TapsorSv is already running\n");
-  else consolePrint("TapsorSv failed to start - code %ld\n", rc);
+  else {
+    consolePrint("TapsorSv failed to start - code %ld\n", rc);
+    printManagerMessage(m);
+    return false;
+  }
+  return true;
 }
 
-void stopServices(HostEnvironment& env) {
+bool stopServices(HostEnvironment& env) {
   if (env.manager->connect() != 0) {
     env.messageBox("VELTRIS ERROR", "Could not open Service Control Manager");
-    return;
+    return false;
   }
-  stopOne(env, kServiceName);
-  stopOne(env, kDriverServiceName);
+  bool agentStopped = stopOne(env, kServiceName);
+  bool driverStopped = stopOne(env, kDriverServiceName);
+  return agentStopped && driverStopped;
 }
 
 int tapsorMain(int argc, char** argv, HostEnvironment& env) {
@@ -213,22 +250,19 @@ int tapsorMain(int argc, char** argv, HostEnvironment& env) {
     const char* word = argv[1] + 1;
     std::vector<std::string> params(argv + 2, argv + argc);
     if (strcasecmp(word, "install") == 0) {
-      stopServices(env);
-      removeService(env);  // there may be none yet
+      if (env.manager->packagedUnit(kServiceName).empty()) {
+        stopServices(env);
+        removeService(env);  // there may be none yet
+      }
       return installService(env) ? 0 : 1;
     }
     if (strcasecmp(word, "remove") == 0) {
+      if (refusePackagedRemoval(env)) return 1;
       stopServices(env);
       return removeService(env) ? 0 : 1;
     }
-    if (strcasecmp(word, "start") == 0) {
-      startService(env);
-      return 0;
-    }
-    if (strcasecmp(word, "stop") == 0) {
-      stopServices(env);
-      return 0;
-    }
+    if (strcasecmp(word, "start") == 0) return startService(env) ? 0 : 1;
+    if (strcasecmp(word, "stop") == 0) return stopServices(env) ? 0 : 1;
     if (strcasecmp(word, "list") == 0) {
       listInterfaces();
       return 0;
@@ -236,8 +270,9 @@ int tapsorMain(int argc, char** argv, HostEnvironment& env) {
     if (strcasecmp(word, "debug") == 0) return runForeground(env, false, params);
     if (strcasecmp(word, "prom") == 0) return runForeground(env, true, params);
   }
-  printUsage();
+  // Started by systemd the usage would only land in the journal.
   if (veltris::service::startedByServiceManager()) return runService(env);
+  printUsage();
   ServiceStatus status(false);
   status.logError("StartServiceCtrlDispatcher failed.", veltris::service::kErrorFailedServiceControllerConnect);
   return 1;

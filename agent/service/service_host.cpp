@@ -126,6 +126,7 @@ int runForeground(HostEnvironment& env, bool promiscuous, const std::vector<std:
 
 int runService(HostEnvironment& env) {
   blockControlSignals();
+  setConsoleWindow(false);  // standard output is the journal
   Host host(env, false);
   if (!host.status.report(kStartPending, 0, 3000)) {
     host.status.report(kStopped, static_cast<uint32_t>(host.status.savedError()), 0);

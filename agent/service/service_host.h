@@ -23,11 +23,12 @@ struct HostEnvironment {
 // The program: switches, usage, and the service or foreground run. Answers the exit code.
 int tapsorMain(int argc, char** argv, HostEnvironment& env);
 
-// Service control from the command line. Install and remove answer whether they succeeded.
+// Service control from the command line; each answers whether it succeeded.
+// A unit the package installed is started and stopped, never replaced or removed.
 bool installService(HostEnvironment& env);
 bool removeService(HostEnvironment& env);
-void startService(HostEnvironment& env);
-void stopServices(HostEnvironment& env);
+bool startService(HostEnvironment& env);
+bool stopServices(HostEnvironment& env);
 
 // Runs the agent in the foreground ("debug", "prom") or as the service.
 int runForeground(HostEnvironment& env, bool promiscuous, const std::vector<std::string>& adapters);

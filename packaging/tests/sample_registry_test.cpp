@@ -64,4 +64,25 @@ TEST_F(SampleRegistry, UncommentedExportNamesOneAdapter) {
   EXPECT_EQ(devices, std::vector<std::string>{"\\Device\\Tapsor_eth0"});
 }
 
+// The commented listen and metrics lines give values the agent takes, once uncommented.
+TEST_F(SampleRegistry, UncommentedAddressLinesGiveTheirValues) {
+  struct Case {
+    const char* name;
+    const char* value;
+  };
+  const Case cases[] = {{"ListenAddress", "loopback"}, {"MetricsAddress", "127.0.0.1:9464"}};
+  for (const Case& c : cases) {
+    const std::string text = sampleText();
+    const std::string commented = std::string(";\"") + c.name + "\"=";
+    const size_t at = text.find(commented);
+    ASSERT_NE(at, std::string::npos) << c.name;
+    veltris::reg::Registry plain(writeCopy(text));
+    std::string value;
+    EXPECT_EQ(plain.queryString(kParameters, c.name, value), veltris::reg::kFileNotFound) << "commented out by default";
+    veltris::reg::Registry uncommented(writeCopy(text.substr(0, at) + text.substr(at + 1)));
+    ASSERT_EQ(uncommented.queryString(kParameters, c.name, value), 0) << uncommented.lastError();
+    EXPECT_EQ(value, c.value);
+  }
+}
+
 }  // namespace

@@ -22,14 +22,13 @@ std::filesystem::path unitPath(std::string_view name) {
 
 std::string unitName(std::string_view name) { return std::string(name) + ".service"; }
 
-std::map<std::string, std::string> showProperties(std::string_view name) {
-  CommandResult r = runSystemctl({"show", unitName(name), "-p", "LoadState", "-p", "ActiveState"});
+std::map<std::string, std::string> parseProperties(const std::string& output) {
   std::map<std::string, std::string> properties;
   size_t start = 0;
-  while (start < r.output.size()) {
-    size_t end = r.output.find('\n', start);
-    if (end == std::string::npos) end = r.output.size();
-    std::string line = r.output.substr(start, end - start);
+  while (start < output.size()) {
+    size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    std::string line = output.substr(start, end - start);
     size_t eq = line.find('=');
     if (eq != std::string::npos) properties[line.substr(0, eq)] = line.substr(eq + 1);
     start = end + 1;
@@ -37,9 +36,32 @@ std::map<std::string, std::string> showProperties(std::string_view name) {
   return properties;
 }
 
+std::map<std::string, std::string> showProperties(std::string_view name) {
+  return parseProperties(runSystemctl({"show", unitName(name), "-p", "LoadState", "-p", "ActiveState"}).output);
+}
+
 bool otherRoot() {
   std::error_code ec;
   return !std::filesystem::equivalent(platform::systemRoot(), "/", ec);
+}
+
+// Unit folders of packages, inside the system root, in systemd's order after /etc.
+constexpr const char* kPackageUnitFolders[] = {"/usr/lib/systemd/system/", "/lib/systemd/system/"};
+constexpr char kOwnUnitFolder[] = "/etc/systemd/system/";
+
+bool inPackageFolder(const std::string& path) {
+  for (const char* folder : kPackageUnitFolders)
+    if (path.starts_with(folder)) return true;
+  return false;
+}
+
+// A package's unit file for the service, as a path inside the system root, or empty.
+std::string packageUnitFile(std::string_view name) {
+  for (const char* folder : kPackageUnitFolders) {
+    std::string inside = folder + unitName(name);
+    if (std::filesystem::exists(platform::systemRoot() / inside.substr(1))) return inside;
+  }
+  return {};
 }
 
 // enable or disable: in the running system, or in the tree of another root.
@@ -125,17 +147,47 @@ long SystemdManager::createService(const ServiceConfig& config) {
   return 0;
 }
 
+UnitLocation SystemdManager::locateUnit(std::string_view name) {
+  UnitLocation location;
+  // A running systemd knows best; "show" has no --root, so under another root
+  // (and without systemd) the unit files decide.
+  std::vector<std::string> args{"show", unitName(name), "-p", "LoadState", "-p", "FragmentPath"};
+  if (otherRoot()) args.insert(args.begin(), "--root=" + platform::systemRoot().string());
+  CommandResult shown = runSystemctl(args);
+  auto properties = parseProperties(shown.output);
+  if (shown.exitCode == 0 && !properties["LoadState"].empty()) {
+    location.loaded = properties["LoadState"] != "not-found";
+    location.fragmentPath = properties["FragmentPath"];
+    return location;
+  }
+  if (std::filesystem::exists(unitPath(name))) {
+    location.fragmentPath = kOwnUnitFolder + unitName(name);
+  } else {
+    location.fragmentPath = packageUnitFile(name);
+  }
+  location.loaded = !location.fragmentPath.empty();
+  return location;
+}
+
+std::string SystemdManager::packagedUnit(std::string_view name) {
+  if (name == kDriverService) return {};
+  UnitLocation location = locateUnit(name);
+  return location.loaded && inPackageFolder(location.fragmentPath) ? location.fragmentPath : std::string();
+}
+
 long SystemdManager::openService(std::string_view name) {
   if (name == kDriverService) return 0;
-  if (!std::filesystem::exists(unitPath(name))) return kErrorServiceDoesNotExist;
-  return 0;
+  return locateUnit(name).loaded ? 0 : kErrorServiceDoesNotExist;
 }
 
 long SystemdManager::startService(std::string_view name) {
   uint32_t state = kStopped;
   if (long rc = queryState(name, state); rc != 0) return rc;
   if (state == kRunning || state == kStartPending) return kErrorServiceAlreadyRunning;
-  if (runSystemctl({"start", unitName(name)}).exitCode != 0) return kErrorServiceSpecificError;
+  lastMessage_.clear();
+  CommandResult started = runSystemctl({"start", unitName(name)});
+  if (started.exitCode != 0)
+    return failed(kErrorServiceSpecificError, messageOf(started, "systemctl start " + unitName(name)));
   return 0;
 }
 
@@ -143,7 +195,10 @@ long SystemdManager::stopService(std::string_view name) {
   uint32_t state = kStopped;
   if (long rc = queryState(name, state); rc != 0) return rc;
   if (state == kStopped) return kErrorServiceNotActive;
-  if (runSystemctl({"stop", "--no-block", unitName(name)}).exitCode != 0) return kErrorServiceSpecificError;
+  lastMessage_.clear();
+  CommandResult stopped = runSystemctl({"stop", "--no-block", unitName(name)});
+  if (stopped.exitCode != 0)
+    return failed(kErrorServiceSpecificError, messageOf(stopped, "systemctl stop " + unitName(name)));
   return 0;
 }
 
@@ -158,10 +213,14 @@ long SystemdManager::queryState(std::string_view name, uint32_t& state) {
   return 0;
 }
 
+// Only the unit that -install wrote goes; the enablement of a package's unit of
+// the same name stays with the package.
 long SystemdManager::deleteService(std::string_view name) {
   lastMessage_.clear();
-  if (long rc = openService(name); rc != 0) return rc;
-  CommandResult disabled = changeUnit("disable", name);
+  if (!std::filesystem::exists(unitPath(name))) return kErrorServiceDoesNotExist;
+  CommandResult disabled;
+  disabled.exitCode = 0;
+  if (packageUnitFile(name).empty()) disabled = changeUnit("disable", name);
   std::error_code ec;
   std::filesystem::remove(unitPath(name), ec);
   if (ec) return failed(kErrorAccessDenied, unitPath(name).string() + ": " + ec.message());

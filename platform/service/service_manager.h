@@ -45,9 +45,20 @@ class ServiceManager {
   virtual long deleteService(std::string_view name) = 0;
   // What the service manager itself said about the last failure, or empty.
   virtual std::string lastMessage() const { return {}; }
+  // The unit file of the service when a package installed it (not -install), else empty.
+  virtual std::string packagedUnit(std::string_view /*name*/) { return {}; }
 };
 
-// systemd: the unit "<name>.service" in platform::unitDirectory(), systemctl for the rest.
+// Where the service manager found a unit: "loaded" units have a fragment file.
+struct UnitLocation {
+  bool loaded = false;
+  std::string fragmentPath;  // as the service manager names it (inside the system root)
+};
+
+// systemd: the unit "<name>.service" as systemd knows it (systemctl show: LoadState,
+// FragmentPath); when no systemd answers, the unit files of the system root.
+// -install writes its unit into platform::unitDirectory(); a unit elsewhere
+// (/usr/lib/systemd/system) came with the package and install and remove leave it be.
 // Under a system root other than "/", install and remove enable and disable the
 // unit in that tree (systemctl --root) and leave the running systemd alone.
 // The capture driver has no service of its own here: "Tapsor" exists and never runs.
@@ -61,6 +72,10 @@ class SystemdManager final : public ServiceManager {
   long queryState(std::string_view name, uint32_t& state) override;
   long deleteService(std::string_view name) override;
   std::string lastMessage() const override { return lastMessage_; }
+  std::string packagedUnit(std::string_view name) override;
+
+  // Where the unit of a service is.
+  static UnitLocation locateUnit(std::string_view name);
 
   // The unit file text for a service.
   static std::string unitText(const ServiceConfig& config);

@@ -1,6 +1,7 @@
 // TapsorCC as a program: what reaches the command and what it adds to the output.
 #include <gtest/gtest.h>
 
+#include "runner/program_packages.h"
 #include "tests/support/process_watch.h"
 
 namespace veltris::runner {
@@ -35,6 +36,20 @@ TEST(TapsorccTest, CommandThatCannotStartGivesTheCreateProcessNote) {
   EXPECT_EQ(tapsorcc({}), "NOTE: CreateProcess FAILED for ''\n");
   EXPECT_EQ(tapsorcc({"veltris-no-such-program", "-x", "quoted arg"}),
             "NOTE: CreateProcess FAILED for 'veltris-no-such-program -x quoted arg'\n");
+}
+
+// A program of the agent's command table that is not installed: the note names its package.
+TEST(TapsorccTest, AMissingCommandNamesThePackageItComesWith) {
+  const std::string output =
+      runCaptured({"/usr/bin/env", "PATH=/veltris-no-such-folder", TAPSORCC_PATH, "nmblookup", "-A", "192.0.2.1"});
+  EXPECT_EQ(output,
+            "NOTE: CreateProcess FAILED for 'nmblookup -A 192.0.2.1'\n"
+            "NOTE: nmblookup is not installed; it comes with the package samba-common-bin "
+            "(apt install samba-common-bin)\n");
+  EXPECT_EQ(missingProgramNote("smbclient", "/veltris-no-such-folder"),
+            "NOTE: smbclient is not installed; it comes with the package smbclient (apt install smbclient)\n");
+  EXPECT_EQ(missingProgramNote("sh", "/usr/bin:/bin"), "") << "installed";
+  EXPECT_EQ(missingProgramNote("veltris-no-such-program", "/veltris-no-such-folder"), "") << "no known package";
 }
 
 // Runs for about 20 seconds: the one test of the real limit.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/records.h"
+#include "common/version.h"
 #include "tools/veltris_cli/access_key.h"
 #include "tools/veltris_cli/agent_session.h"
 #include "tools/veltris_cli/options.h"
@@ -133,7 +134,8 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (parsed.action == ParsedCommandLine::Action::Version) {
-    std::cout << kProgram << " (VELTRIS command-line client) version " << veltris::kVersionStamp << '\n';
+    std::cout << kProgram << " (VELTRIS command-line client) version " << veltris::kProgramVersion << ", version stamp "
+              << veltris::kVersionStamp << '\n';
     return kExitOk;
   }
   if (parsed.action == ParsedCommandLine::Action::Error) {

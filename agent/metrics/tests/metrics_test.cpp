@@ -17,6 +17,7 @@
 #include "agent/core/frame_summary.h"
 #include "agent/metrics/metrics_server.h"
 #include "agent/metrics/metrics_text.h"
+#include "common/version.h"
 
 namespace veltris::agent {
 namespace {
@@ -58,6 +59,9 @@ struct SampleAgent {
 TEST(MetricsText, CarriesTheAgentsCountersAsPrometheusSamples) {
   SampleAgent agent;
   const std::string page = metricsText(agent.global);
+  const std::string info = std::string("veltris_agent_info{version=\"") + kProgramVersion +
+                           "\",stamp=\"19990415\",host=\"PC01\"} 1\n";
+  EXPECT_NE(page.find(info), std::string::npos) << info;
   const char* expected[] = {
       "# TYPE veltris_session_frames_total counter\n",
       "veltris_session_frames_total{adapter=\"eth0\",direction=\"sent\"} 5000000000\n",
@@ -75,7 +79,6 @@ TEST(MetricsText, CarriesTheAgentsCountersAsPrometheusSamples) {
       "veltris_session_frames_total{adapter=\"/tmp/a \\\"b\\\"\\\\c.pcap\",direction=\"sent\"} 0\n",
       "veltris_traffic_state 4\n",
       "veltris_captured_frames_total 1234\n",
-      "veltris_agent_info{version=\"19990415\",host=\"PC01\"} 1\n",
       "veltris_agent_start_time_seconds 1700000000\n",
       "veltris_requests_total{word=\"TOTAL\",result=\"ok\"} 1\n",
       "veltris_requests_total{word=\"unknown\",result=\"wrong_key\"} 1\n",

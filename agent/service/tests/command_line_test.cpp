@@ -9,6 +9,7 @@
 #include "agent/service/service_host.h"
 #include "agent/service/service_status.h"
 #include "tests/support/console_capture.h"
+#include "common/version.h"
 
 namespace veltris::agent::service {
 namespace {
@@ -56,7 +57,9 @@ class FakeManager final : public veltris::service::ServiceManager {
     return states.erase(std::string(name)) ? 0 : veltris::service::kErrorServiceDoesNotExist;
   }
   std::string lastMessage() const override { return message; }
+  std::string packagedUnit(std::string_view) override { return packaged; }
 
+  std::string packaged;  // the package's unit file, when the package installed the service
   long connectError = 0;
   long createError = 0;
   std::string message;
@@ -107,23 +110,53 @@ TEST_F(CommandLine, SlashAndUpperCaseInstallReinstallsAnExistingService) {
 TEST_F(CommandLine, StopWhenNothingRuns) {
   manager.states["TapsorSv"] = kStopped;
   EXPECT_EQ(run({"-stop"}), "TapsorSv is already stopped\nTapsor is already stopped\n");
+  EXPECT_EQ(exitCode, 0);
 }
 
 TEST_F(CommandLine, StopWithoutTheServiceInstalled) {
   EXPECT_EQ(run({"-stop"}), "Could not open TapsorSv - code 1060\nTapsor is already stopped\n");
+  EXPECT_EQ(exitCode, 1);
 }
 
-TEST_F(CommandLine, StartMessages) {
+// Messages and exit statuses: a switch that could not do its job ends with 1.
+TEST_F(CommandLine, StartMessagesAndStatuses) {
   EXPECT_EQ(run({"-start"}), "Could not open TapsorSv - code 1060\n");
+  EXPECT_EQ(exitCode, 1);
   manager.states["TapsorSv"] = kStopped;
   EXPECT_EQ(run({"-start"}), "TapsorSv started\n");
+  EXPECT_EQ(exitCode, 0);
   EXPECT_EQ(run({"-Start"}), "TapsorSv is already running\n");
+  EXPECT_EQ(exitCode, 0);
+}
+
+// The package's unit: started and stopped like any, never replaced or removed.
+TEST_F(CommandLine, APackagedServiceIsControlledButNotReinstalledOrRemoved) {
+  manager.packaged = "/usr/lib/systemd/system/TapsorSv.service";
+  manager.states["TapsorSv"] = kStopped;
+  EXPECT_EQ(run({"-start"}), "TapsorSv started\n");
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(run({"-stop"}), "TapsorSv stopped\nTapsor is already stopped\n");
+  EXPECT_EQ(exitCode, 0);
+  manager.states["TapsorSv"] = kRunning;
+  manager.calls.clear();
+  EXPECT_EQ(run({"-install"}),
+            "VELTRIS Agent Service is already installed by the package veltris-agent "
+            "(/usr/lib/systemd/system/TapsorSv.service); nothing changed.\n");
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(run({"/REMOVE"}),
+            "VELTRIS Agent Service (/usr/lib/systemd/system/TapsorSv.service) is installed by the package "
+            "veltris-agent: use apt remove veltris-agent\n");
+  EXPECT_EQ(exitCode, 1);
+  EXPECT_TRUE(manager.calls.empty()) << "nothing stopped, written or deleted: " << manager.calls.front();
+  EXPECT_EQ(manager.states["TapsorSv"], kRunning);
 }
 
 TEST_F(CommandLine, ServiceManagerUnreachableShowsMessageBox) {
   manager.connectError = veltris::service::kErrorAccessDenied;
   EXPECT_EQ(run({"-start"}), "");
+  EXPECT_EQ(exitCode, 1);
   EXPECT_EQ(run({"-stop"}), "");
+  EXPECT_EQ(exitCode, 1);
   EXPECT_EQ(boxes, (std::vector<std::string>{"VELTRIS ERROR|Could not open Service Control Manager",
                                              "VELTRIS ERROR|Could not open Service Control Manager"}));
   EXPECT_EQ(run({"-remove"}), "OpenSCManager failed - Access is denied. (0x5)\n");
@@ -185,7 +218,8 @@ TEST_F(CommandLine, HelpVersionAndListAnswerAndExitZero) {
       EXPECT_NE(out.find(part), std::string::npos) << help << " lacks " << part << "\n" << out;
   }
   for (const char* version : {"--version", "-V"}) {
-    EXPECT_EQ(run({version}), "TapsorSv (VELTRIS agent) version 19990415\n");
+    EXPECT_EQ(run({version}), std::string("TapsorSv (VELTRIS agent) version ") + veltris::kProgramVersion +
+                                  ", version stamp 19990415\n");
     EXPECT_EQ(exitCode, 0);
   }
   std::string out = run({"-list"});

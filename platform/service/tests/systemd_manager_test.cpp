@@ -30,11 +30,22 @@ class FakeSystemctl : public ::testing::Test {
     dir_ = mkdtemp(pattern);
     std::filesystem::create_directories(dir_ / "bin");
     std::ofstream script(dir_ / "bin/systemctl");
+    const std::string d = dir_.string();
+    // "show" answers like systemd: the package's unit when the test says so, the
+    // one -install wrote when it is there, else not-found; "noshow" plays a
+    // machine without a running systemd.
     script << "#!/bin/sh\n"
-           << "echo \"$@\" >> '" << (dir_ / "calls").string() << "'\n"
-           << "[ -e '" << (dir_ / "fail").string() << "' ] && { echo 'Failed to enable unit: Access denied' >&2; exit 1; }\n"
-           << "case \"$1\" in show) echo LoadState=loaded; echo \"ActiveState=$(cat '" << (dir_ / "state").string()
-           << "' 2>/dev/null || echo inactive)\";; esac\nexit 0\n";
+           << "echo \"$@\" >> '" << d << "/calls'\n"
+           << "[ -e '" << d << "/fail' ] && { echo 'Failed to enable unit: Access denied' >&2; exit 1; }\n"
+           << "for a in \"$@\"; do case \"$a\" in --root=*) shift;; esac; done\n"
+           << "case \"$1\" in show)\n"
+           << "  [ -e '" << d << "/noshow' ] && { echo 'System has not been booted with systemd' >&2; exit 1; }\n"
+           << "  if [ -e \"" << d << "/root/etc/systemd/system/$2\" ]; then echo LoadState=loaded; echo FragmentPath=/etc/systemd/system/$2\n"
+           << "  elif [ -e '" << d << "/packaged' ]; then echo LoadState=loaded; echo FragmentPath=/usr/lib/systemd/system/$2\n"
+           << "  else echo LoadState=not-found; echo FragmentPath=; fi\n"
+           << "  echo \"ActiveState=$(cat '" << d << "/state' 2>/dev/null || echo inactive)\";;\n"
+           << "start) [ -e '" << d << "/refuse' ] && { echo 'Job for TapsorSv.service failed.' >&2; exit 1; };;\n"
+           << "esac\nexit 0\n";
     script.close();
     std::filesystem::permissions(dir_ / "bin/systemctl", std::filesystem::perms::owner_all);
     oldPath_ = std::getenv("PATH");
@@ -47,6 +58,7 @@ class FakeSystemctl : public ::testing::Test {
     std::filesystem::remove_all(dir_);
   }
   void setState(const char* state) { std::ofstream(dir_ / "state") << state; }
+  void mark(const char* name) { std::ofstream(dir_ / name) << ""; }
   std::string calls() { return readFile(dir_ / "calls"); }
 
   std::filesystem::path dir_;
@@ -109,6 +121,52 @@ TEST_F(FakeSystemctl, DeleteRemovesTheUnit) {
   EXPECT_EQ(manager.deleteService("TapsorSv"), 0);
   EXPECT_FALSE(std::filesystem::exists(platform::unitDirectory() / "TapsorSv.service"));
   EXPECT_EQ(manager.deleteService("TapsorSv"), kErrorServiceDoesNotExist);
+}
+
+// The package's unit in /usr/lib/systemd/system: found, started and stopped,
+// never written over or deleted.
+TEST_F(FakeSystemctl, APackagedUnitIsControlledButNotReplacedOrDeleted) {
+  EXPECT_EQ(manager.packagedUnit("TapsorSv"), "");
+  mark("packaged");
+  EXPECT_EQ(manager.packagedUnit("TapsorSv"), "/usr/lib/systemd/system/TapsorSv.service");
+  EXPECT_EQ(manager.packagedUnit("Tapsor"), "");
+  EXPECT_EQ(manager.openService("TapsorSv"), 0);
+  EXPECT_EQ(manager.startService("TapsorSv"), 0);
+  EXPECT_NE(calls().find("start TapsorSv.service"), std::string::npos);
+  setState("active");
+  EXPECT_EQ(manager.stopService("TapsorSv"), 0);
+  EXPECT_EQ(manager.deleteService("TapsorSv"), kErrorServiceDoesNotExist);
+  EXPECT_EQ(calls().find("disable"), std::string::npos) << calls();
+
+  // A unit -install wrote hides the package's: that one goes, the package's enablement stays.
+  ASSERT_EQ(manager.createService(config), 0);
+  EXPECT_EQ(manager.packagedUnit("TapsorSv"), "");
+  std::filesystem::create_directories(platform::systemRoot() / "usr/lib/systemd/system");
+  std::ofstream(platform::systemRoot() / "usr/lib/systemd/system/TapsorSv.service") << "[Unit]\n";
+  std::ofstream(dir_ / "calls", std::ios::trunc).close();
+  EXPECT_EQ(manager.deleteService("TapsorSv"), 0);
+  EXPECT_EQ(calls().find("disable"), std::string::npos) << calls();
+  EXPECT_EQ(manager.packagedUnit("TapsorSv"), "/usr/lib/systemd/system/TapsorSv.service");
+}
+
+// Without a running systemd the unit files of the root decide.
+TEST_F(FakeSystemctl, WithoutSystemdTheUnitFilesDecide) {
+  mark("noshow");
+  EXPECT_EQ(manager.openService("TapsorSv"), kErrorServiceDoesNotExist);
+  std::filesystem::create_directories(platform::systemRoot() / "lib/systemd/system");
+  std::ofstream(platform::systemRoot() / "lib/systemd/system/TapsorSv.service") << "[Unit]\n";
+  EXPECT_EQ(manager.openService("TapsorSv"), 0);
+  EXPECT_EQ(manager.packagedUnit("TapsorSv"), "/lib/systemd/system/TapsorSv.service");
+  ASSERT_EQ(manager.createService(config), 0);
+  EXPECT_EQ(SystemdManager::locateUnit("TapsorSv").fragmentPath, "/etc/systemd/system/TapsorSv.service");
+  EXPECT_EQ(manager.packagedUnit("TapsorSv"), "");
+}
+
+TEST_F(FakeSystemctl, AFailedStartCarriesSystemctlsWords) {
+  mark("packaged");
+  mark("refuse");
+  EXPECT_EQ(manager.startService("TapsorSv"), kErrorServiceSpecificError);
+  EXPECT_EQ(manager.lastMessage(), "systemctl start TapsorSv.service: Job for TapsorSv.service failed.");
 }
 
 // The program path is one ExecStart word whatever it holds; the rest of the

@@ -76,6 +76,23 @@ TEST_F(RpcServerThreadTest, PrintsTheStartupLinesInOrder) {
   EXPECT_EQ(thread_.bindings().size(), 2u);
 }
 
+// As the service, nothing of the above reaches the journal: no start-up trace,
+// no line per ping.
+TEST_F(RpcServerThreadTest, TheServiceWritesNoConsoleWindowLines) {
+  struct ServiceMode {
+    bool shown = setConsoleWindow(false);
+    ~ServiceMode() { setConsoleWindow(shown); }
+  } serviceMode;
+  veltris::agent::testing::ConsoleCapture captured;
+  startServer();
+  rpc::Client client;
+  ASSERT_EQ(client.open("ncalrpc:", tapsor::interfaceId()), 0u) << client.lastError();
+  Bytes reply;
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(client.call(tapsor::kPingRpc, {}, reply, kTimeout), 0u);
+  consolePrint("an error line\n");
+  EXPECT_EQ(captured.take(), "an error line\n");
+}
+
 TEST_F(RpcServerThreadTest, BothProceduresOverLocalAndTcpThroughTheMapper) {
   startServer();
   for (const char* binding : {"ncalrpc:", "ncacn_ip_tcp:127.0.0.1"}) {
