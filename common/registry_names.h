@@ -8,8 +8,8 @@ namespace veltris {
 constexpr char kParametersKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvik\\VELTRIS\\Parameters";
 constexpr char kOpenKeyValue[] = "OpenKey";    // the access key of "OPEN"
 constexpr char kDataPathValue[] = "DataPath";  // folder of history and snapshot files
-// The capture driver's version key: its "Title" is set once the agent is installed.
-constexpr char kDriverVersionKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvik\\Tapsor\\CurrentVersion";
+// Written by SETUP when it puts the capture side in place ("Title", "MajorVersion", "MinorVersion").
+constexpr char kTapsorVersionKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvik\\Tapsor\\CurrentVersion";
 constexpr char kDriverTitleValue[] = "Title";
 constexpr char kLinkageKey[] = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tapsor\\Linkage";
 constexpr char kDevicePrefix[] = "\\Device\\Tapsor_";

@@ -19,6 +19,6 @@ QString readValue(const char* key, const char* name) {
 
 QString agentOpenKey() { return readValue(kParametersKey, kOpenKeyValue); }
 QString agentDataPath() { return readValue(kParametersKey, kDataPathValue); }
-bool agentInstalledHere() { return !readValue(kDriverVersionKey, kDriverTitleValue).isEmpty(); }
+bool agentInstalledHere() { return !readValue(kTapsorVersionKey, kDriverTitleValue).isEmpty(); }
 
 }  // namespace veltris::desktop

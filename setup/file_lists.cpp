@@ -21,6 +21,17 @@ namespace veltris::setup {
 
 QString SetupFolders::programs() const { return QDir::cleanPath(root + "/" + prefix + "/sbin"); }
 QString SetupFolders::data() const { return QDir::cleanPath(root + "/" + prefix + "/share/veltris"); }
+QString SetupFolders::trayProgram() const { return QDir::cleanPath(prefix + "/bin/veltris-tray"); }
+
+QList<Placement> taskbarPlacements(const SetupFolders& folders) {
+  const QString top = QDir::cleanPath(folders.root + "/" + folders.prefix);
+  return {
+      {"veltris-tray", top + "/bin"},
+      {"veltris-settings-helper", top + "/libexec/veltris"},
+      {"veltris-tray.desktop", QDir::cleanPath(folders.root + "/etc/xdg/autostart")},
+      {"org.quorvik.veltris.settings.policy", QDir::cleanPath(folders.root + "/usr/share/polkit-1/actions")},
+  };
+}
 
 bool findFolders(SetupFolders& folders, const QString& programFolder, QString& failure) {
   folders.setup = QDir::cleanPath(programFolder);
@@ -44,6 +55,11 @@ const FileList& helpList() {
 }
 const FileList& agentFilesList() {
   static const FileList list{{"TapsorSv", "TapsorCC"}};
+  return list;
+}
+const FileList& taskbarList() {
+  static const FileList list{{"veltris-tray", "veltris-settings-helper", "veltris-tray.desktop",
+                              "org.quorvik.veltris.settings.policy"}};
   return list;
 }
 const FileList& advancedToolsList() {

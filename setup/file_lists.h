@@ -2,6 +2,7 @@
 // SETUP's folders and the file lists of its distribution folder. Every target
 // lies below the system root (VELTRIS_ROOT) and the install prefix.
 #include <QString>
+#include <QList>
 #include <QStringList>
 #include <functional>
 
@@ -20,7 +21,16 @@ struct SetupFolders {
   QString programs() const;  // TapsorSv and TapsorCC: <root><prefix>/sbin
   QString data() const;      // the help book goes here: <root><prefix>/share/veltris
   QString agentProgram() const { return programs() + "/TapsorSv"; }
+  QString trayProgram() const;  // veltris-tray as the user starts it (without the root): <prefix>/bin/veltris-tray
 };
+
+// Where each file of the taskbar list goes. The autostart entry and the polkit
+// action go where the desktop and polkit read them, whatever the prefix.
+struct Placement {
+  QString name;
+  QString folder;
+};
+QList<Placement> taskbarPlacements(const SetupFolders& folders);
 
 // Found at start; false with the failing step's message when one is missing.
 bool findFolders(SetupFolders& folders, const QString& programFolder, QString& failure);
@@ -30,6 +40,9 @@ struct FileList {
 };
 const FileList& helpList();           // the help book folder "help"
 const FileList& agentFilesList();     // "TapsorSv", "TapsorCC"
+// The LAN taskbar icon and QuickLook: the tray, its settings helper, its
+// autostart entry and the helper's polkit action.
+const FileList& taskbarList();
 const FileList& advancedToolsList();  // "SetupCL", "SetupCL.LST", "VELTRS1.tar.gz"
 
 // The file check: the first name of `list` missing from `directory`, or empty.

@@ -12,12 +12,11 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include "common/agent_service.h"
 #include "platform/registry/registry.h"
+#include "platform/service/history_folder.h"
 #include "platform/service/service_manager.h"
 #include "platform/service/systemctl.h"
 #include "platform/system_root.h"
@@ -29,14 +28,11 @@
 namespace veltris::setup {
 namespace {
 
-namespace fs = std::filesystem;
-
-// What capture and the endpoint mapper need; the unit bounds the service to the same set.
-constexpr char kCaptureCapabilities[] = "cap_net_raw,cap_net_admin,cap_net_bind_service,cap_sys_nice=ep";
 // What the driver's setup script writes: the component is in place and current.
+// Capture needs nothing installed: the service runs as root with the unit's
+// capability set, and the program file gets no capabilities of its own.
 constexpr char kDriverTitle[] = "Tapsor Packet Capture (Linux packet sockets)";
 constexpr uint32_t kDriverMajorVersion = 1, kDriverMinorVersion = 1;
-constexpr int kToolLimitMs = 60000;
 
 QString canonical(const QString& folder) {
   const QString path = QFileInfo(folder).canonicalFilePath();
@@ -57,26 +53,6 @@ SetupEnvironment desktopEnvironment(Prompter& prompter, service::ServiceManager&
   };
   env.startDetached = [](const QString& program, const QStringList& arguments, const QString& folder) {
     return QProcess::startDetached(program, arguments, folder);
-  };
-  env.runTool = [](const QString& program, const QStringList& arguments, int ms) {
-    ToolRun run;
-    auto* process = new QProcess(qApp);
-    process->setProcessChannelMode(QProcess::MergedChannels);
-    process->start(program, arguments);
-    if (!process->waitForStarted(5000)) {
-      delete process;
-      return run;
-    }
-    if (!process->waitForFinished(ms)) {
-      run.outcome = ToolRun::Outcome::StillRunning;  // left to finish on its own
-      QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
-      return run;
-    }
-    run.outcome = ToolRun::Outcome::Finished;
-    run.exitCode = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
-    run.output = QString::fromLocal8Bit(process->readAll()).trimmed();
-    delete process;
-    return run;
   };
   env.runComponents = [](ComponentsDialog& dialog) { return dialog.exec(); };
   env.runSettings = [](InstallSettingsDialog& dialog) { return dialog.exec(); };
@@ -173,6 +149,7 @@ void Installer::installAgent() {
     return;
   }
   checkFiles(prompter, nullptr, agentFilesList(), folders_.setup);
+  checkFiles(prompter, nullptr, taskbarList(), folders_.setup);
   {
     ProgressDialog progress;
     progress.setModal(true);
@@ -183,6 +160,8 @@ void Installer::installAgent() {
   prompter.show(nullptr, Icon::None, "VELTRIS Setup",
                 "VELTRIS Monitoring Agent Install complete\r\n\r\n\r\n"
                 "To invoke VELTRIS, double-click or right-click the LAN taskbar icon.\r\n\r\n"
+                "The LAN taskbar icon starts at each login. To start it now, run '" +
+                    folders_.trayProgram() + " &' as yourself (not as root).\r\n\r\n"
                 "To un-install VELTRIS, run 'TapsorSv -remove' as root and delete its files.",
                 Buttons::Ok);
 }
@@ -197,14 +176,18 @@ void Installer::installSteps(ProgressDialog& progress) {
   const bool fromTemp = canonical(folders_.temp) == canonical(folders_.setup);
 
   mark(progress, ProgressDialog::CopyFiles, 1000);
-  if (!fromTemp)
+  if (!fromTemp) {
+    transferWithRetry(prompter, &progress, taskbarList(), folders_.setup, folders_.temp, Transfer::Copy,
+                      "Copying VELTRIS Agent Files to Temp directory");
     transferWithRetry(prompter, &progress, agentFilesList(), folders_.setup, folders_.temp, Transfer::Copy,
                       "Copying VELTRIS Agent Files to Temp directory");
+  }
 
   mark(progress, ProgressDialog::StopOld, 1000);
   stopOldAgent(progress);
 
   mark(progress, ProgressDialog::InstallDriver, 1000);
+  placeTaskbarFiles(progress, fromTemp);
   transferWithRetry(prompter, &progress, agentFilesList(), folders_.temp, folders_.programs(),
                     fromTemp ? Transfer::Copy : Transfer::Move, QString());
   env_.wait(1000);
@@ -248,7 +231,7 @@ void Installer::startAgent(ProgressDialog& progress) {
   if (starter.joinable()) starter.join();
 }
 
-// ---- The network component: capture capabilities and the driver's keys -------------------------
+// ---- The network component: the driver's keys and the taskbar files -------------------------
 
 void Installer::networkComponent(ProgressDialog& progress) {
   reg::Registry registry = reg::Registry::system();
@@ -260,59 +243,30 @@ void Installer::networkComponent(ProgressDialog& progress) {
   if (title.empty()) {
     addComponent(progress);
   } else if (major == 0 || minor == 0) {
-    removeComponent(progress);
+    removeComponent();
     addComponent(progress);
-  } else {
-    // Left alone; but the new program file came without the old one's capabilities.
-    grantCapabilities();
   }
   registerService(progress);
 }
 
-void Installer::grantCapabilities() {
-  ToolRun run = env_.runTool("setcap", {kCaptureCapabilities, folders_.agentProgram()}, kToolLimitMs);
-  if (run.outcome == ToolRun::Outcome::Finished && run.exitCode != 0)
-    std::fprintf(stderr, "SETUP: setcap failed: %s\n", qPrintable(run.output));
-}
-
 void Installer::addComponent(ProgressDialog& progress) {
-  Prompter& prompter = *env_.prompter;
-  ToolRun run = env_.runTool("setcap", {kCaptureCapabilities, folders_.agentProgram()}, kToolLimitMs);
-  switch (run.outcome) {
-    case ToolRun::Outcome::NotStarted:
-      failAndExit(prompter, &progress, "Failed to add network protcol driver");
-    case ToolRun::Outcome::StillRunning:
-      prompter.show(&progress, Icon::Exclamation, "VELTRIS Setup Warning", "Install step hasn't completed in over 60 seconds",
-                    Buttons::Ok);
-      return;
-    case ToolRun::Outcome::Finished:
-      break;
-  }
-  if (run.exitCode != 0) {
-    // Without the capabilities the keys stay unwritten, so the next SETUP tries again.
-    prompter.show(&progress, Icon::Exclamation, "VELTRIS Setup Warning",
-                  QString("Could not grant the capture capabilities to %1:\r\n%2\r\n\r\nThe service runs as root and "
-                          "captures all the same; TapsorSv -debug needs root.")
-                      .arg(folders_.agentProgram(), run.output),
-                  Buttons::Ok);
-    return;
-  }
   reg::Registry registry = reg::Registry::system();
   if (registry.createKey(kTapsorVersionKey) != reg::kSuccess ||
       registry.setString(kTapsorVersionKey, "Title", kDriverTitle) != reg::kSuccess ||
       registry.setNumber(kTapsorVersionKey, "MajorVersion", kDriverMajorVersion) != reg::kSuccess ||
       registry.setNumber(kTapsorVersionKey, "MinorVersion", kDriverMinorVersion) != reg::kSuccess)
-    failAndExit(prompter, &progress, "FAILED to write parameters to registry");
+    failAndExit(*env_.prompter, &progress, "FAILED to write parameters to registry");
 }
 
-void Installer::removeComponent(ProgressDialog& progress) {
-  Prompter& prompter = *env_.prompter;
-  ToolRun run = env_.runTool("setcap", {"-r", folders_.agentProgram()}, kToolLimitMs);
-  if (run.outcome == ToolRun::Outcome::NotStarted) failAndExit(prompter, &progress, "Failed to remove old network protcol driver");
-  if (run.outcome == ToolRun::Outcome::StillRunning)
-    prompter.show(&progress, Icon::Exclamation, "VELTRIS Setup Warning", "De-Install step hasn't completed in over 60 seconds",
-                  Buttons::Ok);
-  reg::Registry::system().deleteKey(kTapsorVersionKey);
+// An older install's keys go; its program file was replaced above, and with it
+// any capabilities an earlier SETUP had granted.
+void Installer::removeComponent() { reg::Registry::system().deleteKey(kTapsorVersionKey); }
+
+// The LAN taskbar icon: each file of the list into its own folder.
+void Installer::placeTaskbarFiles(ProgressDialog& progress, bool fromTemp) {
+  for (const Placement& placement : taskbarPlacements(folders_))
+    transferWithRetry(*env_.prompter, &progress, FileList{{placement.name}}, folders_.temp, placement.folder,
+                      fromTemp ? Transfer::Copy : Transfer::Move, QString());
 }
 
 // The service registration that the driver's setup did on NT: the unit, once.
@@ -332,33 +286,15 @@ void Installer::registerService(ProgressDialog& progress) {
 void Installer::allowHistoryFolder() {
   std::string folder;
   reg::Registry::system().queryString(kParametersKey, "DataPath", folder);
-  const fs::path dropIn = platform::unitDirectory() / (std::string(kServiceName) + ".service.d") / "history-folder.conf";
-  const fs::path state = platform::windowsDirectory();
-  const fs::path relative = fs::path(folder).lexically_normal().lexically_relative(state.lexically_normal());
-  std::error_code ec;
-  if (folder.empty() || (!relative.empty() && *relative.begin() != "..")) {
-    if (fs::remove(dropIn, ec)) service::runSystemctl({"daemon-reload"});
-    return;
-  }
-  std::string quoted;
-  for (char c : folder) {
-    if (c == '%') quoted += "%%";
-    else if (c == '"' || c == '\\') quoted += std::string("\\") + c;
-    else quoted += c;
-  }
-  fs::create_directories(dropIn.parent_path(), ec);
-  std::ofstream out(dropIn, std::ios::trunc);
-  out << "# Written by SETUP: the history folder (DataPath) lies outside the state directory.\n"
-      << "[Service]\nReadWritePaths=-\"" << quoted << "\"\n";
-  out.close();
-  if (!out) {
+  const service::DropInResult dropIn = service::updateHistoryDropIn(folder);
+  QString failure = QString::fromStdString(dropIn.error);
+  if (dropIn.ok && dropIn.change != service::DropInChange::Unchanged)
+    failure = QString::fromStdString(service::reloadAgentUnit(false).error);
+  if (!failure.isEmpty())
     env_.prompter->show(nullptr, Icon::Exclamation, "VELTRIS Setup Warning",
-                        QString("Could not write %1: the agent cannot write its history to %2")
-                            .arg(QString::fromStdString(dropIn.string()), QString::fromStdString(folder)),
+                        QString("The agent may not write its history to %1:\r\n%2")
+                            .arg(QString::fromStdString(folder), failure),
                         Buttons::Ok);
-    return;
-  }
-  service::runSystemctl({"daemon-reload"});
 }
 
 // ---- Advanced support tools ---------------------------------------------------------------

@@ -18,13 +18,6 @@ class InstallSettingsDialog;
 class ProgressDialog;
 class Prompter;
 
-// A helper program run with a time limit: the capability tool.
-struct ToolRun {
-  enum class Outcome { NotStarted, Finished, StillRunning } outcome = Outcome::NotStarted;
-  int exitCode = -1;
-  QString output;
-};
-
 struct SetupEnvironment {
   QString programFolder;  // the folder of SETUP's program: the setup folder
   Prompter* prompter = nullptr;
@@ -33,8 +26,6 @@ struct SetupEnvironment {
   std::function<void(int milliseconds)> wait;
   // Starts a program without waiting for it (the text viewer, SetupCL).
   std::function<bool(const QString& program, const QStringList& arguments, const QString& folder)> startDetached;
-  // Runs a program and waits at most `milliseconds` for it.
-  std::function<ToolRun(const QString& program, const QStringList& arguments, int milliseconds)> runTool;
   // Shows a dialog modally and answers its result (tests fill it in instead).
   std::function<int(ComponentsDialog&)> runComponents;
   std::function<int(InstallSettingsDialog&)> runSettings;
@@ -65,8 +56,8 @@ class Installer {
   void stopOldAgent(ProgressDialog& progress);
   void networkComponent(ProgressDialog& progress);
   void addComponent(ProgressDialog& progress);
-  void removeComponent(ProgressDialog& progress);
-  void grantCapabilities();
+  void removeComponent();
+  void placeTaskbarFiles(ProgressDialog& progress, bool fromTemp);
   void registerService(ProgressDialog& progress);
   void allowHistoryFolder();
   void startAgent(ProgressDialog& progress);

@@ -5,8 +5,6 @@
 
 namespace veltris::setup {
 
-inline constexpr char kTapsorVersionKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvik\\Tapsor\\CurrentVersion";
-
 // Creates the registry file (mode 0600, with its header line) when it does
 // not exist yet. False when it can be neither found nor made.
 bool prepareRegistryFile();

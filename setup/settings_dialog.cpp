@@ -9,8 +9,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <cstdio>
 
 #include "platform/registry/registry.h"
+#include "platform/service/history_folder.h"
 #include "platform/system_root.h"
 #include "setup/prompter.h"
 #include "setup/registry_file.h"
@@ -107,6 +109,13 @@ void InstallSettingsDialog::fail(const QString& text) {
 }
 
 bool InstallSettingsDialog::checkFolder(const QString& folder) {
+  if (const std::string why = service::historyFolderRefusal(folder.toStdString()); !why.empty()) {
+    prompter_.show(this, Icon::Stop, kCaption,
+                   QString("Data Path '%1' cannot hold the history: %2").arg(folder, QString::fromStdString(why)),
+                   Buttons::Ok);
+    stay(directory_);
+    return false;
+  }
   const QString remembered = QDir::currentPath();
   bool usable = QDir::setCurrent(folder);
   if (!usable) {
@@ -115,7 +124,9 @@ bool InstallSettingsDialog::checkFolder(const QString& folder) {
       stay(directory_);
       return false;
     }
-    if (!QDir().mkdir(folder)) {
+    std::string error;
+    if (!service::createHistoryFolder(folder.toStdString(), error)) {
+      std::fprintf(stderr, "SETUP: %s\n", error.c_str());
       prompter_.show(this, Icon::Stop, kCaption, "Create Directory FAILED", Buttons::Ok);
       stay(directory_);
       return false;

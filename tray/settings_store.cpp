@@ -90,7 +90,8 @@ bool HelperSettingsStore::createFolder(const QString& path, QString& error) {
 }
 
 SettingsStore::Write HelperSettingsStore::write(const QString& dataPath, const QString& password, QString& error) {
-  switch (run({"write"}, (dataPath + "\n" + password + "\n").toUtf8(), error)) {
+  const helper::SettingsChange change{dataPath.toStdString(), password.toStdString()};
+  switch (run({"write"}, QByteArray::fromStdString(helper::formatChange(change)), error)) {
     case helper::kDone: return Write::Done;
     case helper::kKeyFailed: return Write::KeyFailed;
     case helper::kWriteFailed: return Write::WriteFailed;

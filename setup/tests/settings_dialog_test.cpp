@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/registry/registry.h"
 #include "setup/registry_file.h"
@@ -75,15 +76,42 @@ TEST_F(SettingsDialog, FolderQuestionAndCreation) {
     EXPECT_EQ(stored("OpenKey"), "");
   }
   {
-    // Two levels below an existing folder: one level only is made.
+    // A system folder is refused before anything is asked or made.
+    SettingsDialog::prompter_ = ScriptedPrompter();
+    InstallSettingsDialog dialog(prompter_, nullptr);
+    dialog.passwordBox()->setText("abc");
+    dialog.confirmBox()->setText("abc");
+    dialog.directoryBox()->setText("/etc/veltris-history");
+    dialog.ok();
+    ASSERT_EQ(prompter_.shown.size(), 1u);
+    EXPECT_TRUE(prompter_.shown[0].text.startsWith("Data Path '/etc/veltris-history' cannot hold the history: "));
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    EXPECT_FALSE(fs::exists("/etc/veltris-history"));
+    EXPECT_EQ(stored("OpenKey"), "");
+  }
+  {
+    // A file where a parent should be: "Create Directory FAILED".
+    SettingsDialog::prompter_ = ScriptedPrompter();
+    std::ofstream(root_ / "a-file") << "x";
+    InstallSettingsDialog dialog(prompter_, nullptr);
+    dialog.passwordBox()->setText("abc");
+    dialog.confirmBox()->setText("abc");
+    dialog.directoryBox()->setText(QString::fromStdString((root_ / "a-file/history").string()));
+    dialog.ok();
+    EXPECT_TRUE(prompter_.saw("Create Directory FAILED"));
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+  }
+  {
+    // Two levels below an existing folder: made with its parent.
     SettingsDialog::prompter_ = ScriptedPrompter();
     InstallSettingsDialog dialog(prompter_, nullptr);
     dialog.passwordBox()->setText("abc");
     dialog.confirmBox()->setText("abc");
     dialog.directoryBox()->setText(QString::fromStdString((missing / "deeper").string()));
     dialog.ok();
-    EXPECT_TRUE(prompter_.saw("Create Directory FAILED"));
-    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(fs::is_directory(missing / "deeper"));
+    fs::remove_all(missing);
   }
   {
     // Yes: made, stored, closed without a message, back in the folder it started in.

@@ -89,7 +89,6 @@ SetupWorld::SetupWorld() {
     started_ << (program + " " + arguments.join(' ')).trimmed();
     return true;
   };
-  env_.runTool = desktopEnvironment(prompter_, manager_).runTool;
   env_.mayInstall = [](const QString&) { return true; };
   env_.hasSystemd = [] { return true; };
 }
@@ -105,10 +104,14 @@ void SetupWorld::makeDistribution(const QString& leaveOut, const std::string& ag
   const std::map<std::string, std::string> files = {
       {"TapsorSv", "#!/bin/sh\necho " + agentText + "\n"},
       {"TapsorCC", "#!/bin/sh\nexec \"$@\"\n"},
+      {"veltris-tray", "#!/bin/sh\necho tray\n"},
+      {"veltris-settings-helper", "#!/bin/sh\necho helper\n"},
+      {"veltris-tray.desktop", "[Desktop Entry]\nExec=veltris-tray\n"},
+      {"org.quorvik.veltris.settings.policy", "<policyconfig/>\n"},
       {"help/index.html", "<html><body>VELTRIS help</body></html>\n"},
       {"README.TXT", "VELTRIS\n"},
       {"SetupCL", "#!/bin/sh\nexit 0\n"},
-      {"SetupCL.LST", "prefix /usr/local\nbin/VELTRIS\n"},
+      {"SetupCL.LST", "usr/local/bin/VELTRIS\n"},
       {"VELTRS1.tar.gz", "archive"},
   };
   for (const auto& [name, text] : files)

@@ -1,6 +1,7 @@
 #pragma once
 // A temporary world for SETUP: a system root, a distribution folder, a
-// temporary folder, and recording stand-ins for systemctl and setcap on PATH.
+// temporary folder, and recording stand-ins for systemctl and setcap on PATH
+// (setcap to show that SETUP never calls it).
 #include <gtest/gtest.h>
 
 #include <QApplication>

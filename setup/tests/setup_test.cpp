@@ -7,20 +7,20 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLineEdit>
 #include <cstdlib>
 #include <fstream>
 
 #include "platform/registry/registry.h"
 #include "setup/dialogs.h"
 #include "setup/registry_file.h"
+#include "setup/settings_dialog.h"
 #include "setup/tests/setup_fixture.h"
 
 namespace veltris::setup::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr char kCapabilities[] = "cap_net_raw,cap_net_admin,cap_net_bind_service,cap_sys_nice=ep";
 
 class SetupFlow : public SetupWorld {
  protected:
@@ -64,8 +64,8 @@ TEST_F(SetupFlow, FirstInstallPutsTheAgentInPlaceAndStartsIt) {
   ASSERT_EQ(::stat((root_ / "etc/veltris/registry.reg").c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0600u) << "the registry holds the access key";
 
-  // Capabilities granted, the unit written for the installed program, enabled and started.
-  EXPECT_EQ(calls("setcap"), std::string(kCapabilities) + " " + installed("sbin/TapsorSv").string() + "\n");
+  // No capabilities on the program file; the unit written for the installed program, enabled and started.
+  EXPECT_EQ(calls("setcap"), "");
   const std::string unit = read(root_ / "etc/systemd/system/TapsorSv.service");
   EXPECT_NE(unit.find("ExecStart=" + installed("sbin/TapsorSv").string() + "\n"), std::string::npos) << unit;
   const std::string systemctl = calls("systemctl");
@@ -73,6 +73,9 @@ TEST_F(SetupFlow, FirstInstallPutsTheAgentInPlaceAndStartsIt) {
   EXPECT_NE(systemctl.find("start TapsorSv.service"), std::string::npos) << systemctl;
   ASSERT_FALSE(prompter_.shown.empty());
   EXPECT_TRUE(prompter_.shown.back().text.startsWith("VELTRIS Monitoring Agent Install complete\r\n"));
+  EXPECT_TRUE(prompter_.shown.back().text.contains(
+      QString("To start it now, run '%1/bin/veltris-tray &' as yourself").arg(VELTRIS_SETUP_PREFIX)))
+      << prompter_.shown.back().text.toStdString();
   EXPECT_EQ(prompter_.beeps, 1) << "the settings dialog beeps once as it opens";
 }
 
@@ -124,10 +127,9 @@ TEST_F(SetupFlow, SecondInstallReplacesFilesRestartsTheAgentAndLeavesTheDriver) 
   ASSERT_NE(start, std::string::npos) << systemctl;
   EXPECT_LT(stop, start);
   EXPECT_EQ(systemctl.find("enable"), std::string::npos) << "the service stays registered as it was";
-  // The keys stay; the new file gets its capabilities again, nothing is removed.
+  // The keys stay; the new file has no capabilities and gets none.
   EXPECT_EQ(text(kTapsorVersionKey, "Title"), keys);
-  EXPECT_EQ(calls("setcap").find("-r"), std::string::npos);
-  EXPECT_NE(calls("setcap").find(kCapabilities), std::string::npos);
+  EXPECT_EQ(calls("setcap"), "");
 }
 
 TEST_F(SetupFlow, HistoryFolderOutsideTheStateDirectoryIsOpenedToTheService) {
@@ -136,11 +138,56 @@ TEST_F(SetupFlow, HistoryFolderOutsideTheStateDirectoryIsOpenedToTheService) {
   folder_ = QString::fromStdString((root_ / "srv").string());
   ASSERT_EQ(runSetup(true, false), 0);
   EXPECT_NE(read(dropIn).find("ReadWritePaths=-\"" + folder_.toStdString() + "\"\n"), std::string::npos) << read(dropIn);
+  EXPECT_NE(calls("systemctl").find("daemon-reload"), std::string::npos);
+
+  // A system folder typed at install time is refused in the dialog.
+  folder_ = "/etc/veltris-history";
+  prompter_.answer("Data Path '/etc", Answer::Ok);
+  env_.runSettings = [this](InstallSettingsDialog& dialog) {
+    dialog.passwordBox()->setText(password_);
+    dialog.confirmBox()->setText(password_);
+    dialog.directoryBox()->setText(folder_);
+    dialog.ok();
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    return int(QDialog::Rejected);
+  };
+  Installer(env_).run();
+  EXPECT_TRUE(prompter_.saw("Data Path '/etc/veltris-history' cannot hold the history: "));
+  EXPECT_FALSE(fs::exists("/etc/veltris-history"));
 
   // Back below the state directory: the drop-in goes.
   folder_ = QString::fromStdString((root_ / "var/lib/veltris/VELTRIS History").string() + "/");
   ASSERT_EQ(runSetup(true, false), 0);
   EXPECT_FALSE(fs::exists(dropIn));
+}
+
+// The Monitoring Agent component brings the LAN taskbar icon: the tray and its
+// helper below the prefix, the autostart entry and polkit action where the
+// desktop and polkit read them.
+TEST_F(SetupFlow, TheAgentComponentInstallsTheTaskbarIcon) {
+  makeDistribution();
+  ASSERT_EQ(runSetup(true, false), 0);
+  EXPECT_EQ(read(installed("bin/veltris-tray")), "#!/bin/sh\necho tray\n");
+  EXPECT_EQ(::access(installed("bin/veltris-tray").c_str(), X_OK), 0);
+  EXPECT_EQ(::access(installed("libexec/veltris/veltris-settings-helper").c_str(), X_OK), 0);
+  EXPECT_TRUE(fs::exists(root_ / "etc/xdg/autostart/veltris-tray.desktop"));
+  EXPECT_TRUE(fs::exists(root_ / "usr/share/polkit-1/actions/org.quorvik.veltris.settings.policy"));
+  EXPECT_FALSE(fs::exists(installed("etc/xdg"))) << "not below the prefix, where nothing reads it";
+  EXPECT_FALSE(fs::exists(installed("share/polkit-1")));
+
+  fs::remove(dist_ / "veltris-tray.desktop");
+  EXPECT_EQ(runSetup(true, false), 1);
+  EXPECT_TRUE(prompter_.saw("Could not find file veltris-tray.desktop in directory"));
+}
+
+// A fresh root without var/lib: the default folder is made with its parents.
+TEST_F(SetupFlow, DefaultFolderIsMadeWithItsParentsInAFreshRoot) {
+  makeDistribution();
+  fs::remove_all(root_ / "var");
+  ASSERT_EQ(runSetup(true, false), 0);
+  EXPECT_FALSE(prompter_.saw("Create Directory FAILED"));
+  EXPECT_TRUE(fs::is_directory(folder_.toStdString()));
+  EXPECT_EQ(text(kParametersKey, "DataPath"), folder_.toStdString());
 }
 
 TEST_F(SetupFlow, OldDriverVersionIsRemovedAndInstalledAgain) {
@@ -150,9 +197,8 @@ TEST_F(SetupFlow, OldDriverVersionIsRemovedAndInstalledAgain) {
   registry().setNumber(kTapsorVersionKey, "MajorVersion", 1);
   registry().setNumber(kTapsorVersionKey, "MinorVersion", 0);
   ASSERT_EQ(runSetup(true, false), 0);
-  const std::string setcap = calls("setcap");
-  EXPECT_EQ(setcap.find("-r " + installed("sbin/TapsorSv").string() + "\n"), 0u) << setcap;
-  EXPECT_NE(setcap.find(kCapabilities), std::string::npos);
+  EXPECT_EQ(calls("setcap"), "");
+  EXPECT_NE(text(kTapsorVersionKey, "Title"), "old capture");
   EXPECT_NE(number(kTapsorVersionKey, "MinorVersion"), 0u);
 }
 

@@ -180,7 +180,7 @@ TEST_F(SettingsHelper, NewFolderOneLevelDownIsCreatedAndBothValuesWritten) {
   delete dialog;
 }
 
-TEST_F(SettingsHelper, FolderTwoLevelsDownFailsAndNothingIsWritten) {
+TEST_F(SettingsHelper, FolderTwoLevelsDownIsCreatedWithItsParents) {
   const QString folder = root.path() + "/a/b";
   QPointer<SettingsDialog> dialog = new SettingsDialog(store);
   dialog->setMessageHook(messages.hook());
@@ -190,9 +190,20 @@ TEST_F(SettingsHelper, FolderTwoLevelsDownFailsAndNothingIsWritten) {
   dialog->folderBox()->setText(folder);
   dialog->accept();
   EXPECT_EQ(messages.shown,
-            (QStringList{"Data Path '" + folder + "' does not exist.  Do you wish to create it ?",
-                         "Create Directory FAILED"}));
-  EXPECT_FALSE(fs::exists(folder.toStdString()));
+            (QStringList{"Data Path '" + folder + "' does not exist.  Do you wish to create it ?", kSuccess}));
+  EXPECT_TRUE(fs::is_directory(folder.toStdString()));
+  EXPECT_NE(registryText().find("\"DataPath\"=\"" + folder.toStdString() + "\""), std::string::npos);
+  delete dialog;
+}
+
+TEST_F(SettingsHelper, SystemFolderIsRefusedAndNothingIsWritten) {
+  QPointer<SettingsDialog> dialog = new SettingsDialog(store);
+  dialog->setMessageHook(messages.hook());
+  dialog->show();
+  dialog->passwordBox()->setText("secret");
+  dialog->confirmBox()->setText("secret");
+  dialog->folderBox()->setText("/etc");
+  dialog->accept();
   EXPECT_EQ(registryText().find("OpenKey"), std::string::npos);
   EXPECT_EQ(dialog->focusWidget()->objectName(), "tbxDirectory");
   EXPECT_TRUE(dialog->isVisible());
