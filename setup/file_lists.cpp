@@ -4,7 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QEventLoop>
+#include <QFutureWatcher>
 #include <QProgressDialog>
+#include <QtConcurrent/QtConcurrentRun>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -140,9 +143,14 @@ void transferWithRetry(Prompter& prompter, QWidget* owner, const FileList& list,
         progress->setWindowTitle(progressTitle);
         progress->setMinimumDuration(0);
         progress->show();
-        QCoreApplication::processEvents();
       }
-      done = transferFiles(list, from, to, how, failure);
+      // The copy runs on a worker; the progress dialog keeps painting meanwhile.
+      QFutureWatcher<bool> watcher;
+      QEventLoop loop;
+      QObject::connect(&watcher, &QFutureWatcher<bool>::finished, &loop, &QEventLoop::quit);
+      watcher.setFuture(QtConcurrent::run([&] { return transferFiles(list, from, to, how, failure); }));
+      if (!watcher.isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+      done = watcher.result();
     }
     if (done) return;
     std::fprintf(stderr, "SETUP: %s\n", qPrintable(failure));

@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -61,14 +64,28 @@ int HelperSettingsStore::run(const QStringList& arguments, const QByteArray& inp
     process.setProgram("pkexec");
     process.setArguments(QStringList{VELTRIS_SETTINGS_HELPER} + arguments);
   }
+  // pkexec waits for the password for as long as the user takes: the
+  // windows keep painting while the helper runs, the pointer shows it is busy.
+  QEventLoop loop;
+  bool failedToStart = false;
+  QObject::connect(&process, &QProcess::started, &process, [&] {
+    process.write(input);
+    process.closeWriteChannel();
+  });
+  QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+  QObject::connect(&process, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError e) {
+    if (e != QProcess::FailedToStart) return;
+    failedToStart = true;
+    loop.quit();
+  });
+  QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
   process.start();
-  if (!process.waitForStarted(10000)) {
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  QGuiApplication::restoreOverrideCursor();
+  if (failedToStart) {
     error = "Cannot run " + process.program() + ": " + process.errorString();
     return -1;
   }
-  process.write(input);
-  process.closeWriteChannel();
-  process.waitForFinished(-1);  // pkexec waits for the password
   error = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
   if (process.exitStatus() != QProcess::NormalExit) return -1;
   const int code = process.exitCode();

@@ -72,9 +72,16 @@ void ScriptedAccess::release() {
   released_.notify_all();
 }
 
+bool ScriptedAccess::holding() const {
+  std::lock_guard lock(mutex_);
+  return hold_ && held_ > 0;
+}
+
 int32_t ScriptedAccess::play(Call call, const std::string& text, void* record, int32_t size) {
   std::unique_lock lock(mutex_);
+  ++held_;
   released_.wait(lock, [this] { return !hold_; });
+  --held_;
   std::string what = describe(call, call == Call::Read ? std::to_string(size) : text);
   played_.push_back(what);
   if (record != nullptr) std::memset(record, 0, static_cast<size_t>(size));

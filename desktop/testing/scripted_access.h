@@ -47,6 +47,7 @@ class ScriptedAccess final : public AgentAccess {
   // Blocks the request thread at the next call until release() (slow agents).
   void holdNextCall();
   void release();
+  bool holding() const;  // a call waits for release()
 
   int32_t open(const char* computer) override;
   int32_t write(const char* request) override;
@@ -60,6 +61,7 @@ class ScriptedAccess final : public AgentAccess {
   mutable std::mutex mutex_;
   std::condition_variable released_;
   bool hold_ = false;
+  int held_ = 0;
   std::deque<Step> steps_;
   std::vector<std::string> mismatches_;
   std::vector<std::string> played_;
