@@ -118,6 +118,7 @@ void SettingsDialog::showStored(const StoredSettings& stored) {
   } else if (keyHidden_) {
     note_->setText("A password is set. Leave the boxes empty to keep it.");
   } else {
+    note_->clear();
     note_->hide();
   }
 }

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include <QLabel>
+#include <QTest>
 #include <QLineEdit>
 #include <QPointer>
 #include <QTemporaryDir>
@@ -263,6 +264,25 @@ TEST_F(SettingsHelper, SystemFolderIsRefusedAndNothingIsWritten) {
   EXPECT_EQ(dialog->focusWidget()->objectName(), "tbxDirectory");
   EXPECT_TRUE(dialog->isVisible());
   delete dialog;
+}
+
+// Run by tray_lockout_xvfb_test.sh as a user who may not read the registry, with
+// a stand-in pkexec: the dialog shows the stored folder and that a key is set.
+TEST(SettingsAsUser, ShowsTheStoredFolderThroughTheHelper) {
+  const QByteArray expected = qgetenv("VELTRIS_TEST_STORED_FOLDER");
+  if (expected.isEmpty()) GTEST_SKIP() << "run by tray_lockout_xvfb_test.sh";
+  const QByteArray saved = qgetenv("VELTRIS_ROOT");
+  qputenv("VELTRIS_ROOT", qgetenv("VELTRIS_TEST_ROOT"));
+  HelperSettingsStore store(SETTINGS_HELPER);
+  QPointer<SettingsDialog> dialog = new SettingsDialog(store);
+  dialog->show();
+  for (int i = 0; i < 200 && dialog->busy(); ++i) QTest::qWait(100);
+  ASSERT_FALSE(dialog->busy());
+  EXPECT_EQ(dialog->folderBox()->text(), QString::fromLocal8Bit(expected));
+  EXPECT_EQ(dialog->passwordBox()->text(), "") << "the key is never shown";
+  EXPECT_EQ(dialog->noteLabel()->text(), "A password is set. Leave the boxes empty to keep it.");
+  delete dialog;
+  qputenv("VELTRIS_ROOT", saved);
 }
 
 }  // namespace
