@@ -10,7 +10,7 @@ constexpr char kOpenKeyValue[] = "OpenKey";    // the access key of "OPEN"
 constexpr char kDataPathValue[] = "DataPath";  // folder of history and snapshot files
 // Written by SETUP when it puts the capture side in place ("Title", "MajorVersion", "MinorVersion").
 constexpr char kTapsorVersionKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvik\\Tapsor\\CurrentVersion";
-constexpr char kDriverTitleValue[] = "Title";
+constexpr char kTapsorTitleValue[] = "Title";  // set once the agent is installed here
 constexpr char kLinkageKey[] = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tapsor\\Linkage";
 constexpr char kDevicePrefix[] = "\\Device\\Tapsor_";
 constexpr size_t kDevicePrefixLength = sizeof kDevicePrefix - 1;

@@ -24,18 +24,18 @@ QLabel* note(const QString& text) {
 
 ComponentsDialog::ComponentsDialog(Prompter& prompter, bool agentSupported, std::function<bool()> readme, QWidget* owner)
     : QDialog(owner), prompter_(prompter), openReadme_(std::move(readme)) {
-  setWindowTitle("VELTRIS Install");
+  setWindowTitle(tr("VELTRIS Install"));
   setObjectName("dlgComponents");
   setWindowIcon(applicationIcon());
 
-  auto* group = new QGroupBox("Components");
+  auto* group = new QGroupBox(tr("Components"));
   auto* groupLayout = new QVBoxLayout(group);
-  agent_ = new QCheckBox("&Monitoring Agent  (Driver, LAN Taskbar Icon, QuickLook)");
+  agent_ = new QCheckBox(tr("&Monitoring Agent  (Driver, LAN Taskbar Icon, QuickLook)"));
   agent_->setObjectName("chkAgent");
   QLabel* noReboot = note("NOTE: The Install process does NOT require a re-boot.");
   QLabel* background = note(
       "NOTE:  Once installed the Agent runs in the background and will automatically be started on subsequent re-boots.");
-  advanced_ = new QCheckBox("&Advanced support tools");
+  advanced_ = new QCheckBox(tr("&Advanced support tools"));
   advanced_->setObjectName("chkAdvanced");
   groupLayout->addWidget(agent_);
   groupLayout->addWidget(noReboot);
@@ -45,16 +45,16 @@ ComponentsDialog::ComponentsDialog(Prompter& prompter, bool agentSupported, std:
   groupLayout->addWidget(note("NOTE:  If shared common run-time files need to be upgraded, the Install process will prompt to RE-BOOT."));
   groupLayout->addWidget(note("After the re-boot you will need to re-invoke this SETUP program to continue the install process."));
 
-  readme_ = new QPushButton("&Readme");
-  continue_ = new QPushButton("&Continue");
+  readme_ = new QPushButton(tr("&Readme"));
+  continue_ = new QPushButton(tr("&Continue"));
   continue_->setDefault(true);
-  auto* exitButton = new QPushButton("E&xit");
+  auto* exitButton = new QPushButton(tr("E&xit"));
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   for (QPushButton* b : {readme_, continue_, exitButton}) buttons->addWidget(b);
   buttons->addStretch();
 
-  auto* footer = new QLabel("VELTRIS LAN monitoring for one PC\nCopyright Quorvik. All rights reserved.");
+  auto* footer = new QLabel(tr("VELTRIS LAN monitoring for one PC\nCopyright Quorvik. All rights reserved."));
   footer->setAlignment(Qt::AlignCenter);
 
   auto* banner = new QLabel;
@@ -69,7 +69,7 @@ ComponentsDialog::ComponentsDialog(Prompter& prompter, bool agentSupported, std:
   setMinimumWidth(460);
 
   if (!agentSupported) {
-    agent_->setText("Agent (This version only supports Linux with systemd)");
+    agent_->setText(tr("Agent (This version only supports Linux with systemd)"));
     for (QWidget* w : std::initializer_list<QWidget*>{agent_, noReboot, background}) w->setEnabled(false);
     advanced_->setFocus();
   } else {
@@ -100,12 +100,12 @@ void ComponentsDialog::continueClicked() {
 
 ProgressDialog::ProgressDialog(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
-  setWindowTitle("VELTRIS Monitoring Agent install");
+  setWindowTitle(tr("VELTRIS Monitoring Agent install"));
   setObjectName("dlgProgress");
   setWindowIcon(applicationIcon());
-  auto* intro = new QLabel("Please wait while Setup AUTOMATICALLY performs the following steps");
+  auto* intro = new QLabel(tr("Please wait while Setup AUTOMATICALLY performs the following steps"));
   intro->setWordWrap(true);
-  auto* group = new QGroupBox("Steps");
+  auto* group = new QGroupBox(tr("Steps"));
   auto* steps = new QVBoxLayout(group);
   const char* texts[kSteps] = {"Copy new Agent files", "Stop old Agent", "Install Agent network driver",
                                "Specify Agent settings", "Start new Agent"};

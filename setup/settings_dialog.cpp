@@ -39,10 +39,10 @@ QLabel* rightAligned(const QString& text) {
 
 InstallSettingsDialog::InstallSettingsDialog(Prompter& prompter, QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), prompter_(prompter) {
-  setWindowTitle("VELTRIS Monitoring Agent Settings");
+  setWindowTitle(tr("VELTRIS Monitoring Agent Settings"));
   setObjectName("dlgInstallSettings");
 
-  auto* remote = new QGroupBox("Remote Connection Settings");
+  auto* remote = new QGroupBox(tr("Remote Connection Settings"));
   auto* remoteGrid = new QGridLayout(remote);
   remoteGrid->addWidget(
       wrapped("A password is required in order to protect against unauthorized remote connections to the Agent."), 0, 0, 1, 2);
@@ -59,7 +59,7 @@ InstallSettingsDialog::InstallSettingsDialog(Prompter& prompter, QWidget* owner)
   remoteGrid->addWidget(rightAligned("Confirm Password:"), 2, 0);
   remoteGrid->addWidget(confirm_, 2, 1);
 
-  auto* history = new QGroupBox("History Settings");
+  auto* history = new QGroupBox(tr("History Settings"));
   auto* historyGrid = new QGridLayout(history);
   historyGrid->addWidget(wrapped("History information for the last month is automatically maintained in order to "
                                  "establish a baseline of network activity for this PC .  This typically requires "
@@ -71,7 +71,7 @@ InstallSettingsDialog::InstallSettingsDialog(Prompter& prompter, QWidget* owner)
   historyGrid->addWidget(rightAligned("Directory:"), 1, 0);
   historyGrid->addWidget(directory_, 1, 1);
 
-  auto* okButton = new QPushButton("&OK");
+  auto* okButton = new QPushButton(tr("&OK"));
   okButton->setObjectName("btnOK");
   okButton->setDefault(true);
   connect(okButton, &QPushButton::clicked, this, &InstallSettingsDialog::ok);

@@ -56,7 +56,7 @@ constexpr Column kColumns[4] = {
 QuickLookWindow::QuickLookWindow(RequestRunner runner, bool consoleInstalled, QWidget* parent)
     : QDialog(parent), runner_(std::move(runner)) {
   setObjectName("frmQuickLook");
-  setWindowTitle("VELTRIS QuickLook");
+  setWindowTitle(tr("VELTRIS QuickLook"));
   setWindowIcon(applicationIcon());
   setAttribute(Qt::WA_DeleteOnClose);
 
@@ -141,7 +141,7 @@ void QuickLookWindow::buildTable() {
 void QuickLookWindow::setTitle(const AgentReading& reading) {
   if (reading.hostName == hostName_ && !hostName_.isEmpty()) return;
   hostName_ = reading.hostName;
-  setWindowTitle(QString("VELTRIS QuickLook - %1  %2").arg(reading.hostName, reading.ipSummary));
+  setWindowTitle(QString(tr("VELTRIS QuickLook - %1  %2")).arg(reading.hostName, reading.ipSummary));
 }
 
 void QuickLookWindow::refresh(const AgentReading& reading) {

@@ -44,14 +44,14 @@ SettingsDialog::SettingsDialog(SettingsStore& store, QWidget* parent)
   confirm_ = textBox("tbxConfirm", true);
   folder_ = textBox("tbxDirectory", false);
 
-  auto* remote = new QGroupBox("Remote Connection Settings");
+  auto* remote = new QGroupBox(tr("Remote Connection Settings"));
   auto* remoteForm = new QFormLayout(remote);
   remoteForm->addRow(wrapped("A password is required in order to protect against unauthorized remote "
                              "connections to the Agent."));
   remoteForm->addRow("Password:", password_);
   remoteForm->addRow("Confirm Password:", confirm_);
 
-  auto* history = new QGroupBox("History Settings");
+  auto* history = new QGroupBox(tr("History Settings"));
   auto* historyForm = new QFormLayout(history);
   historyForm->addRow(wrapped("History information for the last month is automatically maintained in order to "
                               "establish a baseline of network activity for this PC .  This typically requires "
@@ -95,7 +95,7 @@ void SettingsDialog::setBusy(bool busy) {
     w->setEnabled(!busy);
   if (busy) {
     setCursor(Qt::BusyCursor);
-    note_->setText("Reading the stored settings ...");
+    note_->setText(tr("Reading the stored settings ..."));
     note_->show();
   } else {
     unsetCursor();
@@ -110,13 +110,13 @@ void SettingsDialog::showStored(const StoredSettings& stored) {
   confirm_->setText(storedPassword_);
   folder_->setText(stored.dataPath.isEmpty() ? defaultDataPath() : stored.dataPath);
   if (keyHidden_) {
-    for (QLineEdit* box : {password_, confirm_}) box->setPlaceholderText("(set; type a new one to change it)");
+    for (QLineEdit* box : {password_, confirm_}) box->setPlaceholderText(tr("(set; type a new one to change it)"));
   }
   setBusy(false);
   if (!stored.read) {
-    note_->setText("The stored settings could not be read: " + stored.error);
+    note_->setText(tr("The stored settings could not be read: ") + stored.error);
   } else if (keyHidden_) {
-    note_->setText("A password is set. Leave the boxes empty to keep it.");
+    note_->setText(tr("A password is set. Leave the boxes empty to keep it."));
   } else {
     note_->clear();
     note_->hide();
@@ -142,7 +142,7 @@ bool SettingsDialog::folderReady(const QString& folder) {
     folder_->setFocus();
     return false;
   }
-  if (!store_.createFolder(folder, error)) return failCheck(folder_, "Create Directory FAILED", QMessageBox::Critical);
+  if (!store_.createFolder(folder, error)) return failCheck(folder_, tr("Create Directory FAILED"), QMessageBox::Critical);
   return true;
 }
 
@@ -154,12 +154,12 @@ void SettingsDialog::accept() {
   // A stored key that this user may not see is kept while both boxes stay empty.
   const bool keepKey = keyHidden_ && password.isEmpty() && confirm.isEmpty();
   if (!keepKey) {
-    if (password.isEmpty()) return void(failCheck(password_, "Require Password"));
-    if (confirm.isEmpty()) return void(failCheck(confirm_, "Require Password Confirmation"));
+    if (password.isEmpty()) return void(failCheck(password_, tr("Require Password")));
+    if (confirm.isEmpty()) return void(failCheck(confirm_, tr("Require Password Confirmation")));
     if (password.compare(confirm, Qt::CaseInsensitive) != 0)
-      return void(failCheck(password_, "Password Confirmation FAILED"));
+      return void(failCheck(password_, tr("Password Confirmation FAILED")));
   }
-  if (folder.isEmpty()) return void(failCheck(folder_, "Require Data Path"));
+  if (folder.isEmpty()) return void(failCheck(folder_, tr("Require Data Path")));
 
   std::optional<QString> newFolder, newPassword;
   if (folder != storedFolder_) newFolder = folder;
@@ -171,9 +171,9 @@ void SettingsDialog::accept() {
   switch (store_.write(newFolder, newPassword, error)) {
     case SettingsStore::Write::Done: break;
     case SettingsStore::Write::KeyFailed:
-      return void(failCheck(nullptr, "FAILED to create/open registry key", QMessageBox::Critical));
+      return void(failCheck(nullptr, tr("FAILED to create/open registry key"), QMessageBox::Critical));
     case SettingsStore::Write::WriteFailed:
-      return void(failCheck(nullptr, "FAILED to write parameters to registry", QMessageBox::Critical));
+      return void(failCheck(nullptr, tr("FAILED to write parameters to registry"), QMessageBox::Critical));
     case SettingsStore::Write::Failed: return void(failCheck(nullptr, error, QMessageBox::Critical));
   }
   if (newPassword) emit passwordChanged(password);

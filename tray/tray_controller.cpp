@@ -63,7 +63,7 @@ TrayHooks systemHooks() {
 // ---- LoadingWindow --------------------------------------------------------
 
 LoadingWindow::LoadingWindow(std::function<bool(bool)> searchConsole)
-    : QLabel("VELTRIS Advanced is loading ....."), search_(std::move(searchConsole)) {
+    : QLabel(tr("VELTRIS Advanced is loading .....")), search_(std::move(searchConsole)) {
   setObjectName("frmLoading");
   setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
   setAttribute(Qt::WA_DeleteOnClose);
@@ -87,21 +87,21 @@ void LoadingWindow::tick() {
 TrayController::TrayController(TrayHooks hooks, bool startPolling) : hooks_(std::move(hooks)) {
   qRegisterMetaType<AgentReading>();
   menu_ = new QMenu("VELTRIS");
-  advanced_ = menu_->addAction("Advanced", this, &TrayController::advanced);
-  quickLook_ = menu_->addAction("QuickLook", this, &TrayController::openQuickLook);
-  settings_ = menu_->addAction("Settings", this, &TrayController::openSettings);
-  enterPassword_ = menu_->addAction("Enter Password...", this, &TrayController::enterPassword);
+  advanced_ = menu_->addAction(tr("Advanced"), this, &TrayController::advanced);
+  quickLook_ = menu_->addAction(tr("QuickLook"), this, &TrayController::openQuickLook);
+  settings_ = menu_->addAction(tr("Settings"), this, &TrayController::openSettings);
+  enterPassword_ = menu_->addAction(tr("Enter Password..."), this, &TrayController::enterPassword);
   enterPassword_->setVisible(false);
   menu_->addSeparator();
-  help_ = menu_->addAction("Help", this, &TrayController::openHelpIndex);
+  help_ = menu_->addAction(tr("Help"), this, &TrayController::openHelpIndex);
   menu_->addSeparator();
-  quit_ = menu_->addAction("Quit", qApp, &QCoreApplication::quit);
+  quit_ = menu_->addAction(tr("Quit"), qApp, &QCoreApplication::quit);
   connect(menu_, &QMenu::aboutToShow, this, &TrayController::prepareMenu);
   prepareMenu();
 
   icon_.setContextMenu(menu_);
   icon_.setIcon(noAgentIcon());
-  icon_.setToolTip("VELTRIS - asking the agent on this PC");
+  icon_.setToolTip(tr("VELTRIS - asking the agent on this PC"));
   connect(&icon_, &QSystemTrayIcon::activated, this, &TrayController::activated);
   connect(&iconTimer_, &QTimer::timeout, this, &TrayController::retryIcon);
   iconTimer_.start(1000);
@@ -177,7 +177,7 @@ void TrayController::stopPolling(const QString& why) {
   enterPassword_->setVisible(true);
   if (shownCode_ != 0) icon_.setIcon(noAgentIcon());
   shownCode_ = 0;
-  icon_.setToolTip("VELTRIS - " + why);
+  icon_.setToolTip(tr("VELTRIS - ") + why);
 }
 
 // The poller holds itself after a refusal; it is offered the key again only by
@@ -207,7 +207,8 @@ void TrayController::retryRefusedKey() {
 void TrayController::enterPassword() {
   if (asking_ || !hooks_.askPassword) return;
   asking_ = true;
-  const QString why = icon_.toolTip().startsWith("VELTRIS - ") ? icon_.toolTip().mid(10) : QString();
+  const QString prefix = tr("VELTRIS - ");
+  const QString why = icon_.toolTip().startsWith(prefix) ? icon_.toolTip().mid(prefix.size()) : QString();
   const std::optional<QString> password = hooks_.askPassword(polling_ ? QString() : why);
   asking_ = false;
   if (!password || password->isEmpty()) return;
@@ -234,10 +235,10 @@ void TrayController::showReading(const AgentReading& reading) {
     if (reading.keyRefused) {
       keyRefused(reading.key);
     } else if (polling_) {
-      icon_.setToolTip("VELTRIS - " + reading.failure);
+      icon_.setToolTip(tr("VELTRIS - ") + reading.failure);
     }
   } else {
-    icon_.setToolTip(QString("VELTRIS - %1  %2").arg(reading.hostName, reading.ipSummary));
+    icon_.setToolTip(QString(tr("VELTRIS - %1  %2")).arg(reading.hostName, reading.ipSummary));
     const TrafficState* state = trafficState(reading.code);
     if (state && reading.code != shownCode_) icon_.setIcon(trayIcon(state->picture));
     shownCode_ = state ? reading.code : 0;

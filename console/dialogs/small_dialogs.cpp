@@ -61,7 +61,7 @@ QString LegendDialog::graphNote() {
 
 LegendDialog::LegendDialog(const QList<QIcon>& pictures, bool foreground, QWidget* parent) : QDialog(parent) {
   setObjectName("frmLegend");
-  setWindowTitle("Legend");
+  setWindowTitle(tr("Legend"));
   stayOnTopIf(this, foreground);
   help::setHelpContext(this, help::kLegend);
   auto* grid = new QTableWidget(static_cast<int>(meanings().size()), 2);
@@ -83,7 +83,7 @@ LegendDialog::LegendDialog(const QList<QIcon>& pictures, bool foreground, QWidge
   grid->setMinimumSize(460, 6 * 44 + 4);
   auto* note = new QLabel(graphNote().remove('\r'));
   note->setObjectName("lblGraphNote");
-  auto* ok = new QPushButton("OK");
+  auto* ok = new QPushButton(tr("OK"));
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   auto* layout = new QVBoxLayout(this);
@@ -100,19 +100,19 @@ QString AboutDialog::description() {
 
 AboutDialog::AboutDialog(bool foreground, QWidget* parent) : QDialog(parent) {
   setObjectName("frmAbout");
-  setWindowTitle("About VELTRIS");
+  setWindowTitle(tr("About VELTRIS"));
   stayOnTopIf(this, foreground);
   auto* icon = new QLabel;
   icon->setPixmap(QApplication::windowIcon().pixmap(48, 48));
-  auto* title = new QLabel("<b>VELTRIS</b><br>Version 1.0");
+  auto* title = new QLabel(tr("<b>VELTRIS</b><br>Version 1.0"));
   title->setObjectName("lblTitle");
   auto* text = new QLabel(description().remove('\r'));
   text->setObjectName("lblDescription");
   text->setWordWrap(true);
   text->setMinimumWidth(380);
-  auto* ok = new QPushButton("OK");
+  auto* ok = new QPushButton(tr("OK"));
   ok->setDefault(true);
-  auto* info = new QPushButton("&System Info...");
+  auto* info = new QPushButton(tr("&System Info..."));
   info->setObjectName("cmdSysInfo");
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(info, &QPushButton::clicked, this, &AboutDialog::showSystemInfo);
@@ -138,7 +138,7 @@ void AboutDialog::showSystemInfo() {
   }
   QDialog box(this);
   box.setObjectName("frmSystemInfo");
-  box.setWindowTitle("System Information");
+  box.setWindowTitle(tr("System Information"));
   auto* view = new QPlainTextEdit(text);
   view->setReadOnly(true);
   view->setFont(QFont("monospace"));
@@ -184,18 +184,18 @@ QString linuxSystemInfo() {
 
 LoopbackWarningDialog::LoopbackWarningDialog(QWidget* parent) : QDialog(parent) {
   setObjectName("frmWarnNoLoopback");
-  setWindowTitle("VELTRIS WARNING");
+  setWindowTitle(tr("VELTRIS WARNING"));
   setAttribute(Qt::WA_DeleteOnClose);
   help::setHelpContext(this, help::kLoopbackWarning);
   auto* icon = new QLabel;
   icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
-  auto* text = new QLabel("The Network Adapter does not appear to support ALL LOCAL Mode correctly.\n\n"
-                          "Click HELP for more details.");
+  auto* text = new QLabel(tr("The Network Adapter does not appear to support ALL LOCAL Mode correctly.\n\n"
+                             "Click HELP for more details."));
   text->setObjectName("lblWarning");
   text->setWordWrap(true);
-  auto* helpButton = new QPushButton("&Help");
+  auto* helpButton = new QPushButton(tr("&Help"));
   helpButton->setObjectName("cmdHelp");
-  auto* close = new QPushButton("&Close");
+  auto* close = new QPushButton(tr("&Close"));
   close->setObjectName("cmdClose");
   close->setDefault(true);
   connect(helpButton, &QPushButton::clicked, this, [this] { help::showTopic(help::kLoopbackWarning, this); });

@@ -58,11 +58,11 @@ void ConsoleTabs::buildMenus() {
     connect(a, &QAction::toggled, this, &ConsoleTabs::applyTabStyle);
   connect(main_.mnuHelpContents, &QAction::triggered, this, [this] {
     if (!help::showContents(&main_))
-      showMessage(&main_, "Unable to display Help Contents. There is no Help associated with this project.");
+      showMessage(&main_, tr("Unable to display Help Contents. There is no Help associated with this project."));
   });
   connect(main_.mnuHelpIndex, &QAction::triggered, this, [this] {
     if (!help::showIndex(&main_))
-      showMessage(&main_, "Unable to display Help Index. There is no Help associated with this project.");
+      showMessage(&main_, tr("Unable to display Help Index. There is no Help associated with this project."));
   });
   connect(main_.mnuLegend, &QAction::triggered, this, [this] {
     QList<QIcon> pictures;
@@ -88,18 +88,18 @@ void ConsoleTabs::buildPopups() {
   mnuPopupAdapter = new QMenu(&main_);
   mnuPopupAdapter->setObjectName("mnuPopupAdapter");
 
-  popupDetails_ = mnuPopupStats->addAction("Details for name/addr", this,
+  popupDetails_ = mnuPopupStats->addAction(tr("Details for name/addr"), this,
                                            [this] { main_.tabs()->setCurrentIndex(MainWindow::TabDetails); });
   QMenu* menus[2] = {mnuPopupStats, mnuPopupDetails};
   for (int m = 0; m < 2; ++m) {
-    popupPing_[m] = menus[m]->addAction("Ping name/addr", this, [this] { runFromGrid("PING " + clickedName_); });
-    popupNetView_[m] = menus[m]->addAction("Net view \\\\name", this, [this] { runFromGrid("NET VIEW \\\\" + clickedName_); });
-    popupVeltris_[m] = menus[m]->addAction("VELTRIS name/addr", this, [this] { main_.startNewInstance(clickedName_); });
-    menus[m]->addAction("Copy to Clipboard", this, [this] {
+    popupPing_[m] = menus[m]->addAction(tr("Ping name/addr"), this, [this] { runFromGrid(tr("PING ") + clickedName_); });
+    popupNetView_[m] = menus[m]->addAction(tr("Net view \\\\name"), this, [this] { runFromGrid(tr("NET VIEW \\\\") + clickedName_); });
+    popupVeltris_[m] = menus[m]->addAction(tr("VELTRIS name/addr"), this, [this] { main_.startNewInstance(clickedName_); });
+    menus[m]->addAction(tr("Copy to Clipboard"), this, [this] {
       if (clickedGrid_ != nullptr) QGuiApplication::clipboard()->setText(gridText(clickedGrid_));
     });
   }
-  mnuPopupAdapter->addAction("Copy to Clipboard", this,
+  mnuPopupAdapter->addAction(tr("Copy to Clipboard"), this,
                              [this] { QGuiApplication::clipboard()->setText(gridText(adapter->gridAdapter)); });
 }
 
@@ -110,9 +110,9 @@ void ConsoleTabs::showPopup(QMenu* menu, QTableView* grid, const QPoint& at) {
     clickedName_ = index.isValid() ? rowName(grid->model(), index.row()) : QString();
     const bool named = !clickedName_.isEmpty();
     for (int m = 0; m < 2; ++m) {
-      popupPing_[m]->setText("Ping " + clickedName_);
-      popupNetView_[m]->setText("Net View \\\\" + clickedName_);
-      popupVeltris_[m]->setText("VELTRIS " + clickedName_);
+      popupPing_[m]->setText(tr("Ping ") + clickedName_);
+      popupNetView_[m]->setText(tr("Net View \\\\") + clickedName_);
+      popupVeltris_[m]->setText(tr("VELTRIS ") + clickedName_);
       for (QAction* a : {popupPing_[m], popupNetView_[m], popupVeltris_[m]}) a->setEnabled(named);
     }
     popupDetails_->setEnabled(named);
@@ -200,14 +200,14 @@ QString ConsoleTabs::snapshotFolder() {
 
 void ConsoleTabs::chooseAndSaveSnapshot() {
   if (!main_.connection().isOpen()) {
-    showMessage(&main_, "No agent is connected: choose File, Select Computer first.");
+    showMessage(&main_, tr("No agent is connected: choose File, Select Computer first."));
     return;
   }
   QString path = QFileDialog::getSaveFileName(&main_, "VELTRIS Snapshot Save As", snapshotFolder(), kSnapshotFilter);
   if (path.isEmpty()) return;
   if (!path.endsWith(".VSN", Qt::CaseInsensitive)) path += ".VSN";
   saveSnapshotTo(path, [this, path](bool saved) {
-    if (saved) main_.statusPanel(1)->setText("Snapshot saved to " + path);
+    if (saved) main_.statusPanel(1)->setText(tr("Snapshot saved to ") + path);
   });
 }
 
@@ -220,7 +220,7 @@ void ConsoleTabs::saveSnapshotTo(const QString& path, std::function<void(bool)> 
   main_.connection().send(std::move(job), this, [this, path, done](const Reply& reply) {
     QApplication::restoreOverrideCursor();
     const bool saved = reply.ok && QFileInfo(path).isFile() && QFileInfo(path).size() > 0;
-    if (reply.ok && !saved) showMessage(&main_, "Could not save to file " + path, "VELTRIS ERROR");
+    if (reply.ok && !saved) showMessage(&main_, tr("Could not save to file ") + path, tr("VELTRIS ERROR"));
     if (done) done(saved);
   });
 }
@@ -230,7 +230,7 @@ void ConsoleTabs::chooseAndOpenSnapshot() {
   const QString previousName = main_.serverName();
   main_.connection().close();
   main_.timerPoll().stop();
-  main_.setWindowTitle("VELTRIS - Opening VELTRIS Snapshot file ....");
+  main_.setWindowTitle(tr("VELTRIS - Opening VELTRIS Snapshot file ...."));
   tools_->update(false, serverName_);
   const QString path = QFileDialog::getOpenFileName(&main_, "VELTRIS Snapshot Open", snapshotFolder(), kSnapshotFilter);
   if (path.isEmpty()) {
@@ -252,13 +252,13 @@ void ConsoleTabs::onConnected() {
   }
   serverName_ = main_.hostName().trimmed();
   const ReplyHeader& header = main_.connection().lastHeader();
-  main_.setWindowTitle("VELTRIS - " + main_.hostName().trimmed() + "  " + main_.ipSummary().trimmed() +
+  main_.setWindowTitle(tr("VELTRIS - ") + main_.hostName().trimmed() + "  " + main_.ipSummary().trimmed() +
                        " *** SNAPSHOT " + QString::fromLatin1(header.date, sizeof header.date) + " *** ");
 }
 
 void ConsoleTabs::chooseAndExportPackets() {
   if (!main_.connection().isOpen()) {
-    showMessage(&main_, "No agent is connected and no snapshot is open: choose File, Select Computer or Open Snapshot first.");
+    showMessage(&main_, tr("No agent is connected and no snapshot is open: choose File, Select Computer or Open Snapshot first."));
     return;
   }
   const QString base = QFileDialog::getSaveFileName(&main_, "Export Packets", snapshotFolder(),
@@ -270,12 +270,12 @@ void ConsoleTabs::exportPacketsTo(const QString& base, std::function<void(bool)>
   auto finish = [this, base, done](const QString& snapshot) {
     const PcapExport result = exportSnapshotPackets(snapshot.toStdString(), base.toStdString());
     if (!result.ok) {
-      showMessage(&main_, "Export Packets failed: " + QString::fromStdString(result.error), "VELTRIS ERROR");
+      showMessage(&main_, tr("Export Packets failed: ") + QString::fromStdString(result.error), tr("VELTRIS ERROR"));
     } else {
       QStringList lines;
       for (const ExportedDump& f : result.files)
         lines << QString("Adapter #%1: %2 packets in %3").arg(f.adapter).arg(f.frames).arg(QString::fromStdString(f.file.string()));
-      showMessage(&main_, lines.join('\n'), "Export Packets");
+      showMessage(&main_, lines.join('\n'), tr("Export Packets"));
     }
     if (done) done(result.ok);
   };

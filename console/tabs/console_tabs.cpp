@@ -185,7 +185,7 @@ void ConsoleTabs::setTimeBase(bool realTime, const QString& perText) {
   for (QRadioButton* b : {sessions->optTotals, sessions->optCounter, sessions->optDelta}) b->setVisible(realTime);
   sessions->btnClear->setVisible(realTime);
   if (realTime) {
-    sessions->optDelta->setText("Per " + perText);
+    sessions->optDelta->setText(tr("Per ") + perText);
     fetchAllPartners();
   } else {
     sessions->optTotals->setChecked(true);
@@ -301,12 +301,12 @@ void ConsoleTabs::refreshBroadcasts() {
                  {}};
   main_.connection().send(std::move(job), this, [this, sent](const Reply& reply) {
     if (!reply.ok) {
-      showMessage(&main_, "VELTRIS ERROR - Request failure");
+      showMessage(&main_, tr("VELTRIS ERROR - Request failure"));
       return;
     }
     BroadcastHeaderRecord header{};
     if (!reply.first(0, header) || std::memcmp(header.tag, kBroadcastHeaderTag, 4) != 0) {
-      showMessage(&main_, "VELTRIS ERROR - Reply failure");
+      showMessage(&main_, tr("VELTRIS ERROR - Reply failure"));
       return;
     }
     broadcasts->lblTitle->setText(broadcastSummary(
@@ -320,7 +320,7 @@ void ConsoleTabs::refreshBroadcasts() {
 void ConsoleTabs::refreshPackets(PacketsTab* tab, const QString& requested) {
   QString word = requested;
   if (word != "DETAILS" && word != "ERRORS") {
-    showMessage(&main_, "DETAILS REQUEST ERROR");
+    showMessage(&main_, tr("DETAILS REQUEST ERROR"));
     word = "DETAILS";
   }
   uint32_t& seen = tab->errors ? errorsSeen_ : detailsSeen_;
@@ -333,12 +333,12 @@ void ConsoleTabs::refreshPackets(PacketsTab* tab, const QString& requested) {
   main_.connection().send(std::move(job), this, [this, tab, &seen](const Reply& reply) {
     const QString title = "ERROR in DETAILS";
     if (!reply.ok) {
-      showMessage(&main_, "Request for Total Stats FAILED", title);
+      showMessage(&main_, tr("Request for Total Stats FAILED"), title);
       return;
     }
     TotalsRecord totals{};
     if (!reply.first(0, totals) || reply.parts[0].firstReadFailed) {
-      showMessage(&main_, "Read of Total Stats FAILED", title);
+      showMessage(&main_, tr("Read of Total Stats FAILED"), title);
       return;
     }
     if (totals.sequence.get() == seen) return;  // nothing new: the rows stay

@@ -15,15 +15,15 @@ AdapterTab::AdapterTab(QWidget* parent) : QWidget(parent) {
   setObjectName("tabAdapter");
   fraOptions = new QGroupBox(this);
   fraOptions->setObjectName("fraOptions");
-  btnRefresh = new QPushButton("&Refresh", fraOptions);
+  btnRefresh = new QPushButton(tr("&Refresh"), fraOptions);
   btnRefresh->setObjectName("btnAdapterRefresh");
-  btnRefresh->setToolTip("Refresh Adapter Error Statistics");
+  btnRefresh->setToolTip(tr("Refresh Adapter Error Statistics"));
   btnRefresh->setAutoDefault(true);
   auto* options = new QHBoxLayout(fraOptions);
   options->setContentsMargins(6, 2, 6, 2);
   options->addWidget(btnRefresh);
   options->addStretch();
-  lblTitle = new QLabel("Adapter Error Statistics", this);
+  lblTitle = new QLabel(tr("Adapter Error Statistics"), this);
   lblTitle->setObjectName("lblTitle");
   QFont bold = lblTitle->font();
   bold.setBold(true);
@@ -47,14 +47,14 @@ void AdapterTab::applyRowVisibility() {
 
 TestTab::TestTab(QWidget* parent) : QWidget(parent) {
   setObjectName("tabTest");
-  fraOptions = new QGroupBox("Diagnostic Commands", this);
+  fraOptions = new QGroupBox(tr("Diagnostic Commands"), this);
   fraOptions->setObjectName("fraOptions");
-  btnConfig = new QPushButton("Config", fraOptions);
+  btnConfig = new QPushButton(tr("Config"), fraOptions);
   btnConfig->setObjectName("btnConfig");
-  btnConfig->setToolTip("Ping Defaut IP Gateway");
-  btnTest = new QPushButton("Test", fraOptions);
+  btnConfig->setToolTip(tr("Ping Defaut IP Gateway"));
+  btnTest = new QPushButton(tr("Test"), fraOptions);
   btnTest->setObjectName("btnTest");
-  btnTest->setToolTip("Ping Defaut IP Gateway");
+  btnTest->setToolTip(tr("Ping Defaut IP Gateway"));
   cmbCmd = new QComboBox(fraOptions);
   cmbCmd->setObjectName("cmbCmd");
   cmbCmd->setEditable(true);
@@ -62,9 +62,9 @@ TestTab::TestTab(QWidget* parent) : QWidget(parent) {
   cmbCmd->addItems(commandListEntries());
   cmbCmd->setCurrentIndex(-1);
   cmbCmd->setMinimumWidth(260);
-  btnCmd = new QPushButton("Command", fraOptions);
+  btnCmd = new QPushButton(tr("Command"), fraOptions);
   btnCmd->setObjectName("btnCmd");
-  btnCmd->setToolTip("Execute specified command");
+  btnCmd->setToolTip(tr("Execute specified command"));
   auto* options = new QHBoxLayout(fraOptions);
   options->setContentsMargins(6, 2, 6, 2);
   options->addWidget(btnConfig);

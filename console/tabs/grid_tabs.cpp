@@ -87,19 +87,19 @@ QString gridText(const QTableView* grid) {
 SessionsTab::SessionsTab(QWidget* parent) : QWidget(parent) {
   setObjectName("tabSessions");
   fraOptions = optionsFrame(this);
-  optTotals = new QRadioButton("Totals", fraOptions);
+  optTotals = new QRadioButton(tr("Totals"), fraOptions);
   optTotals->setObjectName("optTotals");
-  optTotals->setToolTip("Display Totals");
+  optTotals->setToolTip(tr("Display Totals"));
   optTotals->setChecked(true);
-  optCounter = new QRadioButton("Count", fraOptions);
+  optCounter = new QRadioButton(tr("Count"), fraOptions);
   optCounter->setObjectName("optCounter");
-  optCounter->setToolTip("Display Counters Since Last Reset");
-  optDelta = new QRadioButton("Delta", fraOptions);
+  optCounter->setToolTip(tr("Display Counters Since Last Reset"));
+  optDelta = new QRadioButton(tr("Delta"), fraOptions);
   optDelta->setObjectName("optDelta");
-  optDelta->setToolTip("Display difference between polls");
-  btnClear = new QPushButton("&Clear", fraOptions);
+  optDelta->setToolTip(tr("Display difference between polls"));
+  btnClear = new QPushButton(tr("&Clear"), fraOptions);
   btnClear->setObjectName("btnClear");
-  btnClear->setToolTip("Reset Counters");
+  btnClear->setToolTip(tr("Reset Counters"));
   for (QWidget* w : std::initializer_list<QWidget*>{optTotals, optCounter, optDelta, btnClear}) fraOptions->layout()->addWidget(w);
   static_cast<QHBoxLayout*>(fraOptions->layout())->addStretch();
   lblTitle = titleLabel("Session Partner Statistics", this);
@@ -112,16 +112,16 @@ SessionsTab::SessionsTab(QWidget* parent) : QWidget(parent) {
 BroadcastsTab::BroadcastsTab(QWidget* parent) : QWidget(parent) {
   setObjectName("tabBroadcasts");
   fraOptions = optionsFrame(this);
-  optBcastSent = new QRadioButton(" Broadcasts Sent", fraOptions);
+  optBcastSent = new QRadioButton(tr(" Broadcasts Sent"), fraOptions);
   optBcastSent->setObjectName("optBcastSent");
   optBcastSent->setChecked(true);
-  optBroadcasters = new QRadioButton("Summary of Broadcasters", fraOptions);
+  optBroadcasters = new QRadioButton(tr("Summary of Broadcasters"), fraOptions);
   optBroadcasters->setObjectName("optBroadcasters");
-  chkBcastLowLevelDescr = new QCheckBox("Low Level Description", fraOptions);
+  chkBcastLowLevelDescr = new QCheckBox(tr("Low Level Description"), fraOptions);
   chkBcastLowLevelDescr->setObjectName("chkBcastLowLevelDescr");
-  btnBcastRefresh = new QPushButton("&Refresh", fraOptions);
+  btnBcastRefresh = new QPushButton(tr("&Refresh"), fraOptions);
   btnBcastRefresh->setObjectName("btnBcastRefresh");
-  btnBcastRefresh->setToolTip("Refresh Broadcast Summary");
+  btnBcastRefresh->setToolTip(tr("Refresh Broadcast Summary"));
   for (QWidget* w : std::initializer_list<QWidget*>{optBcastSent, optBroadcasters, chkBcastLowLevelDescr, btnBcastRefresh})
     fraOptions->layout()->addWidget(w);
   static_cast<QHBoxLayout*>(fraOptions->layout())->addStretch();
@@ -137,22 +137,22 @@ BroadcastsTab::BroadcastsTab(QWidget* parent) : QWidget(parent) {
 PacketsTab::PacketsTab(bool errorsTab, QWidget* parent) : QWidget(parent), errors(errorsTab) {
   setObjectName(errors ? "tabErrors" : "tabDetails");
   fraOptions = optionsFrame(this);
-  chkLowLevel = new QCheckBox("Low Level Description", fraOptions);
+  chkLowLevel = new QCheckBox(tr("Low Level Description"), fraOptions);
   chkLowLevel->setObjectName(errors ? "chkErrorsLowLevelDescr" : "chkLowLevelDescr");
   fraOptions->layout()->addWidget(chkLowLevel);
   chkExcludeRecvBC = nullptr;
   if (!errors) {
-    chkExcludeRecvBC = new QCheckBox("Exclude Recv Broadcasts (<<)", fraOptions);
+    chkExcludeRecvBC = new QCheckBox(tr("Exclude Recv Broadcasts (<<)"), fraOptions);
     chkExcludeRecvBC->setObjectName("chkExcludeRecvBC");
-    chkExcludeRecvBC->setToolTip("Exclude Received Broadcasts");
+    chkExcludeRecvBC->setToolTip(tr("Exclude Received Broadcasts"));
     fraOptions->layout()->addWidget(chkExcludeRecvBC);
   }
-  btnRefresh = new QPushButton("&Refresh", fraOptions);
+  btnRefresh = new QPushButton(tr("&Refresh"), fraOptions);
   btnRefresh->setObjectName(errors ? "btnErrorRefresh" : "btnRefresh");
   btnRefresh->setToolTip(errors ? "Refresh Details for Last 200 Packets" : "Refresh Details for Last 300 Packets");
-  btnClear = new QPushButton("&Clear", fraOptions);
+  btnClear = new QPushButton(tr("&Clear"), fraOptions);
   btnClear->setObjectName("btnClear");
-  btnClear->setToolTip("Reset Counters");
+  btnClear->setToolTip(tr("Reset Counters"));
   fraOptions->layout()->addWidget(btnRefresh);
   fraOptions->layout()->addWidget(btnClear);
   static_cast<QHBoxLayout*>(fraOptions->layout())->addStretch();

@@ -167,6 +167,7 @@ class OtherVersionAccess : public LibraryAccess {
 
 bool connectWith(std::unique_ptr<AgentAccess> access, const QString& password) {
   AgentSession connection(std::move(access), nullptr);
+  showFailures(connection);
   connection.setPassword(password);
   int result = -1;
   connection.connectTo(QString(), nullptr, [&](bool ok) { result = ok; });

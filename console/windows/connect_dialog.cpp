@@ -1,6 +1,8 @@
 #include "console/windows/connect_dialog.h"
 
 #include <QApplication>
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,25 +27,25 @@ constexpr int kBrowseHeight = 252;
 ConnectDialog::ConnectDialog(AgentSession& connection, const QString& currentServer, bool stayOnTop, QWidget* parent)
     : QDialog(parent), connection_(connection), currentServer_(currentServer), installed_(agentInstalledHere()) {
   setObjectName(QStringLiteral("frmLogin"));
-  setWindowTitle(QStringLiteral("VELTRIS Connection"));
+  setWindowTitle(tr("VELTRIS Connection"));
   if (stayOnTop) setWindowFlag(Qt::WindowStaysOnTopHint, true);
   browse_ = [] { return browseNetwork(); };
 
-  auto* heading = new QLabel(QStringLiteral("Select Remote Computer"), this);
+  auto* heading = new QLabel(tr("Select Remote Computer"), this);
   QFont bold = heading->font();
   bold.setBold(true);
   heading->setFont(bold);
-  lblComputerName = new QLabel(QStringLiteral("Computer Name or IP Address:"), this);
+  lblComputerName = new QLabel(tr("Computer Name or IP Address:"), this);
   txtServer = new QLineEdit(this);
   txtServer->setObjectName(QStringLiteral("txtServer"));
-  auto* passwordLabel = new QLabel(QStringLiteral("Password:"), this);
+  auto* passwordLabel = new QLabel(tr("Password:"), this);
   tbxPassword = new QLineEdit(this);
   tbxPassword->setObjectName(QStringLiteral("tbxPassword"));
   tbxPassword->setEchoMode(QLineEdit::Password);
-  btnRemote = new QPushButton(QStringLiteral("OK"), this);
+  btnRemote = new QPushButton(tr("OK"), this);
   btnRemote->setDefault(true);
-  btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
-  btnBrowse = new QPushButton(QStringLiteral("Browse"), this);
+  btnCancel = new QPushButton(tr("Cancel"), this);
+  btnBrowse = new QPushButton(tr("Browse"), this);
   lstServers = new QListWidget(this);
   lstServers->setObjectName(QStringLiteral("lstServers"));
   lstServers->hide();
@@ -68,7 +70,7 @@ ConnectDialog::ConnectDialog(AgentSession& connection, const QString& currentSer
   if (!installed_) {
     // Only remote computers are possible: the label reads shorter and moves up.
     heading->hide();
-    lblComputerName->setText(QStringLiteral("Computer Name:"));
+    lblComputerName->setText(tr("Computer Name:"));
   }
   resize(360, kShortHeight);
 
@@ -126,7 +128,7 @@ void ConnectDialog::ok(bool fromCancel) {
   connection_.offerKey(tbxPassword->text());  // typed by the user: it may be tried
   // This PC's agent also opens with the password kept from earlier in this session.
   if (tbxPassword->text().isEmpty() && connection_.keyFor(server).isEmpty()) {
-    showMessage(this, QStringLiteral("Please specify a PASSWORD"));
+    showMessage(this, tr("Please specify a PASSWORD"));
     tbxPassword->setFocus();
     return;
   }
@@ -171,9 +173,23 @@ void ConnectDialog::reject() {
 void ConnectDialog::browse() {
   resize(width(), kBrowseHeight);
   lstServers->show();
+  if (browsing_) return;  // the running browse fills the list
+  browsing_ = true;
+  btnBrowse->setEnabled(false);
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  BrowseResult result = browse_();
-  QApplication::restoreOverrideCursor();
+  // The browse waits for the network (up to seconds): on a worker, the list fills when it ends.
+  auto* watcher = new QFutureWatcher<BrowseResult>(this);
+  connect(watcher, &QFutureWatcher<BrowseResult>::finished, this, [this, watcher] {
+    QApplication::restoreOverrideCursor();
+    browsing_ = false;
+    btnBrowse->setEnabled(true);
+    showBrowseResult(watcher->result());
+    watcher->deleteLater();
+  });
+  watcher->setFuture(QtConcurrent::run(browse_));
+}
+
+void ConnectDialog::showBrowseResult(const BrowseResult& result) {
   lstServers->clear();
   if (!result.ok) {
     showMessage(this, result.errorText, result.errorTitle);

@@ -51,6 +51,7 @@ class ConnectDialog : public QDialog {
   void ok(bool fromCancel);
   void cancel();
   void browse();
+  void showBrowseResult(const BrowseResult& result);
   void setBusy(bool busy);
 
   AgentSession& connection_;
@@ -58,6 +59,7 @@ class ConnectDialog : public QDialog {
   bool installed_;
   bool busy_ = false;
   std::function<BrowseResult()> browse_;
+  bool browsing_ = false;
 };
 
 }  // namespace veltris::console

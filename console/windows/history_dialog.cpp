@@ -12,7 +12,7 @@ namespace veltris::console {
 
 HistoryDialog::HistoryDialog(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("frmHistory"));
-  setWindowTitle(QStringLiteral("History"));
+  setWindowTitle(tr("History"));
   lblHeading = new QLabel(this);
   QFont bold = lblHeading->font();
   bold.setBold(true);
@@ -22,8 +22,8 @@ HistoryDialog::HistoryDialog(QWidget* parent) : QDialog(parent) {
   calHist = new QCalendarWidget(this);
   calHist->setObjectName(QStringLiteral("calHist"));
   calHist->setGridVisible(false);
-  btnRealTime = new QPushButton(QStringLiteral("REAL-TIME"), this);
-  btnClose = new QPushButton(QStringLiteral("Close"), this);
+  btnRealTime = new QPushButton(tr("REAL-TIME"), this);
+  btnClose = new QPushButton(tr("Close"), this);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(btnRealTime);
   buttons->addStretch(1);
@@ -54,7 +54,7 @@ HistoryDialog::HistoryDialog(QWidget* parent) : QDialog(parent) {
 
 void HistoryDialog::fill(const QString& serverName, const QStringList& days, const QStringList& dayKeys,
                       int selected) {
-  lblHeading->setText(QStringLiteral("Available History for ") + serverName);
+  lblHeading->setText(tr("Available History for ") + serverName);
   lstHist->clear();
   lstHist->addItems(days);
   dayKeys_ = dayKeys;

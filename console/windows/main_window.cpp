@@ -121,7 +121,7 @@ MainWindow::MainWindow(std::unique_ptr<AgentAccess> access, const QString& compu
 
   sServer_ = computer.trimmed().toUpper();
   sServerName_ = sServer_.isEmpty() ? QStringLiteral("Local") : sServer_;
-  setWindowTitle(QStringLiteral("VELTRIS - ") + sServerName_ + QStringLiteral(" ... connecting ..."));
+  setWindowTitle(tr("VELTRIS - ") + sServerName_ + tr(" ... connecting ..."));
   resize(1240, 700);
   timerInit_.start();
 }
@@ -129,43 +129,43 @@ MainWindow::MainWindow(std::unique_ptr<AgentAccess> access, const QString& compu
 MainWindow::~MainWindow() = default;
 
 void MainWindow::buildMenus() {
-  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  mnuNew = file->addAction(QStringLiteral("&New"), this, [this] { startNewInstance(QString()); });
-  mnuRemote = file->addAction(QStringLiteral("Select &Computer"), this, &MainWindow::selectRemote);
+  QMenu* file = menuBar()->addMenu(tr("&File"));
+  mnuNew = file->addAction(tr("&New"), this, [this] { startNewInstance(QString()); });
+  mnuRemote = file->addAction(tr("Select &Computer"), this, &MainWindow::selectRemote);
   file->addSeparator();
-  mnuFileOpen = file->addAction(QStringLiteral("&Open Snapshot"));
-  mnuFileSave = file->addAction(QStringLiteral("&Save Snapshot"));
+  mnuFileOpen = file->addAction(tr("&Open Snapshot"));
+  mnuFileSave = file->addAction(tr("&Save Snapshot"));
   file->addSeparator();
-  mnuExit = file->addAction(QStringLiteral("E&xit"), this, &QWidget::close);
+  mnuExit = file->addAction(tr("E&xit"), this, &QWidget::close);
 
-  QMenu* options = menuBar()->addMenu(QStringLiteral("&Options"));
-  mnuOptForeground = options->addAction(QStringLiteral("&Window Always in Foreground"));
+  QMenu* options = menuBar()->addMenu(tr("&Options"));
+  mnuOptForeground = options->addAction(tr("&Window Always in Foreground"));
   mnuOptForeground->setCheckable(true);
-  mnuOptTabs = options->addMenu(QStringLiteral("&Navigation Tabs"));
-  mnuOptTabsBottom = mnuOptTabs->addAction(QStringLiteral("&Bottom"));
-  mnuShowIcons = mnuOptTabs->addAction(QStringLiteral("&Icons"));
-  mnuTabsCompact = mnuOptTabs->addAction(QStringLiteral("&Compact"));
+  mnuOptTabs = options->addMenu(tr("&Navigation Tabs"));
+  mnuOptTabsBottom = mnuOptTabs->addAction(tr("&Bottom"));
+  mnuShowIcons = mnuOptTabs->addAction(tr("&Icons"));
+  mnuTabsCompact = mnuOptTabs->addAction(tr("&Compact"));
   for (QAction* a : {mnuOptTabsBottom, mnuShowIcons, mnuTabsCompact}) a->setCheckable(true);
-  mnuOptSaveSettings = options->addAction(QStringLiteral("Save Options on Exit"));
+  mnuOptSaveSettings = options->addAction(tr("Save Options on Exit"));
   mnuOptSaveSettings->setCheckable(true);
   options->addSeparator();
-  mnuOptResetClear = options->addAction(QStringLiteral("&Reset CLEAR"), this, &MainWindow::resetClear);
+  mnuOptResetClear = options->addAction(tr("&Reset CLEAR"), this, &MainWindow::resetClear);
 
-  mnuTools = menuBar()->addMenu(QStringLiteral("Tools"));
-  mnuToolsNCPA = mnuTools->addAction(QStringLiteral("Network Control Panel"));
-  mnuToolsServer = mnuTools->addAction(QStringLiteral("Server Control Panel"));
-  mnuToolsTelnet = mnuTools->addAction(QStringLiteral("Telnet"));
-  mnuToolsTaskMgr = mnuTools->addAction(QStringLiteral("Windows NT Task Manager"));
-  mnuToolsUserMgr = mnuTools->addAction(QStringLiteral("User Manager"));
-  mnuToolsEventViewer = mnuTools->addAction(QStringLiteral("Event Viewer \\\\"));
-  mnuToolsWinMSD = mnuTools->addAction(QStringLiteral("Windows NT Diagnostics \\\\"));
+  mnuTools = menuBar()->addMenu(tr("Tools"));
+  mnuToolsNCPA = mnuTools->addAction(tr("Network Control Panel"));
+  mnuToolsServer = mnuTools->addAction(tr("Server Control Panel"));
+  mnuToolsTelnet = mnuTools->addAction(tr("Telnet"));
+  mnuToolsTaskMgr = mnuTools->addAction(tr("Windows NT Task Manager"));
+  mnuToolsUserMgr = mnuTools->addAction(tr("User Manager"));
+  mnuToolsEventViewer = mnuTools->addAction(tr("Event Viewer \\\\"));
+  mnuToolsWinMSD = mnuTools->addAction(tr("Windows NT Diagnostics \\\\"));
 
-  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-  mnuHelpContents = help->addAction(QStringLiteral("&Contents ..."));
-  mnuHelpIndex = help->addAction(QStringLiteral("&Index ..."));
-  mnuLegend = help->addAction(QStringLiteral("&Legend"));
+  QMenu* help = menuBar()->addMenu(tr("&Help"));
+  mnuHelpContents = help->addAction(tr("&Contents ..."));
+  mnuHelpIndex = help->addAction(tr("&Index ..."));
+  mnuLegend = help->addAction(tr("&Legend"));
   help->addSeparator();
-  mnuHelpAbout = help->addAction(QStringLiteral("&About"));
+  mnuHelpAbout = help->addAction(tr("&About"));
 
   // Owned by the snapshot, settings, tools and help windows; off until they are wired.
   for (QAction* a : {mnuFileOpen, mnuFileSave, mnuOptForeground, mnuOptTabsBottom, mnuShowIcons, mnuTabsCompact,
@@ -189,8 +189,8 @@ void MainWindow::buildStatusBar() {
     panels_[i]->setMinimumWidth(i == 0 ? 200 : 110);
     bar->addPermanentWidget(panels_[i], i == 0 ? 1 : 0);
   }
-  panels_[1]->setToolTip(QStringLiteral("Status Icon"));
-  panels_[2]->setToolTip(QStringLiteral("Time (on workstation) of last refresh"));
+  panels_[1]->setToolTip(tr("Status Icon"));
+  panels_[2]->setToolTip(tr("Time (on workstation) of last refresh"));
 }
 
 QLabel* MainWindow::statusPanel(int panel) const { return panels_[std::clamp(panel, 1, 3) - 1]; }
@@ -260,9 +260,9 @@ void MainWindow::takeOfferedKey(const QString& key) {
 
 void MainWindow::connectFailed() {
   if (!agentInstalledHere() && sServer_.isEmpty()) {
-    setWindowTitle(QStringLiteral("VELTRIS - "));
+    setWindowTitle(tr("VELTRIS - "));
   } else {
-    setWindowTitle(QStringLiteral("VELTRIS - ") + sServerName_ + QStringLiteral(" - Connection failed"));
+    setWindowTitle(tr("VELTRIS - ") + sServerName_ + tr(" - Connection failed"));
   }
   if (!runLoginDialog()) {
     closing_ = true;
@@ -318,10 +318,10 @@ void MainWindow::updateLocalFlag() {
            sServerName_.compare(QHostInfo::localHostName(), Qt::CaseInsensitive) == 0;
   tbxComputerName_->setText(local_ ? QString() : QLatin1String(kRemoteBanner));
   tbxComputerName_->setVisible(!local_);
-  panels_[2]->setToolTip(local_ ? QStringLiteral("Time of last refresh")
+  panels_[2]->setToolTip(local_ ? tr("Time of last refresh")
                                 : QStringLiteral("Time of last refresh, on ") + sServerName_);
-  mnuToolsEventViewer->setText(QStringLiteral("Event Viewer \\\\") + sServerName_);
-  mnuToolsWinMSD->setText(QStringLiteral("Windows NT Diagnostics \\\\") + sServerName_);
+  mnuToolsEventViewer->setText(tr("Event Viewer \\\\") + sServerName_);
+  mnuToolsWinMSD->setText(tr("Windows NT Diagnostics \\\\") + sServerName_);
 }
 
 void MainWindow::setUpConnection() {
@@ -340,14 +340,14 @@ void MainWindow::setUpConnection() {
 void MainWindow::onHistoryList(const Reply& reply) {
   TotalsRecord totals{};
   if (!reply.ok || !reply.first(0, totals) || std::memcmp(totals.tag, kTotalsTag, 4) != 0) {
-    showMessage(this, QStringLiteral("Could not determine History List"));
+    showMessage(this, tr("Could not determine History List"));
     return;
   }
   current_ = totals;
   previous_ = totals;
   hostName_ = fieldText(totals.hostName, sizeof totals.hostName);
   ipSummary_ = fieldText(totals.ipSummary, sizeof totals.ipSummary);
-  setWindowTitle(QStringLiteral("VELTRIS - ") + rightTrimmed(hostName_) + QStringLiteral("  ") +
+  setWindowTitle(tr("VELTRIS - ") + rightTrimmed(hostName_) + tr("  ") +
                  rightTrimmed(ipSummary_));
   std::vector<QString> days;
   for (const HistoryDayRecord& day : reply.records<HistoryDayRecord>(1))
@@ -395,7 +395,7 @@ void MainWindow::onPollReply(const Reply& reply, bool historyDay) {
     }
     if (std::memcmp(current_.tag, kTotalsTag, 4) != 0) {
       timerPoll_.stop();
-      showMessage(this, QStringLiteral("Invalid TOTAL record"), QStringLiteral("ERROR"));
+      showMessage(this, tr("Invalid TOTAL record"), tr("ERROR"));
       timerInit_.start();
       return;
     }

@@ -73,7 +73,7 @@ void MainWindow::whenChosen(int index) {
     chooseDay(day);
     return;
   }
-  showMessage(this, QStringLiteral("ERROR - unknown interval"));
+  showMessage(this, tr("ERROR - unknown interval"));
 }
 
 void MainWindow::chooseRealTime(int row) {
@@ -107,7 +107,7 @@ void MainWindow::chooseDay(const QString& day) {
 
 void MainWindow::onDayTotals(const Reply& reply, bool twelveHours) {
   if (!reply.ok) {
-    showMessage(this, QStringLiteral("Request for History failed"));
+    showMessage(this, tr("Request for History failed"));
     return;
   }
   std::vector<std::vector<float>> series(8, std::vector<float>(kDaySlots, 0.0f));
@@ -163,11 +163,11 @@ void MainWindow::showGraphMenu(int graph) {
   mnuPopupOverview->addAction(QLatin1String(kTabItems[graphTab(graph)]), this,
                               [this, graph] { openGraphTab(graph); });
   bool shown = overview_->chkShowValues->isChecked();
-  mnuPopupOverview->addAction(shown ? QStringLiteral("Hide Values") : QStringLiteral("Show Values"), this,
+  mnuPopupOverview->addAction(shown ? tr("Hide Values") : tr("Show Values"), this,
                               [this, shown] { showValues(!shown); });
   mnuPopupOverview->addSeparator();
-  mnuPopupOverview->addAction(QStringLiteral("History"), this, &MainWindow::showHistoryList);
-  mnuPopupOverview->addAction(QStringLiteral("Realtime"), this, &MainWindow::returnToRealTime);
+  mnuPopupOverview->addAction(tr("History"), this, &MainWindow::showHistoryList);
+  mnuPopupOverview->addAction(tr("Realtime"), this, &MainWindow::returnToRealTime);
   mnuPopupOverview->popup(QCursor::pos());
 }
 

@@ -24,26 +24,26 @@ constexpr const char* kNames[8] = {"graphBytesSent", "graphPktsSent", "graphPkts
 
 OverviewTab::OverviewTab(QWidget* parent) : QWidget(parent) {
   fraOptions = new QGroupBox(this);
-  optHistoryGraph24 = new QRadioButton(QStringLiteral("24 Hours"), fraOptions);
+  optHistoryGraph24 = new QRadioButton(tr("24 Hours"), fraOptions);
   optHistoryGraph24->setChecked(true);
-  optHistoryGraph12 = new QRadioButton(QStringLiteral("12 Hours, 6am to 6pm"), fraOptions);
-  chkShowValues = new QCheckBox(QStringLiteral("Show Values"), fraOptions);
-  chkShowValues->setToolTip(QStringLiteral("Show Graph Values"));
+  optHistoryGraph12 = new QRadioButton(tr("12 Hours, 6am to 6pm"), fraOptions);
+  chkShowValues = new QCheckBox(tr("Show Values"), fraOptions);
+  chkShowValues->setToolTip(tr("Show Graph Values"));
   chkShowValues->setChecked(true);
-  btnRealTime = new QPushButton(QStringLiteral("REAL-TIME"), fraOptions);
-  btnRealTime->setToolTip(QStringLiteral("History via Calendar"));
-  btnHistory = new QPushButton(QStringLiteral("Histor&y"), fraOptions);
-  btnHistory->setToolTip(QStringLiteral("History List"));
+  btnRealTime = new QPushButton(tr("REAL-TIME"), fraOptions);
+  btnRealTime->setToolTip(tr("History via Calendar"));
+  btnHistory = new QPushButton(tr("Histor&y"), fraOptions);
+  btnHistory->setToolTip(tr("History List"));
   cmbHistory = new QComboBox(fraOptions);
   cmbHistory->setObjectName(QStringLiteral("cmbHistory"));
-  cmbHistory->setToolTip(QStringLiteral("When - Realtime Timer Interval  OR  History Day"));
+  cmbHistory->setToolTip(tr("When - Realtime Timer Interval  OR  History Day"));
   cmbHistory->setMinimumContentsLength(18);
-  btnClear = new QPushButton(QStringLiteral("&Clear"), fraOptions);
-  btnClear->setToolTip(QStringLiteral("Reset Counters"));
+  btnClear = new QPushButton(tr("&Clear"), fraOptions);
+  btnClear->setToolTip(tr("Reset Counters"));
 
   auto* options = new QHBoxLayout(fraOptions);
   options->setContentsMargins(6, 4, 6, 4);
-  options->addWidget(new QLabel(QStringLiteral("When:"), fraOptions));
+  options->addWidget(new QLabel(tr("When:"), fraOptions));
   options->addWidget(cmbHistory);
   options->addWidget(btnRealTime);
   options->addWidget(btnHistory);
