@@ -266,6 +266,24 @@ TEST_F(SettingsHelper, SystemFolderIsRefusedAndNothingIsWritten) {
   delete dialog;
 }
 
+// pkexec's own exit codes are named; its message and the helper's are shown as they are.
+TEST(SettingsHelperRun, PkexecFailuresShownAsTheyAre) {
+  struct Case {
+    int code;
+    const char* standardError;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {126, "", "pkexec: the authentication was dismissed (exit 126)"},
+      {127, "Cannot run program /usr/libexec/veltris/veltris-settings-helper: No such file or directory",
+       "pkexec: not authorised, or the settings helper could not be run (exit 127)\n"
+       "Cannot run program /usr/libexec/veltris/veltris-settings-helper: No such file or directory"},
+      {7, "veltris-settings-helper: '/etc' cannot hold the history: a system folder",
+       "veltris-settings-helper: '/etc' cannot hold the history: a system folder"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(pkexecFailure(c.code, c.standardError), c.shown) << c.code;
+}
+
 // Run by tray_lockout_xvfb_test.sh as a user who may not read the registry, with
 // a stand-in pkexec: the dialog shows the stored folder and that a key is set.
 TEST(SettingsAsUser, ShowsTheStoredFolderThroughTheHelper) {

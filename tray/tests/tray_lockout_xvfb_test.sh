@@ -6,9 +6,12 @@
 # veltris-cli as that user is served (no lock-out). The settings dialog as that
 # user shows the stored folder, read through the helper's "read" verb (a stand-in
 # pkexec hands the call to a root-side runner).
+# The console on this root (no "Title" in the registry): as root it connects to
+# the local agent at once; as nobody it asks for the password first.
 # Usage: tray_lockout_xvfb_test.sh VELTRIS-TRAY TRAY-HOST TAPSORSV MAKE-TRACE VELTRIS-CLI SETTINGS-HELPER TRAY-TEST
+#        VELTRIS
 set -euo pipefail
-tray=$1 host=$2 agent=$3 make_trace=$4 cli=$5 helper=$6 tray_test=$7
+tray=$1 host=$2 agent=$3 make_trace=$4 cli=$5 helper=$6 tray_test=$7 console=$8
 if [ "$(id -u)" -ne 0 ]; then echo "SKIP: needs root to run programs as nobody"; exit 77; fi
 command -v xdotool >/dev/null || { echo "SKIP: xdotool missing"; exit 77; }
 work=$(mktemp -d /tmp/veltris-tray-lockout.XXXXXX)
@@ -33,15 +36,27 @@ await() {  # PATTERN FILE SECONDS
   done
   fail "no '$1' in $(basename "$2") within $3 s"
 }
+# Waits for the console's caption to show the agent's host ("VELTRIS - HOST  IP..."), not "Local".
+connected_console() {
+  local name
+  for _ in $(seq 150); do
+    for w in $(xdotool search --onlyvisible --name '^VELTRIS - ' 2>/dev/null); do
+      name=$(xdotool getwindowname "$w" 2>/dev/null || true)
+      case "$name" in *Local*|"VELTRIS - ") ;; *) echo "$name"; return 0 ;; esac
+    done
+    sleep 0.1
+  done
+  return 1
+}
 metric() {  # the value of one sample of the agent's metrics page, 0 when absent
   curl -s "http://127.0.0.1:$port/metrics" | awk -v s="$1" 'index($0, s) == 1 { print $2; found=1 } END { if (!found) print 0 }'
 }
 as_user() { setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$work/home" XDG_RUNTIME_DIR="$work/run" \
   XDG_CONFIG_HOME="$work/home/config" VELTRIS_ROOT="$work/root" VELTRIS_EPM_PORT=0 "$@"; }
-# Types TEXT into the password question once it shows.
+# Types TEXT into the password question (window title $2, default VELTRIS) once it shows.
 answer() {
   local win
-  win=$(DISPLAY=$DISPLAY timeout 10 xdotool search --sync --onlyvisible --name '^VELTRIS$' | head -1) ||
+  win=$(timeout 10 xdotool search --sync --onlyvisible --name "^${2:-VELTRIS}\$" | head -1) ||
     fail "no password question"
   xdotool windowfocus --sync "$win" 2>/dev/null || true
   sleep 0.3
@@ -116,4 +131,21 @@ pids+=($!)
 as_user env PATH="$work/bin:$PATH" QT_QPA_PLATFORM=offscreen VELTRIS_TEST_STORED_FOLDER="$work/History" VELTRIS_TEST_ROOT="$work/root" \
   "$tray_test" --gtest_filter='SettingsAsUser.*' >"$work/settings.out" 2>&1 || fail "settings dialog as nobody"
 grep -q "\[  PASSED  \] 1 test" "$work/settings.out" || fail "the settings check did not run"
-echo "PASS: one wrong key, no lock-out, TOTAL ok $before -> $after, settings show $work/History"
+# The console as root finds the local agent although the registry holds no "Title";
+# as nobody it asks for the password and connects to this PC too.
+mkdir -m 700 "$work/root-run"
+XDG_RUNTIME_DIR="$work/root-run" XDG_CONFIG_HOME="$work/root-config" VELTRIS_ROOT="$work/root" VELTRIS_EPM_PORT=0 \
+  QT_QPA_PLATFORM=xcb "$console" 2>"$work/console.err" &
+pids+=($!)
+caption=$(connected_console) ||
+  fail "the console as root did not connect to the local agent: $(cat "$work/console.err")"
+kill "${pids[-1]}"
+as_user env QT_QPA_PLATFORM=xcb "$console" 2>"$work/console-user.err" &
+pids+=($!)
+answer rightkey "VELTRIS Connection"
+caption_user=$(connected_console) ||
+  fail "the console as nobody did not connect to the local agent: $(cat "$work/console-user.err")"
+kill "${pids[-1]}"
+
+echo "PASS: one wrong key, no lock-out, TOTAL ok $before -> $after, settings show $work/History;" \
+  "console as root: '$caption', as nobody: '$caption_user'"
