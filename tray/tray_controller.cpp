@@ -160,7 +160,8 @@ void TrayController::watchRegistry() {
   const QString file = QString::fromStdString(platform::registryFile().string());
   const QString folder = QFileInfo(file).absolutePath();
   if (QFileInfo::exists(folder) && !registryWatch_.directories().contains(folder)) registryWatch_.addPath(folder);
-  if (QFileInfo::exists(file) && !registryWatch_.files().contains(file)) registryWatch_.addPath(file);
+  // The folder's watch sees a replaced file; the file's own needs the right to read it.
+  if (QFileInfo(file).isReadable() && !registryWatch_.files().contains(file)) registryWatch_.addPath(file);
 }
 
 void TrayController::registryChanged() {
