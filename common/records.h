@@ -33,7 +33,8 @@ struct PartnerRecord {
   LeU32 framesReceived;
   char roleLabel[8];
   LeU32 owner;  // owning adapter (index + 1)
-  uint8_t reserved[20];
+  uint8_t ipv6[16];  // an IPv6 partner's address in full; zero for every other partner
+  uint8_t reserved[4];
 };
 static_assert(sizeof(PartnerRecord) == 158);
 static_assert(offsetof(PartnerRecord, ipv4) == 8);
@@ -51,7 +52,8 @@ static_assert(offsetof(PartnerRecord, bytesReceived) == 118);
 static_assert(offsetof(PartnerRecord, framesReceived) == 122);
 static_assert(offsetof(PartnerRecord, roleLabel) == 126);
 static_assert(offsetof(PartnerRecord, owner) == 134);
-static_assert(offsetof(PartnerRecord, reserved) == 138);
+static_assert(offsetof(PartnerRecord, ipv6) == 138);
+static_assert(offsetof(PartnerRecord, reserved) == 154);
 
 // Frame kinds and error kinds kept with each captured frame.
 enum FrameKind : uint32_t {

@@ -32,8 +32,10 @@ bool handKeyToConsole(const QString& key) {
 }
 
 bool searchConsole(bool raise) {
+  const std::string path = consoleChannelPath();
+  if (path.empty() || !channelSocketUsable(path)) return false;  // never another user's socket
   QLocalSocket socket;
-  socket.connectToServer(QString::fromStdString(consoleChannelPath()));
+  socket.connectToServer(QString::fromStdString(path));
   if (!socket.waitForConnected(500)) return false;
   if (!raise) {
     socket.disconnectFromServer();

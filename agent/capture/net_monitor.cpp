@@ -145,8 +145,13 @@ void fileCompletedRead(FrameFiler& filer, uint32_t frameTime, const uint8_t* buf
   NicArea& nic = filer.nic();
   uint32_t n = nic.readsCompleted.load(kRelaxed);
   nic.readsCompleted.store(n + 1, kRelaxed);
+  const uint32_t stored = std::min<uint32_t>(read.stored, kStoredFrameBytes);
+  FrameSummary s;
+  s.time = frameTime;
+  s.length = std::max(read.wireLength, stored);
   std::lock_guard lock(nic.tableMutex);
-  fileFrame(filer, n % kPacketRingSize, frameTime, buffer, read.stored, read.wireLength);
+  summarizeFrame(nic, FrameView(buffer, stored), s);
+  filer.file(s, buffer, stored, n % kPacketRingSize);
 }
 
 void runNetMonitor(AgentRuntime& rt, NicArea& nic) {

@@ -21,7 +21,11 @@ class SingleWriterCounter {
 enum Direction { kReceived = 0, kSent = 1 };
 constexpr int kErrorKindCount = 7;  // 0 = none, 1 to 6 the error kinds
 
+// Address family of a frame's network layer, as the metrics label it.
+constexpr int kFamilyCount = 3;  // ipv4, ipv6, other
+
 struct AdapterCounters {
+  SingleWriterCounter familyFrames[kFamilyCount];  // every frame that reached record frame
   SingleWriterCounter sessionFrames[2];
   SingleWriterCounter sessionBytes[2];
   SingleWriterCounter broadcasts[2];

@@ -5,22 +5,35 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <vector>
 
+#include "agent/core/history_folder.h"
 #include "agent/core/statistics.h"
 
 namespace veltris::agent {
 namespace {
 
-bool appendBytes(const std::string& fileName, const void* data, size_t size) {
-  int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  ssize_t written = ::write(fd, data, size);
-  ::close(fd);
-  return written == static_cast<ssize_t>(size);
+std::string writeProblem(ssize_t written, int error) {
+  return written < 0 ? std::strerror(error) : "short write (" + std::to_string(written) + " bytes)";
+}
+
+bool appendBytes(const std::string& fileName, const void* data, size_t size, uint32_t now) {
+  std::string problem;
+  const int fd = openHistoryFile(fileName, O_APPEND, problem);
+  if (fd < 0) {
+    reportHistoryWriteError(fileName, problem, now);
+    return false;
+  }
+  const ssize_t written = ::write(fd, data, size);
+  const int error = errno;
+  const bool closed = ::close(fd) == 0;
+  if (written == static_cast<ssize_t>(size) && closed) return true;
+  reportHistoryWriteError(fileName, written == static_cast<ssize_t>(size) ? std::strerror(errno) : writeProblem(written, error), now);
+  return false;
 }
 
 // "%d" over at most `width` characters: optional sign, then digits.
@@ -71,14 +84,14 @@ bool appendStartMarker(uint32_t now) {
   TptRecord r{};
   std::memcpy(r.tag, "TPT ", 4);
   r.time = now;
-  return appendBytes(dateText(now) + ".TPT", &r, sizeof r);
+  return appendBytes(dateText(now) + ".TPT", &r, sizeof r, now);
 }
 
 bool appendPeriodRecord(GlobalArea& global, uint32_t now) {
   TrafficTotals totals = global.totals.load();
   TptRecord r = periodRecord(totals, global.periodSnapshot(), now);
   global.setPeriodSnapshot(totals);
-  return appendBytes(dateText(now) + ".TPT", &r, sizeof r);
+  return appendBytes(dateText(now) + ".TPT", &r, sizeof r, now);
 }
 
 bool writePartnerTables(AgentRuntime& rt, const std::string& fileName) {
@@ -92,13 +105,25 @@ bool writePartnerTables(AgentRuntime& rt, const std::string& fileName) {
       r.partner = partner;
     }
   }
-  int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  const uint32_t now = rt.clock->now();
+  std::string problem;
+  const int fd = openHistoryFile(fileName, O_APPEND, problem);
+  if (fd < 0) {
+    reportHistoryWriteError(fileName, problem, now);
+    return false;
+  }
   // One write per record: a crash leaves at most one partial record at the end.
-  bool ok = true;
-  for (const TpsRecord& r : records) ok = ok && ::write(fd, &r, sizeof r) == static_cast<ssize_t>(sizeof r);
-  ::close(fd);
-  return ok;
+  for (const TpsRecord& r : records) {
+    const ssize_t written = ::write(fd, &r, sizeof r);
+    if (written != static_cast<ssize_t>(sizeof r)) {
+      problem = writeProblem(written, errno);
+      break;
+    }
+  }
+  if (::close(fd) != 0 && problem.empty()) problem = std::strerror(errno);
+  if (problem.empty()) return true;
+  reportHistoryWriteError(fileName, problem, now);
+  return false;
 }
 
 void purgeHistory(uint32_t now) {
@@ -108,6 +133,7 @@ void purgeHistory(uint32_t now) {
   const int day = local.tm_mday;
   const int cutoff = (local.tm_year + 1900) * 12 + (local.tm_mon + 1) - 1;  // previous month
 
+  if (!historyFolderEntered()) return;  // never in the folder the agent started in
   DIR* dir = ::opendir(".");
   if (dir == nullptr) return;
   while (struct dirent* entry = ::readdir(dir)) {

@@ -15,8 +15,9 @@ TptRecord periodRecord(const TrafficTotals& now, const TrafficTotals& then, uint
 // Local date of `time` as "%04d%02d%02d".
 std::string dateText(uint32_t time);
 
-// Each append opens the file by name, writes with one call and closes it; a
-// file that cannot be opened is skipped. True when the bytes were written.
+// Each append opens the file by name in the history folder, writes with one
+// call and closes it. True when the bytes were written; a failure is counted
+// and reported (once per file and day), and the record is skipped.
 bool appendStartMarker(uint32_t now);
 bool appendPeriodRecord(GlobalArea& global, uint32_t now);  // also moves the period snapshot
 bool writePartnerTables(AgentRuntime& rt, const std::string& fileName);

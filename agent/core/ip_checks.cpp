@@ -3,36 +3,46 @@
 #include <cstring>
 
 #include "agent/core/names.h"
+#include "agent/core/wire/ipv6.h"
 #include "agent/core/wire/network.h"
 
 namespace veltris::agent {
 namespace {
 
 namespace ip = wire::ip;
+namespace ipv6 = wire::ipv6;
 namespace udp = wire::udp;
 using wire::port::kDns;
 
 bool isIcmpError(uint8_t type) { return type == 3 || type == 4 || type == 5 || type == 11 || type == 12; }
+bool isIcmpv6Error(uint8_t type) {
+  return type == ipv6::kDestinationUnreachable || type == ipv6::kPacketTooBig || type == ipv6::kTimeExceeded ||
+         type == ipv6::kParameterProblem;
+}
 
-void checkTcp(FrameFiler& filer, int source, FrameView ipHeader, size_t headerLength, FrameView tcp) {
-  uint16_t dataLength = static_cast<uint16_t>(ipHeader.be16(ip::kTotalLength) - (tcp.u8(12) >> 4) * 4 - headerLength);
+// The connection key holds the addresses as the frame carries them: 4 bytes
+// each for IPv4, 16 for IPv6.
+void checkTcp(FrameFiler& filer, const FrameSummary& s, int source, FrameView header, FrameView tcp) {
+  size_t headerBytes = static_cast<size_t>(s.transportHeader - s.networkHeader);
+  uint16_t dataLength = static_cast<uint16_t>(s.ipLength - (tcp.u8(12) >> 4) * 4 - headerBytes);
   uint8_t flags = tcp.u8(13);
   if (flags & wire::tcp::kRst) {
     filer.setError(kTcpReset);
     return;
   }
   if (dataLength == 0 && !(flags & wire::tcp::kSyn)) return;
-  uint8_t key[kTcpKeyBytes];
-  ipHeader.copy(ip::kSource, 4, key);
-  tcp.copy(wire::tcp::kSourcePort, 2, key + 4);
-  ipHeader.copy(ip::kDestination, 4, key + 6);
-  tcp.copy(wire::tcp::kDestinationPort, 2, key + 10);
+  uint8_t key[kTcpKeyBytes] = {};
+  bool v6 = s.family == AddressFamily::Ipv6;
+  size_t addressBytes = v6 ? ipv6::kAddressSize : ip::kAddressSize;
+  header.copy(v6 ? ipv6::kSource : ip::kSource, addressBytes, key);
+  tcp.copy(wire::tcp::kSourcePort, 2, key + addressBytes);
+  header.copy(v6 ? ipv6::kDestination : ip::kDestination, addressBytes, key + addressBytes + 2);
+  tcp.copy(wire::tcp::kDestinationPort, 2, key + 2 * addressBytes + 2);
   if (filer.tcp().segment(filer.nic(), source, key, tcp.be32(4))) filer.setError(kTcpRetransmit);
 }
 
-void checkDnsQuery(FrameFiler& filer, FrameView datagram) {
+void checkDnsQuery(FrameFiler& filer, uint32_t now, FrameView datagram) {
   NicArea& nic = filer.nic();
-  const uint32_t now = nic.current.time;
   uint8_t query[kDnsQueryCopy];
   datagram.copy(udp::kHeader, kDnsQueryCopy, query);
   if (withinRetransmitWindow(now, nic.lastDnsQueryTime) && std::memcmp(query, nic.lastDnsQuery, kDnsQueryCopy) == 0)
@@ -48,20 +58,34 @@ void checkDnsReply(FrameFiler& filer, FrameView datagram) {
   if (isReply && dns.be16(4) != 0 && dns.be16(6) != 0) harvestDnsReply(filer.nic(), dns);
 }
 
+void checkUdp(FrameFiler& filer, const FrameSummary& s, FrameView transport) {
+  if (transport.be16(udp::kDestinationPort) == kDns) checkDnsQuery(filer, s.time, transport);
+  if (transport.be16(udp::kSourcePort) == kDns) checkDnsReply(filer, transport);
+}
+
 }  // namespace
 
-void checkIpErrors(FrameFiler& filer, int sourcePartner) {
-  FrameView header = filer.frame().sub(static_cast<size_t>(filer.current().networkHeader));
-  size_t headerLength = ip::headerLength(header);
-  FrameView transport = header.sub(headerLength);
-  uint8_t protocol = header.u8(ip::kProtocol);
-  if (protocol == ip::kTcp && (header.be16(ip::kFlagsAndFragment) & ip::kFragmentMask) == 0) {
-    checkTcp(filer, sourcePartner, header, headerLength, transport);
-  } else if (protocol == ip::kIcmp) {
+void checkIpErrors(FrameFiler& filer, const FrameSummary& s, int sourcePartner) {
+  FrameView frame = filer.frame();
+  FrameView header = frame.sub(static_cast<size_t>(s.networkHeader));
+  FrameView transport = frame.sub(static_cast<size_t>(s.transportHeader));
+  if (s.family == AddressFamily::Ipv6) {
+    // A later fragment carries no transport header.
+    if (!s.firstFragment) return;
+    if (s.ipProtocol == ipv6::kTcp)
+      checkTcp(filer, s, sourcePartner, header, transport);
+    else if (s.ipProtocol == ipv6::kIcmpv6 && isIcmpv6Error(transport.u8(0)))
+      filer.setError(kIcmpError);
+    else if (s.ipProtocol == ipv6::kUdp)
+      checkUdp(filer, s, transport);
+    return;
+  }
+  if (s.ipProtocol == ip::kTcp && s.firstFragment) {
+    checkTcp(filer, s, sourcePartner, header, transport);
+  } else if (s.ipProtocol == ip::kIcmp) {
     if (isIcmpError(transport.u8(0))) filer.setError(kIcmpError);
-  } else if (protocol == ip::kUdp) {
-    if (transport.be16(udp::kDestinationPort) == kDns) checkDnsQuery(filer, transport);
-    if (transport.be16(udp::kSourcePort) == kDns) checkDnsReply(filer, transport);
+  } else if (s.ipProtocol == ip::kUdp) {
+    checkUdp(filer, s, transport);
   }
 }
 

@@ -4,18 +4,32 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "common/text_field.h"
 
 namespace veltris::agent {
 
-bool resolveHostName(const uint8_t ipv4[4], char* name, size_t size) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  std::memcpy(&address.sin_addr.s_addr, ipv4, 4);
+bool resolveHostName(std::span<const uint8_t> address, char* name, size_t size) {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  if (address.size() == 16) {
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(storage);
+    v6.sin6_family = AF_INET6;
+    std::memcpy(&v6.sin6_addr, address.data(), 16);
+    length = sizeof v6;
+  } else if (address.size() == 4) {
+    auto& v4 = reinterpret_cast<sockaddr_in&>(storage);
+    v4.sin_family = AF_INET;
+    std::memcpy(&v4.sin_addr.s_addr, address.data(), 4);
+    length = sizeof v4;
+  } else {
+    return false;
+  }
   char host[NI_MAXHOST] = {};
-  int rc = ::getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, host, sizeof host, nullptr, 0,
+  int rc = ::getnameinfo(reinterpret_cast<const sockaddr*>(&storage), length, host, sizeof host, nullptr, 0,
                          NI_NAMEREQD);
   if (rc != 0 || host[0] == '\0') return false;
   copyText(name, size, host);
@@ -37,7 +51,10 @@ bool NameLookupWorker::request(NicArea& nic, int index) {
   Request& r = queue_[(head_ + queued_) % kQueueCapacity];
   r.nic = &nic;
   r.index = index;
-  std::memcpy(r.ipv4, p.ipv4, 4);
+  // An IPv6 partner carries its address in full; every other one has it zero.
+  bool ipv6 = std::any_of(std::begin(p.ipv6), std::end(p.ipv6), [](uint8_t b) { return b != 0; });
+  r.addressLength = ipv6 ? 16 : 4;
+  std::memcpy(r.address, ipv6 ? p.ipv6 : p.ipv4, r.addressLength);
   std::memcpy(r.station, p.station, kStationTextSize);
   std::memcpy(r.protoAddr, p.protoAddr, kProtoAddrTextSize);
   ++queued_;
@@ -77,7 +94,7 @@ void NameLookupWorker::run() {
     busy_ = true;
     lock.unlock();
     char name[kHostNameSize] = {};
-    bool found = resolver_(r.ipv4, name, sizeof name);
+    bool found = resolver_(std::span<const uint8_t>(r.address, r.addressLength), name, sizeof name);
     writeBack(r, name, found);
     lock.lock();
     busy_ = false;

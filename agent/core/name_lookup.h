@@ -1,5 +1,5 @@
 #pragma once
-// Reverse lookup of new IP partners' host names ("AutoIpName"). One worker
+// Reverse lookup of new IP and IPv6 partners' host names ("AutoIpName"). One worker
 // thread per adapter serves a fixed-capacity queue, so a burst of new partners
 // never starts more threads; a request that finds the queue full is dropped.
 #include <array>
@@ -8,17 +8,19 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <span>
 #include <thread>
 
 #include "agent/core/state.h"
 
 namespace veltris::agent {
 
-// Writes the host name of `ipv4` into name (NUL-terminated within size); false when none.
-using ReverseResolver = std::function<bool(const uint8_t ipv4[4], char* name, size_t size)>;
+// Writes the host name of `address` (4 bytes IPv4, 16 bytes IPv6) into name
+// (NUL-terminated within size); false when none.
+using ReverseResolver = std::function<bool(std::span<const uint8_t> address, char* name, size_t size)>;
 
 // The system's reverse lookup (getnameinfo, name required).
-bool resolveHostName(const uint8_t ipv4[4], char* name, size_t size);
+bool resolveHostName(std::span<const uint8_t> address, char* name, size_t size);
 
 class NameLookupWorker {
  public:
@@ -44,7 +46,8 @@ class NameLookupWorker {
   struct Request {
     NicArea* nic = nullptr;
     int index = 0;
-    uint8_t ipv4[4] = {};
+    uint8_t address[16] = {};
+    uint8_t addressLength = 4;
     char station[kStationTextSize] = {};
     char protoAddr[kProtoAddrTextSize] = {};
   };

@@ -20,6 +20,9 @@ void copyName(char* out, size_t size, const char* name) {
 }
 
 // The examined head of a DNS message; bytes past the capture are zero.
+constexpr uint16_t kTypeA = 1;
+constexpr uint16_t kTypeAaaa = 28;
+
 struct DnsMessage {
   uint8_t bytes[kDnsHarvestBytes];
   ByteView view{bytes, kDnsHarvestBytes};
@@ -61,6 +64,25 @@ void storeDnsName(NicArea& nic, const DnsMessage& m, size_t namePos, size_t data
   nic.dnsCount += 1;
   for (int i = 0; i < 4; ++i) slot.address[i] = m.at(dataPos + i);
   nameText(m, namePos, slot.name);
+}
+
+void storeIpv6DnsName(NicArea& nic, const DnsMessage& m, size_t namePos, size_t dataPos) {
+  Ipv6DnsName& slot = nic.ipv6DnsCache[nic.ipv6DnsCount % kDnsCacheSize];
+  nic.ipv6DnsCount += 1;
+  for (int i = 0; i < 16; ++i) slot.address[i] = m.at(dataPos + i);
+  nameText(m, namePos, slot.name);
+}
+
+template <typename Cache>
+void lookupIn(const Cache& cache, const uint8_t* address, size_t length, char* out, size_t size) {
+  for (const auto& e : cache) {
+    if (e.name[0] == '\0') break;
+    if (std::memcmp(e.address, address, length) == 0) {
+      copyName(out, size, e.name);
+      return;
+    }
+  }
+  std::memset(out, 0, size);
 }
 
 bool inList(const uint32_t* list, uint32_t address) {
@@ -119,20 +141,19 @@ void harvestDnsReply(NicArea& nic, FrameView message) {
     uint16_t type = m.be16(pos);
     uint16_t dataLength = m.be16(pos + 8);
     size_t dataPos = pos + 10;
-    if (type == 1 && dataLength == 4 && dataPos + 4 <= kDnsHarvestBytes) storeDnsName(nic, m, namePos, dataPos);
+    if (type == kTypeA && dataLength == 4 && dataPos + 4 <= kDnsHarvestBytes) storeDnsName(nic, m, namePos, dataPos);
+    if (type == kTypeAaaa && dataLength == 16 && dataPos + 16 <= kDnsHarvestBytes)
+      storeIpv6DnsName(nic, m, namePos, dataPos);
     pos = dataPos + dataLength;
   }
 }
 
 void lookupDnsName(const NicArea& nic, const uint8_t ipv4[4], char* out, size_t size) {
-  for (const DnsName& e : nic.dnsCache) {
-    if (e.name[0] == '\0') break;
-    if (std::memcmp(e.address, ipv4, 4) == 0) {
-      copyName(out, size, e.name);
-      return;
-    }
-  }
-  std::memset(out, 0, size);
+  lookupIn(nic.dnsCache, ipv4, 4, out, size);
+}
+
+void lookupIpv6DnsName(const NicArea& nic, const uint8_t ipv6[16], char* out, size_t size) {
+  lookupIn(nic.ipv6DnsCache, ipv6, 16, out, size);
 }
 
 const char* roleText(const AddressLists& lists, const uint8_t ipv4[4]) {

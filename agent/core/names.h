@@ -18,11 +18,14 @@ void lookupStationName(const NicArea& nic, const char* station, const char* prot
 // Bytes of a DNS message the harvest examines.
 constexpr size_t kDnsHarvestBytes = 214;
 
-// Stores the A records of a DNS reply in the DNS name cache. `message` starts at
-// the DNS header; only its first 214 bytes are examined.
+// Stores the A records of a DNS reply in the DNS name cache and its AAAA
+// records in the IPv6 one. `message` starts at the DNS header; only its first
+// 214 bytes are examined.
 void harvestDnsReply(NicArea& nic, FrameView message);
 // Copies at most min(size, 33) bytes of the cached name for `ipv4`, or leaves `out` all zero.
 void lookupDnsName(const NicArea& nic, const uint8_t ipv4[4], char* out, size_t size);
+// The same for an IPv6 address (16 bytes), from the AAAA answers seen.
+void lookupIpv6DnsName(const NicArea& nic, const uint8_t ipv6[16], char* out, size_t size);
 
 // "Self", "GW", "DNS", "WINS" or "" for an IPv4 address, from the adapter's
 // address lists (each address as in_addr.s_addr, the list ending at 0).

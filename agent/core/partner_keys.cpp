@@ -37,6 +37,7 @@ const char* protocolWord(Protocol protocol) {
     case Protocol::Appletalk: return "Appletalk";
     case Protocol::NetBEUI: return "NetBEUI";
     case Protocol::Sna: return "SNA";
+    case Protocol::Ipv6: return "";
     case Protocol::Misc: break;
   }
   return "<misc>";
@@ -47,6 +48,14 @@ PartnerKey makePartnerKey(StationClass station, const uint8_t mac[6], NetworkKin
   // The modem texts carry no MAC address, so every address of a side is one key.
   uint64_t macBits = 0;
   if (station == StationClass::Other || station == StationClass::Self) std::memcpy(&macBits, mac, 6);
+  PartnerKey key;
+  key.words[0] = macBits | uint64_t{static_cast<uint8_t>(station)} << 48 | uint64_t{static_cast<uint8_t>(protocol)} << 56;
+  if (kind == NetworkKind::Ipv6) {
+    // The protocol byte tells IPv6 keys apart; the address takes both other words.
+    std::memcpy(&key.words[1], address.bytes, 8);
+    std::memcpy(&key.words[2], address.bytes + 8, 8);
+    return key;
+  }
   uint64_t low = 0;
   uint16_t high = 0;
   std::memcpy(&low, address.bytes, 8);
@@ -59,8 +68,6 @@ PartnerKey makePartnerKey(StationClass station, const uint8_t mac[6], NetworkKin
     low = 0;
     high = 0;
   }
-  PartnerKey key;
-  key.words[0] = macBits | uint64_t{static_cast<uint8_t>(station)} << 48 | uint64_t{static_cast<uint8_t>(protocol)} << 56;
   key.words[1] = low;
   key.words[2] = uint64_t{high} | uint64_t{static_cast<uint8_t>(kind)} << 16;
   return key;
@@ -81,7 +88,64 @@ void formatStationText(char out[kStationTextSize], StationClass station, const u
   for (int i = 0; i < 6; ++i) p = putHex(p, mac[i]);
 }
 
+size_t formatIpv6(char out[kIpv6TextSize], const uint8_t address[16]) {
+  uint16_t groups[8];
+  for (int i = 0; i < 8; ++i) groups[i] = static_cast<uint16_t>(address[2 * i] << 8 | address[2 * i + 1]);
+  int bestStart = -1, bestLength = 1;  // a single zero group is written out
+  for (int i = 0; i < 8;) {
+    if (groups[i] != 0) {
+      ++i;
+      continue;
+    }
+    int j = i;
+    while (j < 8 && groups[j] == 0) ++j;
+    if (j - i > bestLength) bestStart = i, bestLength = j - i;
+    i = j;
+  }
+  static constexpr char kDigits[] = "0123456789abcdef";
+  char* p = out;
+  for (int i = 0; i < 8; ++i) {
+    if (i == bestStart) {
+      *p++ = ':';
+      if (i == 0) *p++ = ':';
+      i += bestLength - 1;
+      continue;
+    }
+    bool leading = true;
+    for (int shift = 12; shift >= 0; shift -= 4) {
+      int digit = groups[i] >> shift & 0x0F;
+      if (leading && digit == 0 && shift != 0) continue;
+      leading = false;
+      *p++ = kDigits[digit];
+    }
+    if (i != 7) *p++ = ':';
+  }
+  *p = '\0';
+  return static_cast<size_t>(p - out);
+}
+
+size_t fitIpv6Text(char* out, size_t room, const char* full, size_t n) {
+  if (n <= room) {
+    std::memcpy(out, full, n);
+    out[n] = '\0';
+    return n;
+  }
+  const size_t head = room / 2, tail = room - head - 1;
+  std::memcpy(out, full, head);
+  out[head] = '~';
+  std::memcpy(out + head + 1, full + n - tail, tail);
+  out[room] = '\0';
+  return room;
+}
+
 void formatProtoAddrText(char out[kProtoAddrTextSize], NetworkKind kind, const NetAddress& address, Protocol protocol) {
+  if (kind == NetworkKind::Ipv6) {
+    char full[kIpv6TextSize];
+    size_t n = formatIpv6(full, address.bytes);
+    std::memset(out, 0, kProtoAddrTextSize);
+    fitIpv6Text(out, kProtoAddrTextSize - 1, full, n);
+    return;
+  }
   char text[64];
   char* p = putText(text, protocolWord(protocol));
   const uint8_t* a = address.bytes;

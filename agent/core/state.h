@@ -85,9 +85,13 @@ struct Partner {
   PartnerRecord snapshot() const;
 };
 
+// The connection key: source address, source port, destination address,
+// destination port as they stand in the frame; 12 bytes for IPv4, 36 for IPv6.
+constexpr int kTcpKeyBytes = 36;
+
 struct TcpConnection {
   uint32_t next = 0;  // next entry of the same partner (index + 1), 0 = none
-  uint8_t key[12] = {};
+  uint8_t key[kTcpKeyBytes] = {};
   uint32_t lastSequence = 0;
 };
 
@@ -103,6 +107,12 @@ struct DnsName {
   char name[kHostNameSize] = {};
 };
 
+// A host name from a DNS AAAA answer, beside the A answers' cache.
+struct Ipv6DnsName {
+  uint8_t address[16] = {};
+  char name[kHostNameSize] = {};
+};
+
 // IPv4 address lists of an adapter, written by the configuration report.
 struct AddressLists {
   uint32_t own[kAddressListSize] = {};
@@ -112,18 +122,11 @@ struct AddressLists {
   uint32_t wins[kAddressListSize] = {};
 };
 
-// Per-frame fields, used by the NetMonitor thread only.
-struct CurrentFrame {
+// The last neighbour solicitation this station sent (NetMonitor thread only).
+struct NeighbourSolicitation {
   uint32_t time = 0;
-  uint32_t length = 0;  // on the wire
-  bool broadcast = false;
-  bool sent = false;
-  int networkHeader = -1;  // offset of the IP header in the frame, -1 = none
-  uint8_t destination[6] = {};
-  uint8_t source[6] = {};
-  char netbiosName[16] = {};
-  char station[kStationTextSize] = {};
-  char protoAddr[kProtoAddrTextSize] = {};
+  uint8_t target[16] = {};
+  bool answered = false;  // an advertisement for the target came since
 };
 
 class PartnerIndex;  // hash index over partner keys (statistics.cpp)
@@ -140,11 +143,6 @@ struct NicArea {
   char driverText[32] = {};
   int64_t driverFileTime = 0;
 
-  // Set by the NetMonitor thread while it opens the adapter.
-  std::atomic<int32_t> mediaType{capture::kMedium8023};  // capture::Medium
-  uint8_t station[6] = {};            // learnt from traffic on WAN adapters
-  std::atomic<bool> wan{false};
-  std::atomic<uint32_t> readsCompleted{0};
   enum class Opening : uint8_t { Trying, Opened, Failed };
   std::atomic<Opening> opening{Opening::Trying};
 
@@ -152,11 +150,22 @@ struct NicArea {
   std::shared_ptr<capture::Device> device() const;
   void setDevice(std::shared_ptr<capture::Device> device);
 
-  CurrentFrame current;
+  // What every frame touches, side by side: medium and station (set while the
+  // adapter opens; the station is learnt from traffic on WAN adapters), the
+  // read and ring counts, the partner count and the metrics counters.
+  alignas(64) std::atomic<int32_t> mediaType{capture::kMedium8023};  // capture::Medium
+  std::atomic<bool> wan{false};
+  uint8_t station[6] = {};
+  std::atomic<uint32_t> readsCompleted{0};
+  std::atomic<uint32_t> packetIndex{0};
+  std::atomic<uint32_t> broadcastCount{0};
+  std::atomic<uint32_t> broadcastIndex{0};
+  std::atomic<uint32_t> errorCount{0};
+  int partnerCount = 0;  // guarded by tableMutex
+  AdapterCounters counters;
 
   // Partner table, TCP table, station names, DNS cache, address lists.
-  mutable std::mutex tableMutex;
-  int partnerCount = 0;
+  alignas(64) mutable std::mutex tableMutex;
   Partner partners[kMaxPartners];
   std::unique_ptr<PartnerIndex> partnerIndex;
   int tcpCount = 0;
@@ -164,24 +173,21 @@ struct NicArea {
   StationName stationNames[kStationNameCount];
   uint32_t dnsCount = 0;
   DnsName dnsCache[kDnsCacheSize];
+  uint32_t ipv6DnsCount = 0;
+  Ipv6DnsName ipv6DnsCache[kDnsCacheSize];
   AddressLists addresses;
 
   // Rings.
-  std::atomic<uint32_t> packetIndex{0};
   SeqRing<PacketRecord, kPacketRingSize> packets;
-  std::atomic<uint32_t> broadcastCount{0};
-  std::atomic<uint32_t> broadcastIndex{0};
   SeqRing<BroadcastRecord, kBroadcastRingSize> broadcasts;
-  std::atomic<uint32_t> errorCount{0};
   SeqRing<PacketRecord, kErrorRingSize> errors;
-
-  AdapterCounters counters;
 
   // Re-transmit checks (NetMonitor thread only).
   uint32_t lastDnsQueryTime = 0;
   uint8_t lastDnsQuery[kDnsQueryCopy] = {};
   uint32_t lastArpRequestTime = 0;
   uint8_t lastArpRequest[kArpRequestCopy] = {};
+  NeighbourSolicitation lastSolicitation;
 
  private:
   mutable std::mutex deviceMutex_;

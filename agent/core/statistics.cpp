@@ -41,30 +41,37 @@ void FrameFiler::noticeTableReset() {
   tcp_.rebuild(nic_);
 }
 
-void FrameFiler::beginFrame(uint32_t time, const uint8_t* bytes, uint32_t stored, uint32_t wireLength) {
+void FrameFiler::file(const FrameSummary& s, const uint8_t* bytes, uint32_t stored, uint32_t ringSlot) {
+  begin(s, bytes, stored);
+  nic_.counters.familyFrames[static_cast<int>(s.family)].add(1);
+  if (s.counted) {
+    int source = lookupPartner(s, s.sourceMac, s.source, entry_.station, entry_.protoAddr);
+    entry_.partner = static_cast<uint32_t>(source + 1);
+    if (s.broadcast)
+      recordBroadcast(s, source);
+    else
+      recordSession(s, source);
+  }
+  finish(ringSlot);
+}
+
+void FrameFiler::begin(const FrameSummary& s, const uint8_t* bytes, uint32_t stored) {
   if (nic_.partnerCount < knownPartnerCount_) noticeTableReset();
   knownPartnerCount_ = nic_.partnerCount;
 
   sequence_ = global_.totals.sequence.fetch_add(1, kRelaxed) + 1;
   stored = std::min<uint32_t>(stored, kStoredFrameBytes);
-  CurrentFrame& cur = nic_.current;
-  cur.time = time;
-  cur.length = std::max(wireLength, stored);
-  cur.broadcast = false;
-  cur.sent = false;
-  cur.networkHeader = -1;
-  cur.netbiosName[0] = '\0';
-
   // Every field before the frame bytes, then the bytes, zero past the stored ones.
   std::memset(&entry_, 0, offsetof(PacketRecord, frame));
-  entry_.time = time;
+  entry_.time = s.time;
   entry_.sequence = sequence_;
-  entry_.length = cur.length;
+  entry_.length = s.length;
+  entry_.errorKind = s.errorKind;
   std::memcpy(entry_.frame, bytes, stored);
   std::memset(entry_.frame + stored, 0, kStoredFrameBytes - stored);
 }
 
-void FrameFiler::finishFrame(uint32_t ringSlot) {
+void FrameFiler::finish(uint32_t ringSlot) {
   entry_.complete = 1;
   if (const uint32_t kind = entry_.errorKind.get(); kind != kNoError) {
     if (kind < kErrorKindCount) nic_.counters.errorKinds[kind].add(1);
@@ -83,34 +90,34 @@ StationClass FrameFiler::stationClass(const uint8_t mac[6]) const {
   return self ? StationClass::Self : StationClass::Other;
 }
 
-int FrameFiler::lookupPartner(NetworkKind kind, const uint8_t mac[6], const NetAddress& address, Protocol protocol,
-                              bool wantTexts) {
-  CurrentFrame& cur = nic_.current;
+int FrameFiler::lookupPartner(const FrameSummary& s, const uint8_t mac[6], const NetAddress& address, char* stationText,
+                              char* protoAddrText) {
   StationClass station = stationClass(mac);
-  PartnerKey key = makePartnerKey(station, mac, kind, address, protocol);
+  PartnerKey key = makePartnerKey(station, mac, s.kind, address, s.protocol);
   int found = nic_.partnerIndex->find(key);
   if (found >= 0 && found < nic_.partnerCount) {
-    if (wantTexts) {
+    if (stationText != nullptr) {
       const PartnerRecord& r = nic_.partners[found].record;
-      std::memcpy(cur.station, r.station, kStationTextSize);
-      std::memcpy(cur.protoAddr, r.protoAddr, kProtoAddrTextSize);
+      std::memcpy(stationText, r.station, kStationTextSize);
+      std::memcpy(protoAddrText, r.protoAddr, kProtoAddrTextSize);
     }
     return found;
   }
-  formatStationText(cur.station, station, mac);
-  formatProtoAddrText(cur.protoAddr, kind, address, protocol);
+  char ownStation[kStationTextSize], ownProtoAddr[kProtoAddrTextSize];
+  if (stationText == nullptr) stationText = ownStation, protoAddrText = ownProtoAddr;
+  formatStationText(stationText, station, mac);
+  formatProtoAddrText(protoAddrText, s.kind, address, s.protocol);
   // Received group-addressed frames never make partners; a full table makes none.
-  if (cur.broadcast && !cur.sent) return -1;
+  if (s.broadcast && !s.sent) return -1;
   if (nic_.partnerCount >= kMaxPartners) {
     nic_.counters.unfiled.add(1);
     return -1;
   }
-  return createPartner(key, station, kind, address);
+  return createPartner(key, station, s, address, stationText, protoAddrText);
 }
 
-int FrameFiler::createPartner(const PartnerKey& key, StationClass station, NetworkKind kind,
-                              const NetAddress& address) {
-  const CurrentFrame& cur = nic_.current;
+int FrameFiler::createPartner(const PartnerKey& key, StationClass station, const FrameSummary& s,
+                              const NetAddress& address, const char* stationText, const char* protoAddrText) {
   int index = nic_.partnerCount++;
   knownPartnerCount_ = nic_.partnerCount;
   Partner& p = nic_.partners[index];
@@ -118,10 +125,12 @@ int FrameFiler::createPartner(const PartnerKey& key, StationClass station, Netwo
   p.bytesSent = 0;
   p.bytesReceived = 0;
   PartnerRecord& r = p.record;
-  std::memcpy(r.station, cur.station, kStationTextSize);
-  std::memcpy(r.protoAddr, cur.protoAddr, kProtoAddrTextSize);
+  std::memcpy(r.station, stationText, kStationTextSize);
+  std::memcpy(r.protoAddr, protoAddrText, kProtoAddrTextSize);
   r.owner = static_cast<uint32_t>(nic_.index + 1);
-  r.firstSeen = cur.time;
+  r.firstSeen = s.time;
+  // The full IPv6 address, which the text may show cut, in the reserved bytes.
+  if (s.kind == NetworkKind::Ipv6) std::memcpy(r.ipv6, address.bytes, sizeof r.ipv6);
   nic_.partnerIndex->insert(key, index);
 
   if (station == StationClass::Self || station == StationClass::LocalModem) {
@@ -131,7 +140,14 @@ int FrameFiler::createPartner(const PartnerKey& key, StationClass station, Netwo
     return index;
   }
   lookupStationName(nic_, r.station, r.protoAddr, r.hostName, kHostNameSize);
-  if (kind != NetworkKind::Ip) return index;
+  if (s.kind == NetworkKind::Ipv6) {
+    // Named as IPv4 partners are: by the AAAA answers seen, else by "AutoIpName".
+    if (r.hostName[0] == '\0') lookupIpv6DnsName(nic_, r.ipv6, r.hostName, kHostNameSize);
+    if (r.hostName[0] == '\0' && names_ != nullptr && global_.autoIpName.load(kRelaxed) != 0)
+      names_->request(nic_, index);
+    return index;
+  }
+  if (s.kind != NetworkKind::Ip) return index;
   std::memcpy(r.ipv4, address.bytes, 4);
   copyText(r.roleLabel, sizeof r.roleLabel, roleText(nic_.addresses, r.ipv4));
   if (r.hostName[0] == '\0') lookupDnsName(nic_, r.ipv4, r.hostName, kHostNameSize);
@@ -140,23 +156,9 @@ int FrameFiler::createPartner(const PartnerKey& key, StationClass station, Netwo
   return index;
 }
 
-void FrameFiler::recordFrame(NetworkKind kind, const NetAddress& destination, const NetAddress& source,
-                             Protocol protocol) {
-  CurrentFrame& cur = nic_.current;
-  int partner = lookupPartner(kind, cur.source, source, protocol, true);
-  std::memcpy(entry_.station, cur.station, kStationTextSize);
-  std::memcpy(entry_.protoAddr, cur.protoAddr, kProtoAddrTextSize);
-  entry_.partner = static_cast<uint32_t>(partner + 1);
-  if (cur.broadcast)
-    recordBroadcast(partner, kind, destination);
-  else
-    recordSession(partner, kind, destination, protocol);
-}
-
-void FrameFiler::recordBroadcast(int source, NetworkKind kind, const NetAddress& destination) {
-  const CurrentFrame& cur = nic_.current;
+void FrameFiler::recordBroadcast(const FrameSummary& s, int source) {
   LiveTotals& g = global_.totals;
-  const uint32_t t = cur.time;
+  const uint32_t t = s.time;
   const bool error = entry_.errorKind.get() != kNoError;
   uint32_t count = nic_.broadcastCount.load(kRelaxed);
   uint32_t slot = count % kBroadcastRingSize;
@@ -167,11 +169,11 @@ void FrameFiler::recordBroadcast(int source, NetworkKind kind, const NetAddress&
   b.time = t;
   b.sequence = sequence_;
   b.partner = static_cast<uint32_t>(source + 1);
-  std::memcpy(b.station, cur.station, kStationTextSize);
-  std::memcpy(b.protoAddr, cur.protoAddr, kProtoAddrTextSize);
+  std::memcpy(b.station, entry_.station, kStationTextSize);
+  std::memcpy(b.protoAddr, entry_.protoAddr, kProtoAddrTextSize);
   std::memcpy(b.frame, entry_.frame, kStoredFrameBytes);
 
-  if (cur.sent) {
+  if (s.sent) {
     g.lastSent.store(t, kRelaxed);
     if (!error) g.lastBroadcastSent.store(t, kRelaxed);
     (error ? g.errorsSent : g.broadcastsSent).fetch_add(1, kRelaxed);
@@ -183,8 +185,8 @@ void FrameFiler::recordBroadcast(int source, NetworkKind kind, const NetAddress&
     (error ? g.errorsReceived : g.broadcastsReceived).fetch_add(1, kRelaxed);
     (error ? nic_.counters.errorFrames : nic_.counters.broadcasts)[kReceived].add(1);
     entry_.frameKind = error ? kErrorReceived : kBroadcastReceived;
-    if (cur.networkHeader >= 0 && kind == NetworkKind::Ip && destination.bytes[0] < 224)
-      std::memcpy(b.ipDestination, destination.bytes, 4);
+    if (s.networkHeader >= 0 && s.kind == NetworkKind::Ip && s.destination.bytes[0] < 224)
+      std::memcpy(b.ipDestination, s.destination.bytes, 4);
   }
 
   if (source >= 0) {
@@ -192,52 +194,51 @@ void FrameFiler::recordBroadcast(int source, NetworkKind kind, const NetAddress&
     r.lastSeen = t;
     r.changeStamp = sequence_;
     addOne(error ? r.errors : r.broadcasts);
-    if (r.hostName[0] == '\0' && cur.netbiosName[0] != '\0') copyNetbiosName(r.hostName, cur.netbiosName);
-  } else if (cur.netbiosName[0] != '\0') {
-    updateStationName(nic_, cur.station, cur.protoAddr, cur.netbiosName, t);
+    if (r.hostName[0] == '\0' && s.netbiosName[0] != '\0') copyNetbiosName(r.hostName, s.netbiosName);
+  } else if (s.netbiosName[0] != '\0') {
+    updateStationName(nic_, entry_.station, entry_.protoAddr, s.netbiosName, t);
   }
 
   nic_.broadcasts.publish(slot, b);
   nic_.broadcastCount.store(count + 1, std::memory_order_release);
 }
 
-void FrameFiler::recordSession(int source, NetworkKind kind, const NetAddress& destination, Protocol protocol) {
+void FrameFiler::recordSession(const FrameSummary& s, int source) {
   if (source < 0) return;  // no partner: the frame stays in the packet ring only
-  const CurrentFrame& cur = nic_.current;
-  if (cur.networkHeader >= 0) checkIpErrors(*this, source);
+  if (s.networkHeader >= 0) checkIpErrors(*this, s, source);
 
   LiveTotals& g = global_.totals;
-  const uint32_t t = cur.time;
-  const uint32_t length = cur.length;
+  AdapterCounters& c = nic_.counters;
+  const uint32_t t = s.time;
+  const uint32_t length = s.length;
   const bool error = entry_.errorKind.get() != kNoError;
-  if (cur.sent) {
+  const Direction d = s.sent ? kSent : kReceived;
+  if (s.sent) {
     g.lastSent.store(t, kRelaxed);
     g.lastSessionSent.store(t, kRelaxed);
-    AdapterCounters& c = nic_.counters;
     if (error) {
       g.errorsSent.fetch_add(1, kRelaxed);
-      c.errorFrames[kSent].add(1);
     } else {
       g.bytesSent.fetch_add(length, kRelaxed);
       g.framesSent.fetch_add(1, kRelaxed);
-      c.sessionBytes[kSent].add(length);
-      c.sessionFrames[kSent].add(1);
     }
     entry_.frameKind = error ? kErrorSent : kSessionSent;
   } else {
     g.lastReceived.store(t, kRelaxed);
     g.lastSessionReceived.store(t, kRelaxed);
-    AdapterCounters& c = nic_.counters;
     if (error) {
       g.errorsReceived.fetch_add(1, kRelaxed);
-      c.errorFrames[kReceived].add(1);
     } else {
       g.bytesReceived.fetch_add(length, kRelaxed);
       g.framesReceived.fetch_add(1, kRelaxed);
-      c.sessionBytes[kReceived].add(length);
-      c.sessionFrames[kReceived].add(1);
     }
     entry_.frameKind = error ? kErrorReceived : kSessionReceived;
+  }
+  if (error) {
+    c.errorFrames[d].add(1);
+  } else {
+    c.sessionBytes[d].add(length);
+    c.sessionFrames[d].add(1);
   }
 
   Partner& from = nic_.partners[source];
@@ -250,7 +251,7 @@ void FrameFiler::recordSession(int source, NetworkKind kind, const NetAddress& d
   addOne(from.record.framesSent);
   from.bytesSent += length;
 
-  int target = lookupPartner(kind, cur.destination, destination, protocol, false);
+  int target = lookupPartner(s, s.destinationMac, s.destination, nullptr, nullptr);
   if (target < 0) return;
   Partner& to = nic_.partners[target];
   to.record.lastSeen = t;

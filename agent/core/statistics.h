@@ -2,13 +2,16 @@
 // The traffic statistics model: how one captured frame changes the partner
 // table, the rings and the GLOBAL traffic counters.
 //
-// A FrameFiler belongs to one NetMonitor thread. Per frame it runs beginFrame,
-// the link-layer handlers (which call recordFrame), then finishFrame, all while
-// the thread holds the NIC area's tableMutex. Partners are found through a hash
-// index over their binary keys; their texts are formatted once, when made.
+// A FrameFiler belongs to one NetMonitor thread. The link-layer handlers sum
+// a frame up (FrameSummary); file() then does all the rest in one call while
+// the thread holds the NIC area's tableMutex: packet sequence number, packet
+// ring entry, partners, IP error checks, broadcast ring, counters, error ring.
+// Partners are found through a hash index over their binary keys; their texts
+// are formatted once, when made.
 #include <cstdint>
 #include <vector>
 
+#include "agent/core/frame_summary.h"
 #include "agent/core/partner_keys.h"
 #include "agent/core/state.h"
 #include "agent/core/tcp_connections.h"
@@ -25,35 +28,28 @@ class FrameFiler {
 
   GlobalArea& global() { return global_; }
   NicArea& nic() { return nic_; }
-  CurrentFrame& current() { return nic_.current; }
-  PacketRecord& entry() { return entry_; }
+  // The frame being filed, as the packet ring entry keeps it.
   FrameView frame() const { return FrameView(entry_.frame, kStoredFrameBytes); }
   uint32_t sequence() const { return sequence_; }
   TcpTracker& tcp() { return tcp_; }
   void setError(ErrorKind kind) { entry_.errorKind = kind; }
 
-  // Starts a frame: packet sequence number + 1, per-frame fields cleared, the
-  // packet ring entry prepared with time, sequence, wire length and stored bytes.
-  void beginFrame(uint32_t time, const uint8_t* bytes, uint32_t stored, uint32_t wireLength);
-
-  // Files the current frame (source and destination as the handler found them).
-  void recordFrame(NetworkKind kind, const NetAddress& destination, const NetAddress& source, Protocol protocol);
-
-  // Ends the frame: error ring copy when it has an error kind, then the entry
-  // goes complete into packet ring slot `ringSlot`.
-  void finishFrame(uint32_t ringSlot);
-
-  // Partner lookup: index of the partner, made when new (unless the table is
-  // full or the frame is a received group-addressed one), or -1. With
-  // `wantTexts` its station and protocol texts are left in current().
-  int lookupPartner(NetworkKind kind, const uint8_t mac[6], const NetAddress& address, Protocol protocol,
-                    bool wantTexts);
+  // Files one frame of `stored` bytes, summed up in `s`, into packet ring slot `ringSlot`.
+  void file(const FrameSummary& s, const uint8_t* bytes, uint32_t stored, uint32_t ringSlot);
 
  private:
+  void begin(const FrameSummary& s, const uint8_t* bytes, uint32_t stored);
+  void finish(uint32_t ringSlot);
   StationClass stationClass(const uint8_t mac[6]) const;
-  int createPartner(const PartnerKey& key, StationClass station, NetworkKind kind, const NetAddress& address);
-  void recordBroadcast(int source, NetworkKind kind, const NetAddress& destination);
-  void recordSession(int source, NetworkKind kind, const NetAddress& destination, Protocol protocol);
+  // Partner lookup: index of the partner, made when new (unless the table is
+  // full or the frame is a received group-addressed one), or -1; the side's
+  // station and protocol texts go to the two areas when they are given.
+  int lookupPartner(const FrameSummary& s, const uint8_t mac[6], const NetAddress& address, char* stationText,
+                    char* protoAddrText);
+  int createPartner(const PartnerKey& key, StationClass station, const FrameSummary& s, const NetAddress& address,
+                    const char* stationText, const char* protoAddrText);
+  void recordBroadcast(const FrameSummary& s, int source);
+  void recordSession(const FrameSummary& s, int source);
   void noticeTableReset();
 
   GlobalArea& global_;

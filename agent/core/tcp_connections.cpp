@@ -10,14 +10,15 @@ void TcpTracker::clear() {
 }
 
 size_t TcpTracker::hash(int partner, const uint8_t key[kTcpKeyBytes]) {
-  uint64_t a = 0, b = 0;
-  uint32_t c = 0;
-  std::memcpy(&a, key, 4);
-  std::memcpy(&c, key + 4, 4);
-  std::memcpy(&b, key + 8, 4);
-  a = (a | uint64_t{c} << 32) * 0x9E3779B97F4A7C15ull;
-  b = (b | uint64_t(partner) << 32) * 0xC2B2AE3D27D4EB4Full;
-  uint64_t h = a ^ (b >> 17) ^ (b << 23);
+  // An IPv4 key fills the first 12 bytes; the rest is zero.
+  uint64_t w[4];
+  uint32_t last = 0;
+  std::memcpy(w, key, sizeof w);
+  std::memcpy(&last, key + sizeof w, 4);
+  uint64_t a = w[0] * 0x9E3779B97F4A7C15ull;
+  uint64_t b = (w[1] ^ uint64_t(partner) << 48) * 0xC2B2AE3D27D4EB4Full;
+  uint64_t c = (w[2] ^ w[3] ^ uint64_t{last} << 32) * 0x165667B19E3779F9ull;
+  uint64_t h = a ^ (b >> 17) ^ (b << 23) ^ (c >> 11) ^ (c << 29);
   return static_cast<size_t>(h ^ (h >> 31));
 }
 

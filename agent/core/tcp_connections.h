@@ -10,8 +10,6 @@
 
 namespace veltris::agent {
 
-constexpr int kTcpKeyBytes = 12;  // IPv4 source, source port, IPv4 destination, destination port
-
 class TcpTracker {
  public:
   TcpTracker() { clear(); }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "agent/core/wire/ipv6.h"
 #include "agent/core/wire/link.h"
 #include "agent/core/wire/netbios.h"
 #include "agent/core/wire/network.h"
@@ -14,6 +15,8 @@
 namespace veltris::agent::decode {
 
 namespace wire = agent::wire;
+
+constexpr size_t kIpv6Address = wire::ipv6::kAddressSize;
 
 // The IP decoder composes in a working text of this size.
 constexpr size_t kWorkingTextSize = 500;
@@ -70,7 +73,10 @@ class DecodeState {
   bool protocolWritten_ = false;
 };
 
-// Fields of an IPv4 header that the transport decoders use.
+// Fields of an IP header that the transport decoders use. For IPv6 the
+// header length counts the extension headers behind the fixed header and the
+// total length is the payload length, so that both give the transport's
+// length the same way; the identification is the fragment header's.
 struct IpHeader {
   size_t headerLength = 0;
   uint16_t totalLength = 0;
@@ -79,7 +85,19 @@ struct IpHeader {
   uint32_t fragmentOffset = 0;  // in bytes
   uint8_t protocol = 0;
   uint8_t destination[4] = {};
+  bool ipv6 = false;
+  uint32_t fragmentId = 0;
 };
+
+// " id=" and the identification: two bytes of IPv4, four of IPv6.
+inline void addFragmentId(DescriptionText& text, const IpHeader& ip) {
+  text.add(" id=");
+  if (ip.ipv6) {
+    text.hex(ip.fragmentId, 8);
+  } else {
+    text.hex(ip.id[0], 2).hex(ip.id[1], 2);
+  }
+}
 
 // "%02X%02X%02X%02X%02X%02X" of six bytes at `off`.
 void addHardwareAddress(FixedText<32>& text, FrameView view, size_t off);
@@ -102,6 +120,15 @@ void decodeUdp(DecodeState& state, const IpHeader& ip, FrameView udp, Descriptio
 // Steps shared by TCP and UDP: the destination port, then a different source port.
 void addPortTexts(DecodeState& state, DescriptionText& working, uint16_t source, uint16_t destination,
                   Transport transport);
+
+// IPv6 family.
+void decodeIpv6(DecodeState& state, FrameView ipv6);
+void decodeIcmpv6(DecodeState& state, FrameView icmp, DescriptionText& working);
+// DNS, mDNS and LLMNR over IPv6 (with the question's type), DHCPv6.
+void decodeDnsOverIpv6(DecodeState& state, FrameView dns, DescriptionText& working, uint16_t port);
+void decodeDhcpv6(DecodeState& state, FrameView dhcp, DescriptionText& working);
+// Reads the 16 bytes of an IPv6 address at `off`.
+void readIpv6(FrameView view, size_t off, uint8_t (&out)[kIpv6Address]);
 
 // IPX, ARP, NetBIOS Frames.
 void decodeIpx(DecodeState& state, FrameView ipx);

@@ -18,6 +18,11 @@ bool decodeIpPayload(DecodeState& state, FrameView payload) {
   return true;
 }
 
+bool decodeIpv6Payload(DecodeState& state, FrameView payload) {
+  decodeIpv6(state, payload);
+  return true;
+}
+
 bool decodeIpxPayload(DecodeState& state, FrameView payload) {
   decodeIpx(state, payload);
   return true;
@@ -39,6 +44,7 @@ struct EtherTypeHandler {
 
 constexpr auto kEtherTypes = std::to_array<EtherTypeHandler>({
     {ethertype::kIp, decodeIpPayload, nullptr, true},
+    {ethertype::kIpv6, decodeIpv6Payload, nullptr, true},
     {ethertype::kIpx, decodeIpxPayload, nullptr, true},
     {ethertype::kArp, decodeArpPayload, nullptr, true},
     {ethertype::kAppletalkArp, nullptr, "Appletalk", false},

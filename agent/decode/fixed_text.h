@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "agent/core/partner_keys.h"
+
 namespace veltris::agent::decode {
 
 template <size_t N>
@@ -68,6 +70,11 @@ class FixedText {
   // "%d.%d.%d.%d".
   FixedText& dotted(const uint8_t (&a)[4]) {
     return dec(a[0]).add('.').dec(a[1]).add('.').dec(a[2]).add('.').dec(a[3]);
+  }
+  // The canonical text of an IPv6 address.
+  FixedText& ipv6(const uint8_t (&a)[16]) {
+    char text[agent::kIpv6TextSize];
+    return add(std::string_view(text, agent::formatIpv6(text, a)));
   }
 
  private:

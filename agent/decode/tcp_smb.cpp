@@ -147,10 +147,11 @@ void decodeSmb(DecodeState& state, FrameView p) {
 
 void decodeTcp(DecodeState& state, const IpHeader& ip, FrameView tcp, DescriptionText& working) {
   working.add("TCP");
-  state.protocol().set("TCP/IP");
+  state.protocol().set(ip.ipv6 ? "TCP/IPv6" : "TCP/IP");
   if (ip.fragmentOffset != 0) {
-    working.add(" FragmentOffset=").dec(ip.fragmentOffset).add(" id=").hex(ip.id[0], 2).hex(ip.id[1], 2);
-    state.protocol().set("TCP/IP Fragment");
+    working.add(" FragmentOffset=").dec(ip.fragmentOffset);
+    addFragmentId(working, ip);
+    state.protocol().add(" Fragment");
     return;
   }
   uint16_t source = tcp.be16(0);
@@ -166,7 +167,10 @@ void decodeTcp(DecodeState& state, const IpHeader& ip, FrameView tcp, Descriptio
   for (const FlagText& flag : kTcpFlags) {
     if ((flags & flag.bit) != 0) working.add(flag.text);
   }
-  if (ip.moreFragments) working.add(" FRAGMENTED id=").hex(ip.id[0], 2).hex(ip.id[1], 2);
+  if (ip.moreFragments) {
+    working.add(" FRAGMENTED");
+    addFragmentId(working, ip);
+  }
 
   if (source == kSessionPort || destination == kSessionPort) decodeSmb(state, tcp.sub(tcpHeaderLength));
 }

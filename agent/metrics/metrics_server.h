@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -25,19 +26,22 @@ bool parseListenAddress(std::string_view text, ListenAddress& out, std::string& 
 
 class MetricsServer {
  public:
-  MetricsServer() = default;
+  MetricsServer();
   MetricsServer(const MetricsServer&) = delete;
   MetricsServer& operator=(const MetricsServer&) = delete;
-  ~MetricsServer() { stop(); }
+  ~MetricsServer();
 
   // Serves `global` on `listen` from a thread of its own. False with the reason.
   bool start(const GlobalArea& global, std::string_view listen, std::string& error);
   void stop();
   uint16_t port() const;  // the bound port, 0 when not serving
 
+  struct Watch;  // the server's connections and their deadlines
+
  private:
   MHD_Daemon* daemon_ = nullptr;
   uint16_t port_ = 0;
+  std::unique_ptr<Watch> watch_;  // connections, their deadlines and the page's source
 };
 
 // Reads "MetricsAddress" under Parameters and starts the server when it is set;

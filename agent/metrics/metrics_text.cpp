@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "agent/core/history_folder.h"
 #include "agent/requests/dispatcher.h"
 #include "common/registry_names.h"
 #include "common/reply_records.h"
@@ -15,6 +16,7 @@ constexpr const char* kDirectionNames[2] = {"received", "sent"};
 constexpr const char* kErrorKindNames[kErrorKindCount] = {
     "", "tcp_retransmit", "dns_retransmit", "arp_retransmit", "tcp_reset", "icmp_error", "llc_error"};
 constexpr const char* kResultNames[kRequestResultCount] = {"ok", "wrong_key", "locked_out"};
+constexpr const char* kFamilyNames[kFamilyCount] = {"other", "ipv4", "ipv6"};  // as AddressFamily counts them
 
 class Page {
  public:
@@ -112,6 +114,16 @@ void adapterFamilies(Page& page, const GlobalArea& global) {
                   nic.counters.errorKinds[kind].get());
   }
 
+  page.family("veltris_frames_by_family_total", "counter",
+              "Frames read, by the address family of their network layer (ARP counts as ipv4).");
+  for (int i = 0; i < global.adapterCount; ++i) {
+    const NicArea& nic = *global.nics[i];
+    const std::string adapter = label("adapter", adapterLabel(nic));
+    for (int family = 0; family < kFamilyCount; ++family)
+      page.sample("veltris_frames_by_family_total", adapter + ',' + label("family", kFamilyNames[family]),
+                  nic.counters.familyFrames[family].get());
+  }
+
   page.family("veltris_kernel_dropped_frames_total", "counter", "Frames the kernel dropped before the agent read them.");
   for (int i = 0; i < global.adapterCount; ++i) {
     const NicArea& nic = *global.nics[i];
@@ -203,6 +215,8 @@ std::string metricsText(const GlobalArea& global) {
   page.sample("veltris_captured_frames_total", {}, global.totals.sequence.load(std::memory_order_relaxed));
   page.family("veltris_partner_table_resets_total", "counter", "Times the partner tables were emptied.");
   page.sample("veltris_partner_table_resets_total", {}, global.totals.resetCount.load(std::memory_order_relaxed));
+  page.family("veltris_history_write_errors_total", "counter", "History file writes that failed.");
+  page.sample("veltris_history_write_errors_total", {}, historyWriteErrors());
   adapterFamilies(page, global);
   tableFamilies(page, global);
   requestFamilies(page, global);

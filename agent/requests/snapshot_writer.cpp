@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "agent/core/history.h"
+#include "agent/core/history_folder.h"
 #include "agent/requests/dispatcher.h"
 #include "agent/requests/request_handler.h"
 #include "common/snapshot_format.h"
@@ -325,6 +326,10 @@ int openSnapshotPath(const std::string& path, std::string& problem) {
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   struct stat history{};
   struct stat dir{};
+  if (!historyFolderEntered()) {
+    problem = "the history folder is missing";
+    return -1;
+  }
   if (::stat(".", &history) != 0) {
     problem = "the history folder cannot be examined";
     return -1;
@@ -336,7 +341,8 @@ int openSnapshotPath(const std::string& path, std::string& problem) {
     return -1;
   }
   // O_NOFOLLOW refuses a link as the last component; O_NONBLOCK keeps a FIFO from stalling the open.
-  const int fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  const PrivateMode mode = privateMode();
+  const int fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode.fileMode);
   const int openError = errno;
   ::close(dirFd);
   if (fd < 0) {
@@ -346,11 +352,17 @@ int openSnapshotPath(const std::string& path, std::string& problem) {
     return -1;
   }
   struct stat st{};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid()) {
     ::close(fd);
-    problem = S_ISREG(st.st_mode) ? "the file has other links" : "the file is not a plain file";
+    problem = !S_ISREG(st.st_mode) ? "the file is not a plain file"
+              : st.st_nlink != 1   ? "the file has other links"
+                                   : "the file belongs to another user";
     return -1;
   }
+  // Readable by the watchers' group at most, whoever made the file before.
+  if (mode.group >= 0 && st.st_gid != static_cast<gid_t>(mode.group))
+    [[maybe_unused]] int kept = ::fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(mode.group));
+  if ((st.st_mode & 07777) != mode.fileMode) ::fchmod(fd, mode.fileMode);
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   if (::ftruncate(fd, 0) != 0) {

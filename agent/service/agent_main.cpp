@@ -13,12 +13,14 @@
 
 #include "agent/capture/net_monitor.h"
 #include "agent/core/history.h"
+#include "agent/core/history_folder.h"
 #include "agent/core/replay_clock.h"
 #include "agent/diagnostics/role_labels.h"
 #include "agent/service/service_status.h"
 #include "common/text_field.h"
 #include "platform/capture/capture_names.h"
 #include "platform/registry/registry.h"
+#include "platform/service/service_manager.h"
 #include "platform/system_root.h"
 
 namespace veltris::agent {
@@ -61,12 +63,12 @@ std::string readDataPath() {
 }
 
 void enterHistoryDirectory(const std::string& dataPath) {
-  if (::chdir(dataPath.c_str()) != 0) {
-    std::error_code ec;
-    std::filesystem::create_directory(dataPath, ec);
-    if (::chdir(dataPath.c_str()) != 0) {
-      // Not reported: the history files then go to the directory we are in.
-    }
+  std::string problem;
+  if (!enterHistoryFolder(dataPath, problem)) {
+    // Nothing is written here instead: history waits until the folder can be made.
+    const std::string text = "The history folder " + problem + "; no history is written until it can be made";
+    consolePrint("ERROR - %s\n", text.c_str());
+    veltris::service::logEvent("TapsorSv", veltris::service::EventType::Error, text);
   }
   char cwd[4096] = {};
   if (::getcwd(cwd, sizeof cwd) == nullptr) cwd[0] = '\0';

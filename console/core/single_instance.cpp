@@ -16,7 +16,10 @@ SingleInstanceChannel::SingleInstanceChannel(QWidget* window)
 }
 
 bool SingleInstanceChannel::listen() {
-  const QString path = QString::fromStdString(veltris::consoleChannelPath());
+  const std::string channel = veltris::consoleChannelPath();
+  // No private folder, or something there that is not this user's socket: run without the channel.
+  if (channel.empty() || !veltris::channelSocketUsable(channel)) return false;
+  const QString path = QString::fromStdString(channel);
   // Listening would replace another console's socket: ask first.
   QLocalSocket probe;
   probe.connectToServer(path);

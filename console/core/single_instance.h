@@ -15,7 +15,9 @@ class SingleInstanceChannel : public QObject {
   Q_OBJECT
  public:
   explicit SingleInstanceChannel(QWidget* window);
-  // Listens unless a live console already does; a stale socket is replaced.
+  // Listens unless a live console already does; a stale socket of this user
+  // is replaced. False without listening when the channel has no private
+  // folder or its name is taken by anything but this user's socket.
   bool listen();
   bool listening() const;
 

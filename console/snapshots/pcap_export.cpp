@@ -32,11 +32,10 @@ PcapExport exportSnapshotPackets(const std::filesystem::path& path, const std::f
       return result;
     }
     const std::filesystem::path target = stem.string() + "_" + std::to_string(adapter) + ".pcap";
-    const std::string bytes = snapshot::pcapFromCaptureImage(image);
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    const bool written = snapshot::writePcap(image, out);
     out.close();
-    if (!out) {
+    if (!written || !out) {
       result.error = "could not write " + target.string() + ": " + std::strerror(errno);
       return result;
     }

@@ -33,12 +33,14 @@ namespace {
 constexpr char kSnapshotFilter[] = "VELTRIS Snapshot Files (*.vsn *.VSN)";
 
 // The name or address a grid row stands for: its host name, else the address
-// of its protocol text ("IP 10.0.0.5" gives "10.0.0.5"), else its station.
+// of its protocol text ("IP 10.0.0.5" gives "10.0.0.5"; an IPv6 partner's text
+// is its address, unless cut with "~"), else its station.
 QString rowName(const QAbstractItemModel* model, int row) {
   const QString name = model->index(row, 4).data().toString().trimmed();
   if (!name.isEmpty()) return name;
   const QString protocol = model->index(row, 2).data().toString().trimmed();
   if (protocol.startsWith("IP ")) return protocol.mid(3).trimmed();
+  if (protocol.contains(':') && !protocol.contains('~') && !protocol.contains(' ')) return protocol;
   return model->index(row, 1).data().toString().trimmed();
 }
 

@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/console_channel.h"
 #include "console/core/single_instance.h"
@@ -138,6 +140,7 @@ class MainWindowTest : public QObject {
   void loginDialogLocalMessages();
   void historyWindowListAndCalendar();
   void singleInstanceChannelRaises();
+  void singleInstanceChannelStaysPrivate();
 };
 
 void MainWindowTest::startUpConnectsAndFillsTheWhenBox() {
@@ -567,6 +570,50 @@ void MainWindowTest::singleInstanceChannelRaises() {
   QTRY_VERIFY(client.bytesAvailable() >= 3);
   QCOMPARE(client.readAll(), QByteArray(veltris::kConsoleRaiseAnswer));
   QCOMPARE(raised.count(), 1);
+}
+
+// Without XDG_RUNTIME_DIR the channel lives in a 0700 folder of the user's own
+// under TMPDIR; a folder or socket that is not the user's is never used.
+void MainWindowTest::singleInstanceChannelStaysPrivate() {
+  const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+  const QByteArray savedTmp = qgetenv("TMPDIR");
+  QTemporaryDir tmp;
+  qputenv("TMPDIR", tmp.path().toUtf8());
+  qputenv("XDG_RUNTIME_DIR", tmp.path().toUtf8());  // a folder others may write: not taken
+  ::chmod(tmp.path().toUtf8().constData(), 0777);
+  const std::string folder = tmp.path().toStdString() + "/veltris-" + std::to_string(::getuid());
+  QCOMPARE(QString::fromStdString(veltris::consoleChannelPath()), QString::fromStdString(folder + "/veltris-console.sock"));
+  struct stat st {};
+  QCOMPARE(::stat(folder.c_str(), &st), 0);
+  QCOMPARE(st.st_mode & 0777, 0700u);
+  {
+    QWidget window;
+    SingleInstanceChannel channel(&window);
+    QVERIFY(channel.listen());
+  }
+  // A plain file where the socket goes, and a folder someone else may enter, are refused.
+  QFile planted(QString::fromStdString(folder + "/veltris-console.sock"));
+  QFile::remove(planted.fileName());
+  QVERIFY(planted.open(QIODevice::WriteOnly));
+  planted.close();
+  {
+    QWidget window;
+    SingleInstanceChannel channel(&window);
+    QVERIFY(!channel.listen());
+    QVERIFY(planted.exists());
+  }
+  QFile::remove(planted.fileName());
+  if (::getuid() == 0) {
+    QVERIFY(::chown(folder.c_str(), 65534, 65534) == 0);
+    QCOMPARE(QString::fromStdString(veltris::consoleChannelPath()), QString());
+    QWidget window;
+    SingleInstanceChannel channel(&window);
+    QVERIFY(!channel.listen());
+  }
+  qputenv("XDG_RUNTIME_DIR", savedRuntime);
+  if (savedRuntime.isEmpty()) qunsetenv("XDG_RUNTIME_DIR");
+  qputenv("TMPDIR", savedTmp);
+  if (savedTmp.isEmpty()) qunsetenv("TMPDIR");
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -9,6 +9,7 @@
 #include "platform/access/veltris.h"
 #include "platform/rpc/status.h"
 #include "platform/rpc/tapsor_interface.h"
+#include "platform/rpc/tcp_address.h"
 
 namespace veltris::access {
 namespace {
@@ -38,6 +39,22 @@ bool startsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
+// "fe80::1%eth0", "[2001:db8::1]" or "[::1][1234]": an IPv6 literal, bare or
+// in brackets, then an endpoint as after a name; "" for any other text.
+std::string ipv6Binding(const std::string& name) {
+  std::string host = name;
+  std::string endpoint;
+  if (name.front() == '[') {
+    size_t close = name.find(']');
+    if (close == std::string::npos) return {};
+    host = name.substr(1, close - 1);
+    endpoint = name.substr(close + 1);
+    if (!endpoint.empty() && endpoint.front() != '[') return {};
+  }
+  if (!rpc::isIpv6Literal(host)) return {};
+  return "ncacn_ip_tcp:" + host + endpoint;
+}
+
 }  // namespace
 
 std::vector<std::string> bindingsForComputer(const char* computer) {
@@ -45,6 +62,7 @@ std::vector<std::string> bindingsForComputer(const char* computer) {
   if (startsWith(name, kSnapshotPrefix)) return {};
   while (!name.empty() && name.front() == '\\') name.erase(0, 1);
   if (name.empty()) return {"ncalrpc:", "ncacn_ip_tcp:127.0.0.1"};
+  if (std::string binding = ipv6Binding(name); !binding.empty()) return {binding};
   if (name.find(':') != std::string::npos) return {name};  // already a binding string
   return {"ncacn_ip_tcp:" + name};
 }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -51,7 +52,8 @@ int Item::dumpAdapter() const {
 }
 
 LoadResult SnapshotFile::load(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO or device given as the file must not stall the open.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return LoadResult::Unreadable;
   std::vector<uint8_t> bytes;
   const bool read = readWhole(fd, bytes);
@@ -113,22 +115,41 @@ bool readCaptureImage(std::span<const uint8_t> dumpData, CaptureImage& image, st
     problem = "the frame table lies outside the image";
     return false;
   }
-  image.frames.reserve(tableLength / 4);
+  // Frame records lie back to back in table order, each after the one before,
+  // outside the table: no record is read twice, so nothing expands.
+  size_t previousEnd = sizeof(CaptureImageHeader);
   for (uint32_t entry = 0; entry < tableLength; entry += 4) {
+    const std::string frameName = "frame " + std::to_string(entry / 4 + 1);
     const uint32_t offset = le32(b.data() + tableOffset + entry);
     if (offset < sizeof(CaptureImageHeader) || offset > size || size - offset < sizeof(CaptureFrameHeader)) {
-      problem = "frame " + std::to_string(entry / 4 + 1) + " lies outside the image";
+      problem = frameName + " lies outside the image";
+      return false;
+    }
+    if (offset < previousEnd) {
+      problem = frameName + " overlaps or repeats an earlier frame";
       return false;
     }
     const uint8_t* record = b.data() + offset;
     const uint16_t stored = le16(record + offsetof(CaptureFrameHeader, storedLength));
+    const uint16_t wire = le16(record + offsetof(CaptureFrameHeader, frameLength));
     if (stored > size - offset - sizeof(CaptureFrameHeader)) {
-      problem = "frame " + std::to_string(entry / 4 + 1) + " runs past the image";
+      problem = frameName + " runs past the image";
       return false;
     }
+    if (stored > kCaptureStoredMax || stored > wire) {
+      problem = frameName + " stores " + std::to_string(stored) + " bytes (at most " +
+                std::to_string(std::min<uint32_t>(wire, kCaptureStoredMax)) + ")";
+      return false;
+    }
+    const size_t end = offset + sizeof(CaptureFrameHeader) + stored;
+    if (offset < size_t{tableOffset} + tableLength && end > tableOffset) {
+      problem = frameName + " overlaps the frame table";
+      return false;
+    }
+    previousEnd = end;
     CaptureFrame frame;
     frame.milliseconds = le32(record);
-    frame.frameLength = le16(record + offsetof(CaptureFrameHeader, frameLength));
+    frame.frameLength = wire;
     frame.data = std::span<const uint8_t>(record + sizeof(CaptureFrameHeader), stored);
     image.frames.push_back(frame);
   }

@@ -59,8 +59,9 @@ struct CaptureImage {
 };
 
 // Inverts a dump item's data and reads the image. False with `problem` set
-// when it is not an "RTSS" image or a frame lies outside it; the frames read
-// before the damage stay in `image`.
+// when it is not an "RTSS" image, or a frame lies outside it, overlaps or
+// repeats another frame or the table, or stores more than 256 bytes or more
+// than its wire length; the frames read before the damage stay in `image`.
 bool readCaptureImage(std::span<const uint8_t> dumpData, CaptureImage& image, std::string& problem);
 
 // Text for a load result, for messages.

@@ -7,15 +7,14 @@ namespace veltris::snapshot {
 namespace {
 
 constexpr uint32_t kPcapMagic = 0xA1B2C3D4;  // microsecond time stamps
-constexpr uint32_t kSnapLength = 256;
 constexpr uint16_t kMedium8025 = 2;
 
-void put32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+void put32(char*& at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) *at++ = static_cast<char>(v >> (8 * i));
 }
-void put16(std::string& out, uint16_t v) {
-  out.push_back(static_cast<char>(v));
-  out.push_back(static_cast<char>(v >> 8));
+void put16(char*& at, uint16_t v) {
+  *at++ = static_cast<char>(v);
+  *at++ = static_cast<char>(v >> 8);
 }
 
 int64_t startSeconds(const uint16_t (&start)[8]) {
@@ -33,26 +32,33 @@ int64_t startSeconds(const uint16_t (&start)[8]) {
 
 }  // namespace
 
-std::string pcapFromCaptureImage(const CaptureImage& image) {
-  std::string out;
-  put32(out, kPcapMagic);
-  put16(out, 2);
-  put16(out, 4);
-  put32(out, 0);  // time zone correction
-  put32(out, 0);  // accuracy
-  put32(out, kSnapLength);
-  put32(out, image.medium == kMedium8025 ? kLinkTypeIeee8025 : kLinkTypeEthernet);
+bool writePcap(const CaptureImage& image, std::ostream& out) {
+  char header[kPcapFileHeaderSize];
+  char* at = header;
+  put32(at, kPcapMagic);
+  put16(at, 2);
+  put16(at, 4);
+  put32(at, 0);  // time zone correction
+  put32(at, 0);  // accuracy
+  put32(at, kCaptureSnapLength);
+  put32(at, image.medium == kMedium8025 ? kLinkTypeIeee8025 : kLinkTypeEthernet);
+  out.write(header, sizeof header);
   const int64_t start = startSeconds(image.start);
   for (const CaptureFrame& frame : image.frames) {
-    const int64_t seconds = start + frame.milliseconds / 1000;
-    put32(out, static_cast<uint32_t>(seconds));
-    put32(out, frame.milliseconds % 1000 * 1000);
-    const auto stored = static_cast<uint32_t>(frame.data.size());
-    put32(out, stored);
-    put32(out, std::max<uint32_t>(frame.frameLength, stored));
-    out.append(reinterpret_cast<const char*>(frame.data.data()), frame.data.size());
+    if (!out) return false;
+    // Never more than the snap length, whatever the image claims.
+    const auto stored = static_cast<uint32_t>(std::min<size_t>(frame.data.size(), kCaptureSnapLength));
+    char record[kPcapFrameHeaderSize];
+    at = record;
+    put32(at, static_cast<uint32_t>(start + frame.milliseconds / 1000));
+    put32(at, frame.milliseconds % 1000 * 1000);
+    put32(at, stored);
+    put32(at, std::max<uint32_t>(frame.frameLength, stored));
+    out.write(record, sizeof record);
+    out.write(reinterpret_cast<const char*>(frame.data.data()), stored);
   }
-  return out;
+  out.flush();
+  return static_cast<bool>(out);
 }
 
 }  // namespace veltris::snapshot

@@ -35,6 +35,9 @@ bool isHostCharacter(char c) {
          c == '-' || c == '_';
 }
 
+// Host names, dotted IPv4 and IPv6 literals with a zone ("fe80::1%eth0").
+bool isNetworkAddressCharacter(char c) { return isHostCharacter(c) || c == ':' || c == '%'; }
+
 }  // namespace
 
 uint32_t protseqFromName(std::string_view name, Protseq& protseq) {
@@ -88,7 +91,7 @@ uint32_t parseBinding(std::string_view text, Binding& binding) {
     parsed.endpoint = std::string(endpoint);
   }
   for (char c : host) {
-    if (!isHostCharacter(c)) return status::kInvalidStringBinding;
+    if (!isNetworkAddressCharacter(c)) return status::kInvalidStringBinding;
   }
   if (parsed.protseq == Protseq::Local) {
     if (!host.empty()) return status::kInvalidStringBinding;

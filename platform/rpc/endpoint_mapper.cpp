@@ -68,6 +68,14 @@ bool addressFromBinding(const Binding& binding, TowerAddress& address) {
   return true;
 }
 
+// The address a TCP tower names for a caller: the IPv4 address its connection
+// arrived on; 0.0.0.0 ("the address the mapper was reached on") for a caller
+// over IPv6, whose address the IPv4 floor cannot hold; loopback for a local caller.
+uint32_t towerAddressFor(const CallContext& context) {
+  if (context.localIPv4 != 0) return context.localIPv4;
+  return context.protseq == Protseq::Tcp ? 0 : kLoopback;
+}
+
 }  // namespace
 
 EndpointMapper::EndpointMapper() : instance_(nextInstance++) {}
@@ -141,9 +149,7 @@ EptMapResponse EndpointMapper::map(const EptMapRequest& request,
       break;
     }
     TowerAddress address = e.address;
-    if (address.protseq == Protseq::Tcp && address.ipv4 == 0) {
-      address.ipv4 = context.localIPv4 != 0 ? context.localIPv4 : kLoopback;
-    }
+    if (address.protseq == Protseq::Tcp && address.ipv4 == 0) address.ipv4 = towerAddressFor(context);
     response.towers.push_back(encodeTower(e.iface, address));
   }
   if (!response.towers.empty()) response.status = 0;

@@ -24,6 +24,7 @@
 
 #include "platform/rpc/pdu.h"
 #include "platform/rpc/status.h"
+#include "platform/rpc/tcp_address.h"
 #include "platform/system_root.h"
 
 namespace veltris::rpc {
@@ -350,40 +351,49 @@ void removeLocalSocket(const std::string& name, uint64_t inode) {
   if (inode != 0 && localSocketInode(name) == inode) ::unlink(localSocketPath(name).c_str());
 }
 
-uint32_t connectTcp(const std::string& host, uint16_t port, Deadline deadline, Socket& socket,
-                    std::string& error) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  std::string name = host.empty() ? "127.0.0.1" : host;
-  if (int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &found); rc != 0 || !found) {
-    error = name + ": " + ::gai_strerror(rc);
-    return status::kServerUnavailable;
-  }
-  sockaddr_in address = *reinterpret_cast<sockaddr_in*>(found->ai_addr);
-  ::freeaddrinfo(found);
-  address.sin_port = htons(port);
-  Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  int rc = s.valid() ? ::connect(s.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) : -1;
+namespace {
+
+// One attempt: Ok, or the reason in `error`.
+bool connectOne(const sockaddr_storage& address, Deadline deadline, Socket& socket, std::string& error) {
+  socklen_t length = address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  Socket s(::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  int rc = s.valid() ? ::connect(s.fd(), reinterpret_cast<const sockaddr*>(&address), length) : -1;
   if (rc != 0 && errno == EINPROGRESS) {
     if (waitFor(s.fd(), POLLOUT, deadline) != IoResult::Ok) {
-      error = name + ": connection timed out";
-      return status::kServerUnavailable;
+      error = "connection timed out";
+      return false;
     }
     int soError = 0;
-    socklen_t length = sizeof soError;
-    ::getsockopt(s.fd(), SOL_SOCKET, SO_ERROR, &soError, &length);
+    socklen_t size = sizeof soError;
+    ::getsockopt(s.fd(), SOL_SOCKET, SO_ERROR, &soError, &size);
     errno = soError;
     rc = soError == 0 ? 0 : -1;
   }
   if (rc != 0) {
-    error = name + "[" + std::to_string(port) + "]: " + errnoText(errno);
-    return status::kServerUnavailable;
+    error = errnoText(errno);
+    return false;
   }
   setNoDelay(s.fd());
   socket = std::move(s);
-  return status::kOk;
+  return true;
+}
+
+}  // namespace
+
+uint32_t connectTcp(const std::string& host, uint16_t port, Deadline deadline, Socket& socket,
+                    std::string& error) {
+  std::string name = host.empty() ? "127.0.0.1" : host;
+  std::vector<sockaddr_storage> addresses;
+  if (!resolveTcpHost(name, port, addresses, error)) return status::kServerUnavailable;
+  // Each address in the resolver's order: a host with IPv6 and IPv4 addresses
+  // is reached on whichever answers.
+  for (const sockaddr_storage& address : addresses) {
+    std::string reason;
+    if (connectOne(address, deadline, socket, reason)) return status::kOk;
+    error = name + "[" + std::to_string(port) + "]: " + reason;
+    if (Clock::now() >= deadline) break;
+  }
+  return status::kServerUnavailable;
 }
 
 uint32_t connectLocal(const std::string& name, Deadline deadline, Socket& socket,

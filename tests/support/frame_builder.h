@@ -177,6 +177,17 @@ inline Bytes dnsQuery(uint16_t id, std::string_view name) {
   return FrameBuilder().be16(id).be16(0x0100).be16(1).be16(0).be16(0).be16(0).bytes(dnsName(name)).be16(1).be16(1).build();
 }
 
+// A reply with one question and one AAAA answer (16 address bytes) whose name
+// points at the question.
+template <typename Address16>
+inline Bytes dnsReplyAaaa(uint16_t id, std::string_view name, const Address16& address) {
+  FrameBuilder b;
+  b.be16(id).be16(0x8180).be16(1).be16(1).be16(0).be16(0).bytes(dnsName(name)).be16(28).be16(1);
+  b.be16(0xC00C).be16(28).be16(1).be32(300).be16(16);
+  for (uint8_t v : address) b.u8(v);
+  return b.build();
+}
+
 // A reply with one question and one A answer whose name points at the question.
 inline Bytes dnsReplyA(uint16_t id, std::string_view name, const Ip4& address) {
   return FrameBuilder()

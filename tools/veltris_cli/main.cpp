@@ -1,6 +1,12 @@
 // veltris-cli: the command-line client of the VELTRIS agent, for people and scripts.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <csignal>
+#include <atomic>
+#include <memory>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <iostream>
@@ -15,6 +21,7 @@
 #include "tools/veltris_cli/pcap_export.h"
 #include "tools/veltris_cli/reply_printer.h"
 #include "tools/veltris_cli/request_words.h"
+#include "tools/veltris_cli/terminal_text.h"
 #include "tools/veltris_cli/text_fields.h"
 
 namespace {
@@ -23,9 +30,47 @@ using namespace veltris::cli;
 using Clock = std::chrono::steady_clock;
 
 constexpr char kProgram[] = "veltris-cli";
-volatile std::sig_atomic_t interrupted = 0;
+constexpr auto kInterruptGrace = std::chrono::milliseconds(500);
+std::atomic<int> interrupted{0};  // the signal that ends the run
 
-void onInterrupt(int) { interrupted = 1; }
+// Ctrl-C and SIGTERM end the program within a second whatever it waits on (a
+// silent agent, a pipe): a thread takes the signal, the loop stops at its next
+// look, and the process ends with 128 + the signal when the loop has not by then.
+// Called before any other thread starts, so that every thread blocks them.
+void watchInterrupts() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::thread([signals] {
+    int signal = 0;
+    if (sigwait(&signals, &signal) != 0) return;
+    interrupted = signal;
+    std::this_thread::sleep_for(kInterruptGrace);
+    std::fflush(stdout);  // stdio locks; what the replies printed is kept
+    std::_Exit(128 + signal);
+  }).detach();
+}
+
+int interruptedStatus() { return 128 + interrupted.load(); }
+
+// Replies shown on a terminal cannot drive it: control characters appear as \xNN.
+struct TerminalGuard {
+  TerminalGuard(std::ostream& stream, int fd, bool raw) : stream_(stream) {
+    if (raw || ::isatty(fd) != 1) return;
+    buffer_ = std::make_unique<TerminalSafeBuffer>(stream.rdbuf());
+    previous_ = stream.rdbuf(buffer_.get());
+  }
+  ~TerminalGuard() {
+    if (!buffer_) return;
+    stream_.flush();
+    stream_.rdbuf(previous_);
+  }
+  std::ostream& stream_;
+  std::unique_ptr<TerminalSafeBuffer> buffer_;
+  std::streambuf* previous_ = nullptr;
+};
 
 int fail(int exitCode, const std::string& message) {
   std::cerr << kProgram << ": " << message << '\n';
@@ -61,7 +106,7 @@ int runRequests(const Options& options, const std::string& request, AgentSession
     const std::string text = options.follow ? withSequenceNumber(request, sequence) : request;
     Reply reply;
     SessionError error;
-    if (!session.exchange(text, reply, error)) return fail(error.exitCode, error.message);
+    if (!session.exchange(text, reply, error)) return interrupted ? interruptedStatus() : fail(error.exitCode, error.message);
     printReply(text, reply, format, std::cout, static_cast<int64_t>(std::time(nullptr)));
     std::cout.flush();
     if (!options.saveFile.empty() && !session.saveSnapshot(options.saveFile, error)) {
@@ -70,14 +115,17 @@ int runRequests(const Options& options, const std::string& request, AgentSession
     if (snapshotNotWritten(text, reply)) return kExitFailed;
     replySequence(reply, sequence);
   }
-  return kExitOk;
+  return interrupted ? interruptedStatus() : kExitOk;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  watchInterrupts();
   if (argc > 1 && std::string(argv[1]) == "export-pcap") {
-    return runExportPcap(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
+    TerminalGuard errors(std::cerr, STDERR_FILENO, false);
+    const int status = runExportPcap(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
+    return interrupted ? interruptedStatus() : status;
   }
   ParsedCommandLine parsed = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (parsed.action == ParsedCommandLine::Action::Help) {
@@ -109,11 +157,11 @@ int main(int argc, char** argv) {
     return fail(kExitUsage, keyError);
   }
 
-  std::signal(SIGINT, onInterrupt);
-  std::signal(SIGTERM, onInterrupt);
+  TerminalGuard replies(std::cout, STDOUT_FILENO, options.raw);
+  TerminalGuard errors(std::cerr, STDERR_FILENO, options.raw);
   AgentSession session;
   SessionError error;
-  if (!session.open(computer, key, error)) return fail(error.exitCode, error.message);
+  if (!session.open(computer, key, error)) return interrupted ? interruptedStatus() : fail(error.exitCode, error.message);
   const int status = runRequests(options, check.request, session);
   // The agent answers a word it does not know as if it were "TOTAL": say it did not serve it.
   return status == kExitOk && check.unknownWord ? kExitUnknownWord : status;

@@ -50,6 +50,8 @@ bool parseOption(const std::vector<std::string>& args, size_t& i, ParsedCommandL
     o.humanUnits = true;
   else if (arg == "--follow")
     o.follow = true;
+  else if (arg == "--raw")
+    o.raw = true;
   else if (optionValue(args, i, "--computer", value, error))
     o.computer = value;
   else if (optionValue(args, i, "--key", value, error))
@@ -125,6 +127,10 @@ std::string usageText(const std::string& program) {
          "                   newer than the previous reply's packet sequence number\n"
          "  --save FILE      with SNAPSHOT: write the snapshot reply to FILE\n"
          "  --snapshot FILE  answer the request from a snapshot file instead of an agent\n"
+         "                   (a plain file only)\n"
+         "  --raw            control characters in replies reach a terminal as they are\n"
+         "                   (by default a terminal shows them as \\xNN; a pipe or file\n"
+         "                   always gets them as they are)\n"
          "  -h, --help       this text;  -V, --version  the version\n"
          "\n"
          "Requests: TOTAL, STATS_PRO N, DETAILS N, ERRORS N, HISTORY_LIST, TPT YYYYMMDD,\n"
@@ -136,7 +142,7 @@ std::string usageText(const std::string& program) {
          "Exit status: 0 done, 1 connection or request failed, 2 bad command line or no key,\n"
          "3 access key refused, 4 malformed reply, 5 the agent does not know the request word\n"
          "(it answers with the totals record alone); 1 also when the agent refused\n"
-         "or could not write the file of SNAPSHOT PATH.\n";
+         "or could not write the file of SNAPSHOT PATH; 130 Ctrl-C, 143 SIGTERM.\n";
 }
 
 }  // namespace veltris::cli

@@ -1,7 +1,7 @@
 #pragma once
 // The client's command line:
 //   veltris-cli [--computer NAME] [--key KEY] [-H] [--json] [--repeat N] [--interval MS]
-//               [--follow] [--save FILE] [--snapshot FILE] REQUEST...  (options anywhere, except after CMD)
+//               [--follow] [--save FILE] [--snapshot FILE] [--raw] REQUEST...  (options anywhere, except after CMD)
 //   veltris-cli export-pcap SNAPSHOT.VSN [PREFIX]
 #include <chrono>
 #include <cstdint>
@@ -22,6 +22,7 @@ struct Options {
   bool follow = false;   // each repeat asks only for what is newer
   std::string saveFile;  // where a snapshot reply goes
   std::string snapshotFile;  // answer from this snapshot instead of an agent
+  bool raw = false;          // control characters reach a terminal as they are
 };
 
 struct ParsedCommandLine {

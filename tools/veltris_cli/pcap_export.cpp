@@ -19,11 +19,11 @@ std::string defaultPrefix(const std::string& snapshot) {
   return snapshot;
 }
 
-bool writeFile(const std::string& path, const std::string& bytes) {
+bool writeFile(const std::string& path, const snapshot::CaptureImage& image) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  const bool written = snapshot::writePcap(image, file);
   file.close();
-  return static_cast<bool>(file);
+  return written && static_cast<bool>(file);
 }
 
 }  // namespace
@@ -60,7 +60,7 @@ int runExportPcap(const std::vector<std::string>& args, std::ostream& out, std::
       status = kExitBadReply;
     }
     const std::string outPath = prefix + "_" + std::to_string(adapter) + ".pcap";
-    if (!writeFile(outPath, snapshot::pcapFromCaptureImage(image))) {
+    if (!writeFile(outPath, image)) {
       err << program << ": cannot write " << outPath << " (check the folder exists and is writable)\n";
       return kExitFailed;
     }

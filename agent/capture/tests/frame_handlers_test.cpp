@@ -175,7 +175,7 @@ TEST(LlcHandler, SnapAndIpxFraming) {
   EXPECT_STREQ(h.file(ieee8023(kStationMac, kServerMac, ipxLlc)).protoAddr, "IPX 0000ABCD:020000000001");
   EXPECT_STREQ(h.file(ethernet(kStationMac, kServerMac, 0x8137, ipxHeader)).protoAddr, "IPX 0000ABCD:020000000001");
   EXPECT_STREQ(h.file(ethernet(kStationMac, kServerMac, 0x809B, Bytes(30, 1))).protoAddr, "Appletalk");
-  EXPECT_STREQ(h.file(ethernet(kStationMac, kServerMac, 0x86DD, Bytes(40, 1))).protoAddr, "<misc>");
+  EXPECT_STREQ(h.file(ethernet(kStationMac, kServerMac, 0x88CC, Bytes(40, 1))).protoAddr, "<misc>");
   EXPECT_EQ(h.partner(h.partnerIndex("*006008112233", "IPX 0000ABCD:006008112233")).record.framesReceived.get(), 3u);
 }
 

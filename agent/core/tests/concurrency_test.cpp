@@ -58,8 +58,8 @@ void readWhileFiling(FilingHarness& h, std::atomic<bool>& done, ReaderFindings& 
 TEST(Concurrency, ReadersAndResetWhileFramesAreFiled) {
   FilingHarness h;
   h.global.autoIpName = 1;
-  NameLookupWorker worker(h.global, [](const uint8_t ipv4[4], char* name, size_t size) {
-    std::snprintf(name, size, "h%d", ipv4[3]);
+  NameLookupWorker worker(h.global, [](std::span<const uint8_t> address, char* name, size_t size) {
+    std::snprintf(name, size, "h%d", address.back());
     return true;
   });
   h.filer = std::make_unique<FrameFiler>(h.global, h.nic, &worker);

@@ -1,11 +1,17 @@
 #include "agent/core/history.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <vector>
 
+#include "agent/core/history_folder.h"
 #include "common/text_field.h"
 #include "tests/support/agent_clock.h"
 
@@ -127,7 +133,7 @@ TEST(HistoryFiles, MidnightWritesPreviousDayAndEmptiesEveryPartnerTable) {
   EXPECT_EQ(readRecords<TptRecord>("19991231.TPT").size(), 0u);
 }
 
-TEST(HistoryFiles, UnwritableDirectorySkipsWritesQuietly) {
+TEST(HistoryFiles, UnwritableDirectorySkipsWritesAndCountsThem) {
   ScratchRoot root;
   if (geteuid() == 0) {
     // root writes anywhere: make the file name a directory instead
@@ -136,8 +142,140 @@ TEST(HistoryFiles, UnwritableDirectorySkipsWritesQuietly) {
     std::filesystem::permissions(root.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   }
   AgentRuntime rt;
+  const uint64_t before = historyWriteErrors();
   EXPECT_FALSE(appendStartMarker(localTime(2000, 5, 5)));
   EXPECT_FALSE(appendPeriodRecord(rt.global, localTime(2000, 5, 5)));
+  EXPECT_EQ(historyWriteErrors(), before + 2);
+}
+
+// Collects the agent's console lines while it lives.
+struct ConsoleLines {
+  ConsoleLines() {
+    setConsoleSink([this](std::string_view text) { lines += text; });
+  }
+  ~ConsoleLines() { setConsoleSink({}); }
+  int count(const std::string& part) const {
+    int n = 0;
+    for (size_t at = lines.find(part); at != std::string::npos; at = lines.find(part, at + 1)) ++n;
+    return n;
+  }
+  std::string lines;
+};
+
+TEST(HistoryFolder, PlantedLinksFifosAndForeignFilesAreNeverWritten) {
+  ScratchRoot root;
+  const std::filesystem::path target = root.path() / "target";
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& name)> plant;
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {"link to a file",
+       [&](const std::string& name) {
+         std::ofstream(target) << "keep";
+         std::filesystem::create_symlink(target, name);
+       },
+       "the file is a link"},
+      {"link to nothing", [&](const std::string& name) { std::filesystem::create_symlink(target, name); },
+       "the file is a link"},
+      {"FIFO", [&](const std::string& name) { ASSERT_EQ(::mkfifo(name.c_str(), 0666), 0); },
+       "the file is not a plain file"},
+      {"hard link",
+       [&](const std::string& name) {
+         std::ofstream(target) << "keep";
+         std::filesystem::create_hard_link(target, name);
+       },
+       "the file has other links"},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    const uint32_t day = localTime(2001, 3, static_cast<int>(1 + i));  // a file and day of its own
+    const std::string name = dateText(day) + ".TPT";
+    std::filesystem::remove(target);
+    c.plant(name);
+    const bool planted = std::filesystem::exists(target);
+    ConsoleLines console;
+    EXPECT_FALSE(appendStartMarker(day)) << c.what;
+    EXPECT_EQ(console.count(c.reason), 1) << c.what << ": " << console.lines;
+    if (planted) {
+      EXPECT_EQ(std::filesystem::file_size(target), 4u) << c.what;
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(target)) << c.what << ": the link's target was made";
+    }
+  }
+  if (geteuid() == 0) {  // a plain file that another user made and can still read
+    const std::string name = dateText(localTime(2001, 4, 1)) + ".TPT";
+    std::ofstream(name) << "";
+    ASSERT_EQ(::chown(name.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(appendStartMarker(localTime(2001, 4, 1)));
+    EXPECT_EQ(std::filesystem::file_size(name), 0u);
+  }
+}
+
+TEST(HistoryFolder, FilesAndFoldersAreMadePrivate) {
+  ScratchRoot root;
+  const std::filesystem::path folder = root.path() / "VELTRIS History";
+  std::string problem;
+  const mode_t umask = ::umask(0);
+  ASSERT_TRUE(enterHistoryFolder(folder.string(), problem)) << problem;
+  ::umask(umask);
+  const PrivateMode mode = privateMode();
+  struct stat st {};
+  ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0750u);
+
+  const uint32_t day = localTime(2003, 5, 5);
+  const std::string older = dateText(day - 86400) + ".TPT";
+  std::ofstream(older) << "";
+  ASSERT_EQ(::chmod(older.c_str(), 0666), 0);
+  const mode_t previous = ::umask(0);
+  EXPECT_TRUE(appendStartMarker(day));
+  EXPECT_TRUE(appendStartMarker(day - 86400));
+  ::umask(previous);
+  for (const std::string& name : {dateText(day) + ".TPT", older}) {
+    ASSERT_EQ(::stat(name.c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_mode & 07777, mode.fileMode) << name;
+    EXPECT_EQ(st.st_mode & 07, 0u) << name;
+    if (mode.group >= 0) {
+      EXPECT_EQ(st.st_gid, static_cast<gid_t>(mode.group)) << name;
+    }
+  }
+  ASSERT_TRUE(enterHistoryFolder(root.path().string(), problem));
+}
+
+TEST(HistoryFolder, AFolderThatCannotBeMadeWritesNothingAndSaysSoOncePerFileAndDay) {
+  ScratchRoot root;
+  std::ofstream("plain") << "x";
+  const std::filesystem::path start = std::filesystem::current_path();
+  ConsoleLines console;
+  std::string problem;
+  EXPECT_FALSE(enterHistoryFolder((root.path() / "plain" / "VELTRIS History").string(), problem));
+  EXPECT_NE(problem.find("Not a directory"), std::string::npos) << problem;
+  EXPECT_EQ(std::filesystem::current_path(), start);
+
+  const uint64_t before = historyWriteErrors();
+  const uint32_t day = localTime(2002, 5, 5);
+  AgentRuntime rt;
+  EXPECT_FALSE(appendStartMarker(day));
+  EXPECT_FALSE(appendPeriodRecord(rt.global, day + 600));
+  EXPECT_FALSE(appendStartMarker(day + 86400));
+  EXPECT_EQ(historyWriteErrors(), before + 3);
+  EXPECT_EQ(console.count("History file " + dateText(day) + ".TPT"), 1) << console.lines;
+  EXPECT_EQ(console.count("History file " + dateText(day + 86400) + ".TPT"), 1) << console.lines;
+  EXPECT_EQ(console.count("Not a directory"), 2) << console.lines;
+  purgeHistory(day);
+  EXPECT_TRUE(std::filesystem::exists("plain"));
+  for (const auto& entry : std::filesystem::directory_iterator(start)) {
+    EXPECT_EQ(entry.path().filename(), "plain") << "written into the start folder";
+  }
+
+  // Once the folder can be made, the next write makes it and goes there.
+  std::filesystem::remove("plain");
+  std::filesystem::create_directory("plain");
+  EXPECT_TRUE(appendStartMarker(day));
+  EXPECT_TRUE(std::filesystem::exists(root.path() / "plain" / "VELTRIS History" / (dateText(day) + ".TPT")));
+  ASSERT_TRUE(enterHistoryFolder(root.path().string(), problem));
 }
 
 class Purge : public ::testing::Test {

@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "agent/core/names.h"
 #include "tests/support/filing_harness.h"
+#include "tests/support/ipv6_frames.h"
 
 namespace veltris::agent {
 namespace {
@@ -21,16 +23,18 @@ using namespace testing;
 class FakeResolver {
  public:
   ReverseResolver function() {
-    return [this](const uint8_t ipv4[4], char* name, size_t size) {
+    return [this](std::span<const uint8_t> address, char* name, size_t size) {
+      const uint8_t last = address.back();
       std::unique_lock lock(mutex_);
       opened_.wait(lock, [this] { return open_; });
       calls_ += 1;
       if (longNames_) {
         std::snprintf(name, size, "%s", "a-very-long-host-name.example.internal.lan");
       } else {
-        std::snprintf(name, size, "host-%d", ipv4[3]);
+        std::snprintf(name, size, "host-%d", last);
       }
-      return ipv4[3] != 99;  // .99 has no name
+      seenLengths_.push_back(address.size());
+      return last != 99;  // .99 has no name
     };
   }
   void hold() {
@@ -49,6 +53,10 @@ class FakeResolver {
     std::lock_guard lock(mutex_);
     return calls_;
   }
+  std::vector<size_t> seenLengths() {
+    std::lock_guard lock(mutex_);
+    return seenLengths_;
+  }
 
  private:
   std::mutex mutex_;
@@ -56,6 +64,7 @@ class FakeResolver {
   bool open_ = true;
   bool longNames_ = false;
   int calls_ = 0;
+  std::vector<size_t> seenLengths_;
 };
 
 class NameLookup : public ::testing::Test {
@@ -97,6 +106,34 @@ TEST_F(NameLookup, NewIpPartnerGetsItsNameAndAStamp) {
   EXPECT_EQ(resolver.calls(), 2);  // this PC's own partner is named at once
   std::lock_guard lock(h.nic.tableMutex);
   EXPECT_EQ(h.nic.partners[0].record.changeStamp.get(), 3u);  // the sequence number when written back
+}
+
+// IPv6 partners are named as IPv4 ones: by an AAAA answer seen before them,
+// else by a reverse lookup of their full 16-byte address.
+TEST_F(NameLookup, Ipv6PartnersByAaaaAnswerOrReverseLookup) {
+  const Ip6 self = ip6("2001:db8::5");
+  const Ip6 server = ip6("2001:db8::53");
+  const Ip6 named = ip6("2001:db8::80");
+  const Ip6 unnamed = ip6("2001:db8:aaaa:bbbb:cccc:dddd:eeee:42");
+  h.global.autoIpName = 0;
+  h.file(ip6Frame(kStationMac, stationMac(53), server, self, 17, udp(53, 33000, dnsReplyAaaa(1, "www.example.org", named))));
+  h.file(tcp6Frame(kStationMac, stationMac(80), named, self, 443, 50000, 1, 0x12, 0));
+  h.global.autoIpName = 1;
+  h.file(tcp6Frame(kStationMac, stationMac(42), unnamed, self, 22, 50001, 1, 0x12, 0));
+  worker.drain();
+
+  auto nameOf6 = [this](const Ip6& address) {
+    std::lock_guard lock(h.nic.tableMutex);
+    for (int i = 0; i < h.nic.partnerCount; ++i) {
+      const PartnerRecord& r = h.nic.partners[i].record;
+      if (std::memcmp(r.ipv6, address.data(), 16) == 0) return std::string(r.hostName);
+    }
+    return std::string("<none>");
+  };
+  EXPECT_EQ(nameOf6(named), "www.example.org");
+  EXPECT_EQ(nameOf6(unnamed), "host-66");  // 0x42, the last byte of the full address
+  EXPECT_EQ(resolver.calls(), 1);
+  EXPECT_EQ(resolver.seenLengths(), std::vector<size_t>{16});
 }
 
 TEST_F(NameLookup, NoNameKeepsEntryEmptyButStamped) {

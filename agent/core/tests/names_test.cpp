@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <cstring>
 #include <memory>
 #include <string>
@@ -96,6 +98,29 @@ TEST_F(DnsCache, AnswerThroughPointerToQuestion) {
   EXPECT_EQ(nic->dnsCount, 1u);
   EXPECT_EQ(lookup({192, 0, 2, 1}), "host.example.org");
   EXPECT_EQ(lookup({192, 0, 2, 2}), "");
+}
+
+TEST_F(DnsCache, AaaaAnswersNameIpv6AddressesApart) {
+  const std::array<uint8_t, 16> server = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80};
+  harvest(dnsReplyAaaa(3, "www.example.org", server));
+  harvest(dnsReplyA(4, "v4.example.org", {192, 0, 2, 1}));
+  EXPECT_EQ(nic->ipv6DnsCount, 1u);
+  EXPECT_EQ(nic->dnsCount, 1u);
+  char out[33];
+  lookupIpv6DnsName(*nic, server.data(), out, sizeof out);
+  EXPECT_STREQ(out, "www.example.org");
+  // An IPv4 address equal to the IPv6 address's first bytes is not named by it.
+  EXPECT_EQ(lookup({0x20, 0x01, 0x0d, 0xb8}), "");
+  std::array<uint8_t, 16> other = server;
+  other[15] = 0x81;
+  lookupIpv6DnsName(*nic, other.data(), out, sizeof out);
+  EXPECT_STREQ(out, "");
+
+  // A AAAA record whose 16 bytes run past the examined 214 bytes is not taken.
+  std::string longName(180, 'x');
+  for (size_t i = 60; i < longName.size(); i += 61) longName[i] = '.';
+  harvest(dnsReplyAaaa(5, longName, other));
+  EXPECT_EQ(nic->ipv6DnsCount, 1u);
 }
 
 TEST_F(DnsCache, LongNameKeepsLeadingLabelsWithinThirtyTwo) {

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <string>
 #include <tuple>
@@ -67,6 +70,9 @@ TEST(PartnerKeys, EqualKeysExactlyWhenTextsAreEqual) {
       {NetworkKind::Hardware, {{7, 7}}, Protocol::NetBEUI},
       {NetworkKind::Hardware, {}, Protocol::NetBEUI},
       {NetworkKind::Hardware, {}, Protocol::Misc},
+      {NetworkKind::Ipv6, {{0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}}, Protocol::Ipv6},
+      {NetworkKind::Ipv6, {{0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2}}, Protocol::Ipv6},
+      {NetworkKind::Ipv6, {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 1}}, Protocol::Ipv6},
   };
   std::set<std::pair<std::string, std::string>> texts;
   std::set<std::tuple<uint64_t, uint64_t, uint64_t>> keys;
@@ -78,6 +84,47 @@ TEST(PartnerKeys, EqualKeysExactlyWhenTextsAreEqual) {
         keys.emplace(k.words[0], k.words[1], k.words[2]);
       }
   EXPECT_EQ(keys.size(), texts.size());
+}
+
+NetAddress v6(const char* text) {
+  NetAddress a;
+  EXPECT_EQ(inet_pton(AF_INET6, text, a.bytes), 1) << text;
+  return a;
+}
+
+// RFC 5952: lower case, no leading zeros, the longest run of zero groups (the
+// first of equal runs, never a single group) as "::"; cut in the middle when
+// longer than the field.
+TEST(PartnerTexts, Ipv6TextsFollowRfc5952) {
+  struct Case {
+    const char* in;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"2001:db8::5", "2001:db8::5"},
+      {"2001:0DB8:0000:0000:0000:0000:0000:0001", "2001:db8::1"},
+      {"2001:db8:0:0:1:0:0:1", "2001:db8::1:0:0:1"},
+      {"2001:db8:0:1:1:1:1:1", "2001:db8:0:1:1:1:1:1"},
+      {"2001:0:0:1::1", "2001:0:0:1::1"},
+      {"::", "::"},
+      {"::1", "::1"},
+      {"fe80::", "fe80::"},
+      {"fe80::260:8ff:fe11:2233", "fe80::260:8ff:fe11:2233"},
+      {"ff02::1:ff00:1", "ff02::1:ff00:1"},
+      {"1:0:0:2:0:0:0:3", "1:0:0:2::3"},
+      {"fe80::abcd:ef01:2345:6789", "fe80::abcd:ef01:2345:6789"},
+      {"2001:db8:1234:5678:9abc:def0:1234:5678", "2001:db8:1234:~ef0:1234:5678"},
+      {"fe80::1234:5678:9abc:def0:1", "fe80::1234:5678:9abc:def0:1"},
+  };
+  for (const Case& c : cases) {
+    NetAddress a = v6(c.in);
+    char full[kIpv6TextSize];
+    formatIpv6(full, a.bytes);
+    std::string text = protoAddr(NetworkKind::Ipv6, a, Protocol::Ipv6);
+    EXPECT_EQ(text, c.text) << c.in;
+    EXPECT_LE(text.size(), size_t{kProtoAddrTextSize - 1});
+    if (std::strlen(full) <= size_t{kProtoAddrTextSize - 1}) EXPECT_EQ(text, full) << c.in;
+  }
 }
 
 }  // namespace

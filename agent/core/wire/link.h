@@ -23,6 +23,7 @@ namespace ethertype {
 constexpr uint16_t kIp = 0x0800;
 constexpr uint16_t kArp = 0x0806;
 constexpr uint16_t kIpx = 0x8137;
+constexpr uint16_t kIpv6 = 0x86DD;
 constexpr uint16_t kAppletalk = 0x809B;
 constexpr uint16_t kAppletalkArp = 0x80F3;
 constexpr uint16_t kLcp = 0xC021;

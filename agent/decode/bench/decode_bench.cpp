@@ -145,6 +145,92 @@ Bytes netbiosFrame() {
   return b;
 }
 
+Bytes ipv6(unsigned nextHeader, unsigned payloadLength, bool multicast = false) {
+  Bytes b = ethernet(0x86DD);
+  if (multicast) {
+    b[0] = b[1] = 0x33;
+  }
+  put32(b, 0x60000000);
+  put16(b, payloadLength);
+  put(b, {int(nextHeader), 64});
+  put(b, {0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0x02, 0xA0, 0x24, 0xFF, 0xFE, 0x11, 0x22, 0x33});
+  if (multicast) {
+    put(b, {0xFF, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0xFF, 0, 0, 7});
+  } else {
+    put(b, {0x20, 0x01, 0x0D, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7});
+  }
+  return b;
+}
+
+Bytes tcp6(unsigned source, unsigned destination, unsigned flags, unsigned data) {
+  Bytes b = ipv6(6, 20 + data);
+  put16(b, source);
+  put16(b, destination);
+  put32(b, 123456789);
+  put32(b, 987654321);
+  put(b, {0x50, int(flags), 0x20, 0, 0, 0, 0, 0});
+  return b;
+}
+
+Bytes dns6(unsigned port, bool reply) {
+  Bytes b = ipv6(17, 60, port != 53);
+  put16(b, reply ? port : 33000);
+  put16(b, reply ? 33000 : port);
+  put16(b, 60);
+  put16(b, 0);
+  put(b, {0x12, 0x34, reply ? 0x81 : 0x01, reply ? 0x80 : 0x00, 0, 1, 0, reply ? 1 : 0, 0, 0, 0, 0});
+  for (const char* label : {"www", "example", "com"}) {
+    b.push_back(static_cast<uint8_t>(std::strlen(label)));
+    putText(b, label);
+  }
+  put(b, {0, 0, 28, 0, 1});
+  return b;
+}
+
+Bytes icmp6(unsigned type) {
+  Bytes b = ipv6(58, 32, type == 135);
+  put(b, {int(type), 0, 0, 0, 0, 0, 0, 0});
+  put(b, {0x20, 0x01, 0x0D, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7});
+  put(b, {1, 1, 0x00, 0xA0, 0x24, 0x11, 0x22, 0x33});
+  return b;
+}
+
+Bytes mldReport() {
+  Bytes b = ipv6(0, 36, true);
+  put(b, {58, 0, 5, 2, 0, 0, 1, 0});
+  put(b, {143, 0, 0, 0, 0, 0, 0, 1, 4, 0, 0, 0});
+  put(b, {0xFF, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0xFF, 0, 0, 7});
+  return b;
+}
+
+Bytes dhcp6() {
+  Bytes b = ipv6(17, 40, true);
+  put(b, {0x02, 0x22, 0x02, 0x23, 0, 40, 0, 0, 1, 0x1A, 0x2B, 0x3C});
+  return b;
+}
+
+// A dual-stack LAN's IPv6 side: TCP sessions, DNS, neighbour discovery,
+// multicast DNS and listener reports, DHCPv6.
+std::vector<Bytes> ipv6Mix() {
+  std::vector<Bytes> mix;
+  for (int i = 0; i < 6; ++i) mix.push_back(tcp6(50000 + i, 443, 0x10, 1400));
+  for (int i = 0; i < 2; ++i) mix.push_back(tcp6(22, 51000 + i, 0x18, 40));
+  mix.push_back(tcp6(50100, 443, 0x02, 0));
+  mix.push_back(tcp6(1026, 139, 0x18, 60));
+  mix.push_back(dns6(53, false));
+  mix.push_back(dns6(53, true));
+  mix.push_back(dns6(5353, false));
+  mix.push_back(dns6(5355, true));
+  mix.push_back(icmp6(135));
+  mix.push_back(icmp6(136));
+  mix.push_back(icmp6(128));
+  mix.push_back(icmp6(1));
+  mix.push_back(mldReport());
+  mix.push_back(dhcp6());
+  for (Bytes& frame : mix) frame.resize(256, 0);
+  return mix;
+}
+
 // Weighted like an office LAN of the time: most frames are TCP sessions.
 std::vector<Bytes> realisticMix() {
   std::vector<Bytes> mix;
@@ -186,6 +272,7 @@ void decodeFrames(benchmark::State& state, const std::vector<Bytes>& frames) {
 }
 
 void BM_RealisticMix(benchmark::State& state) { decodeFrames(state, realisticMix()); }
+void BM_Ipv6Mix(benchmark::State& state) { decodeFrames(state, ipv6Mix()); }
 void BM_TcpData(benchmark::State& state) { decodeFrames(state, {tcp(1025, 80, 0x10, 1460)}); }
 void BM_SmbTreeConnect(benchmark::State& state) { decodeFrames(state, {smb(0x75)}); }
 void BM_DnsReply(benchmark::State& state) { decodeFrames(state, {dns(true)}); }
@@ -193,6 +280,7 @@ void BM_NetbiosDatagram(benchmark::State& state) { decodeFrames(state, {datagram
 void BM_Arp(benchmark::State& state) { decodeFrames(state, {arp()}); }
 
 BENCHMARK(BM_RealisticMix);
+BENCHMARK(BM_Ipv6Mix);
 BENCHMARK(BM_TcpData);
 BENCHMARK(BM_SmbTreeConnect);
 BENCHMARK(BM_DnsReply);

@@ -5,13 +5,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "agent/core/frame_summary.h"
 #include "agent/metrics/metrics_server.h"
 #include "agent/metrics/metrics_text.h"
 
@@ -42,6 +45,7 @@ struct SampleAgent {
     eth.counters.errorFrames[kReceived].add(2);
     eth.counters.errorKinds[kTcpReset].add(2);
     eth.counters.unfiled.add(9);
+    eth.counters.familyFrames[static_cast<int>(AddressFamily::Ipv6)].add(11);
     eth.partnerCount = 12;
     eth.stationNames[0].time = 1;
     addNic(global, "/tmp/a \"b\"\\c.pcap");
@@ -63,6 +67,8 @@ TEST(MetricsText, CarriesTheAgentsCountersAsPrometheusSamples) {
       "veltris_error_frames_total{adapter=\"eth0\",direction=\"received\"} 2\n",
       "veltris_error_frames_by_kind_total{adapter=\"eth0\",kind=\"tcp_reset\"} 2\n",
       "veltris_unfiled_frames_total{adapter=\"eth0\"} 9\n",
+      "veltris_frames_by_family_total{adapter=\"eth0\",family=\"ipv6\"} 11\n",
+      "veltris_frames_by_family_total{adapter=\"eth0\",family=\"ipv4\"} 0\n",
       "veltris_kernel_dropped_frames_total{adapter=\"eth0\"} 0\n",
       "veltris_partner_table_entries{adapter=\"eth0\"} 12\n",
       "veltris_station_name_entries{adapter=\"eth0\"} 1\n",
@@ -212,6 +218,63 @@ TEST_F(MetricsEndpoint, HugeRequestsAndIdleClientsCannotStallIt) {
   EXPECT_EQ(statusLine(other), "HTTP/1.1 200 OK");
   for (int fd : idle)
     if (fd >= 0) close(fd);
+}
+
+TEST_F(MetricsEndpoint, AFifthConnectionFromOneAddressIsRefused) {
+  std::vector<int> held;
+  for (int i = 0; i < 4; ++i) held.push_back(connectFrom(server.port(), "127.0.0.3"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the server has taken all four
+  const std::string request = "GET /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+  EXPECT_EQ(exchange(server.port(), request, "127.0.0.3"), "");
+  EXPECT_EQ(statusLine(exchange(server.port(), request, "127.0.0.4")), "HTTP/1.1 200 OK");
+  for (int fd : held)
+    if (fd >= 0) close(fd);
+}
+
+// Clients that trickle their headers a byte at a time, four per address: each
+// is closed 5 s after its connect however steadily it sends, and while they
+// fill every address's share (and more than half the server) a scrape is served.
+TEST_F(MetricsEndpoint, SlowHeadersAreCutAtTheirDeadlineAndScrapesGoOn) {
+  using Clock = std::chrono::steady_clock;
+  struct Slow {
+    int fd;
+    Clock::time_point connected;
+    double closedAfter = -1;
+  };
+  std::vector<Slow> slow;
+  for (int address = 10; address < 19; ++address) {
+    const std::string from = "127.0.0." + std::to_string(address);
+    for (int i = 0; i < 4; ++i) slow.push_back({connectFrom(server.port(), from.c_str()), Clock::now()});
+  }
+  const std::string trickle = "GET /metrics HTTP/1.1\r\nHost: x\r\nX-Slow: " + std::string(100, 'a');
+  const auto start = Clock::now();
+  int scrapes = 0;
+  for (size_t byte = 0; byte < trickle.size() && Clock::now() - start < std::chrono::seconds(9); ++byte) {
+    for (Slow& s : slow) {
+      if (s.fd < 0 || s.closedAfter >= 0) continue;
+      char peek;
+      const bool gone = send(s.fd, &trickle[byte], 1, MSG_NOSIGNAL) != 1 ||
+                        recv(s.fd, &peek, 1, MSG_DONTWAIT) == 0;
+      if (gone) s.closedAfter = std::chrono::duration<double>(Clock::now() - s.connected).count();
+    }
+    if (byte % 5 == 2) {
+      const std::string scrape =
+          exchange(server.port(), "GET /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", "127.0.0.30");
+      EXPECT_EQ(statusLine(scrape), "HTTP/1.1 200 OK") << "after " << byte << " slow bytes";
+      ++scrapes;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  EXPECT_GE(scrapes, 3);
+  int cutEarly = 0;
+  for (const Slow& s : slow) {
+    ASSERT_GE(s.fd, 0);
+    EXPECT_GE(s.closedAfter, 0) << "a slow client outlived its deadline";
+    EXPECT_LT(s.closedAfter, 7.0);
+    if (s.closedAfter >= 0 && s.closedAfter < 4.5) ++cutEarly;  // the longest waiting, for room
+    close(s.fd);
+  }
+  EXPECT_LE(cutEarly, 8);
 }
 
 TEST(MetricsServerStart, RefusesAMalformedListenValueWithAReason) {

@@ -294,6 +294,19 @@ TEST(KeyThrottleTest, NetworkKeysShareABudgetPerSecondLocalUsersAndProvenPeersDo
   EXPECT_EQ(log[0], "RequestRpc: 10.9.1.1 and others: 80 access keys refused unseen beyond 20 a second");
 }
 
+// The handler as the agent makes it, with the default budget: 20 network keys
+// are looked at in one second, the 21st is refused unseen, the next second has room.
+TEST_F(RequestHandlerTest, TheDefaultBudgetRefusesTheTwentyFirstNetworkKeyInASecond) {
+  RequestHandlerOptions defaults = options();
+  defaults.throttle = KeyThrottlePolicy{};
+  RequestHandler handler(rt, defaults);
+  for (int i = 0; i < 19; ++i) EXPECT_EQ(call(handler, "guess", "TOTAL", "10.8.0." + std::to_string(i)), kKeyMismatch);
+  EXPECT_EQ(call(handler, "Secret1", "TOTAL", "10.8.0.99"), kRequestDelivered);  // the 20th is looked at
+  EXPECT_EQ(call(handler, "Secret1", "TOTAL", "10.8.1.1"), kKeyMismatch);       // the 21st, right or not, is not
+  clock.time += 1;
+  EXPECT_EQ(call(handler, "Secret1", "TOTAL", "10.8.1.1"), kRequestDelivered);
+}
+
 TEST_F(RequestHandlerTest, LocalUsersAreThrottledEachOnTheirOwn) {
   RequestHandler handler(rt, options());
   for (int i = 0; i < 3; ++i) EXPECT_EQ(call(handler, "guess", "TOTAL", "uid:1000"), kKeyMismatch);

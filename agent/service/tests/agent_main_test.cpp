@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "agent/core/history.h"
+#include "agent/core/history_folder.h"
 #include "tests/support/agent_clock.h"
 #include "platform/capture/memory_device.h"
 #include "platform/registry/registry.h"
@@ -88,6 +89,16 @@ TEST_F(AgentMain, DataPathFromTheRegistryAndMissingParentLeavesDirectoryUnchange
   agentMain(again, options);
   std::string out = captured.take();
   EXPECT_NE(out.find("Current Directory is '" + root.path().string() + "'"), std::string::npos);
+  // Said, and nothing written where the agent started instead.
+  EXPECT_NE(out.find("ERROR - The history folder '" + (root.path() / "no/such/dir").string() + "' cannot be made: "
+                     "No such file or directory"), std::string::npos) << out;
+  EXPECT_NE(out.find("History file 19991015.TPT in '" + (root.path() / "no/such/dir").string() + "' not written"),
+            std::string::npos) << out;
+  EXPECT_FALSE(std::filesystem::exists(root.path() / "19991015.TPT"));
+  EXPECT_FALSE(std::filesystem::exists(root.path() / "19991015.TPS"));
+  ASSERT_EQ(registry().setString(kParametersKey, "DataPath", root.path().string()), reg::kSuccess);
+  std::string problem;
+  ASSERT_TRUE(enterHistoryFolder(root.path().string(), problem));
 }
 
 TEST_F(AgentMain, ExportListOfFiveMonitorsTheFirstFour) {

@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/access/snapshot_agent.h"
+#include "platform/access/snapshot_pcap.h"
 
 using namespace veltris::snapshot;
 
@@ -34,10 +36,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string problem;
     const bool whole = readCaptureImage(item.data, image, problem);
     if (!whole && problem.empty()) std::abort();
+    const uint8_t* previousEnd = image.bytes.data();
     for (const CaptureFrame& frame : image.frames) {
       const uint8_t* begin = image.bytes.data();
       if (frame.data.data() < begin || frame.data.data() + frame.data.size() > begin + image.bytes.size()) std::abort();
+      // No byte of the image is handed out twice, and no frame stores more than 256 bytes or its wire length.
+      if (frame.data.data() < previousEnd || frame.data.size() > 256 || frame.data.size() > frame.frameLength) std::abort();
+      previousEnd = frame.data.data() + frame.data.size();
     }
+    std::ostringstream pcap;
+    if (!writePcap(image, pcap) || pcap.str().size() > pcapSizeLimit(image.frames.size())) std::abort();
   }
   SnapshotAgent agent(std::move(file));
   std::vector<uint8_t> reply;

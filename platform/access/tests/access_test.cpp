@@ -113,6 +113,18 @@ TEST_F(AccessLibraryTest, RemoteNamesGoOverTcp) {
   EXPECT_EQ(TapsorRpcOpen("127.0.0.1[1]"), static_cast<int32_t>(rpc::status::kServerUnavailable));
 }
 
+TEST_F(AccessLibraryTest, IPv6LiteralsGoOverTcp) {
+  if (TapsorRpcOpen("[::1]") != 0) GTEST_SKIP() << "no IPv6 loopback here";
+  for (const std::string& name : std::vector<std::string>{
+           "[::1]", "::1", "[::1][" + tcpPort_ + "]", "\\\\[0:0:0:0:0:0:0:1]", "::1%LO", "[::1%lo]"}) {
+    ASSERT_EQ(TapsorRpcOpen(name.c_str()), 0) << name;
+    EXPECT_EQ(TapsorRpcWrite("OPEN PASSWORD"), 0) << name;
+    EXPECT_EQ(readText(4), "TASK") << name;
+  }
+  EXPECT_EQ(TapsorRpcOpen("[::1][1]"), static_cast<int32_t>(rpc::status::kServerUnavailable));
+  EXPECT_EQ(TapsorRpcOpen("[::1]x"), static_cast<int32_t>(rpc::status::kInvalidRpcProtseq));
+}
+
 TEST_F(AccessLibraryTest, SnapshotFilesOpenAnswerAndSaveThroughTheFiveFunctions) {
   auto writeFile = [](const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));

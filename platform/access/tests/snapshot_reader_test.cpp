@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "platform/access/snapshot_agent.h"
+#include "platform/access/snapshot_pcap.h"
 
 namespace veltris::snapshot {
 namespace {
@@ -128,6 +131,13 @@ TEST(SnapshotLoad, OnlyWholeSnapshotsWithAnOpenReplyLoad) {
   Bytes hugeLength = {'V', 'S', 'N', ' ', 0xFF, 0xFF, 0xFF, 0xFF, 0, 0};
   const Bytes shortOpen = SnapshotBuilder().item("OPEN ", {'T', 'A', 'S', 'K'}).end();
   const Bytes noOpen = SnapshotBuilder().item("OID", header("12:00:00")).end();
+  // An "OPEN " item whose length (12) is under its name, followed by a reply header:
+  // taken as an item it would span 2^64 - 4 bytes.
+  Bytes openUnderName = {'V', 'S', 'N', ' '};
+  put32(openUnderName, 12);
+  putText(openUnderName, "OPEN ", 16);
+  openUnderName = join({openUnderName, header("12:00:00"), totals(1)});
+  put32(openUnderName, 0);
   Bytes withTrailingJunk = good;
   withTrailingJunk.push_back('x');
 
@@ -143,6 +153,7 @@ TEST(SnapshotLoad, OnlyWholeSnapshotsWithAnOpenReplyLoad) {
       {"no end marker", noMarker, LoadResult::CutShort},
       {"item cut", cutItem, LoadResult::CutShort},
       {"length under the name", lengthTooSmall, LoadResult::NotASnapshot},
+      {"OPEN item with a length under its name", openUnderName, LoadResult::NotASnapshot},
       {"length past the end", hugeLength, LoadResult::CutShort},
       {"OPEN reply without a header", shortOpen, LoadResult::NotASnapshot},
       {"no OPEN reply", noOpen, LoadResult::NotASnapshot},
@@ -296,6 +307,75 @@ TEST(CaptureImages, FramesOfADumpAndDamageFound) {
     EXPECT_EQ(problem, d.problem) << d.what;
   }
   EXPECT_FALSE(readCaptureImage(Bytes(100, 0), image, problem));
+}
+
+// An image (inverted as stored) of frame records given as (wire, stored, bytes
+// present) and a table of the given record indexes; -1 in the table points at
+// the table itself, -2 into the bytes of the first record.
+Bytes imageOf(const std::vector<std::array<uint32_t, 3>>& records, const std::vector<int>& table) {
+  Bytes image;
+  putText(image, "RTSS\1\1", 6);
+  put16(image, 1);
+  for (uint16_t w : {1999, 4, 2, 15, 12, 0, 5, 0}) put16(image, w);
+  image.resize(128, 0);
+  std::vector<uint32_t> offsets;
+  for (const auto& [wire, stored, present] : records) {
+    offsets.push_back(static_cast<uint32_t>(image.size()));
+    put32(image, 0), put16(image, static_cast<uint16_t>(wire)), put16(image, static_cast<uint16_t>(stored));
+    image.resize(image.size() + present, 0x42);
+  }
+  const auto tableOffset = static_cast<uint32_t>(image.size());
+  for (int index : table)
+    put32(image, index == -1 ? tableOffset : index == -2 ? offsets.at(0) + 8 : offsets.at(static_cast<size_t>(index)));
+  image.resize(image.size() + 8, 0);
+  std::memcpy(image.data() + 24, &tableOffset, 4);
+  const auto tableLength = static_cast<uint32_t>(4 * table.size());
+  std::memcpy(image.data() + 28, &tableLength, 4);
+  for (uint8_t& b : image) b = static_cast<uint8_t>(~b);
+  return image;
+}
+
+TEST(CaptureImages, FramesThatRepeatOverlapOrStoreTooMuchAreDamage) {
+  struct Case {
+    const char* what;
+    std::vector<std::array<uint32_t, 3>> records;
+    std::vector<int> table;
+    const char* problem;  // nullptr: whole
+    size_t framesRead;
+  };
+  const std::vector<Case> cases = {
+      {"in order", {{60, 60, 60}, {1514, 256, 256}}, {0, 1}, nullptr, 2},
+      {"one record for every entry", {{1514, 256, 256}}, {0, 0, 0, 0}, "frame 2 overlaps or repeats an earlier frame", 1},
+      {"entries backwards", {{60, 60, 60}, {60, 60, 60}}, {1, 0}, "frame 2 overlaps or repeats an earlier frame", 1},
+      {"record inside the one before", {{1514, 256, 256}}, {0, -2}, "frame 2 overlaps or repeats an earlier frame", 1},
+      {"stored above 256", {{65535, 65535, 65535}}, {0}, "frame 1 stores 65535 bytes (at most 256)", 0},
+      {"stored above the wire length", {{20, 60, 60}}, {0}, "frame 1 stores 60 bytes (at most 20)", 0},
+      {"record on the table", {{60, 0, 0}}, {0, -1}, "frame 2 overlaps the frame table", 1},
+  };
+  for (const Case& c : cases) {
+    CaptureImage image;
+    std::string problem;
+    const bool whole = readCaptureImage(imageOf(c.records, c.table), image, problem);
+    EXPECT_EQ(whole, c.problem == nullptr) << c.what;
+    if (c.problem != nullptr) {
+      EXPECT_EQ(problem, c.problem) << c.what;
+    }
+    EXPECT_EQ(image.frames.size(), c.framesRead) << c.what;
+  }
+}
+
+// A dump of 105 KB whose 26,000 table entries all name one 256-byte frame
+// gives one frame, so its pcap stays within a frame's worth of bytes.
+TEST(CaptureImages, ATableBombGivesUpOneFrameAndABoundedPcap) {
+  const Bytes bomb = imageOf({{1514, 256, 256}}, std::vector<int>(26000, 0));
+  ASSERT_GT(bomb.size(), 100000u);
+  CaptureImage image;
+  std::string problem;
+  EXPECT_FALSE(readCaptureImage(bomb, image, problem));
+  ASSERT_EQ(image.frames.size(), 1u);
+  std::ostringstream pcap;
+  ASSERT_TRUE(writePcap(image, pcap));
+  EXPECT_EQ(pcap.str().size(), pcapSizeLimit(1));
 }
 
 }  // namespace

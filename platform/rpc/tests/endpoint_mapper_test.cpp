@@ -94,6 +94,43 @@ TEST_F(EndpointMapperTest, EptMapAnswersWithPortAndArrivalAddress) {
   callMapper(ept_op::kMap, in, status::kBadStubData);
 }
 
+// Over IPv6 the mapper is reached on ::1; the IPv4 floor of its tower says
+// 0.0.0.0, the address the mapper was reached on, and the client connects there.
+TEST_F(EndpointMapperTest, IPv6CallersGetTheAddressTheyReachedTheMapperOn) {
+  Client mapperClient;
+  if (mapperClient.open("ncacn_ip_tcp:::1[" + hosting_.tcp.endpoint + "]", endpointMapperInterface()) != 0u) {
+    GTEST_SKIP() << "no IPv6 loopback here: " << mapperClient.lastError();
+  }
+  EptMapRequest request;
+  request.tower = encodeTower(testing::testInterfaceId(), {Protseq::Tcp, 0, ""});
+  request.maxTowers = 1;
+  Bytes in;
+  encodeEptMapRequest(request, in);
+  Bytes out;
+  ASSERT_EQ(mapperClient.call(ept_op::kMap, in, out, 10s), 0u);
+  EptMapResponse response;
+  ASSERT_TRUE(decodeEptMapResponse(out, response));
+  ASSERT_EQ(response.towers.size(), 1u);
+  auto tower = decodeTower(response.towers[0]);
+  ASSERT_TRUE(tower && tower->address);
+  EXPECT_EQ(tower->address->endpoint, tcpPort_);
+  EXPECT_EQ(tower->address->ipv4, 0u);
+
+  for (const char* binding : {"ncacn_ip_tcp:::1", "ncacn_ip_tcp:fe80::1%nosuchif"}) {
+    Client client;
+    uint32_t st = client.open(binding, testing::testInterfaceId());
+    if (std::string(binding).find('%') != std::string::npos) {
+      EXPECT_EQ(st, status::kServerUnavailable);
+      continue;
+    }
+    ASSERT_EQ(st, 0u) << client.lastError();
+    EXPECT_EQ(client.binding().endpoint, tcpPort_);
+    Bytes echo;
+    EXPECT_EQ(client.call(testing::test_op::kEcho, Bytes{6, 7}, echo, 10s), 0u);
+    EXPECT_EQ(echo, (Bytes{6, 7}));
+  }
+}
+
 TEST_F(EndpointMapperTest, EptLookupPagesThroughEntries) {
   EptLookupRequest request{0, std::nullopt, std::nullopt, 1, {}, 1};
   std::vector<EptEntry> seen;

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <ctime>
+#include <sstream>
 
 #include "tools/veltris_cli/pcap_export.h"
 
@@ -32,7 +33,9 @@ TEST(PcapExport, LinkTypeByMediumTimesAndLengthsPerFrame) {
     std::copy(start, start + 8, image.start);
     image.frames.push_back({0, 1514, std::span<const uint8_t>(bytes.data(), 256)});
     image.frames.push_back({2500, 20, std::span<const uint8_t>(bytes.data(), 60)});  // a cut wire length
-    const std::string pcap = snapshot::pcapFromCaptureImage(image);
+    std::ostringstream written;
+    ASSERT_TRUE(snapshot::writePcap(image, written));
+    const std::string pcap = written.str();
     ASSERT_EQ(pcap.size(), 24u + 16 + 256 + 16 + 60);
     EXPECT_EQ(le32(pcap, 0), 0xA1B2C3D4u);
     EXPECT_EQ(le32(pcap, 16), 256u);
