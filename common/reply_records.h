@@ -15,6 +15,7 @@ constexpr char kTextReplyTag[4] = {'T', 'X', 'T', '4'};
 constexpr char kHistoryDayTag[4] = {'H', 'I', 'S', 'T'};
 constexpr char kPeriodTotalsTag[4] = {'T', 'P', 'T', ' '};
 constexpr char kPartnerStatTag[4] = {'S', 'T', 'A', 'T'};
+constexpr char kPartnerAddressTag[4] = {'A', 'D', 'R', '6'};
 
 constexpr size_t kRequestSize = 256;
 constexpr size_t kAccessKeySize = 16;
@@ -141,5 +142,21 @@ static_assert(offsetof(PartnerStatRecord, broadcasts) == 108);
 static_assert(offsetof(PartnerStatRecord, errors) == 112);
 static_assert(offsetof(PartnerStatRecord, bytesReceived) == 116);
 static_assert(offsetof(PartnerStatRecord, framesReceived) == 120);
+
+// The full address of an IPv6 partner, tag "ADR6" (68 bytes), answered to
+// "ADDRESSES6": the partner is the "STAT" row with the same adapter number,
+// station and protocol and address texts (blank-padded as there), whose text
+// may show the address cut.
+struct PartnerAddressRecord {
+  char tag[4];  // "ADR6"
+  LeU32 adapterNumber;  // counted from 1
+  char station[16];
+  char protoAddr[28];
+  uint8_t address[16];
+};
+static_assert(sizeof(PartnerAddressRecord) == 68);
+static_assert(alignof(PartnerAddressRecord) == 1);
+static_assert(offsetof(PartnerAddressRecord, protoAddr) == 24);
+static_assert(offsetof(PartnerAddressRecord, address) == 52);
 
 }  // namespace veltris

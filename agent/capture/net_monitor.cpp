@@ -1,6 +1,9 @@
 #include "agent/capture/net_monitor.h"
 
 #include <algorithm>
+#include <array>
+#include <span>
+#include <vector>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -105,24 +108,59 @@ void idleUntilStop(AgentRuntime& rt) {
   }
 }
 
+// Frames read before they are filed: one at a time live, a window when a
+// replay clock merges files in batches.
+class ReadAhead {
+ public:
+  explicit ReadAhead(size_t frames)
+      : capacity_(std::clamp<size_t>(frames, 1, kMost)), bytes_(capacity_ * kStoredFrameBytes) {}
+
+  // Reads until the window is full or the device has no frame now.
+  void refill(capture::Device& device) {
+    count = filed = 0;
+    last = capture::ReadResult::Frame;
+    while (count < capacity_ && (last = device.read(buffer(count), reads[count], kReadWait)) == capture::ReadResult::Frame)
+      ++count;
+  }
+  uint8_t* buffer(size_t i) { return bytes_.data() + i * kStoredFrameBytes; }
+
+  static constexpr size_t kMost = 256;
+  std::array<capture::FrameRead, kMost> reads;
+  std::array<uint32_t, kMost> times{};
+  size_t count = 0;  // frames read
+  size_t filed = 0;  // of them filed
+  capture::ReadResult last = capture::ReadResult::Frame;  // what ended the last refill
+
+ private:
+  size_t capacity_;
+  std::vector<uint8_t> bytes_;  // zero-filled: each buffer is cleared once its frame is filed
+};
+
 LoopEnd readLoop(AgentRuntime& rt, NicArea& nic, capture::Device& device, FrameFiler& filer) {
-  uint8_t buffer[kStoredFrameBytes] = {};
+  ReadAhead ahead(rt.clock->readAhead());
   unsigned framesSinceCheck = 0;
+  nic.packetIndex.store(nic.readsCompleted.load(kRelaxed) % kPacketRingSize, kRelaxed);
   for (;;) {
-    nic.packetIndex.store(nic.readsCompleted.load(kRelaxed) % kPacketRingSize, kRelaxed);
-    if (++framesSinceCheck >= kFramesPerStopCheck) {
-      framesSinceCheck = 0;
-      if (rt.stopEvent.isSet()) return LoopEnd::Stopped;
-    }
-    capture::FrameRead read;
-    switch (device.read(buffer, read, kReadWait)) {
-      case capture::ReadResult::Frame: {
-        uint32_t frameTime = 0;
-        if (!rt.clock->stampFrame(nic.index, read, rt.stopEvent, frameTime)) return LoopEnd::Stopped;
-        fileCompletedRead(filer, frameTime, buffer, read);
-        std::memset(buffer, 0, std::min<uint32_t>(read.stored, kStoredFrameBytes));
-        break;
+    if (ahead.filed < ahead.count) {
+      const std::span<const capture::FrameRead> waiting(ahead.reads.data() + ahead.filed, ahead.count - ahead.filed);
+      const size_t run = rt.clock->stampFrames(nic.index, waiting, rt.stopEvent, ahead.times.data() + ahead.filed);
+      if (run == 0) return LoopEnd::Stopped;
+      for (size_t i = ahead.filed; i < ahead.filed + run; ++i) {
+        fileCompletedRead(filer, ahead.times[i], ahead.buffer(i), ahead.reads[i]);
+        nic.packetIndex.store(nic.readsCompleted.load(kRelaxed) % kPacketRingSize, kRelaxed);  // the next frame's slot
+        std::memset(ahead.buffer(i), 0, std::min<uint32_t>(ahead.reads[i].stored, kStoredFrameBytes));
       }
+      ahead.filed += run;
+      framesSinceCheck += static_cast<unsigned>(run);
+      if (framesSinceCheck >= kFramesPerStopCheck) {
+        framesSinceCheck = 0;
+        if (rt.stopEvent.isSet()) return LoopEnd::Stopped;
+      }
+      continue;
+    }
+    switch (ahead.last) {
+      case capture::ReadResult::Frame:
+        break;
       case capture::ReadResult::Timeout:
         if (rt.stopEvent.isSet()) return LoopEnd::Stopped;
         break;
@@ -136,6 +174,7 @@ LoopEnd readLoop(AgentRuntime& rt, NicArea& nic, capture::Device& device, FrameF
                      device.error().empty() ? "device gone" : device.error().c_str());
         return LoopEnd::Gone;
     }
+    ahead.refill(device);
   }
 }
 

@@ -4,8 +4,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -126,12 +128,38 @@ bool writePartnerTables(AgentRuntime& rt, const std::string& fileName) {
   return false;
 }
 
-void purgeHistory(uint32_t now) {
+namespace {
+
+int dateNumber(int year, int month, int day) { return year * 10000 + month * 100 + day; }
+
+int dateNumber(uint32_t time) {
+  time_t t = time;
+  struct tm local{};
+  localtime_r(&t, &local);
+  return dateNumber(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+}
+
+// The last second of the local day that holds `time`.
+uint32_t endOfDay(uint32_t time) {
+  time_t t = time;
+  struct tm local{};
+  localtime_r(&t, &local);
+  local.tm_mday += 1;
+  local.tm_hour = local.tm_min = local.tm_sec = 0;
+  local.tm_isdst = -1;
+  const time_t next = std::mktime(&local);
+  return next > t ? static_cast<uint32_t>(next - 1) : time;
+}
+
+}  // namespace
+
+void purgeHistory(uint32_t now, uint32_t keepFrom) {
   time_t t = now;
   struct tm local{};
   localtime_r(&t, &local);
   const int day = local.tm_mday;
   const int cutoff = (local.tm_year + 1900) * 12 + (local.tm_mon + 1) - 1;  // previous month
+  const int kept = keepFrom == UINT32_MAX ? INT32_MAX : dateNumber(keepFrom);
 
   if (!historyFolderEntered()) return;  // never in the folder the agent started in
   DIR* dir = ::opendir(".");
@@ -146,6 +174,7 @@ void purgeHistory(uint32_t now) {
     int fileDay = leadingNumber(name + 6, 2);
     if (fileYear == 0 || fileMonth == 0 || fileDay == 0) continue;
     if (length < 12 || (std::memcmp(name + 8, ".TPT", 4) != 0 && std::memcmp(name + 8, ".TPS", 4) != 0)) continue;
+    if (dateNumber(fileYear, fileMonth, fileDay) >= kept) continue;
     int fileMonths = fileYear * 12 + fileMonth;
     if (fileMonths < cutoff || (fileMonths == cutoff && fileDay < day)) {
       consolePrint("PURGING %s\n", name);
@@ -155,23 +184,46 @@ void purgeHistory(uint32_t now) {
   ::closedir(dir);
 }
 
+namespace {
+
+// The change of day: yesterday's partner tables to its file, then empty tables.
+void closeDay(AgentRuntime& rt, const std::string& previousDate) {
+  writePartnerTables(rt, previousDate + ".TPS");
+  for (int i = 0; i < rt.global.adapterCount; ++i) resetPartnerTable(rt.global, *rt.global.nics[i]);
+}
+
+// A period closed by a jump is written on a day that has frames: its own end,
+// when the jump lands on that day, else no later than the end of the last day seen.
+uint32_t closingTime(const PeriodEnd& end) {
+  if (end.jumpedTo == 0 || dateNumber(end.closedAt) == dateNumber(end.jumpedTo)) return end.closedAt;
+  return std::min(end.closedAt, endOfDay(end.lastBeforeJump));
+}
+
+}  // namespace
+
 void runHistoryLoop(AgentRuntime& rt, std::chrono::milliseconds period) {
-  std::string previousDate = dateText(rt.clock->now());
+  const uint32_t started = rt.clock->now();
+  std::string previousDate = dateText(started);
   for (;;) {
-    bool stopping = rt.clock->waitForStop(rt.stopEvent, period);
-    uint32_t now = rt.clock->now();
+    const PeriodEnd end = rt.clock->endPeriod(rt.stopEvent, period);
+    const uint32_t now = closingTime(end);
     appendPeriodRecord(rt.global, now);
     std::string date = dateText(now);
-    if (stopping) {
+    if (end.stopped) {
       writePartnerTables(rt, date + ".TPS");
       rt.stoppedEvent.set();
       return;
     }
-    if (date != previousDate) {
-      writePartnerTables(rt, previousDate + ".TPS");
-      for (int i = 0; i < rt.global.adapterCount; ++i) resetPartnerTable(rt.global, *rt.global.nics[i]);
-    }
+    if (date != previousDate) closeDay(rt, previousDate);
     previousDate = date;
+    if (end.jumpedTo == 0) continue;
+    // Time leapt: the days in between get no files; one change of day, and the
+    // month's purge against the new day, sparing what this run has written.
+    std::string landing = dateText(end.jumpedTo);
+    if (landing == date) continue;
+    closeDay(rt, date);
+    purgeHistory(end.jumpedTo, started);
+    previousDate = landing;
   }
 }
 

@@ -22,11 +22,13 @@ bool appendStartMarker(uint32_t now);
 bool appendPeriodRecord(GlobalArea& global, uint32_t now);  // also moves the period snapshot
 bool writePartnerTables(AgentRuntime& rt, const std::string& fileName);
 
-// Removes history files dated before the same day of the previous month.
-void purgeHistory(uint32_t now);
+// Removes history files dated before the same day of the previous month,
+// except those dated on or after the day of `keepFrom`.
+void purgeHistory(uint32_t now, uint32_t keepFrom = UINT32_MAX);
 
 // The main thread's loop after start-up: a totals record every `period`, the
 // partner tables at the change of date and at stop; sets the stopped event.
+// When time leaps past a whole period the empty periods and days are skipped.
 void runHistoryLoop(AgentRuntime& rt, std::chrono::milliseconds period = std::chrono::minutes(10));
 
 }  // namespace veltris::agent

@@ -16,10 +16,12 @@ struct PartnerKey {
     return words[0] == other.words[0] && words[1] == other.words[1] && words[2] == other.words[2];
   }
   uint64_t hash() const {
-    uint64_t h = words[0] * 0x9E3779B97F4A7C15ull;
-    h ^= (words[1] + 0x632BE59BD9B4E019ull) * 0xC2B2AE3D27D4EB4Full;
-    h ^= (words[2] + 0x85EBCA77C2B2AE63ull) * 0x165667B19E3779F9ull;
-    return h ^ (h >> 29);
+    // Products carry low input bits upwards only; the closing mix brings the
+    // high ones (an IPv6 address's last bytes, a MAC's) down to the slot bits.
+    uint64_t h = words[0] * 0x9E3779B97F4A7C15ull ^ words[1] * 0xC2B2AE3D27D4EB4Full ^ words[2] * 0x165667B19E3779F9ull;
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    return h ^ (h >> 33);
   }
 };
 

@@ -1,8 +1,8 @@
 #include "agent/core/partner_keys.h"
 
 #include <cstring>
+#include <string_view>
 
-#include "common/text_field.h"
 
 namespace veltris::agent {
 namespace {
@@ -22,15 +22,7 @@ char* putDecimal(char* out, uint8_t byte) {
   return out;
 }
 
-char* putText(char* out, const char* text) {
-  size_t n = std::strlen(text);
-  std::memcpy(out, text, n);
-  return out + n;
-}
-
-}  // namespace
-
-const char* protocolWord(Protocol protocol) {
+std::string_view protocolWordView(Protocol protocol) {
   switch (protocol) {
     case Protocol::Ip: return "IP";
     case Protocol::Ipx: return "IPX";
@@ -42,6 +34,10 @@ const char* protocolWord(Protocol protocol) {
   }
   return "<misc>";
 }
+
+}  // namespace
+
+const char* protocolWord(Protocol protocol) { return protocolWordView(protocol).data(); }
 
 PartnerKey makePartnerKey(StationClass station, const uint8_t mac[6], NetworkKind kind, const NetAddress& address,
                           Protocol protocol) {
@@ -146,8 +142,11 @@ void formatProtoAddrText(char out[kProtoAddrTextSize], NetworkKind kind, const N
     fitIpv6Text(out, kProtoAddrTextSize - 1, full, n);
     return;
   }
-  char text[64];
-  char* p = putText(text, protocolWord(protocol));
+  // Every IP and IPX text fits the field ("IPX " and 21 characters at most).
+  std::memset(out, 0, kProtoAddrTextSize);
+  std::string_view word = protocolWordView(protocol);
+  std::memcpy(out, word.data(), word.size());
+  char* p = out + word.size();
   const uint8_t* a = address.bytes;
   if (kind == NetworkKind::Ip) {
     *p++ = ' ';
@@ -161,8 +160,6 @@ void formatProtoAddrText(char out[kProtoAddrTextSize], NetworkKind kind, const N
     *p++ = ':';
     for (int i = 4; i < 10; ++i) p = putHex(p, a[i]);
   }
-  *p = '\0';
-  copyText(out, kProtoAddrTextSize, text);
 }
 
 }  // namespace veltris::agent

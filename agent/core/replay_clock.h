@@ -2,8 +2,9 @@
 // The agent's clock while it replays capture files: time follows the frames'
 // own time stamps ("network time"). Frames of several files are filed in
 // time-stamp order, a history period ends when the capture passes it (the
-// frames wait while the history loop writes), and after the last frame of the
-// last file the clock goes on from there at real pace.
+// frames wait while the history loop writes), a gap of more than a period
+// skips the empty periods, and after the last frame of the last file the
+// clock goes on from there at real pace.
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -23,9 +24,16 @@ class ReplayClock final : public Clock {
 
   uint32_t now() override;
   bool waitForStop(const Event& stop, std::chrono::milliseconds timeout) override;
+  PeriodEnd endPeriod(const Event& stop, std::chrono::milliseconds period) override;
   void sleep(std::chrono::milliseconds duration) override;
   void addAdapter(int adapter) override;
   bool stampFrame(int adapter, const capture::FrameRead& read, const Event& stop, uint32_t& time) override;
+  // Files are merged in batches: a thread files the run of its frames that no
+  // other file precedes, and hands over only when another file's next frame is
+  // earlier. Equal stamps go in file (adapter) order.
+  size_t stampFrames(int adapter, std::span<const capture::FrameRead> reads, const Event& stop, uint32_t* times) override;
+  size_t readAhead() const override { return kReadAhead; }
+  static constexpr size_t kReadAhead = 256;
   void adapterDone(int adapter) override;
 
  private:
@@ -34,6 +42,7 @@ class ReplayClock final : public Clock {
 
   uint32_t nowLocked() const;
   bool firstInLine(int adapter, uint32_t time) const;
+  void wakeFrames();
   void startRealPaceIfAllDone();
 
   mutable std::mutex mutex_;
@@ -43,6 +52,10 @@ class ReplayClock final : public Clock {
   std::array<uint32_t, kMaxAdapters> pending_{};
   uint32_t current_;            // time of the last frame filed, or of the last period end
   uint32_t barrier_;            // frames at or after this time wait for the history loop
+  uint32_t period_;             // seconds of the period that ends at the barrier
+  uint32_t reachedBy_ = 0;      // stamp of the frame that reached the barrier
+  uint32_t resumeAt_ = 0;       // after a jump: start of the period the next frame lies in
+  int frameWaiters_ = 0;         // NetMonitor threads waiting on framesChanged_
   bool historyWaiting_ = false;
   bool firstWait_ = true;       // the barrier of the first period is set already
   bool barrierReached_ = false;

@@ -2,12 +2,14 @@
 // What every part of the running agent shares: the GLOBAL area, the stop and
 // stopped events, the switches of the command line, the clock, and the hooks
 // that tests replace (device opening, message boxes).
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -27,11 +29,27 @@ class Event {
   bool isSet() const;
   // True when the event is set within `timeout`.
   bool waitFor(std::chrono::milliseconds timeout) const;
+  // Waits for the event or for `also` (tested under the event's lock whenever
+  // someone calls nudge()); true when the event is set.
+  bool waitFor(std::chrono::milliseconds timeout, const std::function<bool()>& also) const;
+  void nudge() const;
 
  private:
   mutable std::mutex mutex_;
   mutable std::condition_variable cv_;
   bool set_ = false;
+};
+
+// How a history period ended.
+struct PeriodEnd {
+  bool stopped = false;
+  uint32_t closedAt = 0;  // time of the period's record
+  // Non-zero when time leapt more than a period past the period's end: the
+  // time that leapt (a frame's stamp, or the clock read at the wake-up). The
+  // periods in between are skipped; frames after the leap wait until the
+  // history loop asks for the next period.
+  uint32_t jumpedTo = 0;
+  uint32_t lastBeforeJump = 0;  // the last time known before the leap
 };
 
 // Time as the agent sees it. Tests replace it to run days in milliseconds.
@@ -41,6 +59,13 @@ class Clock {
   virtual uint32_t now() = 0;  // seconds since 1970-01-01 UTC
   // Waits for `stop` at most `timeout`; true when stop was set.
   virtual bool waitForStop(const Event& stop, std::chrono::milliseconds timeout) = 0;
+  // The history loop's wait for the end of a period of `period`.
+  virtual PeriodEnd endPeriod(const Event& stop, std::chrono::milliseconds period) {
+    PeriodEnd end;
+    end.stopped = waitForStop(stop, period);
+    end.closedAt = now();
+    return end;
+  }
   // Pause of the start-up sequence.
   virtual void sleep(std::chrono::milliseconds duration) = 0;
   // The capture side: an adapter's NetMonitor thread is added before it starts
@@ -52,14 +77,51 @@ class Clock {
     time = now();
     return true;
   }
+  // Frames a NetMonitor thread has read ahead, oldest first (never empty):
+  // stamps them into `times` and answers how many from the first may be filed
+  // now, 0 when stop was set while they waited.
+  virtual size_t stampFrames(int adapter, std::span<const capture::FrameRead> reads, const Event& stop, uint32_t* times) {
+    return stampFrame(adapter, reads.front(), stop, times[0]) ? 1 : 0;
+  }
+  // How many frames a NetMonitor thread reads before it files them.
+  virtual size_t readAhead() const { return 1; }
   virtual void adapterDone(int /*adapter*/) {}
 };
 
+// The system's clock. A forward jump of more than a period (a clock set
+// after a long suspend) ends the history period at once: the first frame
+// stamped past it waits until the history loop has moved on.
 class SystemClock final : public Clock {
  public:
-  uint32_t now() override;
+  using TimeSource = std::function<uint32_t()>;
+  SystemClock() = default;
+  explicit SystemClock(TimeSource source) : source_(std::move(source)) {}
+
+  uint32_t now() override { return source_ ? source_() : systemNow(); }
   bool waitForStop(const Event& stop, std::chrono::milliseconds timeout) override;
+  PeriodEnd endPeriod(const Event& stop, std::chrono::milliseconds period) override;
   void sleep(std::chrono::milliseconds duration) override;
+  bool stampFrame(int, const capture::FrameRead& read, const Event& stop, uint32_t& time) override {
+    // A live frame carries the kernel's arrival second: no clock read per frame.
+    time = !read.stamped && read.seconds != 0 ? read.seconds : now();
+    return time < jumpLine_.load(std::memory_order_relaxed) || waitOutJump(time, stop);
+  }
+  size_t stampFrames(int adapter, std::span<const capture::FrameRead> reads, const Event& stop, uint32_t* times) override {
+    return stampFrame(adapter, reads.front(), stop, times[0]) ? 1 : 0;
+  }
+
+ private:
+  static uint32_t systemNow();
+  bool waitOutJump(uint32_t time, const Event& stop);
+
+  TimeSource source_;
+  // Frames stamped at or after this time are a jump; none until the history loop runs.
+  std::atomic<uint32_t> jumpLine_{UINT32_MAX};
+  std::atomic<uint32_t> jumpSeen_{0};  // stamp of the first frame past the line
+  std::mutex mutex_;
+  std::condition_variable resumed_;
+  uint32_t periodStart_ = 0;
+  uint32_t periodEnd_ = 0;
 };
 
 using DeviceOpener = std::function<std::unique_ptr<capture::Device>(std::string_view adapterName, std::string& error)>;

@@ -15,25 +15,28 @@ size_t TcpTracker::hash(int partner, const uint8_t key[kTcpKeyBytes]) {
   uint32_t last = 0;
   std::memcpy(w, key, sizeof w);
   std::memcpy(&last, key + sizeof w, 4);
-  uint64_t a = w[0] * 0x9E3779B97F4A7C15ull;
-  uint64_t b = (w[1] ^ uint64_t(partner) << 48) * 0xC2B2AE3D27D4EB4Full;
-  uint64_t c = (w[2] ^ w[3] ^ uint64_t{last} << 32) * 0x165667B19E3779F9ull;
-  uint64_t h = a ^ (b >> 17) ^ (b << 23) ^ (c >> 11) ^ (c << 29);
-  return static_cast<size_t>(h ^ (h >> 31));
+  uint64_t h = w[0] * 0x9E3779B97F4A7C15ull ^ (w[1] + uint64_t(partner)) * 0xC2B2AE3D27D4EB4Full ^
+               (w[2] ^ w[3] ^ uint64_t{last} << 32) * 0x165667B19E3779F9ull;
+  // The closing mix brings high input bits (ports, IPv6 address ends) down to the slot bits.
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDull;
+  return static_cast<size_t>(h ^ (h >> 33));
 }
 
-int TcpTracker::find(int partner, const uint8_t key[kTcpKeyBytes]) const {
-  for (size_t i = hash(partner, key) & (kSlots - 1);; i = (i + 1) & (kSlots - 1)) {
+int TcpTracker::find(const NicArea& nic, int partner, const uint8_t key[kTcpKeyBytes], size_t h) const {
+  const uint32_t tag = static_cast<uint32_t>(h >> 32);
+  for (size_t i = h & (kSlots - 1);; i = (i + 1) & (kSlots - 1)) {
     const Slot& s = slots_[i];
     if (s.entry == 0) return -1;
-    if (s.partner == partner && std::memcmp(s.key, key, kTcpKeyBytes) == 0) return s.entry - 1;
+    if (s.tag == tag && s.partner == partner && std::memcmp(nic.tcp[s.entry - 1].key, key, kTcpKeyBytes) == 0)
+      return s.entry - 1;
   }
 }
 
-void TcpTracker::insert(int partner, const uint8_t key[kTcpKeyBytes], int entry) {
-  size_t i = hash(partner, key) & (kSlots - 1);
+void TcpTracker::insert(int partner, size_t h, int entry) {
+  size_t i = h & (kSlots - 1);
   while (slots_[i].entry != 0) i = (i + 1) & (kSlots - 1);
-  std::memcpy(slots_[i].key, key, kTcpKeyBytes);
+  slots_[i].tag = static_cast<uint32_t>(h >> 32);
   slots_[i].partner = static_cast<uint16_t>(partner);
   slots_[i].entry = static_cast<uint16_t>(entry + 1);
 }
@@ -45,7 +48,8 @@ void TcpTracker::rebuild(const NicArea& nic) {
     // At most one step per table entry, whatever the references say.
     for (int steps = 0; ref != 0 && ref <= kMaxTcpConnections && steps < kMaxTcpConnections; ++steps) {
       int entry = static_cast<int>(ref) - 1;
-      if (find(p, nic.tcp[entry].key) < 0) insert(p, nic.tcp[entry].key, entry);
+      size_t h = hash(p, nic.tcp[entry].key);
+      if (find(nic, p, nic.tcp[entry].key, h) < 0) insert(p, h, entry);
       tails_[p] = static_cast<uint16_t>(entry);
       ref = nic.tcp[entry].next;
     }
@@ -53,7 +57,7 @@ void TcpTracker::rebuild(const NicArea& nic) {
 }
 
 bool TcpTracker::segment(NicArea& nic, int partner, const uint8_t key[kTcpKeyBytes], uint32_t sequence) {
-  int entry = find(partner, key);
+  int entry = find(nic, partner, key, hash(partner, key));
   if (entry >= 0) {
     TcpConnection& c = nic.tcp[entry];
     bool retransmit = sequence <= c.lastSequence;
@@ -83,7 +87,7 @@ void TcpTracker::add(NicArea& nic, int partner, const uint8_t key[kTcpKeyBytes],
   else
     nic.tcp[tails_[partner]].next = static_cast<uint32_t>(entry + 1);
   tails_[partner] = static_cast<uint16_t>(entry);
-  insert(partner, key, entry);
+  insert(partner, hash(partner, key), entry);
 }
 
 }  // namespace veltris::agent

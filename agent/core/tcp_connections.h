@@ -25,15 +25,17 @@ class TcpTracker {
 
  private:
   static constexpr size_t kSlots = 2048;  // power of two, over twice the table size
+  // Small slots: the key itself is compared in the connection entry, which a
+  // segment of a known connection updates anyway.
   struct Slot {
-    uint8_t key[kTcpKeyBytes];
+    uint32_t tag;  // high bits of the key's hash
     uint16_t partner;
     uint16_t entry;  // index + 1, 0 = free
   };
 
   void clear();
-  int find(int partner, const uint8_t key[kTcpKeyBytes]) const;
-  void insert(int partner, const uint8_t key[kTcpKeyBytes], int entry);
+  int find(const NicArea& nic, int partner, const uint8_t key[kTcpKeyBytes], size_t h) const;
+  void insert(int partner, size_t h, int entry);
   void add(NicArea& nic, int partner, const uint8_t key[kTcpKeyBytes], uint32_t sequence);
   static size_t hash(int partner, const uint8_t key[kTcpKeyBytes]);
 

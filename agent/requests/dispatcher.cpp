@@ -103,6 +103,12 @@ bool answerPartnerChanges(DispatchContext& c) {
   return true;
 }
 
+// Added for IPv6: the full addresses behind the partner texts, which may show them cut.
+bool answerIpv6Addresses(DispatchContext& c) {
+  appendIpv6Addresses(c.rt.global, c.request.number(10), c.body);
+  return true;
+}
+
 void appendAdapterStatus(const NicArea& nic, uint32_t index, std::string& body) {
   std::shared_ptr<capture::Device> device = nic.device();  // kept open while the record is built
   uint8_t station[6];
@@ -187,7 +193,7 @@ bool answerBroadcasters(DispatchContext& c) {  // replaces
 }
 
 // Rows with a null answer belong to replies this agent does not build yet.
-constexpr std::array<RequestWord, 14> kRequestWords{{
+constexpr std::array<RequestWord, 15> kRequestWords{{
     {"TOTAL", 5, answerTotals},
     {"OPEN", 4, answerOpen},
     {"SNAPSHOT", 8, answerSnapshot},
@@ -202,6 +208,7 @@ constexpr std::array<RequestWord, 14> kRequestWords{{
     {"OID", 3, answerAdapterStatus},
     {"BCASTSENT", 9, answerBroadcastsSent},
     {"BCASTERS", 8, answerBroadcasters},
+    {"ADDRESSES6", 10, answerIpv6Addresses},
 }};
 
 // The texts behind "CMD ", compared ignoring case. The PING rows are tried only
@@ -233,6 +240,11 @@ const RequestWord* findRequestWord(const Request& request) {
     if (request.matches(0, word.text, word.width, false)) return &word;
   }
   return nullptr;
+}
+
+bool answeredFromMemory(const Request& request) {
+  const RequestWord* word = findRequestWord(request);
+  return word != nullptr && (word->answer == answerTotals || word->answer == answerPartnerChanges);
 }
 
 int requestWordRow(const Request& request) {

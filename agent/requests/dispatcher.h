@@ -75,6 +75,9 @@ std::span<const RequestWord> requestWords();
 std::span<const CommandWord> commandWords();
 
 // The first row that matches, or null.
+// True for the poll's words ("TOTAL", "STATS_PRO"), answered from the tables in
+// memory within microseconds, without files, devices or other programs.
+bool answeredFromMemory(const Request& request);
 const RequestWord* findRequestWord(const Request& request);
 const CommandWord* findCommandWord(const Request& request);  // for a "CMD " request
 // The row of the request word in requestWords(), or -1.

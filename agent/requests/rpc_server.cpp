@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "agent/core/runtime.h"
+#include "agent/requests/dispatcher.h"
 #include "common/text_field.h"
 #include "platform/rpc/status.h"
 #include "platform/rpc/tapsor_interface.h"
@@ -62,6 +63,10 @@ rpc::Interface agentInterface(const RpcServerHooks& hooks) {
       {tapsor::kRequestRpc, "RequestRpc",
        [hooks](const rpc::CallContext&, std::span<const uint8_t> in, std::vector<uint8_t>& out) {
          return requestRpc(hooks, in, out);
+       },
+       // The console's poll is answered by the connection's reader itself.
+       [](std::span<const uint8_t> in) {
+         return in.size() == tapsor::kRequestStubSize && answeredFromMemory(Request(in.data() + tapsor::kAccessKeySize));
        }});
   return iface;
 }

@@ -266,6 +266,28 @@ void appendPartnerChanges(const GlobalArea& global, uint32_t since, std::string&
   appendPartnerStats(global, body, [since](const PartnerRecord& entry) { return entry.changeStamp.get() > since; });
 }
 
+void appendIpv6Addresses(const GlobalArea& global, uint32_t since, std::string& body) {
+  static constexpr uint8_t kNone[sizeof(PartnerRecord::ipv6)] = {};
+  PartnerAddressRecord record;
+  for (int i = 0; i < global.adapterCount && i < kMaxAdapters; ++i) {
+    if (!global.nics[i]) continue;
+    for (const PartnerRecord& entry : copyPartners(*global.nics[i])) {
+      // IPv6 partners are the ones with an address text of colons (not "IPX ...") and no IPv4 address.
+      bool ipv6 = std::memchr(entry.protoAddr, ':', sizeof entry.protoAddr) != nullptr &&
+                  std::strncmp(entry.protoAddr, "IPX ", 4) != 0;
+      if (!ipv6 || entry.changeStamp.get() <= since) continue;
+      if (std::memcmp(entry.ipv6, kNone, sizeof kNone) == 0 && std::strncmp(entry.protoAddr, "::", 3) != 0) continue;
+      std::memset(&record, 0, sizeof record);
+      std::memcpy(record.tag, kPartnerAddressTag, 4);
+      record.adapterNumber = static_cast<uint32_t>(i + 1);
+      copyBlankPadded(record.station, sizeof record.station, entry.station, sizeof entry.station);
+      copyBlankPadded(record.protoAddr, sizeof record.protoAddr, entry.protoAddr, sizeof entry.protoAddr);
+      std::memcpy(record.address, entry.ipv6, sizeof record.address);
+      appendRecord(body, record);
+    }
+  }
+}
+
 void fillPartnerStat(PartnerStatRecord& out, uint32_t adapterNumber, const PartnerRecord& entry) {
   std::memset(&out, 0, sizeof out);
   std::memcpy(out.tag, kPartnerStatTag, 4);

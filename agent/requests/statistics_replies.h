@@ -41,6 +41,8 @@ void appendDayPartners(const GlobalArea& global, std::string_view day, uint32_t 
 
 // "STAT" for every partner entry whose change stamp is above `since` (unsigned).
 void appendPartnerChanges(const GlobalArea& global, uint32_t since, std::string& body);
+// "ADDRESSES6": an "ADR6" record for each IPv6 partner whose change stamp is greater than `since`.
+void appendIpv6Addresses(const GlobalArea& global, uint32_t since, std::string& body);
 
 // Fills a "STAT" record from a partner entry: texts blank-padded, no terminators.
 void fillPartnerStat(PartnerStatRecord& out, uint32_t adapterNumber, const PartnerRecord& entry);

@@ -120,28 +120,30 @@ std::vector<std::string> devicesToMonitor(const AgentOptions& options) {
   return devices;
 }
 
-// When every adapter replays a capture file (a regular file), agent time follows the frames.
-void chooseReplayClock(AgentRuntime& rt, const std::vector<std::string>& devices, std::chrono::milliseconds period) {
-  if (!rt.hasSystemClock() || devices.empty()) return;
+// When every adapter replays a capture file (a regular file), agent time
+// follows the frames; true then.
+bool chooseReplayClock(AgentRuntime& rt, const std::vector<std::string>& devices, std::chrono::milliseconds period) {
+  if (!rt.hasSystemClock() || devices.empty()) return false;
   bool found = false;
   uint32_t start = 0;
   const size_t monitored = std::min<size_t>(devices.size(), kMaxAdapters);
   for (size_t i = 0; i < monitored; ++i) {
     const std::string_view adapter = std::string_view(devices[i]).substr(std::min(devices[i].size(), kDevicePrefixLength));
-    if (!capture::isCaptureFileName(adapter)) return;
+    if (!capture::isCaptureFileName(adapter)) return false;
     capture::CaptureFileName file;
     std::string error;
     std::error_code ec;
     if (!capture::parseCaptureFileName(adapter, file, error) || !std::filesystem::is_regular_file(file.path, ec))
-      return;  // a capture fed through a pipe comes at its own pace, as live frames do
+      return false;  // a capture fed through a pipe comes at its own pace, as live frames do
     uint32_t first = 0;
     if (!capture::firstFrameTime(adapter, first)) continue;
     start = found ? std::min(start, first) : first;
     found = true;
   }
-  if (!found) return;
+  if (!found) return false;
   rt.useClock(std::make_unique<ReplayClock>(start, std::chrono::ceil<std::chrono::seconds>(period)));
   consolePrint("Replaying capture files: agent time follows the frames' time stamps\n");
+  return true;
 }
 
 // After the start-up pause: true when at least one adapter opened. Waits a
@@ -206,7 +208,7 @@ void agentMain(AgentRuntime& rt, const AgentOptions& options) {
   readAccessParameters(global);
   warnIfKeyIsReadable();
   const std::vector<std::string> devices = devicesToMonitor(options);
-  chooseReplayClock(rt, devices, options.historyPeriod);
+  const bool replay = chooseReplayClock(rt, devices, options.historyPeriod);
   enterHistoryDirectory(readDataPath());
 
   uint32_t now = rt.clock->now();
@@ -237,11 +239,16 @@ void agentMain(AgentRuntime& rt, const AgentOptions& options) {
     });
   }
   describeAdapters(rt);
+  // A replay's periods end when the frames reach them: its history loop runs
+  // from now on, so no frame waits for the rest of the start-up.
+  std::thread history;
+  if (replay) history = std::thread([&rt, &options] { runHistoryLoop(rt, options.historyPeriod); });
 
   if (!rt.stopEvent.isSet()) rt.clock->sleep(options.serverDelay);
   if (!rt.stopEvent.isSet() && !anyAdapterOpened(rt) && !goOnWithoutAdapters(rt)) {
     rt.exitCode = 1;
     rt.stopEvent.set();
+    if (history.joinable()) history.join();
     rt.stoppedEvent.set();
     for (std::thread& t : monitors) t.join();
     return;
@@ -255,7 +262,10 @@ void agentMain(AgentRuntime& rt, const AgentOptions& options) {
       rt.runHook(&AgentRuntime::stopServer);
     }
   }
-  runHistoryLoop(rt, options.historyPeriod);
+  if (history.joinable())
+    history.join();
+  else
+    runHistoryLoop(rt, options.historyPeriod);
   for (std::thread& t : monitors) t.join();
 }
 

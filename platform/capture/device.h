@@ -72,7 +72,7 @@ struct FrameRead {
   uint32_t stored = 0;      // bytes placed in the buffer, at most kStoredFrameBytes
   uint32_t wireLength = 0;  // the frame's full length on the wire
   bool stamped = false;     // a replayed frame: `seconds` is its time stamp in the file
-  uint32_t seconds = 0;     // seconds since 1970-01-01 UTC
+  uint32_t seconds = 0;     // seconds since 1970-01-01 UTC; a live frame's arrival time, 0 = unknown
 };
 
 enum class ReadResult {

@@ -111,6 +111,8 @@ std::unique_ptr<Device> FileDevice::open(std::string_view adapterName, std::stri
     device->surveyStation();
   }
   if (!device->openFile(error)) return nullptr;  // back to the first frame
+  auto blocks = std::make_unique<PcapBlockReader>();
+  if (blocks->open(device->name_.path)) device->blocks_ = std::move(blocks);
   return device;
 }
 
@@ -235,6 +237,7 @@ ReadResult FileDevice::read(uint8_t* buffer, FrameRead& frame, std::chrono::mill
   if (gone_) return ReadResult::Gone;
   if (ended_) return ReadResult::End;
   if (!waitForFilter(maxWait)) return ReadResult::Timeout;
+  if (blocks_) return readFromBlocks(buffer, frame);
   pcap_pkthdr* header = nullptr;
   const u_char* bytes = nullptr;
   int status = 0;
@@ -249,12 +252,34 @@ ReadResult FileDevice::read(uint8_t* buffer, FrameRead& frame, std::chrono::mill
     return gone(fileName(name_.path) + ": capture file damaged after " + std::to_string(delivered_) +
                 " frames: " + pcap_geterr(pcap_));
   }
+  return deliver(bytes, header->caplen, header->len, static_cast<uint32_t>(header->ts.tv_sec), buffer, frame);
+}
+
+ReadResult FileDevice::readFromBlocks(uint8_t* buffer, FrameRead& frame) {
+  PcapBlockReader::Record record;
+  PcapBlockReader::Next status;
+  do {
+    status = blocks_->next(record);
+  } while (status == PcapBlockReader::Next::Frame && !passesFilter(record.bytes, record.captured));
+  if (status == PcapBlockReader::Next::End) {
+    ended_ = true;
+    return ReadResult::End;
+  }
+  if (status == PcapBlockReader::Next::Damaged) {
+    return gone(fileName(name_.path) + ": capture file damaged after " + std::to_string(delivered_) +
+                " frames: " + blocks_->error());
+  }
+  return deliver(record.bytes, record.captured, record.wireLength, record.seconds, buffer, frame);
+}
+
+ReadResult FileDevice::deliver(const u_char* bytes, uint32_t captured, uint32_t wireLength, uint32_t seconds,
+                               uint8_t* buffer, FrameRead& frame) {
   frame.stamped = true;
-  frame.seconds = static_cast<uint32_t>(header->ts.tv_sec);
+  frame.seconds = seconds;
   if (wan_) {
-    storeWanFrame(dlt_, local_, bytes, header->caplen, header->len, buffer, frame);
+    storeWanFrame(dlt_, local_, bytes, captured, wireLength, buffer, frame);
   } else {
-    storeEthernetFrame(bytes, header->caplen, header->len, buffer, frame);
+    storeEthernetFrame(bytes, captured, wireLength, buffer, frame);
   }
   ++delivered_;
   return ReadResult::Frame;

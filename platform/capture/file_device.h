@@ -12,6 +12,7 @@
 #include "platform/capture/capture_names.h"
 #include "platform/capture/device.h"
 #include "platform/capture/link_framing.h"
+#include "platform/capture/pcap_blocks.h"
 
 namespace veltris::capture {
 
@@ -37,9 +38,13 @@ class FileDevice final : public Device {
   bool waitForFilter(std::chrono::milliseconds maxWait);
   bool passesFilter(const u_char* bytes, uint32_t captured) const;
   ReadResult gone(const std::string& why);
+  ReadResult deliver(const u_char* bytes, uint32_t captured, uint32_t wireLength, uint32_t seconds, uint8_t* buffer,
+                     FrameRead& frame);
+  ReadResult readFromBlocks(uint8_t* buffer, FrameRead& frame);
 
   CaptureFileName name_;
   pcap_t* pcap_ = nullptr;
+  std::unique_ptr<PcapBlockReader> blocks_;  // classic pcap files are read without libpcap
   int dlt_ = 0;
   bool wan_ = false;
   bool tokenRing_ = false;

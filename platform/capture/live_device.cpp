@@ -181,6 +181,7 @@ void LiveDevice::onFrame(u_char* user, const pcap_pkthdr* header, const u_char* 
   } else {
     storeEthernetFrame(bytes, header->caplen, header->len, sink->buffer, *sink->frame);
   }
+  sink->frame->seconds = static_cast<uint32_t>(header->ts.tv_sec);  // the kernel's arrival time
   sink->delivered = true;
 }
 

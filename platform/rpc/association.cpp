@@ -81,6 +81,22 @@ Verdict Association::receive(std::span<const uint8_t> pdu, PduSink& sink) {
   }
 }
 
+bool Association::isBrief(std::span<const uint8_t> pdu) const {
+  auto header = decodeHeader(pdu);
+  if (!header || header->type != static_cast<uint8_t>(PduType::Request)) return true;
+  if (!header->littleEndian() || header->authLength != 0 || !bound_) return true;  // refused at once
+  const bool first = header->flags & pfc::kFirstFrag, last = header->flags & pfc::kLastFrag;
+  if (!last) return true;    // kept until the call is whole
+  if (!first) return false;  // completes a call of several fragments
+  auto request = decodeRequest(pdu);
+  if (!request) return true;
+  auto context = contexts_.find(request->contextId);
+  if (context == contexts_.end()) return true;
+  const Operation* op = context->second->find(request->opnum);
+  if (op == nullptr || !op->handler) return true;
+  return op->brief && op->brief(request->stub);
+}
+
 // Only little-endian data is understood: say so, then end the connection.
 Verdict Association::onForeignRepresentation(const PduHeader& header, PduSink& sink) {
   switch (PduType{header.type}) {

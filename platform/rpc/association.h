@@ -53,6 +53,9 @@ class Association {
   bool bound() const { return bound_; }
   bool callPending() const { return pending_.active; }  // fragments of a call still to come
   Verdict receive(std::span<const uint8_t> pdu, PduSink& sink);
+  // True when receiving `pdu` is brief work: negotiation, a fragment kept for
+  // later, a fault, or a single-fragment call of a brief operation.
+  bool isBrief(std::span<const uint8_t> pdu) const;
   const CloseReason& closeReason() const { return closeReason_; }
 
  private:

@@ -40,6 +40,10 @@ struct Operation {
   uint16_t opnum = 0;
   const char* name = "";
   Handler handler;
+  // True for a call (given its stub) whose handler works briefly from memory
+  // and never waits: the connection's reader may answer it itself. Unset: every
+  // call goes to a worker thread.
+  std::function<bool(std::span<const uint8_t> stub)> brief;
 };
 
 struct Interface {

@@ -41,8 +41,10 @@ struct Listener {
 }  // namespace
 
 // One client connection. Between PDUs it waits in the reactor, which reads
-// whatever arrives without a thread of its own; a whole PDU goes to a worker,
-// which handles it (and any that follow at once) and hands the connection back.
+// whatever arrives without a thread of its own and answers brief PDUs itself;
+// any other whole PDU goes to a worker, which handles it (and any that follow
+// at once) and hands the connection back. So does a reply the peer does not
+// take in at once: a worker sends the rest.
 struct ServerConnection {
   Socket socket;
   Protseq protseq = Protseq::Tcp;
@@ -50,6 +52,7 @@ struct ServerConnection {
   std::unique_ptr<Association> association;
   std::vector<uint8_t> buffer;  // the PDU being read
   size_t filled = 0;
+  std::vector<uint8_t> unsent;  // reply bytes the reactor could not send without waiting
   Clock::time_point acceptedAt;
   Clock::time_point lastActivity;  // end of the last PDU handled
   Clock::time_point pduStartedAt;  // first byte of the PDU in the buffer
@@ -71,6 +74,31 @@ class SocketSink : public PduSink {
  private:
   int fd_;
   std::chrono::milliseconds timeout_;
+};
+
+// Sends without waiting; what the socket does not take is kept for a worker.
+class ReactorSink : public PduSink {
+ public:
+  explicit ReactorSink(int fd) : fd_(fd) {}
+  bool send(std::span<const uint8_t> pdu) override {
+    size_t sent = 0;
+    while (unsent.empty() && sent < pdu.size()) {
+      ssize_t n = ::send(fd_, pdu.data() + sent, pdu.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n > 0) {
+        sent += static_cast<size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      break;
+    }
+    unsent.insert(unsent.end(), pdu.begin() + static_cast<ptrdiff_t>(sent), pdu.end());
+    return true;
+  }
+  std::vector<uint8_t> unsent;
+
+ private:
+  int fd_;
 };
 
 enum class ReadStep { Complete, NeedMore, Closed, Malformed };
@@ -119,6 +147,8 @@ struct Server::State : std::enable_shared_from_this<State> {
   bool makeRoom(Protseq protseq, const std::string& peer);  // under mutex
   void dropLocked(std::shared_ptr<ServerConnection> connection);  // a copy: it may be the list's own element
   void readFrom(const std::shared_ptr<ServerConnection>& connection);
+  bool answer(const std::shared_ptr<ServerConnection>& connection);  // true: stays in the reactor
+  void finishPdu(ServerConnection& connection);
   void expire(Clock::time_point now, int& waitMs);
   void toWorker(std::shared_ptr<ServerConnection> connection);  // under mutex
   void workerLoop();
@@ -291,13 +321,43 @@ void Server::State::toWorker(std::shared_ptr<ServerConnection> connection) {
 
 void Server::State::readFrom(const std::shared_ptr<ServerConnection>& connection) {
   ReadStep step = readAvailable(*connection);
+  if (step == ReadStep::NeedMore) return;
+  if (step == ReadStep::Complete &&
+      connection->association->isBrief({connection->buffer.data(), connection->filled})) {
+    answer(connection);  // a PDU behind it is seen at the next poll
+    return;
+  }
   std::lock_guard lock(mutex);
   if (step == ReadStep::Complete) {
     toWorker(connection);
-  } else if (step != ReadStep::NeedMore) {
+  } else {
     if (step == ReadStep::Malformed) trace(connection->peer, {}, "fragment malformed or larger than agreed");
     dropLocked(connection);
   }
+}
+
+void Server::State::finishPdu(ServerConnection& c) {
+  c.filled = 0;
+  c.lastActivity = Clock::now();
+  if (c.buffer.capacity() > kKeptBuffer) std::vector<uint8_t>().swap(c.buffer);
+}
+
+// A brief PDU, answered on the reactor's thread.
+bool Server::State::answer(const std::shared_ptr<ServerConnection>& connection) {
+  ServerConnection& c = *connection;
+  ReactorSink sink(c.socket.fd());
+  Verdict verdict = c.association->receive({c.buffer.data(), c.filled}, sink);
+  finishPdu(c);
+  std::lock_guard lock(mutex);
+  if (verdict == Verdict::Close) {
+    trace(c.peer, c.association->closeReason().pdu, c.association->closeReason().reason);
+    dropLocked(connection);
+    return false;
+  }
+  if (sink.unsent.empty()) return true;
+  c.unsent = std::move(sink.unsent);
+  toWorker(connection);
+  return false;
 }
 
 void Server::State::expire(Clock::time_point now, int& waitMs) {
@@ -396,18 +456,29 @@ void Server::State::workerLoop() {
   changed.notify_all();
 }
 
-// Handles the PDU in the buffer and any whole PDUs behind it. False when the
-// connection ends.
+// Sends what the reactor left unsent, then handles the PDU in the buffer and
+// any whole PDUs behind it. False when the connection ends.
 bool Server::State::serve(ServerConnection& c) {
+  if (!c.unsent.empty()) {
+    const bool sent = writeAll(c.socket.fd(), c.unsent, Clock::now() + limits.receiveTimeout) == IoResult::Ok;
+    std::vector<uint8_t>().swap(c.unsent);
+    c.lastActivity = Clock::now();
+    if (!sent) {
+      trace(c.peer, {}, "peer gone while sending");
+      return false;
+    }
+    ReadStep step = readAvailable(c);
+    if (step == ReadStep::NeedMore) return true;
+    if (step == ReadStep::Malformed) trace(c.peer, {}, "fragment malformed or larger than agreed");
+    if (step != ReadStep::Complete) return false;
+  }
   SocketSink sink(c.socket.fd(), limits.receiveTimeout);
   for (;;) {
     if (!setBusy(c, true)) return true;  // stopping: the shutdown PDU follows
     std::span<const uint8_t> pdu(c.buffer.data(), c.filled);
     Verdict verdict = c.association->receive(pdu, sink);
     bool running = setBusy(c, false);
-    c.filled = 0;
-    c.lastActivity = Clock::now();
-    if (c.buffer.capacity() > kKeptBuffer) std::vector<uint8_t>().swap(c.buffer);
+    finishPdu(c);
     if (verdict == Verdict::Close) {
       trace(c.peer, c.association->closeReason().pdu, c.association->closeReason().reason);
       return false;

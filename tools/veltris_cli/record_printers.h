@@ -15,10 +15,13 @@ void printTotals(const TotalsRecord& record, std::ostream& out);
 void printHistoryDays(std::span<const HistoryDayRecord> records, std::ostream& out);  // sorted by day
 void printPeriodTotals(std::span<const PeriodTotalsRecord> records, std::ostream& out);
 void printPartnerStats(std::span<const PartnerStatRecord> records, std::ostream& out);
+// "ADR6": the full IPv6 address of a partner, RFC 5952 text.
+void printPartnerAddresses(std::span<const PartnerAddressRecord> records, std::ostream& out);
 JsonObject totalsJson(const TotalsRecord& record);
 JsonObject historyDayJson(const HistoryDayRecord& record);
 JsonObject periodTotalsJson(const PeriodTotalsRecord& record);
 JsonObject partnerStatJson(const PartnerStatRecord& record);
+JsonObject partnerAddressJson(const PartnerAddressRecord& record);
 
 // Packet details: "DETL", sorted by packet sequence number in tables.
 void printDetails(std::span<const DetailRecord> records, std::ostream& out);

@@ -44,11 +44,12 @@ struct RecordKind {
   bool (*read)(RecordSource&, const char*, Record&);
 };
 
-constexpr std::array<RecordKind, 9> kRecordKinds = {{
+constexpr std::array<RecordKind, 10> kRecordKinds = {{
     {kTotalsTag, sizeof(TotalsRecord), readPlain<TotalsRecord>},
     {kHistoryDayTag, sizeof(HistoryDayRecord), readPlain<HistoryDayRecord>},
     {kPeriodTotalsTag, sizeof(PeriodTotalsRecord), readPlain<PeriodTotalsRecord>},
     {kPartnerStatTag, sizeof(PartnerStatRecord), readPlain<PartnerStatRecord>},
+    {kPartnerAddressTag, sizeof(PartnerAddressRecord), readPlain<PartnerAddressRecord>},
     {kDetailTag, sizeof(DetailRecord), readPlain<DetailRecord>},
     {kBroadcastHeaderTag, sizeof(BroadcastHeaderRecord), readPlain<BroadcastHeaderRecord>},
     {kBroadcastEntryTag, sizeof(BroadcastEntryRecord), readPlain<BroadcastEntryRecord>},
@@ -162,6 +163,7 @@ std::string recordTag(const Record& record) {
     std::string operator()(const HistoryDayRecord& r) const { return rawTag(r.tag); }
     std::string operator()(const PeriodTotalsRecord& r) const { return rawTag(r.tag); }
     std::string operator()(const PartnerStatRecord& r) const { return rawTag(r.tag); }
+    std::string operator()(const PartnerAddressRecord& r) const { return rawTag(r.tag); }
     std::string operator()(const DetailRecord& r) const { return rawTag(r.tag); }
     std::string operator()(const BroadcastHeaderRecord& r) const { return rawTag(r.tag); }
     std::string operator()(const BroadcastEntryRecord& r) const { return rawTag(r.tag); }

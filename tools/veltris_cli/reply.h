@@ -22,7 +22,7 @@ struct SnapshotBody {};
 // The two large records are held by pointer so that a list of small ones stays small.
 using Record = std::variant<TotalsRecord, HistoryDayRecord, PeriodTotalsRecord, PartnerStatRecord, DetailRecord,
                             BroadcastHeaderRecord, BroadcastEntryRecord, std::shared_ptr<const AdapterStatusRecord>,
-                            std::shared_ptr<const TextReply>, SnapshotBody>;
+                            std::shared_ptr<const TextReply>, SnapshotBody, PartnerAddressRecord>;
 
 struct Reply {
   ReplyHeader header{};

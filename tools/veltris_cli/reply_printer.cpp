@@ -74,6 +74,7 @@ void printRun(const std::vector<Record>& records, size_t first, size_t last, std
   if (printTableRun<HistoryDayRecord>(records, first, last, printHistoryDays, out) ||
       printTableRun<PeriodTotalsRecord>(records, first, last, printPeriodTotals, out) ||
       printTableRun<PartnerStatRecord>(records, first, last, printPartnerStats, out) ||
+      printTableRun<PartnerAddressRecord>(records, first, last, printPartnerAddresses, out) ||
       printTableRun<DetailRecord>(records, first, last, printDetails, out) ||
       printTableRun<BroadcastEntryRecord>(records, first, last, printBroadcastEntries, out)) {
     return;
@@ -100,6 +101,7 @@ JsonObject recordJson(const Record& record) {
     JsonObject operator()(const HistoryDayRecord& r) const { return historyDayJson(r); }
     JsonObject operator()(const PeriodTotalsRecord& r) const { return periodTotalsJson(r); }
     JsonObject operator()(const PartnerStatRecord& r) const { return partnerStatJson(r); }
+    JsonObject operator()(const PartnerAddressRecord& r) const { return partnerAddressJson(r); }
     JsonObject operator()(const DetailRecord& r) const { return detailJson(r); }
     JsonObject operator()(const BroadcastHeaderRecord& r) const { return broadcastHeaderJson(r); }
     JsonObject operator()(const BroadcastEntryRecord& r) const { return broadcastEntryJson(r); }

@@ -15,7 +15,7 @@ struct Word {
   Argument argument;
 };
 
-constexpr std::array<Word, 14> kWords = {{
+constexpr std::array<Word, 15> kWords = {{
     {"TOTAL", Argument::None},
     {"OPEN", Argument::Any},
     {"SNAPSHOT", Argument::Any},
@@ -30,6 +30,7 @@ constexpr std::array<Word, 14> kWords = {{
     {"OID", Argument::None},
     {"BCASTSENT", Argument::Any},
     {"BCASTERS", Argument::Any},
+    {"ADDRESSES6", Argument::Number},
 }};
 
 std::string upper(std::string text) {

@@ -1,5 +1,7 @@
 // Statistics records: the totals, the history days, the period totals of a
 // day and the partner statistics.
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -116,6 +118,32 @@ void printPartnerStats(std::span<const PartnerStatRecord> records, std::ostream&
                   numberText(r.framesReceived.get())});
   }
   table.print(out);
+}
+
+static std::string ipv6Text(const uint8_t address[16]) {
+  char text[INET6_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET6, address, text, sizeof text);
+  return text;
+}
+
+void printPartnerAddresses(std::span<const PartnerAddressRecord> records, std::ostream& out) {
+  out << "IPv6 Partner Addresses (" << records.size() << " partners)\n";
+  TextTable table({{"Adapter", Align::Right}, {"Station", Align::Left}, {"Protocol/Address", Align::Left},
+                   {"IPv6 Address", Align::Left}});
+  for (const PartnerAddressRecord& r : records)
+    table.addRow({numberText(r.adapterNumber.get()), fieldText(r.station), fieldText(r.protoAddr),
+                  ipv6Text(r.address)});
+  table.print(out);
+}
+
+JsonObject partnerAddressJson(const PartnerAddressRecord& r) {
+  JsonObject json;
+  json.text("tag", rawText(r.tag))
+      .number("adapter", r.adapterNumber.get())
+      .text("station", fieldText(r.station))
+      .text("protoAddr", fieldText(r.protoAddr))
+      .text("address", ipv6Text(r.address));
+  return json;
 }
 
 JsonObject totalsJson(const TotalsRecord& r) {

@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
 #include <iterator>
 #include <vector>
 
@@ -131,6 +134,73 @@ TEST(HistoryFiles, MidnightWritesPreviousDayAndEmptiesEveryPartnerTable) {
   auto totals = readRecords<TptRecord>("20000101.TPT");
   EXPECT_EQ(totals.size(), 3u);  // across midnight, ten minutes later, and the stop
   EXPECT_EQ(readRecords<TptRecord>("19991231.TPT").size(), 0u);
+}
+
+// A live agent whose system clock is set three days forward (a long suspend):
+// the frame stamped after the jump waits while the history loop closes the
+// day; the days in between get no files and the purge runs once, against the
+// new day, sparing the days of this run.
+TEST(HistoryFiles, LiveClockJumpClosesTheDayOnceAndSkipsTheDaysBetween) {
+  ScratchRoot root;
+  std::string problem;
+  ASSERT_TRUE(enterHistoryFolder(root.path().string(), problem)) << problem;
+  std::ofstream("19991005.TPT") << "x";  // a month before the new day: purged
+  std::ofstream("19991010.TPT") << "x";  // kept
+  const uint32_t before = localTime(1999, 11, 5, 14, 0, 0);
+  const uint32_t after = localTime(1999, 11, 8, 9, 30, 0);
+  std::atomic<uint32_t> wall{before};
+  std::atomic<int> loopReads{0};
+  std::thread::id loopThread;
+  AgentRuntime rt;
+  rt.useClock(std::make_unique<SystemClock>([&] {
+    if (std::this_thread::get_id() == loopThread) ++loopReads;
+    return wall.load();
+  }));
+  NicArea& nic = addNic(rt.global);
+  std::vector<std::string> printed;
+  ConsoleSink previous = setConsoleSink([&](std::string_view text) { printed.emplace_back(text); });
+
+  // What the capture thread does with each frame: stamp it, then file it.
+  auto frame = [&](const char* protoAddr) {
+    uint32_t time = 0;
+    ASSERT_TRUE(rt.clock->stampFrame(0, capture::FrameRead{}, rt.stopEvent, time));
+    addTraffic(rt.global, 1);
+    addPartner(nic, dateText(time).c_str(), protoAddr);
+  };
+  frame("IP 10.0.0.1");
+  frame("IP 10.0.0.2");
+  std::thread loop([&] { runHistoryLoop(rt, std::chrono::seconds(1)); });
+  loopThread = loop.get_id();
+  while (loopReads.load() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the period has started
+  wall = after;
+  frame("IP 10.0.0.3");
+  frame("IP 10.0.0.4");
+  rt.stopEvent.set();
+  loop.join();
+  setConsoleSink(previous);
+
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(".")) files.push_back(entry.path().filename().string());
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"19991010.TPT", "19991105.TPS", "19991105.TPT", "19991108.TPS",
+                                             "19991108.TPT"}));
+  const auto dayOne = readRecords<TpsRecord>("19991105.TPS");
+  ASSERT_EQ(dayOne.size(), 2u);
+  EXPECT_STREQ(dayOne[0].partner.station, "19991105");
+  EXPECT_STREQ(dayOne[1].partner.station, "19991105");
+  const auto dayFour = readRecords<TpsRecord>("19991108.TPS");
+  ASSERT_EQ(dayFour.size(), 2u) << "only the frames after the jump";
+  EXPECT_STREQ(dayFour[0].partner.station, "19991108");
+  EXPECT_STREQ(dayFour[0].partner.protoAddr, "IP 10.0.0.3");
+  EXPECT_EQ(rt.global.totals.resetCount.load(), 1u) << "one change of day";
+  uint32_t frames = 0;
+  for (const char* file : {"19991105.TPT", "19991108.TPT"}) {
+    for (const TptRecord& r : readRecords<TptRecord>(file)) frames += r.framesSent.get();
+  }
+  EXPECT_EQ(frames, 4u) << "every frame is in a period record";
+  for (const TptRecord& r : readRecords<TptRecord>("19991105.TPT")) EXPECT_LT(r.time.get(), before + 600);
+  EXPECT_EQ(std::count(printed.begin(), printed.end(), "PURGING 19991005.TPT\n"), 1);
 }
 
 TEST(HistoryFiles, UnwritableDirectorySkipsWritesAndCountsThem) {
@@ -295,6 +365,16 @@ TEST_F(Purge, RemovesFilesBeforeTheSameDayOfThePreviousMonth) {
   EXPECT_FALSE(exists("19990914.TPS"));
   EXPECT_TRUE(exists("19990915.TPT"));
   EXPECT_TRUE(exists("19991014.TPS"));
+}
+
+TEST_F(Purge, SparesTheDaysFromTheGivenOneOn) {
+  touch("19990801.TPT");
+  touch("19990802.TPS");
+  touch("19990803.TPT");
+  purgeHistory(localTime(1999, 10, 15), localTime(1999, 8, 2, 23, 0, 0));
+  EXPECT_FALSE(exists("19990801.TPT"));
+  EXPECT_TRUE(exists("19990802.TPS"));
+  EXPECT_TRUE(exists("19990803.TPT"));
 }
 
 TEST_F(Purge, KeepsTheFileOneDayLater) {

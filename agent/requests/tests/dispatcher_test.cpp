@@ -81,7 +81,7 @@ TEST(WordTableTest, RowsInOrderWithTheirWidths) {
       {"TOTAL", 5}, {"OPEN", 4},     {"SNAPSHOT", 8}, {"CMD ", 4},      {"CFG ", 4},
       {"HISTORY_LIST", 12},          {"TPT ", 4},     {"TPS ", 4},      {"DETAILS", 7},
       {"ERRORS", 6},                 {"STATS_PRO", 9}, {"OID", 3},      {"BCASTSENT", 9},
-      {"BCASTERS", 8}};
+      {"BCASTERS", 8},               {"ADDRESSES6", 10}};
   auto words = requestWords();
   ASSERT_EQ(words.size(), expected.size());
   for (size_t i = 0; i < words.size(); ++i) {

@@ -388,5 +388,34 @@ TEST_F(StatisticsRepliesTest, PartnerChangesCompareStampsUnsigned) {
   EXPECT_EQ(stations(0xFFFFFFF0u), "");
 }
 
+// "ADDRESSES6": the full address for IPv6 partners changed since the number,
+// keyed as their "STAT" rows; IPv4 and IPX partners have none.
+TEST_F(StatisticsRepliesTest, Ipv6AddressesOfChangedPartners) {
+  NicArea& first = addAdapter("eth0");
+  NicArea& second = addAdapter("eth1");
+  const uint8_t longAddress[16] = {0x20, 0x01, 0x0d, 0xb8, 0x12, 0x34, 0x56, 0x78,
+                                   0x9a, 0xbc, 0xde, 0xf0, 0x12, 0x34, 0x56, 0x78};
+  const uint8_t shortAddress[16] = {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  addPartner(first, "020000000001", "IP 10.0.0.1", 9);
+  addPartner(first, "020000000001", "IPX 0000ABCD:020000000001", 9);
+  std::memcpy(addPartner(first, "020000000001", "2001:db8:1234:~ef0:1234:5678", 9).record.ipv6, longAddress, 16);
+  std::memcpy(addPartner(second, "*020000000002", "fe80::1", 3).record.ipv6, shortAddress, 16);
+
+  std::string body;
+  appendIpv6Addresses(rt.global, 0, body);
+  ASSERT_EQ(body.size(), 2 * sizeof(PartnerAddressRecord));
+  EXPECT_EQ(body.substr(0, 4), "ADR6");
+  EXPECT_EQ(u32At(body, 4), 1u);
+  EXPECT_EQ(body.substr(8, 16), padded("020000000001", 16, ' '));
+  EXPECT_EQ(body.substr(24, 28), padded("2001:db8:1234:~ef0:1234:5678", 28, ' '));
+  EXPECT_EQ(body.substr(52, 16), std::string(reinterpret_cast<const char*>(longAddress), 16));
+  EXPECT_EQ(u32At(body, 68 + 4), 2u);
+  EXPECT_EQ(body.substr(68 + 24, 28), padded("fe80::1", 28, ' '));
+
+  body.clear();
+  appendIpv6Addresses(rt.global, 3, body);
+  EXPECT_EQ(body.size(), sizeof(PartnerAddressRecord));
+}
+
 }  // namespace
 }  // namespace veltris::agent

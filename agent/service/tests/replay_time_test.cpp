@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -163,6 +164,106 @@ TEST_F(ReplayTime, TwoFilesAreMergedInTimeStampOrder) {
   EXPECT_EQ(records[1].framesSent.get(), 3u) << "t, t+100 and t+200 from both files";
   EXPECT_EQ(records[2].framesSent.get(), 1u);
   EXPECT_GE(records[2].time.get(), t + 700);
+}
+
+// Interleaved stamps with ties: the packet sequence numbers give the order in
+// which frames were filed: stamp order, equal stamps in file order.
+TEST_F(ReplayTime, InterleavedFilesAreFiledInStampOrderTiesInFileOrder) {
+  const uint32_t t = localTime(2003, 3, 3, 3, 0, 0);
+  const std::vector<uint32_t> a = {t, t, t + 1, t + 2, t + 2}, b = {t, t + 1, t + 1, t + 2, t + 3};
+  auto frames = [](const std::vector<uint32_t>& stamps, uint8_t peer) {
+    std::vector<Stamped> out;
+    for (uint32_t s : stamps) out.push_back({s, ethernetUdp(1, peer, 1234)});
+    return out;
+  };
+  writeCapture(root.path() / "a.pcap", DLT_EN10MB, frames(a, 5));
+  writeCapture(root.path() / "b.pcap", DLT_EN10MB, frames(b, 6));
+  std::vector<std::pair<uint32_t, std::string>> bySequence;  // sequence, adapter and time
+  replay({"a.pcap@02:00:00:00:00:01", "b.pcap@02:00:00:00:00:01"}, 10, [&](AgentRuntime& agent) {
+    std::string body;
+    dispatchRequest(agent, Request("DETAILS 0"), body);
+    for (size_t at = sizeof(TotalsRecord); at + sizeof(DetailRecord) <= body.size(); at += sizeof(DetailRecord)) {
+      DetailRecord record;
+      std::memcpy(&record, body.data() + at, sizeof record);
+      bySequence.emplace_back(record.sequence.get(), std::to_string(record.adapter.get()) + " " +
+                                                         std::string(record.time, strnlen(record.time, sizeof record.time)));
+    }
+  });
+  std::sort(bySequence.begin(), bySequence.end());
+  std::vector<std::string> order;
+  for (const auto& entry : bySequence) order.push_back(entry.second);
+  const std::vector<std::string> expected = {"1 03:00:00", "1 03:00:00", "2 03:00:00", "1 03:00:01", "2 03:00:01",
+                                             "2 03:00:01", "1 03:00:02", "1 03:00:02", "2 03:00:02", "2 03:00:03"};
+  EXPECT_EQ(order, expected) << output;
+}
+
+std::vector<std::string> historyFiles(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+uint32_t framesIn(const fs::path& file) {
+  uint32_t frames = 0;
+  for (const TptRecord& r : readRecords<TptRecord>(file)) frames += r.framesSent.get() + r.framesReceived.get();
+  return frames;
+}
+
+// Three quiet days in one capture: the day with frames is closed once, the
+// clock leaps to the period of the next frame, the days between get no files,
+// and the purge runs against the new day.
+TEST_F(ReplayTime, AGapOfThreeDaysClosesTheDayOnceAndLeavesNoFilesForTheDaysBetween) {
+  fs::create_directories(history());
+  std::ofstream(history() / "19991101.TPT") << "x";  // a month and more before the new day
+  std::ofstream(history() / "19991105.TPT") << "x";
+  const uint32_t t = localTime(1999, 11, 30, 10, 0, 0);
+  const uint32_t t3 = localTime(1999, 12, 3, 9, 0, 0);
+  writeCapture(root.path() / "gap.pcap", DLT_EN10MB,
+               {{t, ethernetUdp(1, 5, 1234)}, {t + 300, ethernetUdp(1, 6, 1234)},
+                {t3, ethernetUdp(1, 7, 1234)}, {t3 + 60, ethernetUdp(1, 7, 1234)}, {t3 + 700, ethernetUdp(1, 7, 1234)}});
+  replay({"gap.pcap@02:00:00:00:00:01"}, 5);
+
+  EXPECT_EQ(historyFiles(history()), (std::vector<std::string>{"19991105.TPT", "19991130.TPS", "19991130.TPT",
+                                                               "19991203.TPS", "19991203.TPT"}))
+      << output;
+  const auto first = readRecords<TptRecord>(history() / "19991130.TPT");
+  ASSERT_EQ(first.size(), 2u) << output;
+  EXPECT_EQ(first[1].time.get(), t + 600) << "the period of the last frames closes at its end";
+  EXPECT_EQ(first[1].framesSent.get(), 2u);
+  const auto last = readRecords<TptRecord>(history() / "19991203.TPT");
+  ASSERT_EQ(last.size(), 2u) << output;
+  EXPECT_EQ(last[0].time.get(), t3 + 600) << "periods continue on the capture's ten-minute marks";
+  EXPECT_EQ(last[0].framesSent.get(), 2u);
+  EXPECT_EQ(last[1].framesSent.get(), 1u);
+  EXPECT_EQ(readRecords<TpsRecord>(history() / "19991130.TPS").size(), 3u) << "the station and the partners of its day";
+  const auto partners = readRecords<TpsRecord>(history() / "19991203.TPS");
+  ASSERT_EQ(partners.size(), 2u) << "the station and the one partner of the new day";
+  EXPECT_EQ(partners[0].partner.framesSent.get(), 3u);
+  EXPECT_EQ(rt.global.totals.resetCount.load(), 1u);
+  EXPECT_NE(output.find("PURGING 19991101.TPT"), std::string::npos) << output;
+}
+
+// Files 28 years apart replayed together: every frame is filed and shown, and
+// only the two days with frames get files.
+TEST_F(ReplayTime, FilesTwentyEightYearsApartFillTwoDaysOnly) {
+  const uint32_t old = localTime(1998, 6, 15, 12, 0, 0), recent = localTime(2026, 6, 15, 12, 0, 0);
+  writeCapture(root.path() / "old.pcap", DLT_EN10MB, {{old, ethernetUdp(1, 5, 1234)}, {old + 30, ethernetUdp(5, 1, 1025)}});
+  writeCapture(root.path() / "new.pcap", DLT_EN10MB,
+               {{recent, ethernetUdp(1, 6, 1234)}, {recent + 5, ethernetUdp(6, 1, 1025)}, {recent + 9, ethernetUdp(1, 6, 1234)}});
+  size_t details = 0;
+  replay({"old.pcap@02:00:00:00:00:01", "new.pcap@02:00:00:00:00:01"}, 5, [&](AgentRuntime& agent) {
+    std::string body;
+    dispatchRequest(agent, Request("DETAILS 0"), body);
+    details = (body.size() - sizeof(TotalsRecord)) / sizeof(DetailRecord);
+  });
+  EXPECT_EQ(details, 5u);
+  EXPECT_EQ(historyFiles(history()), (std::vector<std::string>{"19980615.TPS", "19980615.TPT", "20260615.TPS",
+                                                               "20260615.TPT"}))
+      << output;
+  EXPECT_EQ(framesIn(history() / "19980615.TPT"), 2u);
+  EXPECT_EQ(framesIn(history() / "20260615.TPT"), 3u);
+  EXPECT_EQ(rt.global.totals.resetCount.load(), 2u) << "one change of day for both adapters";
 }
 
 Frame tokenRingHeader(uint8_t frameControl, const uint8_t dst[6], const uint8_t src[6]) {

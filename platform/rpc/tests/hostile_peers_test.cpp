@@ -22,6 +22,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 
+constexpr int kSmallBuffer = 4096;
+
 size_t threadCount() {
   size_t count = 0;
   if (DIR* dir = ::opendir("/proc/self/task")) {
@@ -185,6 +187,30 @@ TEST_F(HostilePeers, ABusyConnectionIsNeverTheOneToGo) {
   cv.notify_all();
   call.join();
   EXPECT_EQ(status, 0u);
+}
+
+// A brief call whose reply the peer never reads: the reader hands the rest of
+// the reply to a worker and serves the others; the send times out and only
+// that connection ends.
+TEST_F(HostilePeers, AReplyThePeerDoesNotReadHoldsUpNobodyElse) {
+  Limits limits;
+  limits.receiveTimeout = 3s;
+  start(limits);
+  Socket s = connectFrom(5);
+  ::setsockopt(s.fd(), SOL_SOCKET, SO_RCVBUF, &kSmallBuffer, sizeof kSmallBuffer);
+  Bytes bind = testing::bindPdu(testing::testInterfaceId(), ndrTransferSyntax(), 4280, 4280);
+  ASSERT_EQ(writeAll(s.fd(), bind, Clock::now() + 5s), IoResult::Ok);
+  PduReader reader(s.fd());
+  Bytes pdu;
+  ASSERT_EQ(reader.next(pdu, 65535, Clock::now() + 5s, 5s), IoResult::Ok);  // the bind_ack
+  Bytes call = testing::requestPdu(2, testing::test_op::kSized, testing::sizeStub(16u << 20));
+  ASSERT_EQ(writeAll(s.fd(), call, Clock::now() + 5s), IoResult::Ok);
+  std::this_thread::sleep_for(100ms);
+  const auto started = Clock::now();
+  expectServed(tcpBinding());
+  expectServed(localBinding());
+  EXPECT_LT(Clock::now() - started, 2500ms) << "served while the unread reply waits";
+  EXPECT_TRUE(waitForConnections(0)) << "the unread connection ends after the send time-out";
 }
 
 // Connects to `address` on the test server's port; true when it is accepted.

@@ -53,19 +53,23 @@ inline constexpr uint16_t kThrows = 3;    // throws
 
 inline Interface testInterface() {
   Interface iface{testInterfaceId(), "test", {}};
+  // Echo and sized work from memory: the server's reader answers them itself.
+  auto brief = [](std::span<const uint8_t>) { return true; };
   iface.operations.push_back({test_op::kEcho, "echo",
                               [](const CallContext&, std::span<const uint8_t> in,
                                  std::vector<uint8_t>& out) {
                                 out.assign(in.begin(), in.end());
                                 return 0u;
-                              }});
+                              },
+                              brief});
   iface.operations.push_back({test_op::kSized, "sized",
                               [](const CallContext&, std::span<const uint8_t> in,
                                  std::vector<uint8_t>& out) {
                                 if (in.size() != 4) return fault::kNdr;
                                 out = pattern(loadLe32(in.data()));
                                 return 0u;
-                              }});
+                              },
+                              brief});
   iface.operations.push_back({test_op::kBadStub, "bad",
                               [](const CallContext&, std::span<const uint8_t>,
                                  std::vector<uint8_t>&) { return fault::kNdr; }});

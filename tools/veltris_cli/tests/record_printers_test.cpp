@@ -136,6 +136,22 @@ TEST(CliStatistics, PartnerJsonKeepsEveryField) {
       << out;
 }
 
+// "ADR6": the IPv6 address in full beside the partner's (cut) text.
+TEST(CliStatistics, Ipv6AddressesInFull) {
+  RecordBytes r(68);
+  r.text(0, "ADR6").u32(4, 2).padded(8, 16, "020000000005").padded(24, 28, "2001:db8:1234:~ef0:1234:5678");
+  const uint8_t address[16] = {0x20, 0x01, 0x0d, 0xb8, 0x12, 0x34, 0x56, 0x78, 0x9a, 0xbc, 0xde, 0xf0, 0x12, 0x34, 0x56, 0x78};
+  r.text(52, std::string(reinterpret_cast<const char*>(address), sizeof address));
+  std::string json = print({r}, OutputFormat::Json);
+  EXPECT_TRUE(contains(json,
+                       "{\"tag\": \"ADR6\", \"adapter\": 2, \"station\": \"020000000005\", \"protoAddr\": "
+                       "\"2001:db8:1234:~ef0:1234:5678\", \"address\": \"2001:db8:1234:5678:9abc:def0:1234:5678\"}"))
+      << json;
+  std::string table = print({r}, OutputFormat::Table);
+  EXPECT_TRUE(contains(table, "IPv6 Partner Addresses (1 partners)")) << table;
+  EXPECT_TRUE(contains(table, "2001:db8:1234:5678:9abc:def0:1234:5678")) << table;
+}
+
 TEST(CliStatistics, HistoryDaysSortedAndPeriodsWithTheirTimes) {
   RecordBytes late(12), early(12), first(40), last(40);
   late.text(0, "HIST").text(4, "19990415");
