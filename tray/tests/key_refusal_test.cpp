@@ -216,7 +216,9 @@ TEST(QuickLookSnapshot, FileFirstThenTheAgentAndNoFileLeftOnFailure) {
     QTRY_VERIFY(!w->busy());
     const bool askedAgent = asked.size() == 2;
     EXPECT_EQ(askedAgent, c.creatable);
-    if (askedAgent) EXPECT_TRUE(existedWhenAsked) << "the file is made before the agent is asked";
+    if (askedAgent) {
+      EXPECT_TRUE(existedWhenAsked) << "the file is made before the agent is asked";
+    }
     EXPECT_EQ(messages, *c.message ? QStringList{QString("VELTRIS ERROR: ") + c.message} : QStringList{});
     EXPECT_EQ(QFile::exists(path), c.fileLeft);
     delete w;
