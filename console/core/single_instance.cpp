@@ -58,8 +58,15 @@ void SingleInstanceChannel::answer() {
     QPointer<QLocalSocket> guard(socket);
     connect(socket, &QLocalSocket::readyRead, this, [this, guard] {
       if (!guard || !guard->canReadLine()) return;
-      QByteArray line = guard->readLine(64);
-      if (line == QByteArray(veltris::kConsoleRaiseRequest)) {
+      QByteArray line = guard->readLine(veltris::kConsoleChannelLineLimit);
+      if (line.startsWith(veltris::kConsoleKeyRequest) && line.endsWith('\n')) {
+        const QString key = QString::fromUtf8(line.mid(4).chopped(1));
+        if (!key.isEmpty()) {
+          emit keyOffered(key);
+          guard->write(veltris::kConsoleRaiseAnswer);
+          guard->flush();
+        }
+      } else if (line == QByteArray(veltris::kConsoleRaiseRequest)) {
         window_->showNormal();
         window_->raise();
         window_->activateWindow();
