@@ -53,5 +53,10 @@ inline bool channelSocketUsable(const std::string& path) {
 
 inline constexpr const char kConsoleRaiseRequest[] = "RAISE\n";
 inline constexpr const char kConsoleRaiseAnswer[] = "OK\n";
+// "KEY <password>\n": the agent on this PC has a new access key (set by the
+// settings dialog); a console watching that agent takes it and reconnects.
+// Answered with kConsoleRaiseAnswer.
+inline constexpr const char kConsoleKeyRequest[] = "KEY ";
+inline constexpr int kConsoleChannelLineLimit = 300;  // a request line with its newline
 
 }  // namespace veltris

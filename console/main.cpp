@@ -45,6 +45,8 @@ int main(int argc, char** argv) {
                                       args.isEmpty() ? QString() : args.front());
   new veltris::console::ConsoleTabs(window);  // the window owns it
   veltris::console::SingleInstanceChannel channel(&window);
+  QObject::connect(&channel, &veltris::console::SingleInstanceChannel::keyOffered, &window,
+                   &veltris::console::MainWindow::takeOfferedKey);
   channel.listen();
   window.show();
   return app.exec();

@@ -1,6 +1,7 @@
 #include "desktop/agent_session.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QPointer>
 #include <condition_variable>
 #include <deque>
@@ -233,8 +234,10 @@ void AgentSession::finishRequest(const RequestJob& job, Reply&& reply, int32_t r
     if ((snapshot_ && text.startsWith(QLatin1String("CMD"))) || text == QLatin1String("EXIT")) {
       // quiet
     } else if (result == -2 && text.startsWith(QLatin1String("OPEN "))) {
+      refusals_.refused(password_, QDateTime::currentSecsSinceEpoch());
       report(Failure::KeyRefused, tr("Security check FAILED"));
     } else if (result == -2) {
+      refusals_.refused(password_, QDateTime::currentSecsSinceEpoch());
       connectionLost({Failure::KeyRefused, tr("Security check FAILED")});
     } else {
       connectionLost({Failure::RequestFailed, tr("Request to VELTRIS Monitoring Agent failed with retcode ") +
@@ -257,10 +260,22 @@ void AgentSession::finishRequest(const RequestJob& job, Reply&& reply, int32_t r
   if (done) done(reply);
 }
 
+QString AgentSession::keyFor(const QString& computer) const {
+  if (!password_.isEmpty()) return password_;
+  const QString stored = agentOpenKey();
+  if (!stored.isEmpty() || !computer.trimmed().isEmpty()) return stored;
+  return localPassword_;
+}
+
+bool AgentSession::mayResend(const QString& computer) const {
+  return refusals_.maySend(keyFor(computer), QDateTime::currentSecsSinceEpoch());
+}
+
 void AgentSession::connectTo(const QString& computer, QObject* context, std::function<void(bool)> done) {
   snapshot_ = computer.startsWith(QLatin1String("*SNAPSHOT*"));
+  local_ = !snapshot_ && computer.trimmed().isEmpty();
   if (password_.isEmpty() && !snapshot_) {
-    password_ = agentOpenKey();
+    password_ = keyFor(computer);
     if (password_.isEmpty()) {
       report(Failure::NoPassword, tr("Please specify a PASSWORD"));
       done(false);
@@ -339,6 +354,8 @@ void AgentSession::sendOpen(QObject* context, std::function<void(bool)> done) {
            return;
          }
          state_ = State::Open;
+         refusals_.cleared(password_);
+         if (local_) localPassword_ = password_;
          std::vector<Parked> parked;
          parked.swap(parked_);
          for (Parked& p : parked) {

@@ -34,6 +34,7 @@
 
 #include "common/reply_records.h"
 #include "desktop/agent_access.h"
+#include "desktop/key_refusals.h"
 
 namespace veltris::desktop {
 
@@ -150,6 +151,16 @@ class AgentSession : public QObject {
   bool snapshot() const { return snapshot_; }
   const QString& password() const { return password_; }
   void setPassword(const QString& password) { password_ = password; }
+  // The password that opened this PC's agent, kept for the session: a user
+  // who may not read the registry is not asked twice.
+  const QString& localPassword() const { return localPassword_; }
+  void setLocalPassword(const QString& password) { localPassword_ = password; }
+  // The key a connect to `computer` would send now ("" for this PC), and
+  // whether a program may send it on its own (the agent has not just refused it).
+  QString keyFor(const QString& computer) const;
+  bool mayResend(const QString& computer) const;
+  // The user offers `key` again: it may be sent.
+  void offerKey(const QString& key) { refusals_.cleared(key); }
   const ReplyHeader& lastHeader() const { return header_; }
 
  signals:
@@ -190,7 +201,10 @@ class AgentSession : public QObject {
   uint64_t generation_ = 0;
   uint64_t viewSerial_ = 0;
   View view_;
-  bool snapshotFailureShown_ = false;  // this generation's snapshot already said it is corrupt
+  bool snapshotFailureShown_ = false;
+  bool local_ = false;                  // the connect or connection is to this PC's agent
+  QString localPassword_;
+  KeyRefusals refusals_;                // keys the agent refused in this session  // this generation's snapshot already said it is corrupt
   std::map<QString, int> inFlight_;     // refresh keys queued or running
   std::vector<Parked> parked_;          // sent while the connect ran
 };

@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 
 #include "setup/pictures.h"
-#include "setup/prompter.h"
+#include "desktop/messages.h"
 
 namespace veltris::setup {
 namespace {
@@ -22,28 +22,30 @@ QLabel* note(const QString& text) {
 
 }  // namespace
 
-ComponentsDialog::ComponentsDialog(Prompter& prompter, bool agentSupported, std::function<bool()> readme, QWidget* owner)
-    : QDialog(owner), prompter_(prompter), openReadme_(std::move(readme)) {
+ComponentsDialog::ComponentsDialog(bool agentSupported, std::function<bool()> readme, QWidget* owner)
+    : QDialog(owner), openReadme_(std::move(readme)) {
   setWindowTitle(tr("VELTRIS Install"));
-  setObjectName("dlgComponents");
+  setObjectName(QStringLiteral("dlgComponents"));
   setWindowIcon(applicationIcon());
 
   auto* group = new QGroupBox(tr("Components"));
   auto* groupLayout = new QVBoxLayout(group);
   agent_ = new QCheckBox(tr("&Monitoring Agent  (Driver, LAN Taskbar Icon, QuickLook)"));
-  agent_->setObjectName("chkAgent");
-  QLabel* noReboot = note("NOTE: The Install process does NOT require a re-boot.");
+  agent_->setObjectName(QStringLiteral("chkAgent"));
+  QLabel* noReboot = note(tr("NOTE: The Install process does NOT require a re-boot."));
   QLabel* background = note(
-      "NOTE:  Once installed the Agent runs in the background and will automatically be started on subsequent re-boots.");
+      tr("NOTE:  Once installed the Agent runs in the background and will automatically be started on subsequent re-boots."));
   advanced_ = new QCheckBox(tr("&Advanced support tools"));
-  advanced_->setObjectName("chkAdvanced");
+  advanced_->setObjectName(QStringLiteral("chkAdvanced"));
   groupLayout->addWidget(agent_);
   groupLayout->addWidget(noReboot);
   groupLayout->addWidget(background);
   groupLayout->addSpacing(8);
   groupLayout->addWidget(advanced_);
-  groupLayout->addWidget(note("NOTE:  If shared common run-time files need to be upgraded, the Install process will prompt to RE-BOOT."));
-  groupLayout->addWidget(note("After the re-boot you will need to re-invoke this SETUP program to continue the install process."));
+  groupLayout->addWidget(
+      note(tr("NOTE:  If shared common run-time files need to be upgraded, the Install process will prompt to RE-BOOT.")));
+  groupLayout->addWidget(
+      note(tr("After the re-boot you will need to re-invoke this SETUP program to continue the install process.")));
 
   readme_ = new QPushButton(tr("&Readme"));
   continue_ = new QPushButton(tr("&Continue"));
@@ -81,7 +83,7 @@ ComponentsDialog::ComponentsDialog(Prompter& prompter, bool agentSupported, std:
   connect(advanced_, &QCheckBox::clicked, this, &ComponentsDialog::updateContinue);
   connect(readme_, &QPushButton::clicked, this, [this] {
     if (!openReadme_())
-      prompter_.show(this, Icon::Stop, "VELTRIS Setup Error", "Failed launch xdg-open README.TXT", Buttons::Ok);
+      desktop::ask(this, desktop::MessageIcon::Stop, tr("VELTRIS Setup Error"), tr("Failed launch xdg-open README.TXT"));
   });
   connect(continue_, &QPushButton::clicked, this, &ComponentsDialog::continueClicked);
   connect(exitButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -91,8 +93,8 @@ void ComponentsDialog::updateContinue() { continue_->setEnabled(agent_->isChecke
 
 void ComponentsDialog::continueClicked() {
   if (!agent_->isChecked() && !advanced_->isChecked()) {
-    prompter_.show(this, Icon::Exclamation, "VELTRIS Install Error", "Please select at least one component to be installed",
-                   Buttons::Ok);
+    desktop::ask(this, desktop::MessageIcon::Exclamation, tr("VELTRIS Install Error"),
+                 tr("Please select at least one component to be installed"));
     return;
   }
   accept();
@@ -101,16 +103,17 @@ void ComponentsDialog::continueClicked() {
 ProgressDialog::ProgressDialog(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
   setWindowTitle(tr("VELTRIS Monitoring Agent install"));
-  setObjectName("dlgProgress");
+  setObjectName(QStringLiteral("dlgProgress"));
   setWindowIcon(applicationIcon());
   auto* intro = new QLabel(tr("Please wait while Setup AUTOMATICALLY performs the following steps"));
   intro->setWordWrap(true);
   auto* group = new QGroupBox(tr("Steps"));
   auto* steps = new QVBoxLayout(group);
-  const char* texts[kSteps] = {"Copy new Agent files", "Stop old Agent", "Install Agent network driver",
-                               "Specify Agent settings", "Start new Agent"};
+  static const char* const texts[kSteps] = {QT_TR_NOOP("Copy new Agent files"), QT_TR_NOOP("Stop old Agent"),
+                                            QT_TR_NOOP("Install Agent network driver"),
+                                            QT_TR_NOOP("Specify Agent settings"), QT_TR_NOOP("Start new Agent")};
   for (int i = 0; i < kSteps; ++i) {
-    labels_[i] = new QLabel(texts[i]);
+    labels_[i] = new QLabel(tr(texts[i]));
     steps->addWidget(labels_[i]);
   }
   auto* layout = new QVBoxLayout(this);

@@ -9,14 +9,12 @@ class QPushButton;
 
 namespace veltris::setup {
 
-class Prompter;
-
 class ComponentsDialog : public QDialog {
   Q_OBJECT
  public:
   // agentSupported: false on a Linux without systemd (only the advanced tools can be chosen).
   // readme: starts the text viewer on README.TXT; false when it could not.
-  ComponentsDialog(Prompter& prompter, bool agentSupported, std::function<bool()> readme, QWidget* owner = nullptr);
+  ComponentsDialog(bool agentSupported, std::function<bool()> readme, QWidget* owner = nullptr);
 
   QCheckBox* agentBox() const { return agent_; }
   QCheckBox* advancedBox() const { return advanced_; }
@@ -28,7 +26,6 @@ class ComponentsDialog : public QDialog {
  private:
   void updateContinue();
 
-  Prompter& prompter_;
   std::function<bool()> openReadme_;
   QCheckBox* agent_;
   QCheckBox* advanced_;

@@ -14,7 +14,8 @@
 #include <memory>
 
 #include "platform/system_root.h"
-#include "setup/prompter.h"
+#include "desktop/messages.h"
+#include "setup/setup_exit.h"
 
 #ifndef VELTRIS_SETUP_PREFIX
 #define VELTRIS_SETUP_PREFIX "/usr/local"
@@ -39,12 +40,12 @@ QList<Placement> taskbarPlacements(const SetupFolders& folders) {
 bool findFolders(SetupFolders& folders, const QString& programFolder, QString& failure) {
   folders.setup = QDir::cleanPath(programFolder);
   if (programFolder.isEmpty()) {
-    failure = "GetModuleFileName failed";
+    failure = SetupText::tr("GetModuleFileName failed");
     return false;
   }
   folders.temp = QDir::cleanPath(QDir::tempPath());
   if (folders.temp.isEmpty() || !QFileInfo(folders.temp).isDir()) {
-    failure = "GetTempPath failed";
+    failure = SetupText::tr("GetTempPath failed");
     return false;
   }
   folders.root = QString::fromStdString(platform::systemRoot().string());
@@ -76,10 +77,10 @@ QString firstMissing(const FileList& list, const QString& directory) {
   return {};
 }
 
-void checkFiles(Prompter& prompter, QWidget* owner, const FileList& list, const QString& directory) {
+void checkFiles(QWidget* owner, const FileList& list, const QString& directory) {
   const QString missing = firstMissing(list, directory);
   if (!missing.isEmpty())
-    failAndExit(prompter, owner, QString("Could not find file %1 in directory %2").arg(missing, directory));
+    failAndExit(owner, SetupText::tr("Could not find file %1 in directory %2").arg(missing, directory));
 }
 
 namespace {
@@ -131,8 +132,8 @@ bool transferFiles(const FileList& list, const QString& from, const QString& to,
   return true;
 }
 
-void transferWithRetry(Prompter& prompter, QWidget* owner, const FileList& list, const QString& from,
-                       const QString& to, Transfer how, const QString& progressTitle) {
+void transferWithRetry(QWidget* owner, const FileList& list, const QString& from, const QString& to, Transfer how,
+                       const QString& progressTitle) {
   for (;;) {
     QString failure;
     bool done = false;
@@ -154,8 +155,8 @@ void transferWithRetry(Prompter& prompter, QWidget* owner, const FileList& list,
     }
     if (done) return;
     std::fprintf(stderr, "SETUP: %s\n", qPrintable(failure));
-    if (prompter.show(owner, Icon::Stop, "VELTRIS Setup Error", "Failed to copy files", Buttons::RetryCancel) !=
-        Answer::Retry)
+    if (desktop::ask(owner, desktop::MessageIcon::Stop, SetupText::tr("VELTRIS Setup Error"),
+                     SetupText::tr("Failed to copy files"), desktop::MessageButtons::RetryCancel) != desktop::Answer::Retry)
       throw SetupExit{1};
   }
 }

@@ -10,8 +10,6 @@ class QWidget;
 
 namespace veltris::setup {
 
-class Prompter;
-
 struct SetupFolders {
   QString setup;    // the folder of SETUP's own program
   QString temp;     // the temporary folder, without a trailing separator
@@ -48,7 +46,7 @@ const FileList& advancedToolsList();  // "SetupCL", "SetupCL.LST", "VELTRS1.tar.
 // The file check: the first name of `list` missing from `directory`, or empty.
 QString firstMissing(const FileList& list, const QString& directory);
 // "Could not find file %s in directory %s" for the first missing file, then exit.
-void checkFiles(Prompter& prompter, QWidget* owner, const FileList& list, const QString& directory);
+void checkFiles(QWidget* owner, const FileList& list, const QString& directory);
 
 enum class Transfer { Copy, Move };
 // Copies (or moves) every name of `list` from `from` into `to`, replacing what
@@ -58,7 +56,7 @@ bool transferFiles(const FileList& list, const QString& from, const QString& to,
 
 // transferFiles with the "Failed to copy files" Retry/Cancel box: Retry tries
 // again, Cancel exits. `progressTitle` names the simple progress window (empty: none).
-void transferWithRetry(Prompter& prompter, QWidget* owner, const FileList& list, const QString& from,
-                       const QString& to, Transfer how, const QString& progressTitle);
+void transferWithRetry(QWidget* owner, const FileList& list, const QString& from, const QString& to, Transfer how,
+                       const QString& progressTitle);
 
 }  // namespace veltris::setup

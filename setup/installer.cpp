@@ -15,18 +15,24 @@
 #include <thread>
 
 #include "common/agent_service.h"
+#include "common/registry_names.h"
+#include "desktop/messages.h"
 #include "platform/registry/registry.h"
 #include "platform/service/history_folder.h"
 #include "platform/service/service_manager.h"
 #include "platform/service/systemctl.h"
 #include "platform/system_root.h"
 #include "setup/dialogs.h"
-#include "setup/prompter.h"
 #include "setup/registry_file.h"
 #include "setup/settings_dialog.h"
+#include "setup/setup_exit.h"
 
 namespace veltris::setup {
 namespace {
+
+using desktop::Answer;
+using desktop::MessageButtons;
+using desktop::MessageIcon;
 
 // What the driver's setup script writes: the component is in place and current.
 // Capture needs nothing installed: the service runs as root with the unit's
@@ -41,10 +47,9 @@ QString canonical(const QString& folder) {
 
 }  // namespace
 
-SetupEnvironment desktopEnvironment(Prompter& prompter, service::ServiceManager& manager) {
+SetupEnvironment desktopEnvironment(service::ServiceManager& manager) {
   SetupEnvironment env;
   env.programFolder = QCoreApplication::applicationDirPath();
-  env.prompter = &prompter;
   env.manager = &manager;
   env.wait = [](int ms) {
     QEventLoop loop;
@@ -68,9 +73,9 @@ int Installer::run() {
   try {
     startChecks();
     if (readInstallAdvanced()) {
-      if (env_.prompter->show(nullptr, Icon::Question, "VELTRIS Setup",
-                              "Do you want to continue with the installation of VELTRIS Advanced support tools ?",
-                              Buttons::YesNo) == Answer::Yes) {
+      if (desktop::ask(nullptr, MessageIcon::Question, tr("VELTRIS Setup"),
+                       tr("Do you want to continue with the installation of VELTRIS Advanced support tools ?"),
+                       MessageButtons::YesNo) == Answer::Yes) {
         installAdvancedTools(nullptr);
         return 0;
       }
@@ -85,27 +90,27 @@ int Installer::run() {
 // ---- Start --------------------------------------------------------------------------
 
 void Installer::startChecks() {
-  Prompter& prompter = *env_.prompter;
   QString failure;
-  if (!findFolders(folders_, env_.programFolder, failure)) failAndExit(prompter, nullptr, failure);
+  if (!findFolders(folders_, env_.programFolder, failure)) failAndExit(nullptr, failure);
 
   utsname system{};
-  if (::uname(&system) != 0) failAndExit(prompter, nullptr, "Could not determine Operating System Version");
-  if (QString(system.sysname) != "Linux") failAndExit(prompter, nullptr, "Operating System version is not supported");
+  if (::uname(&system) != 0) failAndExit(nullptr, tr("Could not determine Operating System Version"));
+  if (QString::fromLatin1(system.sysname) != QLatin1String("Linux")) failAndExit(nullptr, tr("Operating System version is not supported"));
   agentSupported_ = env_.hasSystemd();
   // Without systemd only the advanced tools can be installed, as on a system without services.
   if (agentSupported_ && !env_.mayInstall(folders_.root)) {
     const QString pkexec = QStandardPaths::findExecutable("pkexec");
-    if (pkexec.isEmpty()) failAndExit(prompter, nullptr, "Installation requires ADMINISTRATOR authority");
-    const QString offer = "Installation requires ADMINISTRATOR authority\r\n\r\nStart SETUP again as root (pkexec) ?";
-    if (prompter.show(nullptr, Icon::Stop, "VELTRIS Setup Error", offer, Buttons::YesNo) != Answer::Yes) throw SetupExit{1};
+    if (pkexec.isEmpty()) failAndExit(nullptr, tr("Installation requires ADMINISTRATOR authority"));
+    const QString offer = tr("Installation requires ADMINISTRATOR authority\r\n\r\nStart SETUP again as root (pkexec) ?");
+    if (desktop::ask(nullptr, MessageIcon::Stop, tr("VELTRIS Setup Error"), offer, MessageButtons::YesNo) != Answer::Yes)
+      throw SetupExit{1};
     // pkexec clears the environment: pass on the display and the target root.
-    QStringList arguments{"env"};
+    QStringList arguments{QStringLiteral("env")};
     for (const char* name : {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "VELTRIS_ROOT"})
-      if (qEnvironmentVariableIsSet(name)) arguments << QString("%1=%2").arg(name, qEnvironmentVariable(name));
+      if (qEnvironmentVariableIsSet(name)) arguments << QStringLiteral("%1=%2").arg(QLatin1String(name), qEnvironmentVariable(name));
     arguments << QCoreApplication::applicationFilePath();
     if (!env_.startDetached(pkexec, arguments, folders_.setup))
-      failAndExit(prompter, nullptr, "Installation requires ADMINISTRATOR authority");
+      failAndExit(nullptr, tr("Installation requires ADMINISTRATOR authority"));
     throw SetupExit{0};
   }
   QDir::setCurrent(folders_.setup);
@@ -114,7 +119,7 @@ void Installer::startChecks() {
 bool Installer::readInstallAdvanced() {
   reg::Registry registry = reg::Registry::system();
   if (!prepareRegistryFile() || registry.createKey(kParametersKey) != reg::kSuccess)
-    failAndExit(*env_.prompter, nullptr, "FAILED to create/open registry key");
+    failAndExit(nullptr, tr("FAILED to create/open registry key"));
   uint32_t advanced = 0;
   if (registry.queryNumber(kParametersKey, "InstallAdvanced", advanced) != reg::kSuccess) advanced = 0;
   registry.deleteValue(kParametersKey, "InstallAdvanced");
@@ -125,15 +130,15 @@ bool Installer::readInstallAdvanced() {
 
 void Installer::chooseComponents() {
   const QString folder = folders_.setup;
-  ComponentsDialog dialog(*env_.prompter, agentSupported_, [this, folder] {
-    return env_.startDetached("xdg-open", {"README.TXT"}, folder);
+  ComponentsDialog dialog(agentSupported_, [this, folder] {
+    return env_.startDetached(QStringLiteral("xdg-open"), {QStringLiteral("README.TXT")}, folder);
   });
   if (env_.runComponents(dialog) != QDialog::Accepted) return;  // Exit or the close box
   const bool agent = dialog.agentBox()->isChecked(), advanced = dialog.advancedBox()->isChecked();
 
-  checkFiles(*env_.prompter, &dialog, helpList(), folders_.setup);
-  transferWithRetry(*env_.prompter, &dialog, helpList(), folders_.setup, folders_.data(), Transfer::Copy,
-                    "Copying VELTRIS Help Files");
+  checkFiles(&dialog, helpList(), folders_.setup);
+  transferWithRetry(&dialog, helpList(), folders_.setup, folders_.data(), Transfer::Copy,
+                    tr("Copying VELTRIS Help Files"));
   dialog.hide();
   if (agent) installAgent();
   if (advanced) installAdvancedTools(nullptr);
@@ -142,14 +147,13 @@ void Installer::chooseComponents() {
 // ---- Agent install --------------------------------------------------------------------------
 
 void Installer::installAgent() {
-  Prompter& prompter = *env_.prompter;
   if (!agentSupported_) {
-    prompter.show(nullptr, Icon::None, "VELTRIS Setup", "This version of VELTRIS Agent is only supported on Linux with systemd",
-                  Buttons::Ok);
+    desktop::ask(nullptr, MessageIcon::None, tr("VELTRIS Setup"),
+                 tr("This version of VELTRIS Agent is only supported on Linux with systemd"));
     return;
   }
-  checkFiles(prompter, nullptr, agentFilesList(), folders_.setup);
-  checkFiles(prompter, nullptr, taskbarList(), folders_.setup);
+  checkFiles(nullptr, agentFilesList(), folders_.setup);
+  checkFiles(nullptr, taskbarList(), folders_.setup);
   {
     ProgressDialog progress;
     progress.setModal(true);
@@ -157,13 +161,12 @@ void Installer::installAgent() {
     installSteps(progress);
     progress.close();
   }
-  prompter.show(nullptr, Icon::None, "VELTRIS Setup",
-                "VELTRIS Monitoring Agent Install complete\r\n\r\n\r\n"
-                "To invoke VELTRIS, double-click or right-click the LAN taskbar icon.\r\n\r\n"
-                "The LAN taskbar icon starts at each login. To start it now, run '" +
-                    folders_.trayProgram() + " &' as yourself (not as root).\r\n\r\n"
-                "To un-install VELTRIS, run 'TapsorSv -remove' as root and delete its files.",
-                Buttons::Ok);
+  desktop::ask(nullptr, MessageIcon::None, tr("VELTRIS Setup"),
+               tr("VELTRIS Monitoring Agent Install complete\r\n\r\n\r\n"
+                  "To invoke VELTRIS, double-click or right-click the LAN taskbar icon.\r\n\r\n"
+                  "The LAN taskbar icon starts at each login. To start it now, run '%1 &' as yourself (not as root).\r\n\r\n"
+                  "To un-install VELTRIS, run 'TapsorSv -remove' as root and delete its files.")
+                   .arg(folders_.trayProgram()));
 }
 
 void Installer::mark(ProgressDialog& progress, int step, int milliseconds) {
@@ -172,15 +175,13 @@ void Installer::mark(ProgressDialog& progress, int step, int milliseconds) {
 }
 
 void Installer::installSteps(ProgressDialog& progress) {
-  Prompter& prompter = *env_.prompter;
   const bool fromTemp = canonical(folders_.temp) == canonical(folders_.setup);
 
   mark(progress, ProgressDialog::CopyFiles, 1000);
   if (!fromTemp) {
-    transferWithRetry(prompter, &progress, taskbarList(), folders_.setup, folders_.temp, Transfer::Copy,
-                      "Copying VELTRIS Agent Files to Temp directory");
-    transferWithRetry(prompter, &progress, agentFilesList(), folders_.setup, folders_.temp, Transfer::Copy,
-                      "Copying VELTRIS Agent Files to Temp directory");
+    const QString title = tr("Copying VELTRIS Agent Files to Temp directory");
+    transferWithRetry(&progress, taskbarList(), folders_.setup, folders_.temp, Transfer::Copy, title);
+    transferWithRetry(&progress, agentFilesList(), folders_.setup, folders_.temp, Transfer::Copy, title);
   }
 
   mark(progress, ProgressDialog::StopOld, 1000);
@@ -188,14 +189,14 @@ void Installer::installSteps(ProgressDialog& progress) {
 
   mark(progress, ProgressDialog::InstallDriver, 1000);
   placeTaskbarFiles(progress, fromTemp);
-  transferWithRetry(prompter, &progress, agentFilesList(), folders_.temp, folders_.programs(),
+  transferWithRetry(&progress, agentFilesList(), folders_.temp, folders_.programs(),
                     fromTemp ? Transfer::Copy : Transfer::Move, QString());
   env_.wait(1000);
   networkComponent(progress);
 
   mark(progress, ProgressDialog::SpecifySettings, 2000);
   {
-    InstallSettingsDialog settings(prompter, &progress);
+    InstallSettingsDialog settings(&progress);
     env_.runSettings(settings);
     if (settings.exitRequested()) throw SetupExit{1};
   }
@@ -207,7 +208,7 @@ void Installer::installSteps(ProgressDialog& progress) {
 void Installer::stopOldAgent(ProgressDialog& progress) {
   service::ServiceManager& manager = *env_.manager;
   if (manager.connect() != 0) {
-    env_.prompter->show(&progress, Icon::Stop, "VELTRIS ERROR", "Could not open Service Control Manager", Buttons::Ok);
+    desktop::ask(&progress, MessageIcon::Stop, tr("VELTRIS ERROR"), tr("Could not open Service Control Manager"));
     return;
   }
   if (manager.openService(kServiceName) == 0 && manager.stopService(kServiceName) == 0) {
@@ -223,7 +224,7 @@ void Installer::startAgent(ProgressDialog& progress) {
   service::ServiceManager& manager = *env_.manager;
   std::thread starter;
   if (manager.connect() != 0)
-    env_.prompter->show(&progress, Icon::Stop, "VELTRIS ERROR", "Could not open Service Control Manager", Buttons::Ok);
+    desktop::ask(&progress, MessageIcon::Stop, tr("VELTRIS ERROR"), tr("Could not open Service Control Manager"));
   else
     starter = std::thread([&manager] { manager.startService(kServiceName); });  // errors ignored
   mark(progress, ProgressDialog::StartNew, 2000);
@@ -255,7 +256,7 @@ void Installer::addComponent(ProgressDialog& progress) {
       registry.setString(kTapsorVersionKey, "Title", kDriverTitle) != reg::kSuccess ||
       registry.setNumber(kTapsorVersionKey, "MajorVersion", kDriverMajorVersion) != reg::kSuccess ||
       registry.setNumber(kTapsorVersionKey, "MinorVersion", kDriverMinorVersion) != reg::kSuccess)
-    failAndExit(*env_.prompter, &progress, "FAILED to write parameters to registry");
+    failAndExit(&progress, tr("FAILED to write parameters to registry"));
 }
 
 // An older install's keys go; its program file was replaced above, and with it
@@ -265,7 +266,7 @@ void Installer::removeComponent() { reg::Registry::system().deleteKey(kTapsorVer
 // The LAN taskbar icon: each file of the list into its own folder.
 void Installer::placeTaskbarFiles(ProgressDialog& progress, bool fromTemp) {
   for (const Placement& placement : taskbarPlacements(folders_))
-    transferWithRetry(*env_.prompter, &progress, FileList{{placement.name}}, folders_.temp, placement.folder,
+    transferWithRetry(&progress, FileList{{placement.name}}, folders_.temp, placement.folder,
                       fromTemp ? Transfer::Copy : Transfer::Move, QString());
 }
 
@@ -276,39 +277,35 @@ void Installer::registerService(ProgressDialog& progress) {
   const service::ServiceConfig config{kServiceName, kDisplayName, folders_.agentProgram().toStdString(),
                                       {kServiceDependencies.begin(), kServiceDependencies.end()}};
   if (long rc = manager.createService(config); rc != 0)
-    env_.prompter->show(&progress, Icon::Exclamation, "VELTRIS Setup Warning",
-                        QString("CreateService failed - %1").arg(QString::fromStdString(service::systemErrorText(rc))),
-                        Buttons::Ok);
+    desktop::ask(&progress, MessageIcon::Exclamation, tr("VELTRIS Setup Warning"),
+                 tr("CreateService failed - %1").arg(QString::fromStdString(service::systemErrorText(rc))));
 }
 
 // The service sees a read-only system apart from its state directory: a history
 // folder elsewhere is opened to it by a drop-in beside the unit.
 void Installer::allowHistoryFolder() {
   std::string folder;
-  reg::Registry::system().queryString(kParametersKey, "DataPath", folder);
+  reg::Registry::system().queryString(kParametersKey, kDataPathValue, folder);
   const service::DropInResult dropIn = service::updateHistoryDropIn(folder);
   QString failure = QString::fromStdString(dropIn.error);
   if (dropIn.ok && dropIn.change != service::DropInChange::Unchanged)
     failure = QString::fromStdString(service::reloadAgentUnit(false).error);
   if (!failure.isEmpty())
-    env_.prompter->show(nullptr, Icon::Exclamation, "VELTRIS Setup Warning",
-                        QString("The agent may not write its history to %1:\r\n%2")
-                            .arg(QString::fromStdString(folder), failure),
-                        Buttons::Ok);
+    desktop::ask(nullptr, MessageIcon::Exclamation, tr("VELTRIS Setup Warning"),
+                 tr("The agent may not write its history to %1:\r\n%2").arg(QString::fromStdString(folder), failure));
 }
 
 // ---- Advanced support tools ---------------------------------------------------------------
 
 void Installer::installAdvancedTools(QWidget* owner) {
-  Prompter& prompter = *env_.prompter;
-  checkFiles(prompter, owner, advancedToolsList(), folders_.setup);
+  checkFiles(owner, advancedToolsList(), folders_.setup);
   reg::Registry registry = reg::Registry::system();
   if (!prepareRegistryFile() || registry.createKey(kParametersKey) != reg::kSuccess)
-    failAndExit(prompter, owner, "FAILED to open registry key");
+    failAndExit(owner, tr("FAILED to open registry key"));
   if (registry.setNumber(kParametersKey, "InstallAdvanced", 1) != reg::kSuccess)
-    failAndExit(prompter, owner, "FAILED to write parameters to registry");
-  if (!env_.startDetached(folders_.setup + "/SetupCL", {}, folders_.setup))
-    failAndExit(prompter, owner, "Failed to run SetupCL");
+    failAndExit(owner, tr("FAILED to write parameters to registry"));
+  if (!env_.startDetached(folders_.setup + QStringLiteral("/SetupCL"), {}, folders_.setup))
+    failAndExit(owner, tr("Failed to run SetupCL"));
 }
 
 }  // namespace veltris::setup

@@ -1,6 +1,7 @@
 #pragma once
 // SETUP's flow: start checks, the advanced-tools continuation or the
 // components dialog, then the help book, the agent and the advanced tools.
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -16,11 +17,9 @@ namespace veltris::setup {
 class ComponentsDialog;
 class InstallSettingsDialog;
 class ProgressDialog;
-class Prompter;
 
 struct SetupEnvironment {
   QString programFolder;  // the folder of SETUP's program: the setup folder
-  Prompter* prompter = nullptr;
   service::ServiceManager* manager = nullptr;
   // A pause that keeps the windows painted (tests pass one that does not wait).
   std::function<void(int milliseconds)> wait;
@@ -36,9 +35,11 @@ struct SetupEnvironment {
 };
 
 // The desktop's environment: real waits, processes and dialogs.
-SetupEnvironment desktopEnvironment(Prompter& prompter, service::ServiceManager& manager);
+SetupEnvironment desktopEnvironment(service::ServiceManager& manager);
 
 class Installer {
+  Q_DECLARE_TR_FUNCTIONS(Installer)
+
  public:
   explicit Installer(SetupEnvironment env) : env_(std::move(env)) {}
 

@@ -7,7 +7,6 @@
 #include "platform/service/service_manager.h"
 #include "setup/installer.h"
 #include "setup/pictures.h"
-#include "setup/prompter.h"
 
 namespace {
 
@@ -26,10 +25,9 @@ constexpr char kUsage[] =
 int main(int argc, char** argv) {
   if (veltris::answerHelpOrVersion(argc, argv, kUsage, "SETUP (VELTRIS) " VELTRIS_VERSION)) return 0;
   QApplication app(argc, argv);
-  QApplication::setApplicationName("VELTRIS Setup");
+  QApplication::setApplicationName(QStringLiteral("VELTRIS Setup"));
   QApplication::setWindowIcon(veltris::setup::applicationIcon());
-  veltris::setup::MessageBoxPrompter prompter;
   veltris::service::SystemdManager manager;
-  veltris::setup::Installer installer(veltris::setup::desktopEnvironment(prompter, manager));
+  veltris::setup::Installer installer(veltris::setup::desktopEnvironment(manager));
   return installer.run();
 }

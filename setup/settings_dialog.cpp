@@ -2,8 +2,8 @@
 
 #include <QCloseEvent>
 #include <QDir>
-#include <QGroupBox>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,17 +11,17 @@
 #include <QVBoxLayout>
 #include <cstdio>
 
+#include "common/registry_names.h"
+#include "desktop/messages.h"
 #include "platform/registry/registry.h"
 #include "platform/service/history_folder.h"
-#include "platform/system_root.h"
-#include "setup/prompter.h"
 #include "setup/registry_file.h"
 
 namespace veltris::setup {
 namespace {
 
-constexpr char kCaption[] = "VELTRIS Settings";
-constexpr int kMaxText = 255;
+using desktop::MessageButtons;
+using desktop::MessageIcon;
 
 QLabel* wrapped(const QString& text) {
   auto* label = new QLabel(text);
@@ -35,44 +35,41 @@ QLabel* rightAligned(const QString& text) {
   return label;
 }
 
+QLineEdit* textBox(desktop::AgentSettingsForm::Field field, bool password) {
+  auto* box = new QLineEdit;
+  box->setObjectName(desktop::AgentSettingsForm::fieldName(field));
+  box->setMaxLength(desktop::AgentSettingsForm::kMaxText);
+  if (password) box->setEchoMode(QLineEdit::Password);
+  return box;
+}
+
 }  // namespace
 
-InstallSettingsDialog::InstallSettingsDialog(Prompter& prompter, QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), prompter_(prompter) {
+InstallSettingsDialog::InstallSettingsDialog(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+  using Text = Form::Text;
   setWindowTitle(tr("VELTRIS Monitoring Agent Settings"));
-  setObjectName("dlgInstallSettings");
+  setObjectName(QStringLiteral("dlgInstallSettings"));
 
-  auto* remote = new QGroupBox(tr("Remote Connection Settings"));
+  auto* remote = new QGroupBox(Form::text(Text::RemoteGroup));
   auto* remoteGrid = new QGridLayout(remote);
-  remoteGrid->addWidget(
-      wrapped("A password is required in order to protect against unauthorized remote connections to the Agent."), 0, 0, 1, 2);
-  password_ = new QLineEdit;
-  password_->setObjectName("tbxPassword");
-  password_->setEchoMode(QLineEdit::Password);
-  password_->setMaxLength(kMaxText);
-  confirm_ = new QLineEdit;
-  confirm_->setObjectName("tbxConfirm");
-  confirm_->setEchoMode(QLineEdit::Password);
-  confirm_->setMaxLength(kMaxText);
-  remoteGrid->addWidget(rightAligned("Password:"), 1, 0);
+  remoteGrid->addWidget(wrapped(Form::text(Text::PasswordNotice)), 0, 0, 1, 2);
+  password_ = textBox(Form::Field::Password, true);
+  confirm_ = textBox(Form::Field::Confirmation, true);
+  remoteGrid->addWidget(rightAligned(Form::text(Text::PasswordLabel)), 1, 0);
   remoteGrid->addWidget(password_, 1, 1);
-  remoteGrid->addWidget(rightAligned("Confirm Password:"), 2, 0);
+  remoteGrid->addWidget(rightAligned(Form::text(Text::ConfirmLabel)), 2, 0);
   remoteGrid->addWidget(confirm_, 2, 1);
 
-  auto* history = new QGroupBox(tr("History Settings"));
+  auto* history = new QGroupBox(Form::text(Text::HistoryGroup));
   auto* historyGrid = new QGridLayout(history);
-  historyGrid->addWidget(wrapped("History information for the last month is automatically maintained in order to "
-                                 "establish a baseline of network activity for this PC .  This typically requires "
-                                 "less than 1 MB of disk space."),
-                         0, 0, 1, 2);
-  directory_ = new QLineEdit;
-  directory_->setObjectName("tbxDirectory");
-  directory_->setMaxLength(kMaxText);
-  historyGrid->addWidget(rightAligned("Directory:"), 1, 0);
+  historyGrid->addWidget(wrapped(Form::text(Text::HistoryNotice)), 0, 0, 1, 2);
+  directory_ = textBox(Form::Field::Directory, false);
+  historyGrid->addWidget(rightAligned(Form::text(Text::DirectoryLabel)), 1, 0);
   historyGrid->addWidget(directory_, 1, 1);
 
-  auto* okButton = new QPushButton(tr("&OK"));
-  okButton->setObjectName("btnOK");
+  auto* okButton = new QPushButton(Form::text(Text::Ok));
+  okButton->setObjectName(QStringLiteral("btnOK"));
   okButton->setDefault(true);
   connect(okButton, &QPushButton::clicked, this, &InstallSettingsDialog::ok);
   auto* buttons = new QHBoxLayout;
@@ -86,49 +83,56 @@ InstallSettingsDialog::InstallSettingsDialog(Prompter& prompter, QWidget* owner)
   layout->addLayout(buttons);
   setMinimumWidth(420);
   load();
-  prompter_.beep();
+  desktop::beep();
 }
 
 void InstallSettingsDialog::load() {
   reg::Registry registry = reg::Registry::system();
   std::string key, folder;
-  registry.queryString(kParametersKey, "OpenKey", key);
-  registry.queryString(kParametersKey, "DataPath", folder);
-  if (folder.empty()) folder = (platform::windowsDirectory() / "VELTRIS History").string() + "/";
-  password_->setText(QString::fromStdString(key).left(kMaxText));
-  confirm_->setText(password_->text());
-  directory_->setText(QString::fromStdString(folder).left(kMaxText));
+  registry.queryString(kParametersKey, kOpenKeyValue, key);
+  registry.queryString(kParametersKey, kDataPathValue, folder);
+  const Form::Values values = Form::loaded(QString::fromStdString(key), QString::fromStdString(folder));
+  password_->setText(values.password);
+  confirm_->setText(values.confirmation);
+  directory_->setText(values.directory);
 }
 
-void InstallSettingsDialog::stay(QLineEdit* focus) { focus->setFocus(); }
+QLineEdit* InstallSettingsDialog::box(Form::Field field) const {
+  switch (field) {
+    case Form::Field::Password: return password_;
+    case Form::Field::Confirmation: return confirm_;
+    case Form::Field::Directory: return directory_;
+  }
+  return nullptr;
+}
 
-void InstallSettingsDialog::fail(const QString& text) {
-  prompter_.show(this, Icon::Stop, kCaption, text, Buttons::Ok);
+void InstallSettingsDialog::stay(const Form::Problem& problem) {
+  desktop::ask(this, problem.icon, Form::caption(), problem.text);
+  if (problem.focus) box(*problem.focus)->setFocus();
+}
+
+void InstallSettingsDialog::fail(const Form::Problem& problem) {
+  desktop::ask(this, problem.icon, Form::caption(), problem.text);
   exitRequested_ = true;
   done(QDialog::Rejected);
 }
 
 bool InstallSettingsDialog::checkFolder(const QString& folder) {
-  if (const std::string why = service::historyFolderRefusal(folder.toStdString()); !why.empty()) {
-    prompter_.show(this, Icon::Stop, kCaption,
-                   QString("Data Path '%1' cannot hold the history: %2").arg(folder, QString::fromStdString(why)),
-                   Buttons::Ok);
-    stay(directory_);
+  if (const auto refusal = Form::folderRefusal(folder)) {
+    stay(*refusal);
     return false;
   }
   const QString remembered = QDir::currentPath();
-  bool usable = QDir::setCurrent(folder);
-  if (!usable) {
-    const QString question = QString("Data Path '%1' does not exist.  Do you wish to create it ?").arg(folder);
-    if (prompter_.show(this, Icon::Question, kCaption, question, Buttons::YesNo) != Answer::Yes) {
-      stay(directory_);
+  if (!QDir::setCurrent(folder)) {
+    if (desktop::ask(this, MessageIcon::Question, Form::caption(), Form::createQuestion(folder),
+                     MessageButtons::YesNo) != desktop::Answer::Yes) {
+      directory_->setFocus();
       return false;
     }
     std::string error;
     if (!service::createHistoryFolder(folder.toStdString(), error)) {
       std::fprintf(stderr, "SETUP: %s\n", error.c_str());
-      prompter_.show(this, Icon::Stop, kCaption, "Create Directory FAILED", Buttons::Ok);
-      stay(directory_);
+      stay(Form::createFailed());
       return false;
     }
   }
@@ -137,35 +141,21 @@ bool InstallSettingsDialog::checkFolder(const QString& folder) {
 }
 
 void InstallSettingsDialog::ok() {
-  const QString password = password_->text(), confirmation = confirm_->text(), folder = directory_->text();
-  struct Check {
-    bool failed;
-    const char* message;
-    QLineEdit* focus;
-  };
-  const Check checks[] = {
-      {password.isEmpty(), "Require Password", password_},
-      {confirmation.isEmpty(), "Require Password Confirmation", confirm_},
-      {password.compare(confirmation, Qt::CaseInsensitive) != 0, "Password Confirmation FAILED", password_},
-      {folder.isEmpty(), "Require Data Path", directory_},
-  };
-  for (const Check& check : checks) {
-    if (check.failed) {
-      prompter_.show(this, Icon::Exclamation, kCaption, check.message, Buttons::Ok);
-      stay(check.focus);
-      return;
-    }
+  const Form::Values values{password_->text(), confirm_->text(), directory_->text()};
+  if (const auto problem = Form::check(values)) {
+    stay(*problem);
+    return;
   }
-  if (!checkFolder(folder)) return;
+  if (!checkFolder(values.directory)) return;
 
   reg::Registry registry = reg::Registry::system();
   if (!prepareRegistryFile() || registry.createKey(kParametersKey) != reg::kSuccess) {
-    fail("FAILED to create/open registry key");
+    fail(Form::keyFailed());
     return;
   }
-  if (registry.setString(kParametersKey, "DataPath", folder.toStdString()) != reg::kSuccess ||
-      registry.setString(kParametersKey, "OpenKey", password.toStdString()) != reg::kSuccess) {
-    fail("FAILED to write parameters to registry");
+  if (registry.setString(kParametersKey, kDataPathValue, values.directory.toStdString()) != reg::kSuccess ||
+      registry.setString(kParametersKey, kOpenKeyValue, values.password.toStdString()) != reg::kSuccess) {
+    fail(Form::writeFailed());
     return;
   }
   accept();

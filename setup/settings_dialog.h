@@ -4,16 +4,16 @@
 // write ends SETUP.
 #include <QDialog>
 
+#include "desktop/agent_settings_form.h"
+
 class QLineEdit;
 
 namespace veltris::setup {
 
-class Prompter;
-
 class InstallSettingsDialog : public QDialog {
   Q_OBJECT
  public:
-  InstallSettingsDialog(Prompter& prompter, QWidget* owner);
+  explicit InstallSettingsDialog(QWidget* owner);
 
   QLineEdit* passwordBox() const { return password_; }
   QLineEdit* confirmBox() const { return confirm_; }
@@ -29,12 +29,13 @@ class InstallSettingsDialog : public QDialog {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  using Form = desktop::AgentSettingsForm;
   void load();
   bool checkFolder(const QString& folder);
-  void stay(QLineEdit* focus);
-  void fail(const QString& text);
+  void stay(const Form::Problem& problem);
+  void fail(const Form::Problem& problem);
+  QLineEdit* box(Form::Field field) const;
 
-  Prompter& prompter_;
   QLineEdit* password_;
   QLineEdit* confirm_;
   QLineEdit* directory_;

@@ -22,11 +22,12 @@ QString connectionFailure(int32_t status) {
   return QString("VELTRIS Agent is not running on this PC (Connection failed with retcode %1)").arg(status);
 }
 
-QString refusedText() {
-  return "VELTRIS Agent refused the access key (\"OpenKey\"); change it with Settings";
-}
-
 }  // namespace
+
+QString refusedText() {
+  return "Security check FAILED: the VELTRIS Agent refused the password; choose \"Enter Password...\" "
+         "from this icon's menu";
+}
 
 StoredKey readStoredKey() {
   StoredKey result;
@@ -73,7 +74,8 @@ AgentReading readingFromReply(const ReplyHeader& header, const TotalsRecord& tot
 }
 
 bool askAgent(const std::string& key, const std::string& request, QString& text, QString& error,
-              const QString& saveTo) {
+              const QString& saveTo, bool* keyRefused) {
+  if (keyRefused) *keyRefused = false;
   access::AgentConnection connection;
   int32_t rc = connection.open(nullptr);
   if (rc != 0) {
@@ -83,27 +85,42 @@ bool askAgent(const std::string& key, const std::string& request, QString& text,
   rc = connection.write(("OPEN " + key).c_str());
   if (rc == 0) rc = connection.write(request.c_str());
   if (rc != 0) {
+    if (keyRefused) *keyRefused = rc == kKeyRefused;
     error = rc == kKeyRefused ? refusedText() : QString("Request '%1' failed with retcode %2")
                                                     .arg(QString::fromStdString(request)).arg(rc);
     connection.close();
     return false;
   }
-  bool ok = true;
-  if (!saveTo.isEmpty()) {
-    if (connection.save(saveTo.toLocal8Bit().constData()) != 0) {
-      error = "Snapshot could not be written to '" + saveTo + "'";
-      ok = false;
-    }
-  } else {
-    ReplyHeader header;
-    auto reply = std::make_unique<TextReply>();
-    if (connection.read(&header, sizeof header) != 0 || connection.read(reply.get(), sizeof *reply) != 0 ||
-        std::memcmp(reply->tag, kTextReplyTag, 4) != 0) {
-      error = "The agent's reply to '" + QString::fromStdString(request) + "' is not a text reply";
-      ok = false;
+  bool ok = false;
+  ReplyHeader header;
+  auto reply = std::make_unique<TextReply>();
+  char next = 0;
+  if (connection.read(&header, sizeof header) != 0 || std::memcmp(header.tag, kReplyHeaderTag, 4) != 0 ||
+      connection.read(reply->tag, sizeof reply->tag) != 0) {
+    error = "The agent's reply to '" + QString::fromStdString(request) + "' has no header";
+  } else if (std::memcmp(reply->tag, kTextReplyTag, 4) == 0) {
+    // A text reply: the answer, or the agent's reason for not making a snapshot.
+    if (connection.read(reinterpret_cast<char*>(reply.get()) + sizeof reply->tag,
+                        static_cast<int32_t>(sizeof *reply - sizeof reply->tag)) != 0) {
+      error = "The agent's text reply to '" + QString::fromStdString(request) + "' is cut short";
     } else {
-      text = QString::fromLatin1(reply->text, static_cast<qsizetype>(strnlen(reply->text, sizeof reply->text)));
+      QString said = QString::fromLatin1(reply->text, static_cast<qsizetype>(strnlen(reply->text, sizeof reply->text)));
+      if (saveTo.isEmpty()) {
+        text = said;
+        ok = true;
+      } else {
+        error = said.trimmed();
+      }
     }
+  } else if (saveTo.isEmpty()) {
+    error = "The agent's reply to '" + QString::fromStdString(request) + "' is not a text reply";
+  } else if (connection.read(&next, 1) != 0) {
+    // Only the signature: the agent could not make its snapshot.
+    error = "The VELTRIS Agent could not make the snapshot (its reply is empty)";
+  } else if (connection.save(saveTo.toLocal8Bit().constData()) != 0) {
+    error = "Could not save to file";
+  } else {
+    ok = true;
   }
   connection.close();
   return ok;
@@ -117,11 +134,23 @@ AgentPoller::~AgentPoller() {
 void AgentPoller::setKey(const std::string& key) {
   std::lock_guard lock(keyMutex_);
   key_ = key;
+  held_ = key.empty();
+}
+
+bool AgentPoller::holding() const {
+  std::lock_guard lock(keyMutex_);
+  return held_;
 }
 
 std::string AgentPoller::key() const {
   std::lock_guard lock(keyMutex_);
   return key_;
+}
+
+// The refused key is not sent again until someone offers a key anew.
+void AgentPoller::hold(const std::string& refused) {
+  std::lock_guard lock(keyMutex_);
+  if (key_ == refused) held_ = true;
 }
 
 void AgentPoller::start() {
@@ -134,8 +163,14 @@ void AgentPoller::start() {
 // One connection is kept between polls; any failure drops it and the next
 // second starts afresh, so an agent that comes back is found again.
 void AgentPoller::pollOnce() {
-  const std::string key = this->key();
+  std::string key;
+  {
+    std::lock_guard lock(keyMutex_);
+    if (held_) return;
+    key = key_;
+  }
   AgentReading reading;
+  reading.key = key;
   if (connection_ && key != openedWith_) {
     connection_->close();
     connection_.reset();
@@ -146,6 +181,7 @@ void AgentPoller::pollOnce() {
     if (rc == 0) rc = connection_->write(("OPEN " + key).c_str());
     if (rc != 0) {
       reading.keyRefused = rc == kKeyRefused;
+      if (reading.keyRefused) hold(key);
       reading.failure = reading.keyRefused ? refusedText() : connectionFailure(rc);
       connection_->close();
       connection_.reset();
@@ -159,10 +195,13 @@ void AgentPoller::pollOnce() {
   TotalsRecord totals;
   if (rc == 0 && connection_->read(&header, sizeof header) == 0 && connection_->read(&totals, sizeof totals) == 0 &&
       std::memcmp(header.tag, kReplyHeaderTag, 4) == 0) {
-    emit polled(readingFromReply(header, totals));
+    AgentReading answered = readingFromReply(header, totals);
+    answered.key = key;
+    emit polled(answered);
     return;
   }
   reading.keyRefused = rc == kKeyRefused;
+  if (reading.keyRefused) hold(key);
   reading.failure = reading.keyRefused ? refusedText() : connectionFailure(rc == 0 ? -1 : rc);
   connection_->close();
   connection_.reset();

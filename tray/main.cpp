@@ -3,8 +3,8 @@
 #include <string>
 
 #include <QApplication>
-#include <QInputDialog>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include "common/program_options.h"
 #include "common/version.h"
@@ -20,7 +20,8 @@ constexpr char kUsage[] =
     "Shows the traffic state of this PC's VELTRIS agent in the system tray, second by second,\n"
     "with QuickLook, the agent settings and a launcher for the console (VELTRIS).\n"
     "The desktop starts it at login; the access key comes from the agent's registry file\n"
-    "when you may read it, otherwise veltris-tray asks for the agent's password once.\n";
+    "when you may read it, otherwise veltris-tray asks for the agent's password. A password\n"
+    "the agent refuses is not sent again: choose \"Enter Password...\" from the icon's menu.\n";
 
 }  // namespace
 
@@ -35,16 +36,6 @@ int main(int argc, char** argv) {
   veltris::tray::HelperSettingsStore store(veltris::tray::settingsHelperPath());
   tray.setSettingsStore(&store);
 
-  veltris::tray::StoredKey stored = veltris::tray::readStoredKey();
-  if (stored.outcome == veltris::tray::StoredKey::Found) {
-    tray.setKey(stored.key);
-  } else if (stored.outcome == veltris::tray::StoredKey::NotPermitted) {
-    bool ok = false;
-    QString password = QInputDialog::getText(nullptr, "VELTRIS", "Password of the VELTRIS Agent on this PC:",
-                                             QLineEdit::Password, {}, &ok);
-    if (ok) tray.setKey(password.left(16).toStdString());
-  } else {
-    std::fprintf(stderr, "veltris-tray: %s\n", stored.reason.toLocal8Bit().constData());
-  }
+  QTimer::singleShot(0, &tray, [&tray] { tray.loadKey(true); });  // the icon first, then any question
   return app.exec();
 }

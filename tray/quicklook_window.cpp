@@ -1,6 +1,7 @@
 #include "tray/quicklook_window.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QFutureWatcher>
@@ -100,6 +101,8 @@ QuickLookWindow::QuickLookWindow(RequestRunner runner, bool consoleInstalled, QW
   fixed.setPointSize(8);
   report_->setFont(fixed);
 
+  message_ = [this](const QString& title, const QString& text) { QMessageBox::critical(this, title, text); };
+
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
   layout->addWidget(table_);
@@ -175,8 +178,16 @@ QString QuickLookWindow::statusText() const { return status_->text(); }
 QString QuickLookWindow::reportText() const { return report_->toPlainText(); }
 bool QuickLookWindow::advancedEnabled() const { return advanced_->isEnabled(); }
 
+// However the window closes, the cursors it set are restored.
+QuickLookWindow::~QuickLookWindow() {
+  for (; waitCursors_ > 0; --waitCursors_) QApplication::restoreOverrideCursor();
+}
+
 void QuickLookWindow::runRequest(const std::string& request, bool waitCursor, const QString& saveTo) {
-  if (waitCursor) QApplication::setOverrideCursor(Qt::WaitCursor);
+  if (waitCursor) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ++waitCursors_;
+  }
   ++running_;
   struct Outcome {
     bool ok;
@@ -185,9 +196,16 @@ void QuickLookWindow::runRequest(const std::string& request, bool waitCursor, co
   auto* watcher = new QFutureWatcher<Outcome>(this);
   connect(watcher, &QFutureWatcher<Outcome>::finished, this, [this, watcher, waitCursor, saveTo] {
     Outcome o = watcher->result();
-    if (waitCursor) QApplication::restoreOverrideCursor();
-    if (saveTo.isEmpty()) report_->setPlainText(o.ok ? QString(o.text).replace("\r\n", "\n") : o.error);
-    else if (!o.ok) QMessageBox::critical(this, "VELTRIS ERROR", "Could not save to file");
+    if (waitCursor && waitCursors_ > 0) {
+      QApplication::restoreOverrideCursor();
+      --waitCursors_;
+    }
+    if (saveTo.isEmpty()) {
+      report_->setPlainText(o.ok ? QString(o.text).replace("\r\n", "\n") : o.error);
+    } else if (!o.ok) {
+      QFile::remove(saveTo);  // nothing that would read as a corrupt snapshot
+      message_("VELTRIS ERROR", o.error.isEmpty() ? QString("Could not save to file") : o.error);
+    }
     --running_;
     watcher->deleteLater();
   });
@@ -211,7 +229,17 @@ void QuickLookWindow::saveSnapshot() {
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.selectFile(hostName_);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  runRequest("SNAPSHOT", true, dialog.selectedFiles().first());
+  saveSnapshotTo(dialog.selectedFiles().first());
+}
+
+void QuickLookWindow::saveSnapshotTo(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    message_("VELTRIS ERROR", "Could not save to file");
+    return;
+  }
+  file.close();
+  runRequest("SNAPSHOT", true, path);
 }
 
 void QuickLookWindow::showHelp() { openHelp(kHelpContext, this); }

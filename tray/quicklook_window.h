@@ -24,6 +24,11 @@ class QuickLookWindow : public QDialog {
   Q_OBJECT
  public:
   QuickLookWindow(RequestRunner runner, bool consoleInstalled, QWidget* parent = nullptr);
+  ~QuickLookWindow() override;
+
+  // Shows an error box; replaced in tests.
+  using MessageHook = std::function<void(const QString& title, const QString& text)>;
+  void setMessageHook(MessageHook hook) { message_ = std::move(hook); }
 
   // The once-a-second refresh with the agent's reading.
   void refresh(const AgentReading& reading);
@@ -40,6 +45,8 @@ class QuickLookWindow : public QDialog {
   void runConfig();
   void runTest();
   void saveSnapshot();
+  // Creates `path` first, then asks the agent for the snapshot that goes into it.
+  void saveSnapshotTo(const QString& path);
   void showHelp();
 
  signals:
@@ -62,7 +69,9 @@ class QuickLookWindow : public QDialog {
   QPushButton* advanced_;
   std::optional<AgentReading> previous_;
   QString hostName_;
+  MessageHook message_;
   int running_ = 0;
+  int waitCursors_ = 0;  // set by this window and not yet restored
 };
 
 }  // namespace veltris::tray

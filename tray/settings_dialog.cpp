@@ -1,6 +1,7 @@
 #include "tray/settings_dialog.h"
 
 #include <QDialogButtonBox>
+#include <optional>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -33,7 +34,7 @@ QLabel* wrapped(const char* text) {
 
 }  // namespace
 
-SettingsDialog::SettingsDialog(SettingsStore& store, QString knownPassword, QWidget* parent)
+SettingsDialog::SettingsDialog(SettingsStore& store, QWidget* parent)
     : QDialog(parent), store_(store) {
   setObjectName("frmSettings");
   setWindowTitle(kCaption);
@@ -58,9 +59,14 @@ SettingsDialog::SettingsDialog(SettingsStore& store, QString knownPassword, QWid
   historyForm->addRow("Directory:", folder_);
   for (QFormLayout* form : {remoteForm, historyForm}) form->setLabelAlignment(Qt::AlignRight);
 
+  note_ = new QLabel;
+  note_->setObjectName("lblNote");
+  note_->setWordWrap(true);
+  note_->hide();
+
   auto* buttons = new QDialogButtonBox;
-  QPushButton* ok = buttons->addButton("&OK", QDialogButtonBox::AcceptRole);
-  ok->setDefault(true);
+  ok_ = buttons->addButton("&OK", QDialogButtonBox::AcceptRole);
+  ok_->setDefault(true);
   buttons->addButton("&Cancel", QDialogButtonBox::RejectRole);
   buttons->setCenterButtons(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &SettingsDialog::accept);
@@ -69,21 +75,52 @@ SettingsDialog::SettingsDialog(SettingsStore& store, QString knownPassword, QWid
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(remote);
   layout->addWidget(history);
+  layout->addWidget(note_);
   layout->addWidget(buttons);
   setFixedWidth(400);
-
-  QString password, folder;
-  store_.read(password, folder);
-  if (password.isEmpty()) password = knownPassword;
-  if (folder.isEmpty()) folder = defaultDataPath();
-  password_->setText(password);
-  confirm_->setText(password);
-  folder_->setText(folder);
 
   message_ = [this](QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons) {
     QMessageBox box(icon, kCaption, text, buttons, this);
     return static_cast<QMessageBox::StandardButton>(box.exec());
   };
+
+  setBusy(true);
+  store_.read(this, [this](const StoredSettings& stored) { showStored(stored); });
+}
+
+void SettingsDialog::setBusy(bool busy) {
+  busy_ = busy;
+  for (QWidget* w : {static_cast<QWidget*>(password_), static_cast<QWidget*>(confirm_),
+                     static_cast<QWidget*>(folder_), static_cast<QWidget*>(ok_)})
+    w->setEnabled(!busy);
+  if (busy) {
+    setCursor(Qt::BusyCursor);
+    note_->setText(tr("Reading the stored settings ..."));
+    note_->show();
+  } else {
+    unsetCursor();
+  }
+}
+
+void SettingsDialog::showStored(const StoredSettings& stored) {
+  storedFolder_ = stored.dataPath;
+  storedPassword_ = stored.keyKnown ? stored.password : QString();
+  keyHidden_ = stored.keyStored && !stored.keyKnown;
+  password_->setText(storedPassword_);
+  confirm_->setText(storedPassword_);
+  folder_->setText(stored.dataPath.isEmpty() ? defaultDataPath() : stored.dataPath);
+  if (keyHidden_) {
+    for (QLineEdit* box : {password_, confirm_}) box->setPlaceholderText(tr("(set; type a new one to change it)"));
+  }
+  setBusy(false);
+  if (!stored.read) {
+    note_->setText(tr("The stored settings could not be read: ") + stored.error);
+  } else if (keyHidden_) {
+    note_->setText(tr("A password is set. Leave the boxes empty to keep it."));
+  } else {
+    note_->clear();
+    note_->hide();
+  }
 }
 
 bool SettingsDialog::failCheck(QLineEdit* focus, const QString& text, QMessageBox::Icon icon) {
@@ -110,18 +147,28 @@ bool SettingsDialog::folderReady(const QString& folder) {
 }
 
 void SettingsDialog::accept() {
+  if (busy_) return;
   const QString password = password_->text();
   const QString confirm = confirm_->text();
   const QString folder = folder_->text();
-  if (password.isEmpty()) return void(failCheck(password_, tr("Require Password")));
-  if (confirm.isEmpty()) return void(failCheck(confirm_, tr("Require Password Confirmation")));
-  if (password.compare(confirm, Qt::CaseInsensitive) != 0)
-    return void(failCheck(password_, tr("Password Confirmation FAILED")));
+  // A stored key that this user may not see is kept while both boxes stay empty.
+  const bool keepKey = keyHidden_ && password.isEmpty() && confirm.isEmpty();
+  if (!keepKey) {
+    if (password.isEmpty()) return void(failCheck(password_, tr("Require Password")));
+    if (confirm.isEmpty()) return void(failCheck(confirm_, tr("Require Password Confirmation")));
+    if (password.compare(confirm, Qt::CaseInsensitive) != 0)
+      return void(failCheck(password_, tr("Password Confirmation FAILED")));
+  }
   if (folder.isEmpty()) return void(failCheck(folder_, tr("Require Data Path")));
-  if (!folderReady(folder)) return;
+
+  std::optional<QString> newFolder, newPassword;
+  if (folder != storedFolder_) newFolder = folder;
+  if (!keepKey && password != storedPassword_) newPassword = password;
+  if (!newFolder && !newPassword) return QDialog::accept();  // nothing changed, nothing written
+  if (newFolder && !folderReady(folder)) return;
 
   QString error;
-  switch (store_.write(folder, password, error)) {
+  switch (store_.write(newFolder, newPassword, error)) {
     case SettingsStore::Write::Done: break;
     case SettingsStore::Write::KeyFailed:
       return void(failCheck(nullptr, tr("FAILED to create/open registry key"), QMessageBox::Critical));
@@ -129,7 +176,7 @@ void SettingsDialog::accept() {
       return void(failCheck(nullptr, tr("FAILED to write parameters to registry"), QMessageBox::Critical));
     case SettingsStore::Write::Failed: return void(failCheck(nullptr, error, QMessageBox::Critical));
   }
-  emit passwordChanged(password.left(16));
+  if (newPassword) emit passwordChanged(password);
   message_(QMessageBox::NoIcon,
            "Settings successfully modified.\r\n\r\nThe Password setting will take effect immediately.\r\n"
            "The History Directory setting will take effect after next re-boot.",

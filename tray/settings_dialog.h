@@ -6,11 +6,14 @@
 #include <QDialog>
 #include <QMessageBox>
 
+class QLabel;
 class QLineEdit;
+class QPushButton;
 
 namespace veltris::tray {
 
 class SettingsStore;
+struct StoredSettings;
 
 class SettingsDialog : public QDialog {
   Q_OBJECT
@@ -19,12 +22,16 @@ class SettingsDialog : public QDialog {
   using MessageHook = std::function<QMessageBox::StandardButton(QMessageBox::Icon icon, const QString& text,
                                                                 QMessageBox::StandardButtons buttons)>;
 
-  SettingsDialog(SettingsStore& store, QString knownPassword = {}, QWidget* parent = nullptr);
+  // Reads what is stored through `store`; busy until that is known.
+  explicit SettingsDialog(SettingsStore& store, QWidget* parent = nullptr);
   void setMessageHook(MessageHook hook) { message_ = std::move(hook); }
 
   QLineEdit* passwordBox() const { return password_; }
   QLineEdit* confirmBox() const { return confirm_; }
   QLineEdit* folderBox() const { return folder_; }
+  QLabel* noteLabel() const { return note_; }
+  // Still reading what is stored.
+  bool busy() const { return busy_; }
 
  public slots:
   void accept() override;
@@ -36,12 +43,21 @@ class SettingsDialog : public QDialog {
  private:
   bool failCheck(QLineEdit* focus, const QString& text, QMessageBox::Icon icon = QMessageBox::Warning);
   bool folderReady(const QString& folder);
+  void showStored(const StoredSettings& stored);
+  void setBusy(bool busy);
 
   SettingsStore& store_;
   QLineEdit* password_;
   QLineEdit* confirm_;
   QLineEdit* folder_;
+  QLabel* note_;
+  QPushButton* ok_;
   MessageHook message_;
+  bool busy_ = false;
+  // What was stored when the dialog opened: a box left as it was is not written.
+  QString storedPassword_;
+  QString storedFolder_;
+  bool keyHidden_ = false;  // a key is stored that this user may not read
 };
 
 }  // namespace veltris::tray

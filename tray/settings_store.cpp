@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QFileInfo>
 #include <QProcess>
+#include <sstream>
 
 #include "platform/registry/registry.h"
 #include "platform/system_root.h"
@@ -41,22 +42,69 @@ QString defaultDataPath() {
   return QString::fromStdString((platform::windowsDirectory() / "VELTRIS History").string()) + "/";
 }
 
+QString pkexecFailure(int exitCode, const QString& standardError) {
+  QString what;
+  if (exitCode == helper::kNotAuthorised) what = "pkexec: the authentication was dismissed (exit 126)";
+  if (exitCode == helper::kAuthFailed)
+    what = "pkexec: not authorised, or the settings helper could not be run (exit 127)";
+  if (what.isEmpty()) return standardError;
+  return standardError.isEmpty() ? what : what + "\n" + standardError;
+}
+
 HelperSettingsStore::HelperSettingsStore(QString helperPath) : helperPath_(std::move(helperPath)) {}
 
-void HelperSettingsStore::read(QString& password, QString& dataPath) {
+void HelperSettingsStore::read(QObject* context, std::function<void(const StoredSettings&)> done) {
   reg::Registry registry = reg::Registry::system();
-  std::string text;
-  password.clear();
-  dataPath.clear();
-  if (registry.queryString(kParametersKey, "OpenKey", text) == reg::kSuccess)
-    password = QString::fromStdString(text).left(helper::kMaxValueLength);
-  if (registry.queryString(kParametersKey, "DataPath", text) == reg::kSuccess)
-    dataPath = QString::fromStdString(text).left(helper::kMaxValueLength);
+  StoredSettings stored;
+  std::string key, path;
+  const long keyRc = registry.queryString(kParametersKey, "OpenKey", key);
+  if (keyRc != reg::kAccessDenied) {
+    const long pathRc = registry.queryString(kParametersKey, "DataPath", path);
+    stored.read = (keyRc == reg::kSuccess || keyRc == reg::kFileNotFound) &&
+                  (pathRc == reg::kSuccess || pathRc == reg::kFileNotFound);
+    stored.keyKnown = stored.read;
+    stored.password = QString::fromStdString(key).left(helper::kMaxValueLength);
+    stored.keyStored = !key.empty();
+    stored.dataPath = QString::fromStdString(path).left(helper::kMaxValueLength);
+    if (!stored.read) stored.error = QString::fromStdString(registry.lastError());
+    done(stored);
+    return;
+  }
+  // Not ours to read: the helper tells the folder and whether a key is set, never the key.
+  auto* process = new QProcess(context);
+  process->setProgram("pkexec");
+  process->setArguments({VELTRIS_SETTINGS_HELPER, "read"});
+  QObject::connect(process, &QProcess::finished, context, [process, done](int code, QProcess::ExitStatus status) {
+    StoredSettings stored;
+    const QByteArray out = process->readAllStandardOutput();
+    const QString err = QString::fromLocal8Bit(process->readAllStandardError()).trimmed();
+    helper::StoredSettings parsed;
+    std::istringstream lines(out.toStdString());
+    if (status == QProcess::NormalExit && code == helper::kDone && helper::parseStored(lines, parsed)) {
+      stored.read = true;
+      stored.keyStored = parsed.keyStored;
+      stored.dataPath = QString::fromStdString(parsed.dataPath);
+    } else {
+      stored.error = status == QProcess::NormalExit ? pkexecFailure(code, err) : "pkexec ended abnormally";
+    }
+    process->deleteLater();
+    done(stored);
+  });
+  QObject::connect(process, &QProcess::errorOccurred, context, [process, done](QProcess::ProcessError e) {
+    if (e != QProcess::FailedToStart) return;
+    StoredSettings stored;
+    stored.error = "Cannot run pkexec: " + process->errorString();
+    process->deleteLater();
+    done(stored);
+  });
+  process->start();
+  process->closeWriteChannel();
 }
 
 int HelperSettingsStore::run(const QStringList& arguments, const QByteArray& input, QString& error) {
   QProcess process;
-  if (mayWriteRegistry()) {
+  const bool direct = mayWriteRegistry();
+  if (direct) {
     process.setProgram(helperPath_);
     process.setArguments(arguments);
   } else {
@@ -89,8 +137,7 @@ int HelperSettingsStore::run(const QStringList& arguments, const QByteArray& inp
   error = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
   if (process.exitStatus() != QProcess::NormalExit) return -1;
   const int code = process.exitCode();
-  if (code == helper::kNotAuthorised || code == helper::kAuthFailed)
-    error = "Authentication failed: the settings were not changed";
+  if (!direct) error = pkexecFailure(code, error);
   return code;
 }
 
@@ -106,8 +153,11 @@ bool HelperSettingsStore::createFolder(const QString& path, QString& error) {
   return run({"mkdir", path}, {}, error) == helper::kDone;
 }
 
-SettingsStore::Write HelperSettingsStore::write(const QString& dataPath, const QString& password, QString& error) {
-  const helper::SettingsChange change{dataPath.toStdString(), password.toStdString()};
+SettingsStore::Write HelperSettingsStore::write(const std::optional<QString>& dataPath,
+                                                const std::optional<QString>& password, QString& error) {
+  helper::SettingsChange change;
+  if (dataPath) change.dataPath = dataPath->toStdString();
+  if (password) change.openKey = password->toStdString();
   switch (run({"write"}, QByteArray::fromStdString(helper::formatChange(change)), error)) {
     case helper::kDone: return Write::Done;
     case helper::kKeyFailed: return Write::KeyFailed;

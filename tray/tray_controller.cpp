@@ -1,11 +1,17 @@
 #include "tray/tray_controller.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QMenu>
 #include <QScreen>
+
+#include "platform/system_root.h"
 
 #include "tray/console_link.h"
 #include "tray/help_link.h"
@@ -13,7 +19,6 @@
 #include "tray/quicklook_window.h"
 #include "tray/settings_dialog.h"
 #include "tray/settings_store.h"
-#include "tray/pictures.h"
 
 namespace veltris::tray {
 namespace {
@@ -21,9 +26,22 @@ namespace {
 constexpr int64_t kLaunchGapSeconds = 5;
 constexpr int kLoadingSeconds = 20;
 
-bool runOnAgent(const std::string& key, const std::string& request, QString& text, QString& error,
-                const QString& saveTo) {
-  return askAgent(key, request, text, error, saveTo);
+constexpr char kPasswordPrompt[] = "Password of the VELTRIS Agent on this PC:";
+
+std::optional<QString> askPasswordBox(const QString& why) {
+  bool ok = false;
+  const QString text = why.isEmpty() ? QString(kPasswordPrompt) : why + "\n\n" + kPasswordPrompt;
+  QString password = QInputDialog::getText(nullptr, "VELTRIS", text, QLineEdit::Password, {}, &ok);
+  if (!ok) return std::nullopt;
+  return password;
+}
+
+// Qt sends a StatusNotifierItem's activation as a click (Trigger) and never a
+// double-click; it uses one whenever a StatusNotifier watcher is on the bus.
+bool statusNotifierHost() {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  return bus.isConnected() && bus.interface() &&
+         bus.interface()->isServiceRegistered("org.kde.StatusNotifierWatcher").value();
 }
 
 }  // namespace
@@ -35,6 +53,10 @@ TrayHooks systemHooks() {
   h.searchConsole = searchConsole;
   h.now = [] { return QDateTime::currentSecsSinceEpoch(); };
   h.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+  h.storedKey = readStoredKey;
+  h.askPassword = askPasswordBox;
+  h.clickActivates = statusNotifierHost;
+  h.handKeyToConsole = handKeyToConsole;
   return h;
 }
 
@@ -68,8 +90,12 @@ TrayController::TrayController(TrayHooks hooks, bool startPolling) : hooks_(std:
   advanced_ = menu_->addAction(tr("Advanced"), this, &TrayController::advanced);
   quickLook_ = menu_->addAction(tr("QuickLook"), this, &TrayController::openQuickLook);
   settings_ = menu_->addAction(tr("Settings"), this, &TrayController::openSettings);
+  enterPassword_ = menu_->addAction(tr("Enter Password..."), this, &TrayController::enterPassword);
+  enterPassword_->setVisible(false);
   menu_->addSeparator();
   help_ = menu_->addAction(tr("Help"), this, &TrayController::openHelpIndex);
+  menu_->addSeparator();
+  quit_ = menu_->addAction(tr("Quit"), qApp, &QCoreApplication::quit);
   connect(menu_, &QMenu::aboutToShow, this, &TrayController::prepareMenu);
   prepareMenu();
 
@@ -80,6 +106,10 @@ TrayController::TrayController(TrayHooks hooks, bool startPolling) : hooks_(std:
   connect(&iconTimer_, &QTimer::timeout, this, &TrayController::retryIcon);
   iconTimer_.start(1000);
   retryIcon();
+  connect(&retryTimer_, &QTimer::timeout, this, &TrayController::retryRefusedKey);
+  connect(&registryWatch_, &QFileSystemWatcher::fileChanged, this, &TrayController::registryChanged);
+  connect(&registryWatch_, &QFileSystemWatcher::directoryChanged, this, &TrayController::registryChanged);
+  watchRegistry();
 
   if (startPolling) {
     poller_ = new AgentPoller;
@@ -102,8 +132,88 @@ void TrayController::setKey(const std::string& key) {
   {
     std::lock_guard lock(key_->mutex);
     key_->key = key;
+    key_->refused = false;
   }
+  polling_ = !key.empty();
+  enterPassword_->setVisible(key.empty());
+  if (polling_) retryTimer_.stop();
   if (poller_) poller_->setKey(key);
+}
+
+void TrayController::offerKey(const std::string& key) {
+  refusals_.cleared(QString::fromStdString(key));
+  setKey(key);
+}
+
+void TrayController::loadKey(bool ask) {
+  const StoredKey stored = hooks_.storedKey();
+  if (stored.outcome == StoredKey::Found) {
+    if (refusals_.isRefused(QString::fromStdString(stored.key))) return;  // the registry still holds the refused key
+    return offerKey(stored.key);
+  }
+  stopPolling(stored.reason);
+  if (stored.outcome == StoredKey::NotPermitted && ask) enterPassword();
+}
+
+// The registry's folder is watched too: writers replace the file, which ends a file watch.
+void TrayController::watchRegistry() {
+  const QString file = QString::fromStdString(platform::registryFile().string());
+  const QString folder = QFileInfo(file).absolutePath();
+  if (QFileInfo::exists(folder) && !registryWatch_.directories().contains(folder)) registryWatch_.addPath(folder);
+  // The folder's watch sees a replaced file; the file's own needs the right to read it.
+  if (QFileInfo(file).isReadable() && !registryWatch_.files().contains(file)) registryWatch_.addPath(file);
+}
+
+void TrayController::registryChanged() {
+  watchRegistry();
+  const StoredKey stored = hooks_.storedKey();
+  if (stored.outcome != StoredKey::Found || stored.key == currentKey() ||
+      refusals_.isRefused(QString::fromStdString(stored.key)))
+    return;
+  offerKey(stored.key);
+}
+
+void TrayController::stopPolling(const QString& why) {
+  polling_ = false;
+  enterPassword_->setVisible(true);
+  if (shownCode_ != 0) icon_.setIcon(noAgentIcon());
+  shownCode_ = 0;
+  icon_.setToolTip(tr("VELTRIS - ") + why);
+}
+
+// The poller holds itself after a refusal; it is offered the key again only by
+// the user, by a changed registry, or once after a lock-out period.
+void TrayController::keyRefused(const std::string& key) {
+  if (key != currentKey()) return;  // a reading of a key that was replaced meanwhile
+  refusals_.refused(QString::fromStdString(key), hooks_.now());
+  {
+    std::lock_guard lock(key_->mutex);
+    key_->refused = true;
+  }
+  stopPolling(refusedText());
+  if (refusals_.retryAt(QString::fromStdString(key))) retryTimer_.start(1000);
+  registryChanged();  // the key may have changed in the registry: that is why it was refused
+}
+
+void TrayController::retryRefusedKey() {
+  const std::string key = currentKey();
+  const QString k = QString::fromStdString(key);
+  if (polling_ || !refusals_.isRefused(k)) return retryTimer_.stop();
+  if (!refusals_.retryAt(k)) return retryTimer_.stop();
+  if (!refusals_.maySend(k, hooks_.now())) return;
+  retryTimer_.stop();
+  setKey(key);
+}
+
+void TrayController::enterPassword() {
+  if (asking_ || !hooks_.askPassword) return;
+  asking_ = true;
+  const QString prefix = tr("VELTRIS - ");
+  const QString why = icon_.toolTip().startsWith(prefix) ? icon_.toolTip().mid(prefix.size()) : QString();
+  const std::optional<QString> password = hooks_.askPassword(polling_ ? QString() : why);
+  asking_ = false;
+  if (!password || password->isEmpty()) return;
+  offerKey(password->left(static_cast<qsizetype>(kAccessKeySize)).toStdString());
 }
 
 // Added when a tray exists, and again after a tray host went away and came back.
@@ -123,8 +233,11 @@ void TrayController::showReading(const AgentReading& reading) {
   if (!reading.answered) {
     if (shownCode_ != 0) icon_.setIcon(noAgentIcon());
     shownCode_ = 0;
-    icon_.setToolTip(tr("VELTRIS - ") + reading.failure);
-    if (reading.keyRefused) keyRefused();
+    if (reading.keyRefused) {
+      keyRefused(reading.key);
+    } else if (polling_) {
+      icon_.setToolTip(tr("VELTRIS - ") + reading.failure);
+    }
   } else {
     icon_.setToolTip(QString(tr("VELTRIS - %1  %2")).arg(reading.hostName, reading.ipSummary));
     const TrafficState* state = trafficState(reading.code);
@@ -139,12 +252,6 @@ std::string TrayController::currentKey() const {
   return key_->key;
 }
 
-// A refused key may have been changed by Settings or by hand: read it again.
-void TrayController::keyRefused() {
-  StoredKey stored = readStoredKey();
-  if (stored.outcome == StoredKey::Found && stored.key != currentKey()) setKey(stored.key);
-}
-
 void TrayController::prepareMenu() {
   const bool installed = !hooks_.locateConsole().isEmpty();
   advanced_->setEnabled(installed);
@@ -153,10 +260,12 @@ void TrayController::prepareMenu() {
 
 void TrayController::activated(QSystemTrayIcon::ActivationReason reason) {
   if (reason == QSystemTrayIcon::DoubleClick) doubleClick();
+  if (reason == QSystemTrayIcon::Trigger && hooks_.clickActivates && hooks_.clickActivates()) doubleClick();
   if (reason == QSystemTrayIcon::Context) prepareMenu();
 }
 
 void TrayController::doubleClick() {
+  if (!polling_) return enterPassword();  // no key, or a refused one: the user offers one
   if (hooks_.locateConsole().isEmpty()) return openQuickLook();
   if (!hooks_.searchConsole(true)) advanced();
 }
@@ -189,9 +298,19 @@ void TrayController::openQuickLook() {
     std::string key;
     {
       std::lock_guard lock(shared->mutex);
+      if (shared->refused || shared->key.empty()) {
+        error = refusedText();
+        return false;
+      }
       key = shared->key;
     }
-    return runOnAgent(key, request, text, error, saveTo);
+    bool refused = false;
+    const bool ok = askAgent(key, request, text, error, saveTo, &refused);
+    if (refused) {
+      std::lock_guard lock(shared->mutex);
+      if (shared->key == key) shared->refused = true;
+    }
+    return ok;
   };
   quickLookWindow_ = new QuickLookWindow(runner, !hooks_.locateConsole().isEmpty());
   connect(quickLookWindow_, &QuickLookWindow::advancedRequested, this, &TrayController::advanced);
@@ -206,9 +325,10 @@ void TrayController::openSettings() {
     return;
   }
   if (!settingsStore_) return;
-  settingsDialog_ = new SettingsDialog(*settingsStore_, QString::fromStdString(currentKey()));
+  settingsDialog_ = new SettingsDialog(*settingsStore_);
   connect(settingsDialog_, &SettingsDialog::passwordChanged, this, [this](const QString& password) {
-    setKey(password.toStdString());
+    offerKey(password.left(static_cast<qsizetype>(kAccessKeySize)).toStdString());
+    if (hooks_.handKeyToConsole) hooks_.handKeyToConsole(password);
     emit keyChanged(password);
   });
   settingsDialog_->show();

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <mutex>
 
+#include <QFileSystemWatcher>
 #include <QIcon>
 #include <QLabel>
 #include <QObject>
@@ -15,6 +17,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "desktop/key_refusals.h"
 #include "tray/agent_link.h"
 #include "tray/quicklook_window.h"
 #include "tray/settings_dialog.h"
@@ -33,6 +36,14 @@ struct TrayHooks {
   std::function<bool(bool raise)> searchConsole;
   std::function<int64_t()> now;  // seconds
   std::function<bool()> trayAvailable;
+  // The key the registry holds, as far as this user may read it.
+  std::function<StoredKey()> storedKey;
+  // Asks the user for the agent's password; nullopt when dismissed.
+  std::function<std::optional<QString>(const QString& why)> askPassword;
+  // The tray host reports clicks only (no double-click): a click activates.
+  std::function<bool()> clickActivates;
+  // Hands a new key to a running console.
+  std::function<bool(const QString& key)> handKeyToConsole;
 };
 TrayHooks systemHooks();
 
@@ -57,12 +68,20 @@ class TrayController : public QObject {
   ~TrayController() override;
 
   void setKey(const std::string& key);
+  // The key from the registry; asks the user when the registry hides it and `ask`.
+  void loadKey(bool ask);
   void setSettingsStore(SettingsStore* store) { settingsStore_ = store; }
 
   // The menu and its state, for tests and the icon.
   QMenu* menu() const { return menu_; }
   QAction* advancedAction() const { return advanced_; }
   QAction* quickLookAction() const { return quickLook_; }
+  QAction* enterPasswordAction() const { return enterPassword_; }
+  QAction* quitAction() const { return quit_; }
+  // A key is known and not refused: the poll runs.
+  bool polling() const { return polling_; }
+  const desktop::KeyRefusals& refusals() const { return refusals_; }
+  std::string key() const { return currentKey(); }
   QSystemTrayIcon& icon() { return icon_; }
   bool iconAdded() const { return iconAdded_; }
   LoadingWindow* loadingWindow() const { return loading_; }
@@ -80,13 +99,21 @@ class TrayController : public QObject {
   void openHelpIndex();
   void consoleWait();
   void retryIcon();
+  void enterPassword();
+  // Once a second while a key is refused: the one retry after a lock-out period.
+  void retryRefusedKey();
+  // The registry file changed: a new key there is taken.
+  void registryChanged();
 
  signals:
   void keyChanged(const QString& key);
 
  private:
   void activated(QSystemTrayIcon::ActivationReason reason);
-  void keyRefused();
+  void keyRefused(const std::string& key);
+  void stopPolling(const QString& why);
+  void offerKey(const std::string& key);  // the user's or the registry's: sent at once
+  void watchRegistry();
 
   TrayHooks hooks_;
   QSystemTrayIcon icon_;
@@ -95,7 +122,14 @@ class TrayController : public QObject {
   QAction* quickLook_;
   QAction* settings_;
   QAction* help_;
+  QAction* enterPassword_;
+  QAction* quit_;
   QTimer iconTimer_;
+  QTimer retryTimer_;
+  QFileSystemWatcher registryWatch_;
+  desktop::KeyRefusals refusals_;
+  bool polling_ = false;
+  bool asking_ = false;
   bool iconAdded_ = false;
   uint32_t shownCode_ = ~0u;
   int64_t lastLaunch_ = 0;
@@ -111,6 +145,7 @@ class TrayController : public QObject {
   struct SharedKey {
     std::mutex mutex;
     std::string key;
+    bool refused = false;  // QuickLook sends nothing with a refused key
   };
   std::shared_ptr<SharedKey> key_ = std::make_shared<SharedKey>();
   QThread pollThread_;

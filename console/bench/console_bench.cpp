@@ -4,6 +4,8 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <QImage>
 #include <QPainter>
 #include <cstring>
@@ -20,6 +22,13 @@ using namespace veltris::console;
 namespace {
 
 constexpr int kPartners = 2000;
+
+// Runs what is queued now (posted events, repaints), then returns.
+void runQueuedEvents() {
+  QEventLoop loop;
+  QTimer::singleShot(0, &loop, &QEventLoop::quit);
+  loop.exec();
+}
 
 PartnerStatRecord partner(int i) {
   PartnerStatRecord r{};
@@ -63,7 +72,7 @@ struct IdleWindow {
     window.timerInit().stop();
     window.resize(1100, 640);
     window.show();
-    QApplication::processEvents();
+    runQueuedEvents();
   }
   MainWindow window;
 };
@@ -78,7 +87,7 @@ void BM_PollReplyOnUiThread(benchmark::State& state) {
   size_t n = 0;
   for (auto _ : state) {
     w.window.onPollReply(replies[n++ % replies.size()], false);
-    QApplication::processEvents();  // the graphs repaint
+    runQueuedEvents();  // the graphs repaint
   }
   benchmark::DoNotOptimize(records);
   state.counters["partners"] = kPartners;
@@ -101,13 +110,23 @@ void BM_PollCycleThroughRequestThread(benchmark::State& state) {
     }
     script->expectReplyEnd();
     state.ResumeTiming();
-    bool done = false;
+    bool replied = false;
+    size_t records = 0;
+    QEventLoop loop;
     connection.send({QStringLiteral("STATS_PRO  0"),
                      {{{'T', 'O', 'T', ' '}, sizeof(TotalsRecord), ReadStep::One},
                       {{'S', 'T', 'A', 'T'}, sizeof(PartnerStatRecord), ReadStep::WhileTag}},
                      {}},
-                    nullptr, [&](const Reply& reply) { done = reply.count(1) == kPartners; });
-    while (!done) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+                    nullptr, [&](const Reply& reply) {
+                      records = reply.count(1);
+                      replied = true;
+                      loop.quit();
+                    });
+    if (!replied) loop.exec();
+    if (records != kPartners) {
+      state.SkipWithError("the reply lacks records");
+      break;
+    }
   }
 }
 BENCHMARK(BM_PollCycleThroughRequestThread)->Unit(benchmark::kMillisecond);
@@ -121,7 +140,7 @@ void graphSecond(benchmark::State& state, bool fast) {
     graphs.back()->setFastPathEnabled(fast);
     graphs.back()->show();
   }
-  QApplication::processEvents();
+  runQueuedEvents();
   QImage screen(270, 250, QImage::Format_RGB32);
   uint32_t n = 0;
   for (auto _ : state) {

@@ -1,7 +1,8 @@
 #pragma once
 // The console's per-user single-instance channel: the first console listens on
 // veltris::consoleChannelPath(); a client that sends the raise request gets
-// that console's window raised and the answer back. Further consoles (started
+// that console's window raised and the answer back; one that sends "KEY" and a
+// password hands over a new key of this PC's agent. Further consoles (started
 // with "&New") run without listening.
 #include <QObject>
 
@@ -22,6 +23,8 @@ class SingleInstanceChannel : public QObject {
 
  signals:
   void raised();
+  // A new access key of the agent on this PC (from its settings dialog).
+  void keyOffered(const QString& key);
 
  private:
   void answer();

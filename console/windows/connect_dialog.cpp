@@ -129,7 +129,9 @@ void ConnectDialog::ok(bool fromCancel) {
     serverName = name;
     connection_.setPassword(tbxPassword->text());
   }
-  if (agentOpenKey().isEmpty() && tbxPassword->text().isEmpty()) {
+  connection_.offerKey(tbxPassword->text());  // typed by the user: it may be tried
+  // This PC's agent also opens with the password kept from earlier in this session.
+  if (tbxPassword->text().isEmpty() && connection_.keyFor(server).isEmpty()) {
     showMessage(this, tr("Please specify a PASSWORD"));
     tbxPassword->setFocus();
     return;

@@ -8,6 +8,7 @@
 #include <QRadioButton>
 #include <QHBoxLayout>
 #include <QHostInfo>
+#include <QInputDialog>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -134,6 +135,15 @@ MainWindow::MainWindow(std::unique_ptr<AgentAccess> access, const QString& compu
     connect(overview_->graph(g), &TrendGraph::rightClicked, this, [this, g] { showGraphMenu(g); });
     connect(overview_->graph(g), &TrendGraph::doubleClicked, this, [this, g] { openGraphTab(g); });
   }
+
+  passwordPrompt_ = [this]() -> std::optional<QString> {
+    bool ok = false;
+    const QString typed = QInputDialog::getText(this, QStringLiteral("VELTRIS Connection"),
+                                                QStringLiteral("Password of the VELTRIS Agent on this PC:"),
+                                                QLineEdit::Password, QString(), &ok);
+    if (!ok) return std::nullopt;
+    return typed;
+  };
 
   timerInit_.setInterval(1);
   connect(&timerInit_, &QTimer::timeout, this, &MainWindow::initTick);
@@ -264,6 +274,12 @@ void MainWindow::initTick() {
     connectFailed();
     return;
   }
+  // A key the agent has just refused is not sent again on the way back: the
+  // dialog lets the user decide. Each refusal counts towards a lock-out.
+  if ((sServer_.isEmpty() && !ensureLocalPassword()) || !connection_->mayResend(sServer_)) {
+    connectFailed();
+    return;
+  }
   connection_->connectTo(sServer_, this, [this](bool ok) {
     if (ok) {
       setUpConnection();
@@ -271,6 +287,29 @@ void MainWindow::initTick() {
       connectFailed();
     }
   });
+}
+
+// A user who may not read this PC's registry is asked for the agent's
+// password once; the session keeps it.
+bool MainWindow::ensureLocalPassword() {
+  if (!connection_->keyFor(QString()).isEmpty() || agentKeyReadable()) return true;
+  const std::optional<QString> typed = passwordPrompt_();
+  if (!typed || typed->isEmpty()) return false;
+  connection_->setPassword(*typed);
+  connection_->offerKey(*typed);
+  return true;
+}
+
+void MainWindow::takeOfferedKey(const QString& key) {
+  if (!sServer_.isEmpty() || key.isEmpty()) return;  // another agent's key is not this one
+  connection_->setLocalPassword(key);
+  connection_->offerKey(key);
+  if (connecting_) {  // the dialog or a connect runs: it goes on with the new key
+    connection_->setPassword(key);
+    return;
+  }
+  connection_->setPassword(key);
+  openConnectionTo(sServer_, sServerName_);
 }
 
 void MainWindow::connectFailed() {

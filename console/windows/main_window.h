@@ -10,7 +10,9 @@
 // enable them (those not wired yet are disabled).
 #include <QMainWindow>
 #include <QTimer>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "common/reply_records.h"
@@ -64,6 +66,12 @@ class MainWindow : public QMainWindow {
   // Closes the connection and connects to `computer` ("*SNAPSHOT* " + path for
   // a snapshot), shown as `displayName`, through the start-up timer.
   void openConnectionTo(const QString& computer, const QString& displayName);
+  // Asks the user for the password of this PC's agent; nullopt when dismissed.
+  using PasswordPrompt = std::function<std::optional<QString>()>;
+  void setPasswordPrompt(PasswordPrompt prompt) { passwordPrompt_ = std::move(prompt); }
+  // A new access key of this PC's agent (from its settings dialog, through the
+  // single-instance channel): a console watching this PC takes it and reconnects.
+  void takeOfferedKey(const QString& key);
   // Starts another console ("&New"), placed where this one is: `name` "" for this PC.
   void startNewInstance(const QString& name);
   // Re-initialises the window for a new time base (all eight graphs get setTimeBase).
@@ -119,6 +127,7 @@ class MainWindow : public QMainWindow {
   void buildMenus();
   void buildStatusBar();
   void initTick();
+  bool ensureLocalPassword();
   void connectFailed();
   bool runLoginDialog();
   void setUpConnection();
@@ -175,6 +184,7 @@ class MainWindow : public QMainWindow {
   QString ipSummary_;
   int helpContext_ = 3000;
   int popupGraph_ = 0;
+  PasswordPrompt passwordPrompt_;
 };
 
 }  // namespace veltris::console

@@ -176,7 +176,8 @@ int32_t AgentConnection::read(void* record, int32_t size) {
 int32_t AgentConnection::save(const char* path) {
   std::lock_guard lock(mutex_);
   if (path == nullptr || *path == '\0') return kFailed;
-  if (reply_.size() < kReplyHeaderSize + 4 ||
+  // A reply that holds the signature alone is the agent's empty snapshot: no file for it.
+  if (reply_.size() <= kReplyHeaderSize + 4 ||
       std::memcmp(reply_.data() + kReplyHeaderSize, kSnapshotTag, 4) != 0) {
     return kFailed;
   }

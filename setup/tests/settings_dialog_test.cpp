@@ -37,7 +37,7 @@ TEST_F(SettingsDialog, ChecksInOrderAndFocus) {
   };
   for (const Case& c : cases) {
     prompter_.shown.clear();
-    InstallSettingsDialog dialog(prompter_, nullptr);
+    InstallSettingsDialog dialog(nullptr);
     dialog.show();
     dialog.passwordBox()->setText(c.password);
     dialog.confirmBox()->setText(c.confirmation);
@@ -45,7 +45,7 @@ TEST_F(SettingsDialog, ChecksInOrderAndFocus) {
     dialog.ok();
     ASSERT_EQ(prompter_.shown.size(), 1u) << c.message;
     EXPECT_EQ(prompter_.shown[0].text, c.message);
-    EXPECT_EQ(prompter_.shown[0].caption, "VELTRIS Settings");
+    EXPECT_EQ(prompter_.shown[0].title, "VELTRIS Settings");
     EXPECT_EQ(dialog.focusWidget() ? dialog.focusWidget()->objectName() : QString(), c.focus) << c.message;
     EXPECT_NE(dialog.result(), QDialog::Accepted);
     EXPECT_FALSE(fs::exists(root_ / "etc/veltris/registry.reg")) << "nothing is written before the checks pass";
@@ -53,7 +53,7 @@ TEST_F(SettingsDialog, ChecksInOrderAndFocus) {
 }
 
 TEST_F(SettingsDialog, OpensWithTheDefaultFolderOnAnEmptyRegistry) {
-  InstallSettingsDialog dialog(prompter_, nullptr);
+  InstallSettingsDialog dialog(nullptr);
   EXPECT_EQ(dialog.passwordBox()->text(), "");
   EXPECT_EQ(dialog.directoryBox()->text().toStdString(), (root_ / "var/lib/veltris/VELTRIS History").string() + "/");
   EXPECT_EQ(prompter_.beeps, 1);
@@ -64,7 +64,7 @@ TEST_F(SettingsDialog, FolderQuestionAndCreation) {
   {
     // No: nothing written, the Directory box has the focus.
     prompter_.answer("Data Path", Answer::No);
-    InstallSettingsDialog dialog(prompter_, nullptr);
+    InstallSettingsDialog dialog(nullptr);
     dialog.show();
     dialog.passwordBox()->setText("abc");
     dialog.confirmBox()->setText("abc");
@@ -77,8 +77,8 @@ TEST_F(SettingsDialog, FolderQuestionAndCreation) {
   }
   {
     // A system folder is refused before anything is asked or made.
-    SettingsDialog::prompter_ = ScriptedPrompter();
-    InstallSettingsDialog dialog(prompter_, nullptr);
+    prompter_.reset();
+    InstallSettingsDialog dialog(nullptr);
     dialog.passwordBox()->setText("abc");
     dialog.confirmBox()->setText("abc");
     dialog.directoryBox()->setText("/etc/veltris-history");
@@ -91,9 +91,9 @@ TEST_F(SettingsDialog, FolderQuestionAndCreation) {
   }
   {
     // A file where a parent should be: "Create Directory FAILED".
-    SettingsDialog::prompter_ = ScriptedPrompter();
+    prompter_.reset();
     std::ofstream(root_ / "a-file") << "x";
-    InstallSettingsDialog dialog(prompter_, nullptr);
+    InstallSettingsDialog dialog(nullptr);
     dialog.passwordBox()->setText("abc");
     dialog.confirmBox()->setText("abc");
     dialog.directoryBox()->setText(QString::fromStdString((root_ / "a-file/history").string()));
@@ -103,8 +103,8 @@ TEST_F(SettingsDialog, FolderQuestionAndCreation) {
   }
   {
     // Two levels below an existing folder: made with its parent.
-    SettingsDialog::prompter_ = ScriptedPrompter();
-    InstallSettingsDialog dialog(prompter_, nullptr);
+    prompter_.reset();
+    InstallSettingsDialog dialog(nullptr);
     dialog.passwordBox()->setText("abc");
     dialog.confirmBox()->setText("abc");
     dialog.directoryBox()->setText(QString::fromStdString((missing / "deeper").string()));
@@ -115,9 +115,9 @@ TEST_F(SettingsDialog, FolderQuestionAndCreation) {
   }
   {
     // Yes: made, stored, closed without a message, back in the folder it started in.
-    SettingsDialog::prompter_ = ScriptedPrompter();
+    prompter_.reset();
     const QString before = QDir::currentPath();
-    InstallSettingsDialog dialog(prompter_, nullptr);
+    InstallSettingsDialog dialog(nullptr);
     dialog.passwordBox()->setText("A-Password-Of-20-Chr");
     dialog.confirmBox()->setText("a-password-of-20-chr");
     dialog.directoryBox()->setText(QString::fromStdString(missing.string()));
@@ -133,7 +133,7 @@ TEST_F(SettingsDialog, FolderQuestionAndCreation) {
 
 TEST_F(SettingsDialog, UnwritableRegistryEndsSetup) {
   fs::create_directories(root_ / "etc/veltris/registry.reg");  // a folder where the file should be
-  InstallSettingsDialog dialog(prompter_, nullptr);
+  InstallSettingsDialog dialog(nullptr);
   dialog.passwordBox()->setText("abc");
   dialog.confirmBox()->setText("abc");
   dialog.directoryBox()->setText(QString::fromStdString(root_.string()));

@@ -16,24 +16,6 @@ namespace veltris::setup::testing {
 
 namespace fs = std::filesystem;
 
-Answer ScriptedPrompter::show(QWidget*, Icon icon, const QString& caption, const QString& text, Buttons buttons) {
-  shown.push_back({caption, text, icon});
-  for (const auto& [start, answer] : script_)
-    if (text.startsWith(start)) return answer;
-  switch (buttons) {
-    case Buttons::YesNo: return Answer::Yes;
-    case Buttons::RetryCancel: return Answer::Cancel;
-    case Buttons::Ok: break;
-  }
-  return Answer::Ok;
-}
-
-bool ScriptedPrompter::saw(const QString& textStart) const {
-  for (const Shown& s : shown)
-    if (s.text.startsWith(textStart)) return true;
-  return false;
-}
-
 namespace {
 
 void writeFile(const fs::path& p, const std::string& text, fs::perms perms = fs::perms::owner_read | fs::perms::owner_write) {
@@ -76,7 +58,6 @@ SetupWorld::SetupWorld() {
   folder_ = QString::fromStdString((root_ / "var/lib/veltris/VELTRIS History").string() + "/");
 
   env_.programFolder = QString::fromStdString(dist_.string());
-  env_.prompter = &prompter_;
   env_.manager = &manager_;
   env_.wait = [this](int) {
     for (QWidget* w : QApplication::topLevelWidgets())

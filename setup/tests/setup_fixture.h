@@ -15,29 +15,12 @@
 
 #include "platform/service/service_manager.h"
 #include "setup/installer.h"
-#include "setup/prompter.h"
+#include "desktop/testing/scripted_prompter.h"
 
 namespace veltris::setup::testing {
 
-// Records every message box and answers from a script: the first scripted
-// answer whose text starts the message, else Yes, Ok, or Cancel for Retry/Cancel.
-class ScriptedPrompter final : public Prompter {
- public:
-  struct Shown {
-    QString caption, text;
-    Icon icon;
-  };
-  Answer show(QWidget*, Icon icon, const QString& caption, const QString& text, Buttons buttons) override;
-  void beep() override { ++beeps; }
-  void answer(const QString& textStart, Answer answer) { script_.push_back({textStart, answer}); }
-  bool saw(const QString& textStart) const;
-
-  std::vector<Shown> shown;
-  int beeps = 0;
-
- private:
-  std::vector<std::pair<QString, Answer>> script_;
-};
+using desktop::Answer;
+using desktop::test::ScriptedPrompter;
 
 class SetupWorld : public ::testing::Test {
  protected:
@@ -55,7 +38,7 @@ class SetupWorld : public ::testing::Test {
   void setServiceState(const char* state);
 
   std::filesystem::path dir_, root_, dist_, temp_, bin_;
-  ScriptedPrompter prompter_;
+  ScriptedPrompter prompter_;  // answers every box SETUP shows
   service::SystemdManager manager_;
   SetupEnvironment env_;
   QString password_ = "Secret-Key-20-chars!", folder_;

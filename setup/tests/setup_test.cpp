@@ -8,7 +8,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <fstream>
 
 #include "platform/registry/registry.h"
@@ -212,6 +214,57 @@ TEST_F(SetupFlow, MissingTapsorCCStopsBeforeAnyAgentFile) {
   EXPECT_EQ(calls("systemctl").find("start"), std::string::npos);
 }
 
+// Every box of a flow reaches the desktop's prompter with its caption, icon and
+// buttons; its answer decides the flow.
+TEST_F(SetupFlow, BoxesGoThroughTheDesktopPrompter) {
+  using desktop::MessageButtons;
+  using desktop::MessageIcon;
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+    bool agent, advanced;
+    int status;
+    const char *text, *title;
+    MessageIcon icon;
+    MessageButtons buttons;
+  };
+  const Case cases[] = {
+      {"nothing chosen", [] {}, false, false, 0, "Please select at least one component to be installed",
+       "VELTRIS Install Error", MessageIcon::Exclamation, MessageButtons::Ok},
+      {"file missing", [this] { fs::remove(dist_ / "TapsorSv"); }, true, false, 1, "Could not find file TapsorSv",
+       "VELTRIS Setup Error", MessageIcon::Stop, MessageButtons::Ok},
+      {"copy fails, Cancel exits",
+       [this] {
+         fs::create_directories(installed("share"));
+         std::ofstream(installed("share/veltris")) << "a file where the folder goes";
+       },
+       true, false, 1, "Failed to copy files", "VELTRIS Setup Error", MessageIcon::Stop, MessageButtons::RetryCancel},
+      {"advanced continuation",
+       [this] {
+         prepareRegistryFile();
+         registry().createKey(kParametersKey);
+         registry().setNumber(kParametersKey, "InstallAdvanced", 1);
+       },
+       false, false, 0, "Do you want to continue with the installation of VELTRIS Advanced support tools ?",
+       "VELTRIS Setup", MessageIcon::Question, MessageButtons::YesNo},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(root_ / "usr");
+    fs::remove_all(root_ / "etc");
+    makeDistribution();
+    c.arrange();
+    prompter_.reset();
+    EXPECT_EQ(runSetup(c.agent, c.advanced), c.status);
+    const auto box = std::find_if(prompter_.shown.begin(), prompter_.shown.end(),
+                                  [&](const desktop::Message& m) { return m.text.startsWith(c.text); });
+    ASSERT_NE(box, prompter_.shown.end());
+    EXPECT_EQ(box->title, c.title);
+    EXPECT_EQ(box->icon, c.icon);
+    EXPECT_EQ(box->buttons, c.buttons);
+  }
+}
+
 TEST_F(SetupFlow, StartedFromTheTemporaryFolderCopiesInsteadOfMoving) {
   makeDistribution();
   ::setenv("TMPDIR", dist_.c_str(), 1);
@@ -273,7 +326,7 @@ TEST_F(SetupFlow, WithoutAuthorityItOffersToRestartThroughPkexec) {
   EXPECT_EQ(runSetup(true, false), 1);
   EXPECT_TRUE(started_.isEmpty());
 
-  prompter_ = ScriptedPrompter();
+  prompter_.reset();
   EXPECT_EQ(runSetup(true, false), 0);
   ASSERT_EQ(started_.size(), 1);
   EXPECT_TRUE(started_[0].startsWith(QString::fromStdString((bin_ / "pkexec").string()) + " env "));

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <QLabel>
+#include <QTest>
 #include <QLineEdit>
 #include <QPointer>
 #include <QTemporaryDir>
@@ -21,9 +23,14 @@ namespace fs = std::filesystem;
 
 // A store that answers from memory and records the writes.
 struct MemoryStore final : SettingsStore {
-  void read(QString& password, QString& dataPath) override {
-    password = storedPassword;
-    dataPath = storedPath;
+  void read(QObject*, std::function<void(const StoredSettings&)> done) override {
+    StoredSettings s;
+    s.read = true;
+    s.keyKnown = !keyHidden;
+    s.password = keyHidden ? QString() : storedPassword;
+    s.keyStored = !storedPassword.isEmpty();
+    s.dataPath = storedPath;
+    done(s);
   }
   Folder checkFolder(const QString& path, QString&) override {
     checked << path;
@@ -33,11 +40,12 @@ struct MemoryStore final : SettingsStore {
     created << path;
     return true;
   }
-  Write write(const QString& dataPath, const QString& password, QString&) override {
-    written << dataPath + "|" + password;
+  Write write(const std::optional<QString>& dataPath, const std::optional<QString>& password, QString&) override {
+    written << dataPath.value_or("-") + "|" + password.value_or("-");
     return Write::Done;
   }
   QString storedPassword, storedPath;
+  bool keyHidden = false;  // the user may not read the key
   bool folderExists = true;
   QStringList checked, created, written;
 };
@@ -104,7 +112,7 @@ TEST(SettingsChecks, ConfirmationIgnoresCaseAndThePasswordBoxIsStored) {
   dialog->folderBox()->setText("/srv/history");
   dialog->accept();
   EXPECT_EQ(store.written, QStringList{"/srv/history|MixedCase20CharsLong"});
-  EXPECT_EQ(key, "MixedCase20Chars") << "consoles must give the first 16 characters";
+  EXPECT_EQ(key, "MixedCase20CharsLong") << "the stored text; the agent compares the first 16";
   EXPECT_EQ(messages.shown, QStringList{kSuccess});
   EXPECT_FALSE(dialog && dialog->isVisible());
   delete dialog;
@@ -114,19 +122,67 @@ TEST(SettingsChecks, MissingFolderAnsweredNoWritesNothing) {
   MemoryStore store;
   store.folderExists = false;
   store.storedPassword = "secret";
-  store.storedPath = "/srv/none";
+  store.storedPath = "/srv/old";
   Messages messages;
   messages.answer = QMessageBox::No;
   QPointer<SettingsDialog> dialog = new SettingsDialog(store);
   dialog->setMessageHook(messages.hook());
   dialog->show();
   EXPECT_EQ(dialog->confirmBox()->text(), "secret");
+  dialog->folderBox()->setText("/srv/none");
   dialog->accept();
   EXPECT_EQ(messages.shown, QStringList{"Data Path '/srv/none' does not exist.  Do you wish to create it ?"});
   EXPECT_TRUE(store.created.isEmpty());
   EXPECT_TRUE(store.written.isEmpty());
   EXPECT_EQ(dialog->focusWidget()->objectName(), "tbxDirectory");
   delete dialog;
+}
+
+// Only what the user changed is written; a key the user may not read is kept
+// while its boxes stay empty, and is never shown.
+TEST(SettingsChecks, OnlyChangedFieldsAreWritten) {
+  struct Case {
+    const char* name;
+    const char* storedPassword;
+    const char* storedPath;
+    bool keyHidden;
+    const char* typedPassword;  // nullptr: the boxes are left as they opened
+    const char* typedFolder;    // nullptr: left as it opened
+    QStringList written;
+  };
+  const QString defaultFolder = defaultDataPath();
+  const Case cases[] = {
+      {"nothing changed", "secret", "/srv/h", false, nullptr, nullptr, {}},
+      {"folder only", "secret", "/srv/h", false, nullptr, "/srv/new", {"/srv/new|-"}},
+      {"password only", "secret", "/srv/h", false, "other", nullptr, {"-|other"}},
+      {"hidden key kept, folder changed", "secret", "/srv/h", true, nullptr, "/srv/new", {"/srv/new|-"}},
+      {"hidden key kept, nothing changed", "secret", "/srv/h", true, nullptr, nullptr, {}},
+      {"hidden key replaced", "secret", "/srv/h", true, "other", nullptr, {"-|other"}},
+      {"empty registry: both", "", "", false, "pw", nullptr, {defaultFolder + "|pw"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryStore store;
+    store.storedPassword = c.storedPassword;
+    store.storedPath = c.storedPath;
+    store.keyHidden = c.keyHidden;
+    Messages messages;
+    QPointer<SettingsDialog> dialog = new SettingsDialog(store);
+    dialog->setMessageHook(messages.hook());
+    dialog->show();
+    EXPECT_FALSE(dialog->busy());
+    if (c.keyHidden) EXPECT_EQ(dialog->passwordBox()->text(), "") << "a hidden key is never shown";
+    if (c.typedPassword) {
+      dialog->passwordBox()->setText(c.typedPassword);
+      dialog->confirmBox()->setText(c.typedPassword);
+    }
+    if (c.typedFolder) dialog->folderBox()->setText(c.typedFolder);
+    dialog->accept();
+    EXPECT_EQ(store.written, c.written);
+    EXPECT_EQ(messages.shown, c.written.isEmpty() ? QStringList{} : QStringList{kSuccess});
+    EXPECT_FALSE(dialog && dialog->isVisible());
+    delete dialog;
+  }
 }
 
 // The real helper, run directly on a private system root.
@@ -173,10 +229,10 @@ TEST_F(SettingsHelper, NewFolderOneLevelDownIsCreatedAndBothValuesWritten) {
   const std::string text = registryText();
   EXPECT_NE(text.find("\"OpenKey\"=\"Secret\""), std::string::npos) << text;
   EXPECT_NE(text.find("\"DataPath\"=\"" + folder.toStdString() + "\""), std::string::npos) << text;
-  QString password, dataPath;
-  store.read(password, dataPath);
-  EXPECT_EQ(password, "Secret");
-  EXPECT_EQ(dataPath, folder);
+  StoredSettings stored;
+  store.read(nullptr, [&](const StoredSettings& s) { stored = s; });
+  EXPECT_EQ(stored.password, "Secret");
+  EXPECT_EQ(stored.dataPath, folder);
   delete dialog;
 }
 
@@ -208,6 +264,43 @@ TEST_F(SettingsHelper, SystemFolderIsRefusedAndNothingIsWritten) {
   EXPECT_EQ(dialog->focusWidget()->objectName(), "tbxDirectory");
   EXPECT_TRUE(dialog->isVisible());
   delete dialog;
+}
+
+// pkexec's own exit codes are named; its message and the helper's are shown as they are.
+TEST(SettingsHelperRun, PkexecFailuresShownAsTheyAre) {
+  struct Case {
+    int code;
+    const char* standardError;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {126, "", "pkexec: the authentication was dismissed (exit 126)"},
+      {127, "Cannot run program /usr/libexec/veltris/veltris-settings-helper: No such file or directory",
+       "pkexec: not authorised, or the settings helper could not be run (exit 127)\n"
+       "Cannot run program /usr/libexec/veltris/veltris-settings-helper: No such file or directory"},
+      {7, "veltris-settings-helper: '/etc' cannot hold the history: a system folder",
+       "veltris-settings-helper: '/etc' cannot hold the history: a system folder"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(pkexecFailure(c.code, c.standardError), c.shown) << c.code;
+}
+
+// Run by tray_lockout_xvfb_test.sh as a user who may not read the registry, with
+// a stand-in pkexec: the dialog shows the stored folder and that a key is set.
+TEST(SettingsAsUser, ShowsTheStoredFolderThroughTheHelper) {
+  const QByteArray expected = qgetenv("VELTRIS_TEST_STORED_FOLDER");
+  if (expected.isEmpty()) GTEST_SKIP() << "run by tray_lockout_xvfb_test.sh";
+  const QByteArray saved = qgetenv("VELTRIS_ROOT");
+  qputenv("VELTRIS_ROOT", qgetenv("VELTRIS_TEST_ROOT"));
+  HelperSettingsStore store(SETTINGS_HELPER);
+  QPointer<SettingsDialog> dialog = new SettingsDialog(store);
+  dialog->show();
+  for (int i = 0; i < 200 && dialog->busy(); ++i) QTest::qWait(100);
+  ASSERT_FALSE(dialog->busy());
+  EXPECT_EQ(dialog->folderBox()->text(), QString::fromLocal8Bit(expected));
+  EXPECT_EQ(dialog->passwordBox()->text(), "") << "the key is never shown";
+  EXPECT_EQ(dialog->noteLabel()->text(), "A password is set. Leave the boxes empty to keep it.");
+  delete dialog;
+  qputenv("VELTRIS_ROOT", saved);
 }
 
 }  // namespace

@@ -22,9 +22,13 @@
 #include "tray/quicklook_window.h"
 #include "tray/pictures.h"
 #include "tray/tray_controller.h"
+#include "tray/tests/tray_world.h"
 
 namespace veltris::tray {
 namespace {
+
+using test::World;
+using test::keyedTray;
 
 TEST(QuickLookFigures, PercentRoundsHalfUpAndHyphensStandForZero) {
   struct Case {
@@ -170,36 +174,17 @@ TEST(TrafficCodes, EveryCodeHasItsTextAndPicture) {
   }
 }
 
-// The world around the taskbar window, scripted.
-struct World {
-  QString console = "/opt/veltris/VELTRIS";
-  bool consoleRunning = false;
-  int64_t clock = 1000;
-  int starts = 0;
-  int raises = 0;
-  TrayHooks hooks() {
-    TrayHooks h;
-    h.locateConsole = [this] { return console; };
-    h.startConsole = [this](const QString&) { return ++starts, true; };
-    h.searchConsole = [this](bool raise) {
-      if (raise && consoleRunning) ++raises;
-      return consoleRunning;
-    };
-    h.now = [this] { return clock; };
-    h.trayAvailable = [] { return false; };
-    return h;
-  }
-};
-
 TEST(TaskbarWindow, MenuDefaultAndGreyingFollowTheConsole) {
   World world;
-  TrayController tray(world.hooks(), false);
+  auto owned = keyedTray(world);
+  TrayController& tray = *owned;
   tray.prepareMenu();
   EXPECT_TRUE(tray.advancedAction()->isEnabled());
   EXPECT_EQ(tray.menu()->defaultAction(), tray.advancedAction());
   QStringList items;
-  for (QAction* a : tray.menu()->actions()) items << (a->isSeparator() ? "-" : a->text());
-  EXPECT_EQ(items.join("|"), "Advanced|QuickLook|Settings|-|Help");
+  for (QAction* a : tray.menu()->actions())
+    if (a->isVisible()) items << (a->isSeparator() ? "-" : a->text());
+  EXPECT_EQ(items.join("|"), "Advanced|QuickLook|Settings|-|Help|-|Quit");
 
   world.console.clear();
   tray.prepareMenu();
@@ -216,7 +201,8 @@ TEST(TaskbarWindow, MenuDefaultAndGreyingFollowTheConsole) {
 
 TEST(TaskbarWindow, LaunchesAtMostOncePerFiveSecondsAndRaisesARunningConsole) {
   World world;
-  TrayController tray(world.hooks(), false);
+  auto owned = keyedTray(world);
+  TrayController& tray = *owned;
   tray.advanced();
   tray.advanced();
   world.clock += 4;
@@ -260,7 +246,8 @@ TEST(TaskbarWindow, LoadingWindowClosesWhenTheConsoleAnnouncesItselfOrAfterTwent
 
 TEST(TaskbarWindow, IconAndTooltipFollowTheReadings) {
   World world;
-  TrayController tray(world.hooks(), false);
+  auto owned = keyedTray(world);
+  TrayController& tray = *owned;
   AgentReading down;
   down.failure = "VELTRIS Agent is not running on this PC (Connection failed with retcode 1722)";
   tray.showReading(down);

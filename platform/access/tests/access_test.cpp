@@ -29,7 +29,7 @@ Bytes snapshotBody() {
   return body;
 }
 
-// Header, then: a snapshot for "SNAPSHOT", n bytes for "BIG n", else the whole
+// Header, then: a snapshot for "SNAPSHOT", the signature alone for "EMPTYSNAP", n bytes for "BIG n", else the whole
 // 256-byte request as the agent received it.
 uint32_t fakeRequestRpc(std::span<const uint8_t> in, Bytes& out) {
   tapsor::RequestRpcIn args;
@@ -45,6 +45,7 @@ uint32_t fakeRequestRpc(std::span<const uint8_t> in, Bytes& out) {
   reply.resize(32, 0);
   Bytes body(args.request.begin(), args.request.end());
   if (std::strncmp(text, "SNAPSHOT", 8) == 0) body = snapshotBody();
+  if (std::strncmp(text, "EMPTYSNAP", 9) == 0) body = {'V', 'S', 'N', ' '};  // the agent made no snapshot
   if (std::strncmp(text, "BIG ", 4) == 0) body.assign(std::strtoul(text + 4, nullptr, 10), 0x5a);
   reply.insert(reply.end(), body.begin(), body.end());
   tapsor::encodeRequestRpcOut(reply, false, 0, out);
@@ -209,6 +210,9 @@ TEST_F(AccessLibraryTest, SaveWritesTheSnapshotOfTheLastReply) {
   ASSERT_EQ(TapsorRpcWrite("OPEN PASSWORD"), 0);
   std::string path = (root_ / "remote.VSN").string();
   EXPECT_EQ(TapsorRpcSave(path.c_str()), -1);  // not a snapshot reply
+  ASSERT_EQ(TapsorRpcWrite("EMPTYSNAP"), 0);
+  EXPECT_EQ(TapsorRpcSave(path.c_str()), -1);  // the signature alone: no 4-byte file
+  EXPECT_FALSE(std::filesystem::exists(path));
   ASSERT_EQ(TapsorRpcWrite("SNAPSHOT"), 0);
   ASSERT_EQ(TapsorRpcSave(path.c_str()), 0);
   std::ifstream file(path, std::ios::binary);
