@@ -95,13 +95,23 @@ int openHistoryFile(const std::string& name, int extraFlags, std::string& proble
     }
     entered.store(true);
   }
+  const int fd = openPrivateFileAt(AT_FDCWD, name, extraFlags, problem);
+  if (fd < 0 && problem.empty()) problem = std::strerror(errno);
+  return fd;
+}
+
+int openPrivateFileAt(int dirFd, const std::string& name, int extraFlags, std::string& problem) {
   const PrivateMode mode = privateMode();
   // O_NONBLOCK keeps a FIFO planted under the name from stalling the open.
-  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | extraFlags,
-                        mode.fileMode);
+  // O_TRUNC waits for the checks: a planted hard link must not lose its contents.
+  const bool truncate = (extraFlags & O_TRUNC) != 0;
+  const int fd = ::openat(dirFd, name.c_str(),
+                          O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (extraFlags & ~O_TRUNC),
+                          mode.fileMode);
   if (fd < 0) {
     const int error = errno;
-    problem = error == ELOOP ? "the file is a link" : error == ENXIO ? "the file is not a plain file" : std::strerror(error);
+    if (error == ELOOP) problem = "the file is a link";
+    else if (error == ENXIO) problem = "the file is not a plain file";
     errno = error;
     return -1;
   }
@@ -120,6 +130,12 @@ int openHistoryFile(const std::string& name, int extraFlags, std::string& proble
   if ((st.st_mode & 07777) != mode.fileMode) ::fchmod(fd, mode.fileMode);
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (truncate && ::ftruncate(fd, 0) != 0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
   return fd;
 }
 

@@ -24,6 +24,10 @@ bool historyFolderEntered();
 // to another user.
 int openHistoryFile(const std::string& name, int extraFlags, std::string& problem);
 
+// The same for `name` in the folder open as `dirFd` (AT_FDCWD: the current one),
+// whatever folder that is; `problem` stays empty when errno alone tells why.
+int openPrivateFileAt(int dirFd, const std::string& name, int extraFlags, std::string& problem);
+
 // Counts a failed history write of `name`; the first failure of each file on
 // each day goes to the event log and the console with the errno text.
 void reportHistoryWriteError(const std::string& name, const std::string& problem, uint32_t now);

@@ -340,37 +340,11 @@ int openSnapshotPath(const std::string& path, std::string& problem) {
     problem = "the folder is not the history folder";
     return -1;
   }
-  // O_NOFOLLOW refuses a link as the last component; O_NONBLOCK keeps a FIFO from stalling the open.
-  const PrivateMode mode = privateMode();
-  const int fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode.fileMode);
+  // Never through a link, never into a FIFO or another user's file.
+  const int fd = openPrivateFileAt(dirFd, name, O_TRUNC, problem);
   const int openError = errno;
   ::close(dirFd);
-  if (fd < 0) {
-    if (openError == ELOOP) problem = "the file is a link";
-    else if (openError == ENXIO) problem = "the file is not a plain file";
-    errno = openError;
-    return -1;
-  }
-  struct stat st{};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid()) {
-    ::close(fd);
-    problem = !S_ISREG(st.st_mode) ? "the file is not a plain file"
-              : st.st_nlink != 1   ? "the file has other links"
-                                   : "the file belongs to another user";
-    return -1;
-  }
-  // Readable by the watchers' group at most, whoever made the file before.
-  if (mode.group >= 0 && st.st_gid != static_cast<gid_t>(mode.group))
-    [[maybe_unused]] int kept = ::fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(mode.group));
-  if ((st.st_mode & 07777) != mode.fileMode) ::fchmod(fd, mode.fileMode);
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  if (::ftruncate(fd, 0) != 0) {
-    const int truncateError = errno;
-    ::close(fd);
-    errno = truncateError;
-    return -1;
-  }
+  errno = openError;
   return fd;
 }
 

@@ -182,7 +182,7 @@ void WindowBehaviourTest::agentStoppedSaysWhatToDo_data() {
                              << QStringLiteral("The VELTRIS agent is not running on PC7 or PC7 cannot be reached: "
                                                "start it there (TapsorSv -start), check the computer name, or check "
                                                "that the network lets you through.");
-  QTest::newRow("other codes: the Part's text alone") << QStringLiteral("PC7") << 5 << QString();
+  QTest::newRow("other codes: the message alone") << QStringLiteral("PC7") << 5 << QString();
 }
 
 void WindowBehaviourTest::agentStoppedSaysWhatToDo() {

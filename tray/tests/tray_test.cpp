@@ -133,7 +133,7 @@ TEST_F(QuickLook, StatusBoxShowsTheWholeRefusal) {
     AgentReading down;
     down.failure = text;
     w->refresh(down);
-    QApplication::processEvents();
+    QCoreApplication::sendPostedEvents();  // layout requests
     EXPECT_EQ(w->statusText(), text);
     auto* box = w->findChild<QLabel*>("tbxStatus");
     ASSERT_NE(box, nullptr);
