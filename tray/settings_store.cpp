@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <sstream>
 
+#include "desktop/agent_settings_form.h"
 #include "platform/registry/registry.h"
 #include "platform/system_root.h"
 #include "tray/agent_link.h"
@@ -38,9 +39,7 @@ QString settingsHelperPath() {
   return VELTRIS_SETTINGS_HELPER;
 }
 
-QString defaultDataPath() {
-  return QString::fromStdString((platform::windowsDirectory() / "VELTRIS History").string()) + "/";
-}
+QString defaultDataPath() { return desktop::AgentSettingsForm::defaultDirectory(); }
 
 QString pkexecFailure(int exitCode, const QString& standardError) {
   QString what;
