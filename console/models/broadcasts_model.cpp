@@ -21,13 +21,8 @@ int BroadcastsModel::rowCount(const QModelIndex& parent) const {
 int BroadcastsModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumns; }
 
 QString BroadcastsModel::cellText(const Row& row, int column) const {
+  if (column < kLeadingColumns) return leadingCellText(row, column);
   switch (column) {
-    case 0: return QString::number(row.adapter);
-    case 1: return row.station;
-    case 2: return row.protoAddr;
-    case 3: return row.role;
-    case 4: return row.name;
-    case 5: return row.time;
     case kLast15Column: return counterText(row.last15);
     case kLast1Column: return counterText(row.last1);
     case kDescriptionColumn: return row.description;

@@ -21,6 +21,21 @@ const QStringList& leadingHeaders();
 constexpr int kLeadingColumns = 6;
 constexpr int kTimeColumn = 5;
 
+// The text of a leading column of any grid row (adapter, station, protoAddr,
+// role, name, time); a null string for the other columns.
+template <typename Row>
+QString leadingCellText(const Row& row, int column) {
+  switch (column) {
+    case 0: return QString::number(row.adapter);
+    case 1: return row.station;
+    case 2: return row.protoAddr;
+    case 3: return row.role;
+    case 4: return row.name;
+    case 5: return row.time;
+    default: return {};
+  }
+}
+
 // Contrast ratio of two colours by their relative luminance (1 to 21).
 double contrastRatio(const QColor& a, const QColor& b);
 // White or black, whichever reads on `background` (white when it reaches 4.5:1).

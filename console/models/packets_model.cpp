@@ -52,13 +52,8 @@ bool packetBefore(quint32 a, quint32 b) { return static_cast<qint32>(a - b) < 0;
 }  // namespace
 
 QString PacketsModel::cellText(const Row& row, int column) const {
+  if (column < kLeadingColumns) return leadingCellText(row, column);
   switch (column) {
-    case 0: return QString::number(row.adapter);
-    case 1: return row.station;
-    case 2: return row.protoAddr;
-    case 3: return row.role;
-    case 4: return row.name;
-    case 5: return row.time;
     case kPktColumn: return QString::number(row.packet);
     case kDirectionColumn: return row.direction;
     case kSizeColumn: return QString::number(row.size);

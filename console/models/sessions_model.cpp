@@ -48,15 +48,7 @@ double SessionsModel::shownValue(int row, int counter) const {
 }
 
 QString SessionsModel::cellText(const Row& row, int column) const {
-  switch (column) {
-    case 0: return QString::number(row.adapter);
-    case 1: return row.station;
-    case 2: return row.protoAddr;
-    case 3: return row.role;
-    case 4: return row.name;
-    case 5: return row.time;
-    default: break;
-  }
+  if (column < kLeadingColumns) return leadingCellText(row, column);
   if (column < kVisibleColumns) {
     const int row_ = static_cast<int>(&row - rows_.data());
     return counterText(shownValue(row_, column - kFirstCounterColumn));

@@ -19,12 +19,6 @@ using namespace veltris::desktop::test;
 
 namespace {
 
-QString mismatchText(const ScriptedAccess& script) {
-  QStringList lines;
-  for (const std::string& m : script.mismatches()) lines << QString::fromStdString(m);
-  return lines.join(QStringLiteral("; "));
-}
-
 struct Window {
   explicit Window(const QString& computer = QStringLiteral("HOST7")) {
     auto owned = std::make_unique<ScriptedAccess>();

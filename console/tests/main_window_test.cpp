@@ -56,12 +56,6 @@ struct FakeViews : TabViews {
   void connectionReady(bool, const QString&) override {}
 };
 
-QString mismatchText(const ScriptedAccess& script) {
-  QStringList lines;
-  for (const std::string& m : script.mismatches()) lines << QString::fromStdString(m);
-  return lines.join(QStringLiteral("; "));
-}
-
 struct Window {
   explicit Window(const QString& computer = QStringLiteral("host7"), bool installed = true) : root(installed) {
     auto owned = std::make_unique<ScriptedAccess>();

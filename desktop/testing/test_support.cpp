@@ -134,4 +134,10 @@ void showFailures(AgentSession& session) {
                    [](const Failure& failure) { showMessage(nullptr, failure.text); });
 }
 
+QString mismatchText(const ScriptedAccess& script) {
+  QStringList lines;
+  for (const std::string& m : script.mismatches()) lines << QString::fromStdString(m);
+  return lines.join(QStringLiteral("; "));
+}
+
 }  // namespace veltris::desktop::test

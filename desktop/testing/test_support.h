@@ -58,6 +58,9 @@ PeriodTotalsRecord periodTotals(uint32_t slot, float bytesSent, uint32_t framesS
                                 uint32_t framesReceived = 0);
 PartnerStatRecord partnerStat(uint32_t adapter, const char* station, const char* protoAddr, uint32_t framesSent);
 
+// The script's mismatches on one line, for a failed check's message.
+QString mismatchText(const ScriptedAccess& script);
+
 // close, open, "OPEN " + password, header: a successful Connect.
 void scriptConnect(ScriptedAccess& script, const std::string& computer = "", const std::string& password = "SECRET");
 // "HISTORY_LIST": header, totals, the days, end of reply.

@@ -12,12 +12,6 @@ using namespace veltris::desktop::test;
 
 namespace {
 
-QString mismatchText(const ScriptedAccess& script) {
-  QStringList lines;
-  for (const std::string& m : script.mismatches()) lines << QString::fromStdString(m);
-  return lines.join(QStringLiteral("; "));
-}
-
 struct Fixture {
   explicit Fixture(bool installed = true, const QString& key = QStringLiteral("SECRET")) : root(installed, key) {
     auto owned = std::make_unique<ScriptedAccess>();
