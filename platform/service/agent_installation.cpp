@@ -38,6 +38,9 @@ AgentInstallation findAgentInstallation() {
   std::string title;
   found.setupTitle = reg::Registry::system().queryString(kTapsorVersionKey, "Title", title) == reg::kSuccess &&
                      !title.empty();
+  std::error_code ec;
+  fs::directory_iterator sockets(platform::rpcSocketDirectory(), ec);
+  found.running = !ec && sockets != fs::directory_iterator();
   return found;
 }
 
