@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "tests/support/agent_harness.h"
 
@@ -131,7 +132,13 @@ class Ipv6AgainstAgent : public ::testing::Test {
 
   // Every frame as "destination | description | protocol" lines, asked over ::1.
   std::string decodedOverIpv6(std::string& error) {
+    // The agent prints its last start-up line just before it listens: on a
+    // loaded machine the first call can come in between.
     ProgramResult result = cli("[::1]", {"--json", "DETAILS", "0"});
+    for (int retry = 0; retry < 20 && result.exitCode != 0 && result.err.find("1722") != std::string::npos; ++retry) {
+      std::this_thread::sleep_for(250ms);
+      result = cli("[::1]", {"--json", "DETAILS", "0"});
+    }
     error = result.err;
     if (result.exitCode != 0) return {};
     return evalJson(result.out,
