@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "agent/core/agent_counters.h"
 #include "agent/core/seq_ring.h"
@@ -194,6 +195,16 @@ struct NicArea {
   std::shared_ptr<capture::Device> device_;
 };
 
+// The frame filers at work on a GLOBAL area's adapters. A lone filer adds to
+// the totals with plain loads and stores; once a second one joins, every
+// filer uses locked additions. The switch is made under the filers' table
+// locks, so no frame is filed half in one way, half in the other.
+struct FilingPeers {
+  std::mutex mutex;
+  std::vector<NicArea*> areas;  // one entry per filer
+  std::atomic<bool> shared{false};
+};
+
 struct GlobalArea {
   char hostName[33] = {};
   char ipSummary[20] = {};     // guarded by labelMutex
@@ -202,6 +213,7 @@ struct GlobalArea {
   mutable std::mutex labelMutex;
 
   LiveTotals totals;
+  FilingPeers filers;
   // The totals at the last ten-minute mark: written by the history timer loop,
   // read by replies on other threads.
   TrafficTotals periodSnapshot() const {

@@ -29,9 +29,28 @@ void copyNetbiosName(char hostName[kHostNameSize], const char name[16]) {
 
 FrameFiler::FrameFiler(GlobalArea& global, NicArea& nic, NameLookupWorker* names)
     : global_(global), nic_(nic), names_(names) {
+  {
+    FilingPeers& peers = global_.filers;
+    std::lock_guard lock(peers.mutex);
+    peers.areas.push_back(&nic_);
+    if (peers.areas.size() > 1 && !peers.shared.load(kRelaxed)) {
+      peers.shared.store(true, kRelaxed);
+      // Every frame a peer files from now on sees the switch; the ones it is
+      // filing with plain additions are done before this filer adds anything.
+      for (NicArea* area : peers.areas) std::lock_guard barrier(area->tableMutex);
+    }
+  }
   std::lock_guard lock(nic_.tableMutex);
   knownPartnerCount_ = nic_.partnerCount;
   tcp_.rebuild(nic_);
+}
+
+FrameFiler::~FrameFiler() {
+  FilingPeers& peers = global_.filers;
+  std::lock_guard lock(peers.mutex);
+  peers.areas.erase(std::find(peers.areas.begin(), peers.areas.end(), &nic_));
+  // The last filer left goes back to plain additions, after all of ours.
+  if (peers.areas.size() <= 1) peers.shared.store(false, std::memory_order_release);
 }
 
 void FrameFiler::noticeTableReset() {
@@ -42,6 +61,7 @@ void FrameFiler::noticeTableReset() {
 }
 
 void FrameFiler::file(const FrameSummary& s, const uint8_t* bytes, uint32_t stored, uint32_t ringSlot) {
+  sharedTotals_ = global_.filers.shared.load(std::memory_order_acquire);
   begin(s, bytes, stored);
   nic_.counters.familyFrames[static_cast<int>(s.family)].add(1);
   if (s.counted) {
@@ -59,7 +79,7 @@ void FrameFiler::begin(const FrameSummary& s, const uint8_t* bytes, uint32_t sto
   if (nic_.partnerCount < knownPartnerCount_) noticeTableReset();
   knownPartnerCount_ = nic_.partnerCount;
 
-  sequence_ = global_.totals.sequence.fetch_add(1, kRelaxed) + 1;
+  sequence_ = addToTotal(global_.totals.sequence, 1u);
   stored = std::min<uint32_t>(stored, kStoredFrameBytes);
   // Every field before the frame bytes, then the bytes, zero past the stored ones.
   std::memset(&entry_, 0, offsetof(PacketRecord, frame));
@@ -176,13 +196,13 @@ void FrameFiler::recordBroadcast(const FrameSummary& s, int source) {
   if (s.sent) {
     g.lastSent.store(t, kRelaxed);
     if (!error) g.lastBroadcastSent.store(t, kRelaxed);
-    (error ? g.errorsSent : g.broadcastsSent).fetch_add(1, kRelaxed);
+    addToTotal(error ? g.errorsSent : g.broadcastsSent, 1u);
     (error ? nic_.counters.errorFrames : nic_.counters.broadcasts)[kSent].add(1);
     entry_.frameKind = error ? kErrorSent : kBroadcastSent;
   } else {
     g.lastReceived.store(t, kRelaxed);
     if (!error) g.lastBroadcastReceived.store(t, kRelaxed);
-    (error ? g.errorsReceived : g.broadcastsReceived).fetch_add(1, kRelaxed);
+    addToTotal(error ? g.errorsReceived : g.broadcastsReceived, 1u);
     (error ? nic_.counters.errorFrames : nic_.counters.broadcasts)[kReceived].add(1);
     entry_.frameKind = error ? kErrorReceived : kBroadcastReceived;
     if (s.networkHeader >= 0 && s.kind == NetworkKind::Ip && s.destination.bytes[0] < 224)
@@ -217,20 +237,20 @@ void FrameFiler::recordSession(const FrameSummary& s, int source) {
     g.lastSent.store(t, kRelaxed);
     g.lastSessionSent.store(t, kRelaxed);
     if (error) {
-      g.errorsSent.fetch_add(1, kRelaxed);
+      addToTotal(g.errorsSent, 1u);
     } else {
-      g.bytesSent.fetch_add(length, kRelaxed);
-      g.framesSent.fetch_add(1, kRelaxed);
+      addToTotal(g.bytesSent, uint64_t{length});
+      addToTotal(g.framesSent, 1u);
     }
     entry_.frameKind = error ? kErrorSent : kSessionSent;
   } else {
     g.lastReceived.store(t, kRelaxed);
     g.lastSessionReceived.store(t, kRelaxed);
     if (error) {
-      g.errorsReceived.fetch_add(1, kRelaxed);
+      addToTotal(g.errorsReceived, 1u);
     } else {
-      g.bytesReceived.fetch_add(length, kRelaxed);
-      g.framesReceived.fetch_add(1, kRelaxed);
+      addToTotal(g.bytesReceived, uint64_t{length});
+      addToTotal(g.framesReceived, 1u);
     }
     entry_.frameKind = error ? kErrorReceived : kSessionReceived;
   }

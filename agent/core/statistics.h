@@ -25,6 +25,9 @@ class FrameFiler {
  public:
   // `names` serves "AutoIpName" lookups; null leaves new partners' names to other sources.
   FrameFiler(GlobalArea& global, NicArea& nic, NameLookupWorker* names = nullptr);
+  ~FrameFiler();
+  FrameFiler(const FrameFiler&) = delete;
+  FrameFiler& operator=(const FrameFiler&) = delete;
 
   GlobalArea& global() { return global_; }
   NicArea& nic() { return nic_; }
@@ -51,11 +54,20 @@ class FrameFiler {
   void recordBroadcast(const FrameSummary& s, int source);
   void recordSession(const FrameSummary& s, int source);
   void noticeTableReset();
+  // Adds to a GLOBAL total, plainly while this is the only filer, else locked; answers the sum.
+  template <typename T>
+  T addToTotal(std::atomic<T>& total, T n) {
+    if (sharedTotals_) return total.fetch_add(n, std::memory_order_relaxed) + n;
+    const T sum = total.load(std::memory_order_relaxed) + n;
+    total.store(sum, std::memory_order_relaxed);
+    return sum;
+  }
 
   GlobalArea& global_;
   NicArea& nic_;
   NameLookupWorker* names_;
   uint32_t sequence_ = 0;
+  bool sharedTotals_ = true;  // other filers add to the same totals
   int knownPartnerCount_ = 0;
   TcpTracker tcp_;
   PacketRecord entry_{};

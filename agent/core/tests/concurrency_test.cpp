@@ -141,5 +141,55 @@ TEST(Concurrency, AdaptersShareGlobalCounters) {
   for (int a = 0; a < kAdapters; ++a) EXPECT_EQ(copyPartners(*global.nics[a])[0].owner.get(), uint32_t(a + 1));
 }
 
+// Adapters that start and stop while another files: the first filer adds
+// without locked instructions while it is alone, and no addition is lost at
+// either switch.
+TEST(Concurrency, FilersComingAndGoingKeepTheTotalsExact) {
+  GlobalArea global;
+  constexpr int kAdapters = 3;
+  for (int a = 0; a < kAdapters; ++a) {
+    global.nics[a] = std::make_unique<NicArea>();
+    global.nics[a]->index = a;
+    std::memcpy(global.nics[a]->station, kStationMac.data(), 6);
+  }
+  global.adapterCount = kAdapters;
+  Bytes frame = ipFrame(stationMac(5), kStationMac, kStationIp, stationIp(5), 17, udp(1, 2, Bytes(100, 0)));
+  capture::FrameRead read{static_cast<uint32_t>(frame.size()), static_cast<uint32_t>(frame.size())};
+  uint8_t buffer[256] = {};
+  std::memcpy(buffer, frame.data(), frame.size());
+
+  // The steady filer runs from before the first visitor comes until after the last one left.
+  constexpr int kVisits = 40, kVisitFrames = 500;
+  std::atomic<int> filing{0}, visitorsDone{0};
+  uint32_t steadyFrames = 0;
+  std::thread steady([&] {
+    FrameFiler filer(global, *global.nics[0]);
+    while (visitorsDone.load() < kAdapters - 1 || steadyFrames < 1000) {
+      fileCompletedRead(filer, 1000, buffer, read);
+      if (++steadyFrames == 100) filing = 1;
+    }
+  });
+  std::vector<std::thread> visitors;
+  for (int a = 1; a < kAdapters; ++a) {
+    visitors.emplace_back([&, a] {
+      while (filing.load() == 0) std::this_thread::yield();
+      for (int v = 0; v < kVisits; ++v) {
+        FrameFiler filer(global, *global.nics[a]);
+        for (int i = 0; i < kVisitFrames; ++i) fileCompletedRead(filer, 1000, buffer, read);
+      }
+      visitorsDone += 1;
+    });
+  }
+  for (std::thread& t : visitors) t.join();
+  steady.join();
+  const uint32_t frames = steadyFrames + (kAdapters - 1) * kVisits * kVisitFrames;
+  TrafficTotals t = global.totals.load();
+  EXPECT_EQ(t.sequence, frames);
+  EXPECT_EQ(t.framesSent, frames);
+  EXPECT_EQ(t.bytesSent, uint64_t{frames} * 142);
+  EXPECT_FALSE(global.filers.shared.load());
+  EXPECT_TRUE(global.filers.areas.empty());
+}
+
 }  // namespace
 }  // namespace veltris::agent
