@@ -67,6 +67,10 @@ class ByteView {
 
   // Copies `n` bytes from `off` into `out`; bytes past the end become zero.
   void copy(size_t off, size_t n, uint8_t* out) const {
+    if (n <= available(off)) {  // the usual case, a fixed-size copy once inlined
+      std::memcpy(out, data_ + off, n);
+      return;
+    }
     size_t take = std::min(n, available(off));
     if (take != 0) std::memcpy(out, data_ + off, take);
     if (take < n) std::memset(out + take, 0, n - take);

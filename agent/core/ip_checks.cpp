@@ -20,8 +20,30 @@ bool isIcmpv6Error(uint8_t type) {
          type == ipv6::kParameterProblem;
 }
 
-// The connection key holds the addresses as the frame carries them: 4 bytes
-// each for IPv4, 16 for IPv6.
+uint64_t le64(FrameView v, size_t off) { return v.le32(off) | uint64_t{v.le32(off + 4)} << 32; }
+
+// The connection key holds the addresses and ports as the frame carries them:
+// source address, source port, destination address, destination port, with 4
+// bytes an address for IPv4 and 16 for IPv6. Put together in registers.
+TcpKey connectionKey(const FrameSummary& s, FrameView header, FrameView tcp) {
+  const uint64_t sourcePort = tcp.le16(wire::tcp::kSourcePort);
+  const uint64_t destinationPort = tcp.le16(wire::tcp::kDestinationPort);
+  TcpKey key;
+  if (s.family == AddressFamily::Ipv6) {
+    const uint64_t destination0 = le64(header, ipv6::kDestination), destination1 = le64(header, ipv6::kDestination + 8);
+    key.words[0] = le64(header, ipv6::kSource);
+    key.words[1] = le64(header, ipv6::kSource + 8);
+    key.words[2] = sourcePort | destination0 << 16;
+    key.words[3] = destination0 >> 48 | destination1 << 16;
+    key.words[4] = destination1 >> 48 | destinationPort << 16;
+    return key;
+  }
+  const uint64_t source = header.le32(ip::kSource), destination = header.le32(ip::kDestination);
+  key.words[0] = source | sourcePort << 32 | (destination & 0xFFFF) << 48;
+  key.words[1] = destination >> 16 | destinationPort << 16;
+  return key;
+}
+
 void checkTcp(FrameFiler& filer, const FrameSummary& s, int source, FrameView header, FrameView tcp) {
   size_t headerBytes = static_cast<size_t>(s.transportHeader - s.networkHeader);
   uint16_t dataLength = static_cast<uint16_t>(s.ipLength - (tcp.u8(12) >> 4) * 4 - headerBytes);
@@ -31,14 +53,8 @@ void checkTcp(FrameFiler& filer, const FrameSummary& s, int source, FrameView he
     return;
   }
   if (dataLength == 0 && !(flags & wire::tcp::kSyn)) return;
-  uint8_t key[kTcpKeyBytes] = {};
-  bool v6 = s.family == AddressFamily::Ipv6;
-  size_t addressBytes = v6 ? ipv6::kAddressSize : ip::kAddressSize;
-  header.copy(v6 ? ipv6::kSource : ip::kSource, addressBytes, key);
-  tcp.copy(wire::tcp::kSourcePort, 2, key + addressBytes);
-  header.copy(v6 ? ipv6::kDestination : ip::kDestination, addressBytes, key + addressBytes + 2);
-  tcp.copy(wire::tcp::kDestinationPort, 2, key + 2 * addressBytes + 2);
-  if (filer.tcp().segment(filer.nic(), source, key, tcp.be32(4))) filer.setError(kTcpRetransmit);
+  if (filer.tcp().segment(filer.nic(), source, connectionKey(s, header, tcp), tcp.be32(4)))
+    filer.setError(kTcpRetransmit);
 }
 
 void checkDnsQuery(FrameFiler& filer, uint32_t now, FrameView datagram) {

@@ -42,8 +42,15 @@ const char* protocolWord(Protocol protocol) { return protocolWordView(protocol).
 PartnerKey makePartnerKey(StationClass station, const uint8_t mac[6], NetworkKind kind, const NetAddress& address,
                           Protocol protocol) {
   // The modem texts carry no MAC address, so every address of a side is one key.
+  // Loads as wide as the handlers' stores were, so each comes straight from its store.
   uint64_t macBits = 0;
-  if (station == StationClass::Other || station == StationClass::Self) std::memcpy(&macBits, mac, 6);
+  if (station == StationClass::Other || station == StationClass::Self) {
+    uint32_t first;
+    uint16_t last;
+    std::memcpy(&first, mac, 4);
+    std::memcpy(&last, mac + 4, 2);
+    macBits = first | uint64_t{last} << 32;
+  }
   PartnerKey key;
   key.words[0] = macBits | uint64_t{static_cast<uint8_t>(station)} << 48 | uint64_t{static_cast<uint8_t>(protocol)} << 56;
   if (kind == NetworkKind::Ipv6) {
@@ -52,17 +59,16 @@ PartnerKey makePartnerKey(StationClass station, const uint8_t mac[6], NetworkKin
     std::memcpy(&key.words[2], address.bytes + 8, 8);
     return key;
   }
+  // Only the bytes the texts show: 4 for IP, 10 for IPX, none otherwise.
   uint64_t low = 0;
   uint16_t high = 0;
-  std::memcpy(&low, address.bytes, 8);
-  std::memcpy(&high, address.bytes + 8, 2);
-  // Only the bytes the texts show: 4 for IP, 10 for IPX, none otherwise.
   if (kind == NetworkKind::Ip) {
-    low &= 0xFFFFFFFFull;
-    high = 0;
-  } else if (kind != NetworkKind::Ipx) {
-    low = 0;
-    high = 0;
+    uint32_t ip;
+    std::memcpy(&ip, address.bytes, 4);
+    low = ip;
+  } else if (kind == NetworkKind::Ipx) {
+    std::memcpy(&low, address.bytes, 8);
+    std::memcpy(&high, address.bytes + 8, 2);
   }
   key.words[1] = low;
   key.words[2] = uint64_t{high} | uint64_t{static_cast<uint8_t>(kind)} << 16;

@@ -4,6 +4,7 @@
 // writer is copying, even when the record is complete. Readers copy the words
 // and check that the sequence did not move, so they either get a whole record
 // or know to skip it. All accesses are atomic, so there is no data race.
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -32,6 +33,46 @@ class SeqRing {
     s.seq.store(seq + 2, std::memory_order_release);
   }
 
+  // Writer only. Copies `record` up to `tailOffset` and `tail`'s first
+  // `tailBytes` bytes after it, zeros past them to the record's end: a record
+  // whose last field is a buffer goes in without being put together first.
+  void publish(size_t slot, const Record& record, size_t tailOffset, const uint8_t* tail, size_t tailBytes) {
+    Slot& s = slots_[slot];
+    uint32_t seq = s.seq.load(std::memory_order_relaxed);
+    s.seq.store(seq + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    const auto* head = reinterpret_cast<const unsigned char*>(&record);
+    const size_t end = tailOffset + tailBytes;  // zeros from here on
+    // Whole words of the head, of the tail, then zeros; the words across a
+    // boundary (and a short last word) byte by byte.
+    size_t i = 0;
+    for (; i * 8 + 8 <= tailOffset; ++i) store(s, i, head + i * 8);
+    for (; i < kWords; ++i) {
+      const size_t at = i * 8;
+      if (at >= end) break;
+      if (at >= tailOffset && at + 8 <= end && at + 8 <= sizeof(Record)) {
+        store(s, i, tail + (at - tailOffset));
+        continue;
+      }
+      unsigned char b[8] = {};
+      for (size_t k = 0; k < 8 && at + k < sizeof(Record); ++k) {
+        const size_t pos = at + k;
+        b[k] = pos < tailOffset ? head[pos] : pos < end ? tail[pos - tailOffset] : 0;
+      }
+      store(s, i, b);
+    }
+    for (; i < kWords; ++i) std::atomic_ref<uint64_t>(s.words[i]).store(0, std::memory_order_relaxed);
+    s.seq.store(seq + 2, std::memory_order_release);
+  }
+
+  // Writer only: brings `slot` into the cache ahead of its publish, so the
+  // stores of the next record do not wait for its lines.
+  void prefetch(size_t slot) const {
+    const char* p = reinterpret_cast<const char*>(&slots_[slot]);
+    for (size_t at = 0; at < sizeof(Slot); at += 64) __builtin_prefetch(p + at, 1);
+    __builtin_prefetch(p + sizeof(Slot) - 1, 1);
+  }
+
   // Any thread. False when the slot was never written or is being rewritten.
   bool read(size_t slot, Record& out) const {
     const Slot& s = slots_[slot];
@@ -57,6 +98,11 @@ class SeqRing {
     std::atomic<uint32_t> seq{0};
     alignas(8) uint64_t words[kWords] = {};
   };
+  static void store(Slot& s, size_t i, const unsigned char* from) {
+    uint64_t word;
+    std::memcpy(&word, from, 8);
+    std::atomic_ref<uint64_t>(s.words[i]).store(word, std::memory_order_relaxed);
+  }
   std::array<Slot, Capacity> slots_;
 };
 

@@ -80,15 +80,13 @@ void FrameFiler::begin(const FrameSummary& s, const uint8_t* bytes, uint32_t sto
   knownPartnerCount_ = nic_.partnerCount;
 
   sequence_ = addToTotal(global_.totals.sequence, 1u);
-  stored = std::min<uint32_t>(stored, kStoredFrameBytes);
-  // Every field before the frame bytes, then the bytes, zero past the stored ones.
+  bytes_ = bytes;
+  stored_ = std::min<uint32_t>(stored, kStoredFrameBytes);
   std::memset(&entry_, 0, offsetof(PacketRecord, frame));
   entry_.time = s.time;
   entry_.sequence = sequence_;
   entry_.length = s.length;
   entry_.errorKind = s.errorKind;
-  std::memcpy(entry_.frame, bytes, stored);
-  std::memset(entry_.frame + stored, 0, kStoredFrameBytes - stored);
 }
 
 void FrameFiler::finish(uint32_t ringSlot) {
@@ -96,10 +94,11 @@ void FrameFiler::finish(uint32_t ringSlot) {
   if (const uint32_t kind = entry_.errorKind.get(); kind != kNoError) {
     if (kind < kErrorKindCount) nic_.counters.errorKinds[kind].add(1);
     uint32_t errors = nic_.errorCount.load(kRelaxed);
-    nic_.errors.publish(errors % kErrorRingSize, entry_);
+    nic_.errors.publish(errors % kErrorRingSize, entry_, offsetof(PacketRecord, frame), bytes_, stored_);
     nic_.errorCount.store(errors + 1, std::memory_order_release);
   }
-  nic_.packets.publish(ringSlot % kPacketRingSize, entry_);
+  nic_.packets.publish(ringSlot % kPacketRingSize, entry_, offsetof(PacketRecord, frame), bytes_, stored_);
+  nic_.packets.prefetch((ringSlot + 1) % kPacketRingSize);
   knownPartnerCount_ = nic_.partnerCount;
 }
 
@@ -191,7 +190,6 @@ void FrameFiler::recordBroadcast(const FrameSummary& s, int source) {
   b.partner = static_cast<uint32_t>(source + 1);
   std::memcpy(b.station, entry_.station, kStationTextSize);
   std::memcpy(b.protoAddr, entry_.protoAddr, kProtoAddrTextSize);
-  std::memcpy(b.frame, entry_.frame, kStoredFrameBytes);
 
   if (s.sent) {
     g.lastSent.store(t, kRelaxed);
@@ -219,7 +217,8 @@ void FrameFiler::recordBroadcast(const FrameSummary& s, int source) {
     updateStationName(nic_, entry_.station, entry_.protoAddr, s.netbiosName, t);
   }
 
-  nic_.broadcasts.publish(slot, b);
+  nic_.broadcasts.publish(slot, b, offsetof(BroadcastRecord, frame), bytes_, stored_);
+  nic_.broadcasts.prefetch((slot + 1) % kBroadcastRingSize);
   nic_.broadcastCount.store(count + 1, std::memory_order_release);
 }
 

@@ -32,7 +32,7 @@ class FrameFiler {
   GlobalArea& global() { return global_; }
   NicArea& nic() { return nic_; }
   // The frame being filed, as the packet ring entry keeps it.
-  FrameView frame() const { return FrameView(entry_.frame, kStoredFrameBytes); }
+  FrameView frame() const { return FrameView(bytes_, stored_); }
   uint32_t sequence() const { return sequence_; }
   TcpTracker& tcp() { return tcp_; }
   void setError(ErrorKind kind) { entry_.errorKind = kind; }
@@ -70,8 +70,11 @@ class FrameFiler {
   bool sharedTotals_ = true;  // other filers add to the same totals
   int knownPartnerCount_ = 0;
   TcpTracker tcp_;
+  // The ring entries' fields; their frame bytes go into the rings straight from the capture buffer.
   PacketRecord entry_{};
   BroadcastRecord broadcast_{};
+  const uint8_t* bytes_ = nullptr;
+  uint32_t stored_ = 0;
 };
 
 // Midnight reset: empties the partner table (the TCP connection table stays).

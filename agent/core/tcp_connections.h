@@ -10,6 +10,16 @@
 
 namespace veltris::agent {
 
+// A connection key as 64-bit words: its 36 bytes in order, then zeros. Built
+// and compared word by word, so no load waits on a narrower store.
+struct TcpKey {
+  uint64_t words[5] = {};
+
+  static TcpKey fromBytes(const uint8_t bytes[kTcpKeyBytes]);
+  void toBytes(uint8_t bytes[kTcpKeyBytes]) const;
+  bool matches(const uint8_t bytes[kTcpKeyBytes]) const;
+};
+
 class TcpTracker {
  public:
   TcpTracker() { clear(); }
@@ -21,7 +31,7 @@ class TcpTracker {
   // One segment of `partner`'s connection `key` with sequence number `sequence`.
   // True when it is a re-transmit (sequence not above the connection's last one).
   // An unknown connection is added; when the table is full it is emptied instead.
-  bool segment(NicArea& nic, int partner, const uint8_t key[kTcpKeyBytes], uint32_t sequence);
+  bool segment(NicArea& nic, int partner, const TcpKey& key, uint32_t sequence);
 
  private:
   static constexpr size_t kSlots = 2048;  // power of two, over twice the table size
@@ -34,10 +44,10 @@ class TcpTracker {
   };
 
   void clear();
-  int find(const NicArea& nic, int partner, const uint8_t key[kTcpKeyBytes], size_t h) const;
+  int find(const NicArea& nic, int partner, const TcpKey& key, size_t h) const;
   void insert(int partner, size_t h, int entry);
-  void add(NicArea& nic, int partner, const uint8_t key[kTcpKeyBytes], uint32_t sequence);
-  static size_t hash(int partner, const uint8_t key[kTcpKeyBytes]);
+  void add(NicArea& nic, int partner, const TcpKey& key, uint32_t sequence);
+  static size_t hash(int partner, const TcpKey& key);
 
   std::array<Slot, kSlots> slots_;
   std::array<uint16_t, kMaxPartners> tails_;  // last entry of each partner's list
