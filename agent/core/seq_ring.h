@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -42,25 +43,16 @@ class SeqRing {
     s.seq.store(seq + 1, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
     const auto* head = reinterpret_cast<const unsigned char*>(&record);
-    const size_t end = tailOffset + tailBytes;  // zeros from here on
-    // Whole words of the head, of the tail, then zeros; the words across a
-    // boundary (and a short last word) byte by byte.
+    // Whole words of the head, the word across the boundary, whole words of
+    // the tail, the word where the tail ends, zeros.
+    const size_t end = std::min(tailOffset + tailBytes, sizeof(Record));  // zeros from here on
+    const size_t headWords = tailOffset / 8, fullWords = end / 8;
     size_t i = 0;
-    for (; i * 8 + 8 <= tailOffset; ++i) store(s, i, head + i * 8);
-    for (; i < kWords; ++i) {
-      const size_t at = i * 8;
-      if (at >= end) break;
-      if (at >= tailOffset && at + 8 <= end && at + 8 <= sizeof(Record)) {
-        store(s, i, tail + (at - tailOffset));
-        continue;
-      }
-      unsigned char b[8] = {};
-      for (size_t k = 0; k < 8 && at + k < sizeof(Record); ++k) {
-        const size_t pos = at + k;
-        b[k] = pos < tailOffset ? head[pos] : pos < end ? tail[pos - tailOffset] : 0;
-      }
-      store(s, i, b);
-    }
+    for (; i < headWords; ++i) store(s, i, head + i * 8);
+    if (i * 8 < tailOffset) put(s, i++, head, tailOffset, tail, end);
+    const unsigned char* from = tail + (i * 8 - tailOffset);
+    for (; i < fullWords; ++i, from += 8) store(s, i, from);
+    if (i * 8 < end) put(s, i++, head, tailOffset, tail, end);
     for (; i < kWords; ++i) std::atomic_ref<uint64_t>(s.words[i]).store(0, std::memory_order_relaxed);
     s.seq.store(seq + 2, std::memory_order_release);
   }
@@ -94,10 +86,20 @@ class SeqRing {
 
  private:
   static constexpr size_t kWords = (sizeof(Record) + 7) / 8;
+  static_assert(std::endian::native == std::endian::little, "words are put together byte by byte, low first");
   struct Slot {
     std::atomic<uint32_t> seq{0};
     alignas(8) uint64_t words[kWords] = {};
   };
+  // Word i from the head's bytes before `tailOffset`, the tail's up to `end`,
+  // zeros after; put together in a register, as a load of byte stores would wait for them.
+  static void put(Slot& s, size_t i, const unsigned char* head, size_t tailOffset, const unsigned char* tail,
+                  size_t end) {
+    uint64_t word = 0;
+    for (size_t k = 0, pos = i * 8; k < 8 && pos < end; ++k, ++pos)
+      word |= uint64_t{pos < tailOffset ? head[pos] : tail[pos - tailOffset]} << (8 * k);
+    std::atomic_ref<uint64_t>(s.words[i]).store(word, std::memory_order_relaxed);
+  }
   static void store(Slot& s, size_t i, const unsigned char* from) {
     uint64_t word;
     std::memcpy(&word, from, 8);

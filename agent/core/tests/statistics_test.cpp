@@ -292,6 +292,36 @@ TEST(Rings, BroadcastRingWrapsAfterFortyFiveHundred) {
   EXPECT_EQ(b.ipDestination[0], 0);  // ARP carries no IP header
 }
 
+// A ring entry put together from the record's fields and the stored frame
+// bytes equals the whole record, zeros past the stored bytes, whatever the
+// slot held before; both entry layouts, every boundary of the 8-byte words.
+template <typename Record, size_t Capacity>
+void expectEntriesFromParts(size_t frameOffset) {
+  auto ring = std::make_unique<SeqRing<Record, Capacity>>();
+  uint8_t frame[kStoredFrameBytes];
+  for (size_t i = 0; i < sizeof frame; ++i) frame[i] = static_cast<uint8_t>(i * 7 + 1);
+  for (size_t stored : {0, 1, 2, 5, 6, 7, 8, 9, 10, 15, 16, 17, 60, 185, 186, 187, 250, 255, 256}) {
+    SCOPED_TRACE(stored);
+    Record fields;
+    std::memset(&fields, 0xA5, sizeof fields);
+    Record full;
+    std::memset(&full, 0xFF, sizeof full);
+    ring->publish(3, full);  // a previous entry with every byte set
+    std::memcpy(&full, &fields, frameOffset);
+    std::memset(reinterpret_cast<uint8_t*>(&full) + frameOffset, 0, kStoredFrameBytes);
+    std::memcpy(reinterpret_cast<uint8_t*>(&full) + frameOffset, frame, stored);
+    ring->publish(3, fields, frameOffset, frame, stored);
+    Record read;
+    ASSERT_TRUE(ring->read(3, read));
+    EXPECT_EQ(std::memcmp(&read, &full, sizeof full), 0);
+  }
+}
+
+TEST(Rings, EntriesFromFieldsAndFrameBytes) {
+  expectEntriesFromParts<PacketRecord, kPacketRingSize>(offsetof(PacketRecord, frame));
+  expectEntriesFromParts<BroadcastRecord, kBroadcastRingSize>(offsetof(BroadcastRecord, frame));
+}
+
 TEST(WanLink, ModemTexts) {
   FilingHarness h(0, true);
   Mac send, recv;
