@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <condition_variable>
 #include <deque>
 #include <list>
@@ -29,6 +30,9 @@ constexpr int kAcceptsPerTurn = 64;
 constexpr auto kWorkerLinger = std::chrono::seconds(2);
 // Buffers above this are given back once their PDU has been handled.
 constexpr size_t kKeptBuffer = 8 * 1024;
+// A read takes up to this much, so a brief call comes in with one system call;
+// bytes behind the PDU wait in the buffer for the next turn.
+constexpr size_t kReadAhead = 1024;
 
 struct Listener {
   Protseq protseq = Protseq::Tcp;
@@ -50,8 +54,9 @@ struct ServerConnection {
   Protseq protseq = Protseq::Tcp;
   std::string peer;
   std::unique_ptr<Association> association;
-  std::vector<uint8_t> buffer;  // the PDU being read
+  std::vector<uint8_t> buffer;  // the PDU being read, then what came behind it
   size_t filled = 0;
+  size_t pduLength = 0;  // the whole PDU at the front of the buffer, 0 while incomplete
   std::vector<uint8_t> unsent;  // reply bytes the reactor could not send without waiting
   Clock::time_point acceptedAt;
   Clock::time_point lastActivity;  // end of the last PDU handled
@@ -103,20 +108,31 @@ class ReactorSink : public PduSink {
 
 enum class ReadStep { Complete, NeedMore, Closed, Malformed };
 
-// Reads what has arrived without waiting, never past the end of the PDU in the buffer.
+// Whether the buffer holds a whole PDU at its front, without reading; `want`
+// becomes the bytes it takes to tell or to complete it.
+ReadStep bufferedStep(ServerConnection& c, size_t& want) {
+  want = kCommonHeaderSize;
+  if (c.filled < kCommonHeaderSize) return ReadStep::NeedMore;
+  size_t length = decodeHeader({c.buffer.data(), kCommonHeaderSize})->fragLength;
+  if (length < kCommonHeaderSize || length > c.association->maxIncomingFragment()) return ReadStep::Malformed;
+  want = length;
+  if (c.filled < length) return ReadStep::NeedMore;
+  c.pduLength = length;
+  return ReadStep::Complete;
+}
+
+ReadStep bufferedStep(ServerConnection& c) {
+  size_t want;
+  return bufferedStep(c, want);
+}
+
+// Reads what has arrived without waiting, up to a whole PDU and what fits behind it.
 ReadStep readAvailable(ServerConnection& c) {
   for (;;) {
-    size_t want = kCommonHeaderSize;
-    if (c.filled >= kCommonHeaderSize) {
-      size_t length = decodeHeader({c.buffer.data(), kCommonHeaderSize})->fragLength;
-      if (length < kCommonHeaderSize || length > c.association->maxIncomingFragment()) {
-        return ReadStep::Malformed;
-      }
-      if (c.filled == length) return ReadStep::Complete;
-      want = length;
-    }
-    if (c.buffer.size() < want) c.buffer.resize(want);
-    ssize_t n = ::recv(c.socket.fd(), c.buffer.data() + c.filled, want - c.filled, MSG_DONTWAIT);
+    size_t want;
+    if (ReadStep step = bufferedStep(c, want); step != ReadStep::NeedMore) return step;
+    if (c.buffer.size() < std::max(want, kReadAhead)) c.buffer.resize(std::max(want, kReadAhead));
+    ssize_t n = ::recv(c.socket.fd(), c.buffer.data() + c.filled, c.buffer.size() - c.filled, MSG_DONTWAIT);
     if (n > 0) {
       if (c.filled == 0) c.pduStartedAt = Clock::now();
       c.filled += static_cast<size_t>(n);
@@ -321,12 +337,14 @@ void Server::State::toWorker(std::shared_ptr<ServerConnection> connection) {
 
 void Server::State::readFrom(const std::shared_ptr<ServerConnection>& connection) {
   ReadStep step = readAvailable(*connection);
-  if (step == ReadStep::NeedMore) return;
-  if (step == ReadStep::Complete &&
-      connection->association->isBrief({connection->buffer.data(), connection->filled})) {
-    answer(connection);  // a PDU behind it is seen at the next poll
-    return;
+  // Brief PDUs are answered here, those already read behind one as well; the
+  // next read waits for the next poll.
+  while (step == ReadStep::Complete &&
+         connection->association->isBrief({connection->buffer.data(), connection->pduLength})) {
+    if (!answer(connection)) return;
+    step = bufferedStep(*connection);
   }
+  if (step == ReadStep::NeedMore) return;
   std::lock_guard lock(mutex);
   if (step == ReadStep::Complete) {
     toWorker(connection);
@@ -337,16 +355,22 @@ void Server::State::readFrom(const std::shared_ptr<ServerConnection>& connection
 }
 
 void Server::State::finishPdu(ServerConnection& c) {
-  c.filled = 0;
+  const size_t behind = c.filled - c.pduLength;
   c.lastActivity = Clock::now();
-  if (c.buffer.capacity() > kKeptBuffer) std::vector<uint8_t>().swap(c.buffer);
+  if (behind != 0) {  // the start of the next PDU
+    std::memmove(c.buffer.data(), c.buffer.data() + c.pduLength, behind);
+    c.pduStartedAt = c.lastActivity;
+  }
+  c.filled = behind;
+  c.pduLength = 0;
+  if (c.buffer.capacity() > kKeptBuffer) std::vector<uint8_t>(c.buffer.begin(), c.buffer.begin() + behind).swap(c.buffer);
 }
 
 // A brief PDU, answered on the reactor's thread.
 bool Server::State::answer(const std::shared_ptr<ServerConnection>& connection) {
   ServerConnection& c = *connection;
   ReactorSink sink(c.socket.fd());
-  Verdict verdict = c.association->receive({c.buffer.data(), c.filled}, sink);
+  Verdict verdict = c.association->receive({c.buffer.data(), c.pduLength}, sink);
   finishPdu(c);
   std::lock_guard lock(mutex);
   if (verdict == Verdict::Close) {
@@ -475,7 +499,7 @@ bool Server::State::serve(ServerConnection& c) {
   SocketSink sink(c.socket.fd(), limits.receiveTimeout);
   for (;;) {
     if (!setBusy(c, true)) return true;  // stopping: the shutdown PDU follows
-    std::span<const uint8_t> pdu(c.buffer.data(), c.filled);
+    std::span<const uint8_t> pdu(c.buffer.data(), c.pduLength);
     Verdict verdict = c.association->receive(pdu, sink);
     bool running = setBusy(c, false);
     finishPdu(c);
