@@ -1,6 +1,6 @@
 #include "platform/rpc/server.h"
 
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,6 +15,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 
 #include "platform/rpc/association.h"
 #include "platform/rpc/status.h"
@@ -26,6 +27,12 @@ namespace {
 constexpr int kMinBacklog = 128;
 // Connections taken from one listener per turn of the reactor.
 constexpr int kAcceptsPerTurn = 64;
+// Readiness reports taken per turn; more wait for the next one.
+constexpr int kEventsPerTurn = 64;
+// Tags of the reactor's readiness reports: the wake event, a listener (with
+// its descriptor), else a connection's number.
+constexpr uint64_t kWakeTag = 0;
+constexpr uint64_t kListenerTag = uint64_t{1} << 63;
 // A worker without a connection to serve waits this long before it ends.
 constexpr auto kWorkerLinger = std::chrono::seconds(2);
 // Buffers above this are given back once their PDU has been handled.
@@ -63,6 +70,8 @@ struct ServerConnection {
   Clock::time_point pduStartedAt;  // first byte of the PDU in the buffer
   bool inReactor = true;           // false while a worker has it
   bool busy = false;               // a worker is handling one of its PDUs
+  bool dropped = false;            // closed and out of the table
+  uint64_t id = 0;                 // tag of its readiness reports, from 1
 
   bool local() const { return protseq == Protseq::Local; }
 };
@@ -159,6 +168,10 @@ struct Server::State : std::enable_shared_from_this<State> {
 
   std::shared_ptr<const Interface> find(const SyntaxId& id);
   void reactorLoop();
+  // Reactor thread: the poller watches the listeners and the connections in
+  // the reactor, no others; answers whether stopping.
+  bool updateWatch();
+  void acceptFrom(int listenerFd);
   void admit(Socket socket, Protseq protseq, const std::string& endpoint);
   bool makeRoom(Protseq protseq, const std::string& peer);  // under mutex
   void dropLocked(std::shared_ptr<ServerConnection> connection);  // a copy: it may be the list's own element
@@ -198,6 +211,10 @@ struct Server::State : std::enable_shared_from_this<State> {
   bool listening = false;
   bool stopping = false;
   Socket wakeEvent;
+  Socket poller;  // epoll
+  uint64_t lastId = 0;
+  std::unordered_map<uint64_t, std::shared_ptr<ServerConnection>> watched;  // reactor thread only
+  std::vector<int> watchedListeners;                                         // reactor thread only
   std::thread reactor;
   std::unique_ptr<CallGate> gate;
   std::vector<ListenAddress> tcpAddresses;  // empty: every address
@@ -264,6 +281,7 @@ Clock::time_point Server::State::deadline(const ServerConnection& c) const {
 }
 
 void Server::State::dropLocked(std::shared_ptr<ServerConnection> connection) {
+  connection->dropped = true;
   connections.remove(connection);
   (connection->local() ? localConnections : networkConnections)--;
   if (--connectionsPerPeer[connection->peer] == 0) connectionsPerPeer.erase(connection->peer);
@@ -315,6 +333,7 @@ void Server::State::admit(Socket socket, Protseq protseq, const std::string& end
   }
   ++connectionsPerPeer[connection->peer];
   (connection->local() ? localConnections : networkConnections)++;
+  connection->id = ++lastId;
   connections.push_back(std::move(connection));
 }
 
@@ -405,52 +424,90 @@ void Server::State::expire(Clock::time_point now, int& waitMs) {
   }
 }
 
+bool Server::State::updateWatch() {
+  auto control = [&](int op, int fd, uint64_t tag) {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = tag;
+    (void)::epoll_ctl(poller.fd(), op, fd, &event);
+  };
+  std::lock_guard lock(mutex);
+  if (stopping) return true;
+  // A closed descriptor has left the poller by itself.
+  for (auto it = watched.begin(); it != watched.end();) {
+    ServerConnection& c = *it->second;
+    if (!c.dropped && c.inReactor) {
+      ++it;
+      continue;
+    }
+    if (!c.dropped) control(EPOLL_CTL_DEL, c.socket.fd(), 0);
+    it = watched.erase(it);
+  }
+  for (const auto& c : connections) {
+    if (c->inReactor && watched.emplace(c->id, c).second) control(EPOLL_CTL_ADD, c->socket.fd(), c->id);
+  }
+  for (const Listener& l : listeners) {
+    if (std::find(watchedListeners.begin(), watchedListeners.end(), l.socket.fd()) != watchedListeners.end()) continue;
+    watchedListeners.push_back(l.socket.fd());
+    control(EPOLL_CTL_ADD, l.socket.fd(), kListenerTag | static_cast<uint32_t>(l.socket.fd()));
+  }
+  return false;
+}
+
+void Server::State::acceptFrom(int listenerFd) {
+  Protseq protseq = Protseq::Tcp;
+  std::string endpoint;
+  {
+    std::lock_guard lock(mutex);
+    auto l = std::find_if(listeners.begin(), listeners.end(), [&](const Listener& x) { return x.socket.fd() == listenerFd; });
+    if (l == listeners.end()) return;
+    protseq = l->protseq;
+    endpoint = l->endpoint;
+  }
+  for (int n = 0; n < kAcceptsPerTurn; ++n) {
+    int fd = ::accept4(listenerFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd >= 0) {
+      admit(Socket(fd), protseq, endpoint);
+      continue;
+    }
+    if (errno == EMFILE || errno == ENFILE) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));  // out of descriptors
+    }
+    break;
+  }
+}
+
 void Server::State::reactorLoop() {
-  std::vector<pollfd> fds;
-  std::vector<std::pair<Protseq, std::string>> origins;
-  std::vector<std::shared_ptr<ServerConnection>> watched;
+  epoll_event events[kEventsPerTurn];
+  std::vector<int> ready;
+  // What a previous listen left in the poller went with its closed descriptors.
+  watched.clear();
+  watchedListeners.clear();
   for (;;) {
     int waitMs = -1;
     expire(Clock::now(), waitMs);
-    fds.assign(1, {wakeEvent.fd(), POLLIN, 0});
-    origins.clear();
-    watched.clear();
-    {
-      std::lock_guard lock(mutex);
-      if (stopping) return;
-      for (const Listener& l : listeners) {
-        fds.push_back({l.socket.fd(), POLLIN, 0});
-        origins.emplace_back(l.protseq, l.endpoint);
-      }
-      for (const auto& c : connections) {
-        if (!c->inReactor) continue;
-        fds.push_back({c->socket.fd(), POLLIN, 0});
-        watched.push_back(c);
-      }
+    if (updateWatch()) {
+      watched.clear();
+      return;
     }
-    if (::poll(fds.data(), fds.size(), waitMs) < 0) continue;  // EINTR
-    if (fds[0].revents & POLLIN) {
-      uint64_t count = 0;
-      (void)!::read(wakeEvent.fd(), &count, sizeof count);
-    }
-    const size_t firstConnection = 1 + origins.size();
-    for (size_t i = firstConnection; i < fds.size(); ++i) {
-      if (fds[i].revents != 0) readFrom(watched[i - firstConnection]);
-    }
-    for (size_t i = 1; i < firstConnection; ++i) {
-      if (!(fds[i].revents & POLLIN)) continue;
-      for (int n = 0; n < kAcceptsPerTurn; ++n) {
-        int fd = ::accept4(fds[i].fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd >= 0) {
-          admit(Socket(fd), origins[i - 1].first, origins[i - 1].second);
-          continue;
-        }
-        if (errno == EMFILE || errno == ENFILE) {
-          std::this_thread::sleep_for(std::chrono::milliseconds(20));  // out of descriptors
-        }
-        break;
+    int count = ::epoll_wait(poller.fd(), events, kEventsPerTurn, waitMs);
+    if (count < 0) continue;  // EINTR
+    // Connections first, then new ones: room made for a newcomer never closes
+    // one whose report is still to be handled.
+    ready.clear();
+    for (int i = 0; i < count; ++i) {
+      const uint64_t tag = events[i].data.u64;
+      if (tag == kWakeTag) {
+        uint64_t value = 0;
+        (void)!::read(wakeEvent.fd(), &value, sizeof value);
+      } else if (tag & kListenerTag) {
+        ready.push_back(static_cast<int>(tag & 0xFFFFFFFFu));
+      } else if (auto found = watched.find(tag); found != watched.end()) {
+        std::shared_ptr<ServerConnection> connection = found->second;
+        if (!connection->dropped && connection->inReactor) readFrom(connection);
       }
     }
+    for (int fd : ready) acceptFrom(fd);
   }
 }
 
@@ -615,6 +672,14 @@ uint32_t Server::listen(unsigned maxConcurrentCalls) {
   if (!state_->wakeEvent.valid()) {
     state_->wakeEvent = Socket(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!state_->wakeEvent.valid()) return status::kCantCreateEndpoint;
+  }
+  if (!state_->poller.valid()) {
+    state_->poller = Socket(::epoll_create1(EPOLL_CLOEXEC));
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = kWakeTag;
+    if (!state_->poller.valid() || ::epoll_ctl(state_->poller.fd(), EPOLL_CTL_ADD, state_->wakeEvent.fd(), &event) != 0)
+      return status::kCantCreateEndpoint;
   }
   const Limits& limits = state_->limits;
   state_->maxCalls = std::max(1u, std::min({maxConcurrentCalls, limits.maxConcurrentCalls,
