@@ -52,6 +52,15 @@ struct PeriodEnd {
   uint32_t lastBeforeJump = 0;  // the last time known before the leap
 };
 
+// A window of frames an adapter's NetMonitor thread has read ahead, oldest
+// first, and how one of them is filed. A clock that merges files may file
+// them on another adapter's thread while the owner waits for its window.
+struct FrameWindow {
+  std::span<const capture::FrameRead> reads;
+  void (*file)(void* owner, size_t index, uint32_t time) = nullptr;
+  void* owner = nullptr;
+};
+
 // Time as the agent sees it. Tests replace it to run days in milliseconds.
 class Clock {
  public:
@@ -77,14 +86,19 @@ class Clock {
     time = now();
     return true;
   }
-  // Frames a NetMonitor thread has read ahead, oldest first (never empty):
-  // stamps them into `times` and answers how many from the first may be filed
-  // now, 0 when stop was set while they waited.
-  virtual size_t stampFrames(int adapter, std::span<const capture::FrameRead> reads, const Event& stop, uint32_t* times) {
-    return stampFrame(adapter, reads.front(), stop, times[0]) ? 1 : 0;
-  }
-  // How many frames a NetMonitor thread reads before it files them.
+  // How many frames a NetMonitor thread reads before it files them; above 1
+  // the thread hands its windows to fileWindow.
   virtual size_t readAhead() const { return 1; }
+  // Files every frame of `window` (never empty) with its time and returns;
+  // false when stop was set first (frames of the window may be left unfiled).
+  virtual bool fileWindow(int adapter, const FrameWindow& window, const Event& stop) {
+    for (size_t i = 0; i < window.reads.size(); ++i) {
+      uint32_t time = 0;
+      if (!stampFrame(adapter, window.reads[i], stop, time)) return false;
+      window.file(window.owner, i, time);
+    }
+    return true;
+  }
   virtual void adapterDone(int /*adapter*/) {}
 };
 
@@ -105,9 +119,6 @@ class SystemClock final : public Clock {
     // A live frame carries the kernel's arrival second: no clock read per frame.
     time = !read.stamped && read.seconds != 0 ? read.seconds : now();
     return time < jumpLine_.load(std::memory_order_relaxed) || waitOutJump(time, stop);
-  }
-  size_t stampFrames(int adapter, std::span<const capture::FrameRead> reads, const Event& stop, uint32_t* times) override {
-    return stampFrame(adapter, reads.front(), stop, times[0]) ? 1 : 0;
   }
 
  private:

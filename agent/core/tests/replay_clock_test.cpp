@@ -137,58 +137,149 @@ TEST(ReplayClock, AGapOfDaysLeapsToThePeriodOfTheNextFrame) {
   monitor.join();
 }
 
-// Each thread offers windows of frames read ahead and files the runs the clock
-// gives it: every frame of both files is filed in stamp order, equal stamps in
-// file order, and a thread files several frames per hand-over where it can.
+// A frame as filed: its time, its file and its place in the file.
+struct Filed {
+  uint32_t time;
+  int adapter;
+  size_t index;
+  bool operator==(const Filed&) const = default;
+};
+
+// Every frame of `files` in the order the clock must file them: stamp order,
+// equal stamps in file order.
+std::vector<Filed> mergedOrder(const std::vector<std::vector<uint32_t>>& files) {
+  std::vector<Filed> expected;
+  for (int adapter = 0; adapter < static_cast<int>(files.size()); ++adapter)
+    for (size_t i = 0; i < files[adapter].size(); ++i) expected.push_back({files[adapter][i], adapter, i});
+  std::stable_sort(expected.begin(), expected.end(), [](const Filed& a, const Filed& b) {
+    return a.time != b.time ? a.time < b.time : a.adapter < b.adapter;
+  });
+  return expected;
+}
+
+// NetMonitor threads that offer their files in windows of `window` frames; the
+// frames are noted as they are filed, on whichever thread files them.
+class WindowedFiles {
+ public:
+  WindowedFiles(ReplayClock& clock, const Event& stop, std::vector<std::vector<uint32_t>> files, size_t window)
+      : clock_(clock), stop_(stop), files_(std::move(files)), window_(window) {}
+
+  void start() {
+    for (int adapter = 0; adapter < static_cast<int>(files_.size()); ++adapter) clock_.addAdapter(adapter);
+    for (int adapter = 0; adapter < static_cast<int>(files_.size()); ++adapter)
+      threads_.emplace_back([this, adapter] { offer(adapter); });
+  }
+  void join() {
+    for (std::thread& t : threads_) t.join();
+  }
+  std::vector<Filed> filed() {
+    std::lock_guard lock(mutex_);
+    return filed_;
+  }
+  size_t filedCount() {
+    std::lock_guard lock(mutex_);
+    return filed_.size();
+  }
+  int unfinishedWindows() const { return unfinishedWindows_.load(); }
+
+ private:
+  struct Owner {
+    WindowedFiles* files;
+    int adapter;
+    size_t first;  // place in the file of the window's first frame
+    size_t filed = 0;
+  };
+  static void note(void* owner, size_t index, uint32_t time) {
+    auto& o = *static_cast<Owner*>(owner);
+    std::lock_guard lock(o.files->mutex_);
+    o.files->filed_.push_back({time, o.adapter, o.first + index});
+    ++o.filed;
+  }
+  void offer(int adapter) {
+    const std::vector<uint32_t>& stamps = files_[adapter];
+    for (size_t next = 0; next < stamps.size();) {
+      std::vector<capture::FrameRead> reads;
+      for (size_t i = next; i < std::min(stamps.size(), next + window_); ++i) reads.push_back(stamped(stamps[i]));
+      Owner owner{this, adapter, next};
+      if (!clock_.fileWindow(adapter, FrameWindow{reads, &note, &owner}, stop_)) return;
+      std::lock_guard lock(mutex_);
+      if (owner.filed != reads.size()) ++unfinishedWindows_;  // the thread would reuse buffers still in use
+      next += reads.size();
+    }
+    clock_.adapterDone(adapter);
+  }
+
+  ReplayClock& clock_;
+  const Event& stop_;
+  std::vector<std::vector<uint32_t>> files_;
+  size_t window_;
+  std::mutex mutex_;
+  std::vector<Filed> filed_;
+  std::atomic<int> unfinishedWindows_{0};
+  std::vector<std::thread> threads_;
+};
+
+void expectFiledInMergedOrder(const std::vector<Filed>& filed, const std::vector<std::vector<uint32_t>>& files) {
+  const std::vector<Filed> expected = mergedOrder(files);
+  ASSERT_EQ(filed.size(), expected.size());
+  for (size_t i = 0; i < filed.size(); ++i)
+    ASSERT_TRUE(filed[i] == expected[i]) << "at " << i << ": " << filed[i].time << "/" << filed[i].adapter << " #"
+                                         << filed[i].index << ", expected " << expected[i].time << "/"
+                                         << expected[i].adapter << " #" << expected[i].index;
+}
+
+// Each thread offers windows of frames read ahead, the clock files them: every
+// frame of both files once, in stamp order, equal stamps in file order, and
+// each window whole before its thread goes on.
 TEST(ReplayClock, WindowsOfTwoInterleavedFilesAreFiledInStampOrderTiesInFileOrder) {
   const std::vector<std::vector<uint32_t>> files = {{10, 10, 11, 12, 12, 12, 15, 18, 18, 30},
                                                     {10, 11, 11, 12, 13, 18, 18, 19, 30, 31}};
   ReplayClock clock(10, std::chrono::minutes(10));
   Event stop;
-  clock.addAdapter(0);
-  clock.addAdapter(1);
   std::thread history([&] { clock.waitForStop(stop, std::chrono::hours(1)); });
-  std::mutex mutex;
-  struct Filed {
-    uint32_t time;
-    int adapter;
-    size_t index;
-    bool operator==(const Filed&) const = default;
-  };
-  std::vector<Filed> filed;
-  std::vector<size_t> runs;
-  std::vector<std::thread> monitors;
-  for (int adapter = 0; adapter < 2; ++adapter) {
-    monitors.emplace_back([&, adapter] {
-      const std::vector<uint32_t>& stamps = files[adapter];
-      for (size_t next = 0; next < stamps.size();) {
-        const size_t window = std::min<size_t>(3, stamps.size() - next);
-        std::vector<capture::FrameRead> reads;
-        for (size_t i = 0; i < window; ++i) reads.push_back(stamped(stamps[next + i]));
-        uint32_t times[3] = {};
-        const size_t run = clock.stampFrames(adapter, reads, stop, times);
-        ASSERT_GE(run, 1u);
-        std::lock_guard lock(mutex);  // before the next call: nobody else files meanwhile
-        for (size_t i = 0; i < run; ++i) filed.push_back({times[i], adapter, next + i});
-        runs.push_back(run);
-        next += run;
-      }
-      clock.adapterDone(adapter);
-    });
-  }
-  for (std::thread& t : monitors) t.join();
+  WindowedFiles monitors(clock, stop, files, 3);
+  monitors.start();
+  monitors.join();
   stop.set();
   history.join();
-  std::vector<Filed> expected;
-  for (int adapter = 0; adapter < 2; ++adapter)
-    for (size_t i = 0; i < files[adapter].size(); ++i) expected.push_back({files[adapter][i], adapter, i});
-  std::stable_sort(expected.begin(), expected.end(), [](const Filed& a, const Filed& b) {
-    return a.time != b.time ? a.time < b.time : a.adapter < b.adapter;
-  });
-  ASSERT_EQ(filed.size(), expected.size());
-  for (size_t i = 0; i < filed.size(); ++i)
-    EXPECT_TRUE(filed[i] == expected[i]) << "at " << i << ": " << filed[i].time << "/" << filed[i].adapter;
-  EXPECT_LT(runs.size(), filed.size()) << "some runs hold more than one frame";
+  expectFiledInMergedOrder(monitors.filed(), files);
+  EXPECT_EQ(monitors.unfinishedWindows(), 0);
+}
+
+// Files whose stamps alternate frame by frame (with ties now and then), in
+// windows of several sizes, across ten history periods: every frame is filed
+// once in merged order, and when a period ends exactly the frames before its
+// end are filed.
+TEST(ReplayClock, AlternatingFilesAreMergedAcrossPeriodEnds) {
+  const uint32_t start = 1'000'000;
+  std::vector<std::vector<uint32_t>> files(2);
+  for (uint32_t i = 0; i < 3000; ++i) {
+    files[0].push_back(start + 2 * i);
+    files[1].push_back(start + 2 * i + (i % 7 == 0 ? 0 : 1));  // every seventh stamp equals the other file's
+  }
+  for (auto& file : files) file.push_back(start + 6005);  // reaches the tenth period's end
+  for (size_t window : {size_t{1}, size_t{5}, ReplayClock::kReadAhead}) {
+    SCOPED_TRACE("window of " + std::to_string(window));
+    ReplayClock clock(start, std::chrono::minutes(10));
+    Event stop;
+    WindowedFiles monitors(clock, stop, files, window);
+    std::vector<std::pair<uint32_t, size_t>> periods;  // period end, frames filed by then
+    std::thread history([&] {
+      for (PeriodEnd end; !(end = clock.endPeriod(stop, std::chrono::minutes(10))).stopped;)
+        periods.emplace_back(end.closedAt, monitors.filedCount());
+    });
+    monitors.start();
+    monitors.join();
+    stop.set();
+    history.join();
+    expectFiledInMergedOrder(monitors.filed(), files);
+    EXPECT_EQ(monitors.unfinishedWindows(), 0);
+    ASSERT_EQ(periods.size(), 10u);
+    for (size_t i = 0; i < periods.size(); ++i) {
+      EXPECT_EQ(periods[i].first, start + 600 * (i + 1));
+      EXPECT_EQ(periods[i].second, 600 * (i + 1)) << "frames filed when the period ends at " << periods[i].first;
+    }
+  }
 }
 
 TEST(ReplayClock, StopEndsAFrameThatWaitsForAnotherFile) {
