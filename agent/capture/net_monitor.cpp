@@ -161,22 +161,25 @@ LoopEnd readFrameByFrame(AgentRuntime& rt, NicArea& nic, capture::Device& device
 }
 
 // Replay: frames are read a window at a time, which the clock files in time
-// order with the other files' windows, on this thread or on another's.
+// order with the other files' windows, and reads the next, on this thread or
+// on another's.
 class ReadAhead {
  public:
-  ReadAhead(size_t frames, FrameFiler& filer)
-      : capacity_(std::clamp<size_t>(frames, 1, kMost)), bytes_(capacity_ * kStoredFrameBytes), filer_(filer) {}
+  ReadAhead(size_t frames, capture::Device& device, FrameFiler& filer)
+      : capacity_(std::clamp<size_t>(frames, 1, kMost)), bytes_(capacity_ * kStoredFrameBytes), device_(device),
+        filer_(filer) {}
 
-  // Reads until the window is full or the device has no frame now; what ended it.
-  capture::ReadResult refill(capture::Device& device) {
+  // Reads until the window is full or the device has no frame now (last() says why).
+  std::span<const capture::FrameRead> refill() {
     count_ = 0;
-    capture::ReadResult last = capture::ReadResult::Frame;
-    while (count_ < capacity_ && (last = device.read(buffer(count_), reads_[count_], kReadWait)) == capture::ReadResult::Frame)
+    last_ = capture::ReadResult::Frame;
+    while (count_ < capacity_ &&
+           (last_ = device_.read(buffer(count_), reads_[count_], kReadWait)) == capture::ReadResult::Frame)
       ++count_;
-    return last;
+    return std::span(reads_.data(), count_);
   }
-  size_t count() const { return count_; }
-  FrameWindow window() { return FrameWindow{std::span(reads_.data(), count_), &fileOne, this}; }
+  capture::ReadResult last() const { return last_; }
+  FrameWindow window() { return FrameWindow{std::span(reads_.data(), count_), &fileOne, &refillOne, this}; }
 
  private:
   static constexpr size_t kMost = 256;
@@ -185,23 +188,26 @@ class ReadAhead {
     auto& ahead = *static_cast<ReadAhead*>(owner);
     fileAndClear(ahead.filer_, time, ahead.buffer(i), ahead.reads_[i]);
   }
+  static std::span<const capture::FrameRead> refillOne(void* owner) { return static_cast<ReadAhead*>(owner)->refill(); }
 
   size_t capacity_;
   std::vector<uint8_t> bytes_;  // zero-filled: each buffer is cleared once its frame is filed
+  capture::Device& device_;
   FrameFiler& filer_;
   std::array<capture::FrameRead, kMost> reads_;
   size_t count_ = 0;
+  capture::ReadResult last_ = capture::ReadResult::Frame;
 };
 
 LoopEnd readInWindows(AgentRuntime& rt, NicArea& nic, capture::Device& device, FrameFiler& filer) {
-  ReadAhead ahead(rt.clock->readAhead(), filer);
+  ReadAhead ahead(rt.clock->readAhead(), device, filer);
   for (;;) {
-    const capture::ReadResult last = ahead.refill(device);
-    if (ahead.count() > 0) {
-      const FrameWindow window = ahead.window();  // the clock keeps its address until the window is filed
+    if (!ahead.refill().empty()) {
+      // The clock keeps the window's address while it files from it and reads on.
+      const FrameWindow window = ahead.window();
       if (!rt.clock->fileWindow(nic.index, window, rt.stopEvent) || rt.stopEvent.isSet()) return LoopEnd::Stopped;
     }
-    if (const std::optional<LoopEnd> end = afterNoFrame(rt, nic, device, last)) return *end;
+    if (const std::optional<LoopEnd> end = afterNoFrame(rt, nic, device, ahead.last())) return *end;
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
 
 namespace veltris::agent {
 namespace {
@@ -78,7 +79,7 @@ void ReplayClock::addAdapter(int adapter) {
 
 bool ReplayClock::stampFrame(int adapter, const capture::FrameRead& read, const Event& stop, uint32_t& time) {
   const FrameWindow window{std::span(&read, 1), [](void* owner, size_t, uint32_t t) { *static_cast<uint32_t*>(owner) = t; },
-                           &time};
+                           nullptr, &time};
   return fileWindow(adapter, window, stop);
 }
 
@@ -86,22 +87,24 @@ bool ReplayClock::fileWindow(int adapter, const FrameWindow& window, const Event
   if (window.reads.empty()) return true;
   std::unique_lock lock(mutex_);
   if (adapter < 0 || adapter >= kMaxAdapters) {  // not one of the merged files: filed at the clock's time
-    const uint32_t time = nowLocked();
     lock.unlock();
-    for (size_t i = 0; i < window.reads.size(); ++i) window.file(window.owner, i, time);
+    for (auto reads = window.reads; !reads.empty(); reads = window.refill ? window.refill(window.owner) : reads.first(0)) {
+      const uint32_t time = now();
+      for (size_t i = 0; i < reads.size(); ++i) window.file(window.owner, i, time);
+    }
     return true;
   }
   windows_[adapter] = &window;
+  reads_[adapter] = window.reads;
   next_[adapter] = 0;
-  unfiled_[adapter] = window.reads.size();
+  handBack_[adapter] = false;
   slots_[adapter] = Slot::Waiting;
   for (;;) {
-    if (unfiled_[adapter] == 0) break;
+    if (handBack_[adapter]) break;
     if (!filing_) {
       if (stop.isSet()) {  // nobody files from this window any more: the thread may leave with it
         if (slots_[adapter] == Slot::Waiting) slots_[adapter] = Slot::Reading;
         windows_[adapter] = nullptr;
-        unfiled_[adapter] = 0;
         return false;
       }
       if (const size_t planned = planRun()) {
@@ -113,14 +116,17 @@ bool ReplayClock::fileWindow(int adapter, const FrameWindow& window, const Event
     framesChanged_.wait_for(lock, kStopLook);
     --frameWaiters_;
   }
+  handBack_[adapter] = false;
   windows_[adapter] = nullptr;
   return true;
 }
 
 // The frames that may be filed now, in time order, into plan_: the run ends
-// where a file's next frame is not known (its thread reads, its window used
-// up) and before a frame at or past the period's end. Agent time never goes back: a stamp earlier than the clock (a file
-// whose stamps go backwards) is filed at the clock's time.
+// after the last frame of a window (usedUp_: the next one is read first),
+// where a file's next frame is not known (its thread reads) and before a frame
+// at or past the period's end. Agent time never goes back: a stamp earlier
+// than the clock (a file whose stamps go backwards) is filed at the clock's
+// time.
 size_t ReplayClock::planRun() {
   size_t planned = 0;
   while (planned < plan_.size()) {
@@ -129,7 +135,7 @@ size_t ReplayClock::planRun() {
     for (int other = 0; other < kMaxAdapters; ++other) {
       if (slots_[other] == Slot::Reading) return planned;
       if (slots_[other] != Slot::Waiting) continue;
-      const capture::FrameRead& read = windows_[other]->reads[next_[other]];
+      const capture::FrameRead& read = reads_[other][next_[other]];
       const uint32_t key = read.stamped ? read.seconds : nowLocked();
       if (best < 0 || key < bestKey) {  // on equal stamps the lower adapter goes first
         best = other;
@@ -137,8 +143,7 @@ size_t ReplayClock::planRun() {
       }
     }
     if (best < 0) return planned;
-    const FrameWindow* window = windows_[best];
-    const capture::FrameRead& read = window->reads[next_[best]];
+    const capture::FrameRead& read = reads_[best][next_[best]];
     if (read.stamped && !realPace_ && read.seconds >= barrier_) {
       // The history loop closes the period once the frames before it are filed.
       if (planned == 0 && historyWaiting_ && !barrierReached_) {
@@ -150,24 +155,36 @@ size_t ReplayClock::planRun() {
     }
     uint32_t time = bestKey;
     if (read.stamped) time = current_ = std::max(current_, read.seconds);
-    plan_[planned++] = {window, static_cast<uint32_t>(next_[best]), time, best};
-    if (++next_[best] == window->reads.size()) slots_[best] = Slot::Reading;  // its thread reads on
+    plan_[planned++] = {windows_[best], static_cast<uint32_t>(next_[best]), time};
+    if (++next_[best] == reads_[best].size()) {
+      slots_[best] = Slot::Reading;
+      usedUp_ = best;
+    }
   }
   return planned;
 }
 
-// Files the planned run outside the lock; the windows stay put, as their
-// threads wait until every frame of theirs is filed.
+// Files the planned run and reads the window used up, outside the lock; the
+// windows stay put, as their threads wait in fileWindow until handed back.
 void ReplayClock::fileRun(std::unique_lock<std::mutex>& lock, int adapter, size_t planned) {
+  const int usedUp = std::exchange(usedUp_, -1);
+  const FrameWindow* refill = usedUp >= 0 && windows_[usedUp]->refill ? windows_[usedUp] : nullptr;
   filing_ = true;
   lock.unlock();
   for (size_t i = 0; i < planned; ++i) plan_[i].window->file(plan_[i].window->owner, plan_[i].index, plan_[i].time);
+  std::span<const capture::FrameRead> next;
+  if (refill) next = refill->refill(refill->owner);
   lock.lock();
   filing_ = false;
-  bool othersFiled = false;
-  for (size_t i = 0; i < planned; ++i)
-    othersFiled |= --unfiled_[plan_[i].adapter] == 0 && plan_[i].adapter != adapter;
-  if (othersFiled && frameWaiters_ > 0) framesChanged_.notify_all();
+  if (usedUp < 0) return;
+  if (!next.empty()) {
+    reads_[usedUp] = next;
+    next_[usedUp] = 0;
+    slots_[usedUp] = Slot::Waiting;
+    return;
+  }
+  handBack_[usedUp] = true;
+  if (usedUp != adapter && frameWaiters_ > 0) framesChanged_.notify_all();
 }
 
 void ReplayClock::adapterDone(int adapter) {

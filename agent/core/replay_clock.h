@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <span>
 
 #include "agent/core/runtime.h"
 #include "agent/core/state.h"
@@ -31,9 +32,9 @@ class ReplayClock final : public Clock {
   bool stampFrame(int adapter, const capture::FrameRead& read, const Event& stop, uint32_t& time) override;
   // Files are merged window by window: the windows of all files wait here, and
   // whichever thread finds the next frames known files them in time order, its
-  // own and the other files' alike, until a window is used up (its thread
-  // reads the next one) or a frame reaches the period's end. Equal stamps go in
-  // file (adapter) order.
+  // own and the other files' alike, and reads the next window of a file whose
+  // window is used up, until a frame reaches the period's end or a file has no
+  // frame now (its thread takes over). Equal stamps go in file (adapter) order.
   bool fileWindow(int adapter, const FrameWindow& window, const Event& stop) override;
   size_t readAhead() const override { return kReadAhead; }
   static constexpr size_t kReadAhead = 256;
@@ -48,7 +49,6 @@ class ReplayClock final : public Clock {
     const FrameWindow* window;
     uint32_t index;
     uint32_t time;
-    int adapter;
   };
 
   uint32_t nowLocked() const;
@@ -60,10 +60,12 @@ class ReplayClock final : public Clock {
   std::condition_variable framesChanged_;   // NetMonitor threads wait here with their windows
   std::condition_variable historyChanged_;  // the history loop waits here
   std::array<Slot, kMaxAdapters> slots_{};
-  std::array<const FrameWindow*, kMaxAdapters> windows_{};  // of the Waiting slots
-  std::array<size_t, kMaxAdapters> next_{};                 // the window's first frame not yet planned
-  std::array<size_t, kMaxAdapters> unfiled_{};              // the window's frames not yet filed
+  std::array<const FrameWindow*, kMaxAdapters> windows_{};  // of the threads waiting in fileWindow
+  std::array<std::span<const capture::FrameRead>, kMaxAdapters> reads_{};  // the frames of their windows now
+  std::array<size_t, kMaxAdapters> next_{};                 // the first frame not yet planned
+  std::array<bool, kMaxAdapters> handBack_{};               // the window's thread reads on itself
   std::array<Planned, kMaxAdapters * kReadAhead> plan_{};   // the run being filed
+  int usedUp_ = -1;                                         // the adapter whose window the run ends
   bool filing_ = false;                                     // a thread files a run outside the lock
   uint32_t current_;            // time of the last frame planned, or of the last period end
   uint32_t barrier_;            // frames at or after this time wait for the history loop

@@ -53,11 +53,16 @@ struct PeriodEnd {
 };
 
 // A window of frames an adapter's NetMonitor thread has read ahead, oldest
-// first, and how one of them is filed. A clock that merges files may file
-// them on another adapter's thread while the owner waits for its window.
+// first, how one of them is filed, and how the next window is read in its
+// place once all are filed (none: the thread reads it itself). A clock that
+// merges files may file and read on another adapter's thread while the owner
+// waits in fileWindow.
 struct FrameWindow {
   std::span<const capture::FrameRead> reads;
   void (*file)(void* owner, size_t index, uint32_t time) = nullptr;
+  // The frames of the next window; none when the device has no frame now
+  // (the owner then looks at what it said).
+  std::span<const capture::FrameRead> (*refill)(void* owner) = nullptr;
   void* owner = nullptr;
 };
 
@@ -89,13 +94,17 @@ class Clock {
   // How many frames a NetMonitor thread reads before it files them; above 1
   // the thread hands its windows to fileWindow.
   virtual size_t readAhead() const { return 1; }
-  // Files every frame of `window` (never empty) with its time and returns;
-  // false when stop was set first (frames of the window may be left unfiled).
+  // Files every frame of `window` with its time, and of the windows its
+  // refill reads after it, until a refill brings no frame; false when stop
+  // was set first (frames may be left unfiled).
   virtual bool fileWindow(int adapter, const FrameWindow& window, const Event& stop) {
-    for (size_t i = 0; i < window.reads.size(); ++i) {
-      uint32_t time = 0;
-      if (!stampFrame(adapter, window.reads[i], stop, time)) return false;
-      window.file(window.owner, i, time);
+    for (std::span<const capture::FrameRead> reads = window.reads; !reads.empty();) {
+      for (size_t i = 0; i < reads.size(); ++i) {
+        uint32_t time = 0;
+        if (!stampFrame(adapter, reads[i], stop, time)) return false;
+        window.file(window.owner, i, time);
+      }
+      reads = window.refill ? window.refill(window.owner) : std::span<const capture::FrameRead>();
     }
     return true;
   }

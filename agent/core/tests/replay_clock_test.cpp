@@ -157,12 +157,14 @@ std::vector<Filed> mergedOrder(const std::vector<std::vector<uint32_t>>& files) 
   return expected;
 }
 
-// NetMonitor threads that offer their files in windows of `window` frames; the
-// frames are noted as they are filed, on whichever thread files them.
+// NetMonitor threads that offer their files in windows of `window` frames,
+// the next window read by the clock (`refill`) or offered again by the thread;
+// the frames are noted as they are filed, on whichever thread files them.
 class WindowedFiles {
  public:
-  WindowedFiles(ReplayClock& clock, const Event& stop, std::vector<std::vector<uint32_t>> files, size_t window)
-      : clock_(clock), stop_(stop), files_(std::move(files)), window_(window) {}
+  WindowedFiles(ReplayClock& clock, const Event& stop, std::vector<std::vector<uint32_t>> files, size_t window,
+                bool refill)
+      : clock_(clock), stop_(stop), files_(std::move(files)), window_(window), refill_(refill) {}
 
   void start() {
     for (int adapter = 0; adapter < static_cast<int>(files_.size()); ++adapter) clock_.addAdapter(adapter);
@@ -180,14 +182,26 @@ class WindowedFiles {
     std::lock_guard lock(mutex_);
     return filed_.size();
   }
+  // Windows whose thread went on before every frame of theirs was filed.
   int unfinishedWindows() const { return unfinishedWindows_.load(); }
 
  private:
   struct Owner {
     WindowedFiles* files;
     int adapter;
-    size_t first;  // place in the file of the window's first frame
+    size_t first = 0;  // place in the file of the window's first frame
+    std::vector<capture::FrameRead> reads;
+    size_t offered = 0;
     size_t filed = 0;
+
+    std::span<const capture::FrameRead> read(size_t from) {
+      const std::vector<uint32_t>& stamps = files->files_[adapter];
+      first = from;
+      reads.clear();
+      for (size_t i = from; i < std::min(stamps.size(), from + files->window_); ++i) reads.push_back(stamped(stamps[i]));
+      offered += reads.size();
+      return reads;
+    }
   };
   static void note(void* owner, size_t index, uint32_t time) {
     auto& o = *static_cast<Owner*>(owner);
@@ -195,16 +209,17 @@ class WindowedFiles {
     o.files->filed_.push_back({time, o.adapter, o.first + index});
     ++o.filed;
   }
+  static std::span<const capture::FrameRead> readOn(void* owner) {
+    auto& o = *static_cast<Owner*>(owner);
+    return o.read(o.first + o.reads.size());
+  }
   void offer(int adapter) {
-    const std::vector<uint32_t>& stamps = files_[adapter];
-    for (size_t next = 0; next < stamps.size();) {
-      std::vector<capture::FrameRead> reads;
-      for (size_t i = next; i < std::min(stamps.size(), next + window_); ++i) reads.push_back(stamped(stamps[i]));
-      Owner owner{this, adapter, next};
-      if (!clock_.fileWindow(adapter, FrameWindow{reads, &note, &owner}, stop_)) return;
+    Owner owner{this, adapter};
+    for (std::span<const capture::FrameRead> reads = owner.read(0); !reads.empty();
+         reads = owner.read(owner.first + owner.reads.size())) {
+      if (!clock_.fileWindow(adapter, FrameWindow{reads, &note, refill_ ? &readOn : nullptr, &owner}, stop_)) return;
       std::lock_guard lock(mutex_);
-      if (owner.filed != reads.size()) ++unfinishedWindows_;  // the thread would reuse buffers still in use
-      next += reads.size();
+      if (owner.filed != owner.offered) ++unfinishedWindows_;
     }
     clock_.adapterDone(adapter);
   }
@@ -213,6 +228,7 @@ class WindowedFiles {
   const Event& stop_;
   std::vector<std::vector<uint32_t>> files_;
   size_t window_;
+  bool refill_;
   std::mutex mutex_;
   std::vector<Filed> filed_;
   std::atomic<int> unfinishedWindows_{0};
@@ -234,20 +250,24 @@ void expectFiledInMergedOrder(const std::vector<Filed>& filed, const std::vector
 TEST(ReplayClock, WindowsOfTwoInterleavedFilesAreFiledInStampOrderTiesInFileOrder) {
   const std::vector<std::vector<uint32_t>> files = {{10, 10, 11, 12, 12, 12, 15, 18, 18, 30},
                                                     {10, 11, 11, 12, 13, 18, 18, 19, 30, 31}};
-  ReplayClock clock(10, std::chrono::minutes(10));
-  Event stop;
-  std::thread history([&] { clock.waitForStop(stop, std::chrono::hours(1)); });
-  WindowedFiles monitors(clock, stop, files, 3);
-  monitors.start();
-  monitors.join();
-  stop.set();
-  history.join();
-  expectFiledInMergedOrder(monitors.filed(), files);
-  EXPECT_EQ(monitors.unfinishedWindows(), 0);
+  for (bool refill : {false, true}) {
+    SCOPED_TRACE(refill ? "read on by the clock" : "offered by the threads");
+    ReplayClock clock(10, std::chrono::minutes(10));
+    Event stop;
+    std::thread history([&] { clock.waitForStop(stop, std::chrono::hours(1)); });
+    WindowedFiles monitors(clock, stop, files, 3, refill);
+    monitors.start();
+    monitors.join();
+    stop.set();
+    history.join();
+    expectFiledInMergedOrder(monitors.filed(), files);
+    EXPECT_EQ(monitors.unfinishedWindows(), 0);
+  }
 }
 
 // Files whose stamps alternate frame by frame (with ties now and then), in
-// windows of several sizes, across ten history periods: every frame is filed
+// windows of several sizes, offered by their threads or read on by the clock,
+// across ten history periods: every frame is filed
 // once in merged order, and when a period ends exactly the frames before its
 // end are filed.
 TEST(ReplayClock, AlternatingFilesAreMergedAcrossPeriodEnds) {
@@ -258,11 +278,12 @@ TEST(ReplayClock, AlternatingFilesAreMergedAcrossPeriodEnds) {
     files[1].push_back(start + 2 * i + (i % 7 == 0 ? 0 : 1));  // every seventh stamp equals the other file's
   }
   for (auto& file : files) file.push_back(start + 6005);  // reaches the tenth period's end
-  for (size_t window : {size_t{1}, size_t{5}, ReplayClock::kReadAhead}) {
-    SCOPED_TRACE("window of " + std::to_string(window));
+  for (const auto& [window, refill] : std::vector<std::pair<size_t, bool>>{
+           {1, false}, {5, false}, {ReplayClock::kReadAhead, false}, {1, true}, {5, true}, {ReplayClock::kReadAhead, true}}) {
+    SCOPED_TRACE("window of " + std::to_string(window) + (refill ? ", read on by the clock" : ""));
     ReplayClock clock(start, std::chrono::minutes(10));
     Event stop;
-    WindowedFiles monitors(clock, stop, files, window);
+    WindowedFiles monitors(clock, stop, files, window, refill);
     std::vector<std::pair<uint32_t, size_t>> periods;  // period end, frames filed by then
     std::thread history([&] {
       for (PeriodEnd end; !(end = clock.endPeriod(stop, std::chrono::minutes(10))).stopped;)
