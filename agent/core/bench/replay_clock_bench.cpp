@@ -138,6 +138,21 @@ void mergeTwoFiles(benchmark::State& state, int work) {
   state.counters["process_cpu_ns_per_frame"] = both > 0 ? cpu * 1e9 / static_cast<double>(both) : 0;
 }
 
+// One file as the agent replays it: windows the clock files and reads on.
+void BM_FileWindowsOneFile(benchmark::State& state) {
+  ReplayClock clock(1000, kNoPeriodEnd);
+  Event stop;
+  clock.addAdapter(0);
+  std::thread history([&] { clock.waitForStop(stop, std::chrono::hours(24 * 365)); });
+  Window window(8, 0);
+  for (auto _ : state) window.offer(clock, 0, stop);
+  stop.set();
+  history.join();
+  state.SetItemsProcessed(static_cast<int64_t>(window.frame));
+  state.counters["frames_per_iteration"] = static_cast<double>(window.frame) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_FileWindowsOneFile);
+
 // The clock alone.
 void BM_MergeTwoFilesInWindows(benchmark::State& state) { mergeTwoFiles(state, 0); }
 BENCHMARK(BM_MergeTwoFilesInWindows)->Arg(1000)->Arg(1)->UseRealTime();
