@@ -41,6 +41,8 @@ class ReplayClock final : public Clock {
   void adapterDone(int adapter) override;
 
  private:
+  // Reading: the file's next frame is not known (its thread reads, or its
+  // window is being read on); Waiting: its window waits here to be filed.
   enum class Slot : uint8_t { Unused, Reading, Waiting, Done };
   using Steady = std::chrono::steady_clock;
 
