@@ -26,6 +26,7 @@ QProgressDialog* progressWindow(QWidget* owner, const QString& title) {
   window->setWindowTitle(title);
   window->setWindowModality(Qt::NonModal);  // its owner is modal already
   window->setMinimumDuration(0);
+  window->setMinimumWidth(320);  // room for the whole title in the frame
   window->setAutoClose(false);
   window->setAutoReset(false);
   window->show();
