@@ -9,6 +9,8 @@ namespace {
 
 // How often a waiting thread looks at the stop event.
 constexpr std::chrono::milliseconds kStopLook{50};
+// How often a thread that files run after run looks at it.
+constexpr unsigned kRunsPerStopLook = 16;
 
 }  // namespace
 
@@ -99,17 +101,20 @@ bool ReplayClock::fileWindow(int adapter, const FrameWindow& window, const Event
   next_[adapter] = 0;
   handBack_[adapter] = false;
   slots_[adapter] = Slot::Waiting;
-  for (;;) {
+  for (unsigned runs = 1;; ++runs) {
     if (handBack_[adapter]) break;
     if (!filing_) {
+      // Stop is looked at before a wait, and every so many runs.
+      if (runs % kRunsPerStopLook != 0 || !stop.isSet()) {
+        if (const size_t planned = planRun()) {
+          fileRun(lock, adapter, planned);
+          continue;
+        }
+      }
       if (stop.isSet()) {  // nobody files from this window any more: the thread may leave with it
         if (slots_[adapter] == Slot::Waiting) slots_[adapter] = Slot::Reading;
         windows_[adapter] = nullptr;
         return false;
-      }
-      if (const size_t planned = planRun()) {
-        fileRun(lock, adapter, planned);
-        continue;
       }
     }
     ++frameWaiters_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <algorithm>
 #include <mutex>
@@ -317,6 +318,41 @@ TEST(ReplayClock, StopEndsAFrameThatWaitsForAnotherFile) {
   EXPECT_FALSE(clock.stampFrame(0, stamped(5), stop, time));
   closer.join();
   history.join();
+}
+
+// Two endless files the clock reads on: stop ends both threads, the one that
+// files for both and the one that waits.
+TEST(ReplayClock, StopEndsThreadsWhoseFilesTheClockReadsOnWithoutEnd) {
+  ReplayClock clock(0, std::chrono::hours(24 * 365));
+  Event stop;
+  std::thread history([&] { clock.waitForStop(stop, std::chrono::hours(1)); });
+  struct Endless {
+    std::array<capture::FrameRead, 4> reads;
+    uint32_t frame = 0;  // eight frames to a second
+    std::atomic<uint64_t> filed{0};
+    std::span<const capture::FrameRead> read() {
+      for (capture::FrameRead& r : reads) r = stamped(frame++ / 8);
+      return reads;
+    }
+  };
+  std::array<Endless, 2> files;
+  std::array<std::atomic<int>, 2> answers{-1, -1};
+  std::vector<std::thread> monitors;
+  for (int adapter = 0; adapter < 2; ++adapter) clock.addAdapter(adapter);
+  for (int adapter = 0; adapter < 2; ++adapter) {
+    monitors.emplace_back([&, adapter] {
+      Endless& file = files[adapter];
+      const FrameWindow window{file.read(), [](void* owner, size_t, uint32_t) { ++static_cast<Endless*>(owner)->filed; },
+                               [](void* owner) { return static_cast<Endless*>(owner)->read(); }, &file};
+      answers[adapter] = clock.fileWindow(adapter, window, stop) ? 1 : 0;
+    });
+  }
+  while (files[0].filed.load() < 10000 || files[1].filed.load() < 10000) std::this_thread::sleep_for(1ms);
+  stop.set();
+  for (std::thread& t : monitors) t.join();
+  history.join();
+  EXPECT_EQ(answers[0].load(), 0);
+  EXPECT_EQ(answers[1].load(), 0);
 }
 
 TEST(ReplayClock, LiveFramesAndBackwardStampsTakeTheClocksTime) {
