@@ -1,13 +1,14 @@
-// What the replay clock adds to each frame of a replay: one adapter, and two
-// files merged in time-stamp order, frame by frame and in windows read ahead,
-// with the history loop waiting on a period longer than the run.
+// What the replay clock adds to each frame of a replay: one file, and two
+// files merged in time-stamp order, frame by frame and in windows the clock
+// files and reads on, with the history loop waiting on a period longer than
+// the run.
 #include <benchmark/benchmark.h>
 
 #include <array>
 #include <atomic>
+#include <ctime>
 #include <span>
 #include <thread>
-#include <ctime>
 
 #include "agent/core/replay_clock.h"
 
