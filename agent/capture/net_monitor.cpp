@@ -110,7 +110,8 @@ void idleUntilStop(AgentRuntime& rt) {
 }
 
 // What the loop does when a read brings no frame: the loop's end, or nothing to read on.
-std::optional<LoopEnd> afterNoFrame(AgentRuntime& rt, NicArea& nic, capture::Device& device, capture::ReadResult result) {
+std::optional<LoopEnd> afterNoFrame(AgentRuntime& rt, NicArea& nic, capture::Device& device,
+                                    capture::ReadResult result) {
   switch (result) {
     case capture::ReadResult::Frame:
       break;

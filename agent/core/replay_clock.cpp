@@ -80,8 +80,8 @@ void ReplayClock::addAdapter(int adapter) {
 }
 
 bool ReplayClock::stampFrame(int adapter, const capture::FrameRead& read, const Event& stop, uint32_t& time) {
-  const FrameWindow window{std::span(&read, 1), [](void* owner, size_t, uint32_t t) { *static_cast<uint32_t*>(owner) = t; },
-                           nullptr, &time};
+  auto keepTime = [](void* owner, size_t, uint32_t t) { *static_cast<uint32_t*>(owner) = t; };
+  const FrameWindow window{std::span(&read, 1), keepTime, nullptr, &time};
   return fileWindow(adapter, window, stop);
 }
 
@@ -90,9 +90,10 @@ bool ReplayClock::fileWindow(int adapter, const FrameWindow& window, const Event
   std::unique_lock lock(mutex_);
   if (adapter < 0 || adapter >= kMaxAdapters) {  // not one of the merged files: filed at the clock's time
     lock.unlock();
-    for (auto reads = window.reads; !reads.empty(); reads = window.refill ? window.refill(window.owner) : reads.first(0)) {
+    for (auto reads = window.reads; !reads.empty();) {
       const uint32_t time = now();
       for (size_t i = 0; i < reads.size(); ++i) window.file(window.owner, i, time);
+      reads = window.refill ? window.refill(window.owner) : reads.first(0);
     }
     return true;
   }

@@ -199,7 +199,8 @@ class WindowedFiles {
       const std::vector<uint32_t>& stamps = files->files_[adapter];
       first = from;
       reads.clear();
-      for (size_t i = from; i < std::min(stamps.size(), from + files->window_); ++i) reads.push_back(stamped(stamps[i]));
+      for (size_t i = from; i < std::min(stamps.size(), from + files->window_); ++i)
+        reads.push_back(stamped(stamps[i]));
       offered += reads.size();
       return reads;
     }
@@ -279,8 +280,9 @@ TEST(ReplayClock, AlternatingFilesAreMergedAcrossPeriodEnds) {
     files[1].push_back(start + 2 * i + (i % 7 == 0 ? 0 : 1));  // every seventh stamp equals the other file's
   }
   for (auto& file : files) file.push_back(start + 6005);  // reaches the tenth period's end
+  const size_t most = ReplayClock::kReadAhead;
   for (const auto& [window, refill] : std::vector<std::pair<size_t, bool>>{
-           {1, false}, {5, false}, {ReplayClock::kReadAhead, false}, {1, true}, {5, true}, {ReplayClock::kReadAhead, true}}) {
+           {1, false}, {5, false}, {most, false}, {1, true}, {5, true}, {most, true}}) {
     SCOPED_TRACE("window of " + std::to_string(window) + (refill ? ", read on by the clock" : ""));
     ReplayClock clock(start, std::chrono::minutes(10));
     Event stop;
@@ -342,8 +344,9 @@ TEST(ReplayClock, StopEndsThreadsWhoseFilesTheClockReadsOnWithoutEnd) {
   for (int adapter = 0; adapter < 2; ++adapter) {
     monitors.emplace_back([&, adapter] {
       Endless& file = files[adapter];
-      const FrameWindow window{file.read(), [](void* owner, size_t, uint32_t) { ++static_cast<Endless*>(owner)->filed; },
-                               [](void* owner) { return static_cast<Endless*>(owner)->read(); }, &file};
+      auto count = [](void* owner, size_t, uint32_t) { ++static_cast<Endless*>(owner)->filed; };
+      auto readOn = [](void* owner) { return static_cast<Endless*>(owner)->read(); };
+      const FrameWindow window{file.read(), count, readOn, &file};
       answers[adapter] = clock.fileWindow(adapter, window, stop) ? 1 : 0;
     });
   }
