@@ -14,7 +14,7 @@
 #include "desktop/testing/scripted_access.h"
 #include "console/widgets/trend_graph.h"
 #include "console/windows/main_window.h"
-#include "console/windows/overview_tab.h"
+#include "console/tabs/overview_tab.h"
 
 using namespace veltris;
 using namespace veltris::console;
@@ -69,7 +69,7 @@ Reply pollReply(uint32_t sequence) {
 // A window that is not connected: its timers are stopped and polls are fed by hand.
 struct IdleWindow {
   IdleWindow() : window(std::make_unique<ScriptedAccess>(), QStringLiteral("BENCH")) {
-    window.timerInit().stop();
+    window.findChild<QTimer*>(QStringLiteral("timerInit"))->stop();
     window.resize(1100, 640);
     window.show();
     runQueuedEvents();

@@ -6,15 +6,16 @@
 #include <QLocale>
 #include <QMenu>
 #include <QRadioButton>
+#include <QTabWidget>
+#include <QTimer>
 #include <algorithm>
 
 #include "console/core/desktop_layer.h"
 #include "desktop/messages.h"
 #include "console/widgets/trend_graph.h"
 #include "console/windows/history_dialog.h"
+#include "console/tabs/overview_tab.h"
 #include "console/windows/main_window.h"
-#include "console/windows/overview_tab.h"
-#include "console/windows/tab_views.h"
 
 namespace veltris::console {
 namespace {
@@ -65,13 +66,12 @@ void MainWindow::fillWhenBox(const std::vector<QString>& days) {
   }
 }
 
-void MainWindow::Main_ReInit(int iMax, int iBarInt, const QString& totalDesc, const QString& peakDesc,
-                             const QString& lastDesc) {
+void MainWindow::reinitialise(int iMax, int iBarInt, const QString& totalDesc, const QString& peakDesc,
+                              const QString& lastDesc) {
   clearStatus();
   receiveHidden_ = false;
   overview_->setReceiveWarning(false);
   for (TrendGraph* g : overview_->graphs()) g->setTimeBase(iMax, iBarInt, totalDesc, peakDesc, lastDesc);
-  if (views_ != nullptr) views_->clearForNewTimeBase();
   if (sstMain_->currentIndex() > TabSessions) sstMain_->setCurrentIndex(TabOverview);
 }
 
@@ -94,25 +94,25 @@ void MainWindow::whenChosen(int index) {
 void MainWindow::chooseRealTime(int row) {
   const RealTimeBase& base = kRealTime[row];
   connection_->setView(View::RealTime);
-  Main_ReInit(60, 10, tr(base.totalDesc), tr(base.peakDesc), tr(base.lastDesc));
+  reinitialise(60, 10, tr(base.totalDesc), tr(base.peakDesc), tr(base.lastDesc));
   overview_->pacer.restart(base.intervalMs);
   overview_->setRealTime(true);
-  if (views_ != nullptr) views_->setTimeBase(true, tr(kPerTexts[row]));
+  emit timeBaseChanged(true, tr(kPerTexts[row]));
   pollRequest_ = QStringLiteral("STATS_PRO ");
-  timerPoll_.setInterval(base.intervalMs);
-  timerPoll_.start();
+  timerPoll_->setInterval(base.intervalMs);
+  timerPoll_->start();
 }
 
 void MainWindow::chooseDay(const QString& day) {
-  timerPoll_.stop();
+  timerPoll_->stop();
   sYYYYMMDD_ = day;
   const bool twelveHours = overview_->optHistoryGraph12->isChecked();
   connection_->setView(View::Day, day);
   // The 12-hour view sums 6 a.m. to 6 p.m., not the day.
-  Main_ReInit(twelveHours ? 72 : 144, 6, twelveHours ? tr("Total/6am-6pm") : tr("Total/Day"), tr("Peak/10_Mins"),
+  reinitialise(twelveHours ? 72 : 144, 6, twelveHours ? tr("Total/6am-6pm") : tr("Total/Day"), tr("Peak/10_Mins"),
               QString());
   overview_->setRealTime(false);
-  if (views_ != nullptr) views_->setTimeBase(false, QString());
+  emit timeBaseChanged(false, QString());
   pollRequest_ = QStringLiteral("TPS ") + day;
   RequestJob job{QStringLiteral("TPT ") + day,
                  {{{'T', 'P', 'T', ' '}, sizeof(PeriodTotalsRecord), ReadStep::WhileTag}},
@@ -176,17 +176,17 @@ void MainWindow::openGraphTab(int graph) {
 
 void MainWindow::showGraphMenu(int graph) {
   popupGraph_ = graph;
-  mnuPopupOverview->clear();
+  mnuPopupOverview_->clear();
   static const char* const kTabItems[] = {"", QT_TR_NOOP("Sessions"), QT_TR_NOOP("Broadcasts"), QT_TR_NOOP("Errors")};
-  mnuPopupOverview->addAction(tr(kTabItems[graphTab(graph)]), this,
+  mnuPopupOverview_->addAction(tr(kTabItems[graphTab(graph)]), this,
                               [this, graph] { openGraphTab(graph); });
   bool shown = overview_->chkShowValues->isChecked();
-  mnuPopupOverview->addAction(shown ? tr("Hide Values") : tr("Show Values"), this,
+  mnuPopupOverview_->addAction(shown ? tr("Hide Values") : tr("Show Values"), this,
                               [this, shown] { showValues(!shown); });
-  mnuPopupOverview->addSeparator();
-  mnuPopupOverview->addAction(tr("History"), this, &MainWindow::showHistoryList);
-  mnuPopupOverview->addAction(tr("Realtime"), this, &MainWindow::returnToRealTime);
-  mnuPopupOverview->popup(QCursor::pos());
+  mnuPopupOverview_->addSeparator();
+  mnuPopupOverview_->addAction(tr("History"), this, &MainWindow::showHistoryList);
+  mnuPopupOverview_->addAction(tr("Realtime"), this, &MainWindow::returnToRealTime);
+  mnuPopupOverview_->popup(QCursor::pos());
 }
 
 void MainWindow::showHistoryList() {

@@ -1,4 +1,4 @@
-#include "console/windows/overview_tab.h"
+#include "console/tabs/overview_tab.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -26,6 +26,7 @@ constexpr const char* kNames[8] = {"graphBytesSent", "graphPktsSent", "graphPkts
 }  // namespace
 
 OverviewTab::OverviewTab(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("tabOverview"));
   fraOptions = new QGroupBox(this);
   optHistoryGraph24 = new QRadioButton(tr("24 Hours"), fraOptions);
   optHistoryGraph24->setChecked(true);
