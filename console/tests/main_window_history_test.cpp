@@ -44,8 +44,7 @@ void MainWindowHistoryTest::historyDayAndTwelveHours() {
     w.script->expectReplyEnd();
   };
   scriptDay(2);
-  w.overview()->cmbHistory->setCurrentIndex(3);
-  emit w.overview()->cmbHistory->activated(3);
+  w.chooseWhen(3);
   QVERIFY(w.idle());
   TrendGraph* pkts = w.overview()->graph(OverviewTab::PktsSent);
   QCOMPARE(pkts->barCount(), 144);
@@ -60,7 +59,7 @@ void MainWindowHistoryTest::historyDayAndTwelveHours() {
   QVERIFY(w.window->historyMode());
   // 12 hours: the same day again, 72 bars from 6 a.m.
   scriptDay(0);
-  w.overview()->optHistoryGraph12->setChecked(true);
+  part<QRadioButton>(*w.overview(), "optHistoryGraph12")->setChecked(true);
   QVERIFY(w.idle());
   QCOMPARE(pkts->barCount(), 72);
   QCOMPARE(pkts->shownValues()[0], 7.0f);   // slot 36
@@ -68,8 +67,7 @@ void MainWindowHistoryTest::historyDayAndTwelveHours() {
   // Its total sums 6 a.m. to 6 p.m., and says so.
   QCOMPARE(pkts->valuesToolTip(), QStringLiteral("Total/6am-6pm 10,  Peak/10_Mins 7"));
   // Back to real time: polling restarts with "STATS_PRO ".
-  w.overview()->cmbHistory->setCurrentIndex(0);
-  emit w.overview()->cmbHistory->activated(0);
+  w.chooseWhen(0);
   QVERIFY(timerPoll(*w.window).isActive());
   timerPoll(*w.window).stop();
   QVERIFY(!w.window->historyMode());
@@ -80,7 +78,7 @@ void MainWindowHistoryTest::historyDayAndTwelveHours() {
 void MainWindowHistoryTest::latePollsSpreadAndANewTimeBaseStartsAfresh() {
   Window w;
   qint64 now = 5000;
-  w.overview()->pacer.setClock([&now] { return now; });
+  w.overview()->pacer().setClock([&now] { return now; });
   QVERIFY(w.start(base(), {"20261205"}));
   TrendGraph* pkts = w.overview()->graph(OverviewTab::PktsSent);
   auto newest = [&](int n) {
@@ -110,11 +108,9 @@ void MainWindowHistoryTest::latePollsSpreadAndANewTimeBaseStartsAfresh() {
   // A day, then back to "Every 1 Second" minutes later: the first reply is only a baseline.
   w.script->expectWrite("TPT 20261205").expectRecord(header()).expectReplyEnd();
   w.script->expectWrite("TPS 20261205 " + std::to_string(sequence)).expectRecord(header()).expectReplyEnd();
-  w.overview()->cmbHistory->setCurrentIndex(1 + 2);
-  emit w.overview()->cmbHistory->activated(3);
+  w.chooseWhen(3);
   QVERIFY(w.idle());
-  w.overview()->cmbHistory->setCurrentIndex(0);
-  emit w.overview()->cmbHistory->activated(0);
+  w.chooseWhen(0);
   timerPoll(*w.window).stop();
   Counts later = base();
   later.framesSent = 4165;
@@ -137,7 +133,7 @@ void MainWindowHistoryTest::latePollsSpreadAndANewTimeBaseStartsAfresh() {
 void MainWindowHistoryTest::historyWindowListAndCalendar() {
   Window w;
   QVERIFY(w.start(base(), {"20261130", "20261201"}));
-  w.overview()->btnHistory->click();
+  part<QPushButton>(*w.overview(), "btnHistory")->click();
   HistoryDialog* history = w.window->findChild<HistoryDialog*>();
   QVERIFY(history != nullptr && history->isVisible());
   QCOMPARE(history->windowTitle(), QStringLiteral("History"));
@@ -149,7 +145,7 @@ void MainWindowHistoryTest::historyWindowListAndCalendar() {
   w.script->expectWrite("TPS 20261130 100").expectRecord(header()).expectReplyEnd();
   emit history->calHist->clicked(QDate(2026, 11, 30));
   QVERIFY(w.idle());
-  QCOMPARE(w.overview()->cmbHistory->currentIndex(), 4);
+  QCOMPARE(w.when()->currentIndex(), 4);
   QCOMPARE(w.window->historyDay(), QStringLiteral("20261130"));
   emit history->calHist->clicked(QDate(2026, 11, 29));  // no history: nothing happens
   QTest::qWait(20);
@@ -157,7 +153,7 @@ void MainWindowHistoryTest::historyWindowListAndCalendar() {
   history->btnRealTime->click();
   QVERIFY(timerPoll(*w.window).isActive());
   timerPoll(*w.window).stop();
-  QCOMPARE(w.overview()->cmbHistory->currentIndex(), 0);
+  QCOMPARE(w.when()->currentIndex(), 0);
   QVERIFY2(w.script->mismatches().empty(), qPrintable(mismatchText(*w.script)));
 }
 

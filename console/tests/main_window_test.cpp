@@ -48,7 +48,7 @@ void MainWindowTest::startUpConnectsAndFillsTheWhenBox() {
   QCOMPARE(w.window->windowTitle(), QStringLiteral("VELTRIS - HOST7 ... connecting ..."));
   QVERIFY(w.start(base(), {"20261201", "20261205", "20261130"}));
   QCOMPARE(w.window->windowTitle(), QStringLiteral("VELTRIS - AGENTPC  IP=10.0.0.1"));
-  QComboBox* when = w.overview()->cmbHistory;
+  QComboBox* when = w.when();
   QStringList entries;
   for (int i = 0; i < when->count(); ++i) entries << when->itemText(i);
   QCOMPARE(entries, (QStringList{"Every 1 Second", "Every 10 Seconds", "Every 1 Minute", "2026-Dec-05 Sat",
@@ -62,8 +62,7 @@ void MainWindowTest::startUpConnectsAndFillsTheWhenBox() {
   QCOMPARE(w.overview()->graph(0)->barCount(), 60);
   QVERIFY2(w.script->mismatches().empty(), qPrintable(mismatchText(*w.script)));
   // Another entry of the box: a new interval and new graph captions.
-  w.overview()->cmbHistory->setCurrentIndex(2);
-  emit w.overview()->cmbHistory->activated(2);
+  w.chooseWhen(2);
   QCOMPARE(timerPoll(*w.window).interval(), 60000);
   QCOMPARE(w.tabs->perText, QStringLiteral("1 Minute"));
   QCOMPARE(w.overview()->graph(0)->valueText(0), QStringLiteral("0"));
@@ -249,7 +248,7 @@ void MainWindowTest::clearAndResetClear() {
   Counts now = base();
   now.sequence = 4321;
   w.script->expectWrite("TOTAL").expectRecord(header()).expectRecord(totals(now)).expectReplyEnd();
-  w.overview()->btnClear->click();
+  part<QPushButton>(*w.overview(), "btnClear")->click();
   QVERIFY(w.idle());
   QCOMPARE(w.tabs->clears, std::vector<uint32_t>{4321});
   QCOMPARE(w.overview()->graph(OverviewTab::PktsSent)->total(), 0LL);

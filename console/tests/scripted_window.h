@@ -2,6 +2,7 @@
 // A main window without the tabs after Overview, on a scripted agent, with
 // what it tells the tabs through its signals recorded.
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QTimer>
 #include <QtTest>
@@ -72,10 +73,11 @@ struct ScriptedWindow {
   }
   OverviewTab* overview() const { return testing::overview(*window); }
   float last(int graph) const { return overview()->graph(graph)->last(); }
+  QComboBox* when() const { return part<QComboBox>(*overview(), "cmbHistory"); }
   // Picks entry `index` of the "When" box as a user does.
   void chooseWhen(int index) {
-    overview()->cmbHistory->setCurrentIndex(index);
-    emit overview()->cmbHistory->activated(index);
+    when()->setCurrentIndex(index);
+    emit when()->activated(index);
   }
 
   TestRoot root;

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
@@ -221,7 +222,7 @@ void WindowBehaviourTest::snapshotOverviewShowsItsDay() {
   QTRY_VERIFY(!w.window->connection().busy());
   QVERIFY2(w.script->mismatches().empty(), qPrintable(w.mismatches()));
   QVERIFY(w.window->historyMode());
-  QCOMPARE(overview(*w.window)->cmbHistory->currentIndex(), 3);
+  QCOMPARE(part<QComboBox>(*overview(*w.window), "cmbHistory")->currentIndex(), 3);
   QCOMPARE(overview(*w.window)->graph(OverviewTab::PktsSent)->total(), 42);
   QCOMPARE(overview(*w.window)->graph(OverviewTab::PktsRecv)->total(), 70);
   QVERIFY(!timerPoll(*w.window).isActive());

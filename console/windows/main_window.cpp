@@ -2,10 +2,7 @@
 
 #include <QApplication>
 #include <QScreen>
-#include <QCheckBox>
 #include <QCloseEvent>
-#include <QComboBox>
-#include <QRadioButton>
 #include <QHBoxLayout>
 #include <QHostInfo>
 #include <QInputDialog>
@@ -129,21 +126,16 @@ MainWindow::MainWindow(std::unique_ptr<AgentAccess> access, const QString& compu
   connect(sstMain_, &QTabWidget::currentChanged, this, &MainWindow::tabChanged);
 
   // Overview controls.
-  connect(overview_->cmbHistory, qOverload<int>(&QComboBox::activated), this, &MainWindow::whenChosen);
-  connect(overview_->btnClear, &QPushButton::clicked, this, &MainWindow::clearCounters);
-  connect(overview_->chkShowValues, &QCheckBox::toggled, this, &MainWindow::showValues);
-  connect(overview_->btnHistory, &QPushButton::clicked, this, &MainWindow::showHistoryList);
-  connect(overview_->btnRealTime, &QPushButton::clicked, this, &MainWindow::returnToRealTime);
-  connect(overview_->optHistoryGraph24, &QRadioButton::toggled, this, [this](bool on) {
-    if (on && historyMode()) chooseDay(sYYYYMMDD_);
+  connect(overview_, &OverviewTab::whenChosen, this, &MainWindow::whenChosen);
+  connect(overview_, &OverviewTab::clearRequested, this, &MainWindow::clearCounters);
+  connect(overview_, &OverviewTab::valuesShownChanged, this, &MainWindow::showValues);
+  connect(overview_, &OverviewTab::historyRequested, this, &MainWindow::showHistoryList);
+  connect(overview_, &OverviewTab::realTimeRequested, this, &MainWindow::returnToRealTime);
+  connect(overview_, &OverviewTab::dayViewChanged, this, [this] {
+    if (historyMode()) chooseDay(sYYYYMMDD_);
   });
-  connect(overview_->optHistoryGraph12, &QRadioButton::toggled, this, [this](bool on) {
-    if (on && historyMode()) chooseDay(sYYYYMMDD_);
-  });
-  for (int g = 0; g < 8; ++g) {
-    connect(overview_->graph(g), &TrendGraph::rightClicked, this, [this, g] { showGraphMenu(g); });
-    connect(overview_->graph(g), &TrendGraph::doubleClicked, this, [this, g] { openGraphTab(g); });
-  }
+  connect(overview_, &OverviewTab::graphRightClicked, this, &MainWindow::showGraphMenu);
+  connect(overview_, &OverviewTab::graphDoubleClicked, this, &MainWindow::openGraphTab);
 
   passwordPrompt_ = [this]() -> std::optional<QString> {
     bool ok = false;
@@ -367,10 +359,10 @@ void MainWindow::onHistoryList(const Reply& reply) {
   fillWhenBox(days);
   emit connected();
   // A snapshot holds one day: its Overview is that day's history, not real-time zeros.
-  const int first = connection_->snapshot() && overview_->cmbHistory->count() > 3 ? 3 : 0;
-  overview_->cmbHistory->setCurrentIndex(first);
+  const int first = connection_->snapshot() && overview_->whenCount() > 3 ? 3 : 0;
+  overview_->setWhenIndex(first);
   whenChosen(first);
-  overview_->pacer.baselineTaken();  // these totals start the first difference
+  overview_->pacer().baselineTaken();  // these totals start the first difference
 }
 
 void MainWindow::onLost() {

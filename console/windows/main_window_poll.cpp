@@ -65,7 +65,7 @@ void MainWindow::onPollReply(const Reply& reply, bool historyDay) {
                                   diff(c.broadcastsReceived, p.broadcastsReceived),
                                   diff(c.errorsReceived, p.errorsReceived)};
     // 0 intervals: the first reading of a time base only sets the baseline.
-    const int intervals = overview_->pacer.readingTaken();
+    const int intervals = overview_->pacer().readingTaken();
     if (intervals > 0) {
       for (int g = 0; g < 8; ++g) overview_->graph(g)->spreadValue(differences[g], intervals);
     }
