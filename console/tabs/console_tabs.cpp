@@ -14,108 +14,121 @@
 namespace veltris::console {
 namespace {
 
-// The grid tabs' row menus: details, a command on the Test tab, another console.
+struct Tabs {
+  SessionsTab* sessions;
+  BroadcastsTab* broadcasts;
+  PacketsTab* errors;
+  PacketsTab* details;
+  AdapterTab* adapter;
+  TestTab* test;
+};
+
+// Each poll's partners, the agent's partner table reset, a new time base.
+void followPolls(MainWindow& window, const Tabs& t) {
+  QObject::connect(&window, &MainWindow::statRecordsArrived, t.sessions, &SessionsTab::takeStatRecords);
+  QObject::connect(&window, &MainWindow::partnerTableReset, t.sessions, [t] {
+    t.sessions->clearRows();
+    t.broadcasts->clearRows();
+  });
+  QObject::connect(&window, &MainWindow::timeBaseChanged, t.sessions, [t](bool realTime, const QString& perText) {
+    t.broadcasts->clearRows();
+    t.errors->clearRows();
+    t.details->clearRows();
+    t.test->clearOutput();
+    t.sessions->setTimeBase(realTime, perText);
+  });
+}
+
+// "&Clear" on the Overview, Sessions, Errors and Details tabs, and "&Reset CLEAR".
+void followClears(MainWindow& window, const Tabs& t) {
+  QObject::connect(t.sessions, &SessionsTab::clearRequested, &window, &MainWindow::clearCounters);
+  for (PacketsTab* tab : {t.errors, t.details})
+    QObject::connect(tab, &PacketsTab::clearRequested, &window, &MainWindow::clearCounters);
+  QObject::connect(&window, &MainWindow::countersCleared, t.sessions, [t](uint32_t sequence) {
+    t.errors->restartAfter(sequence);
+    t.details->restartAfter(sequence);
+    t.sessions->takeBaseline();
+  });
+  QObject::connect(&window, &MainWindow::clearReset, t.sessions, [w = &window, t] {
+    t.sessions->dropBaseline();
+    // From 0 the agent sends every packet it holds again: start the grids afresh.
+    t.errors->restartAfter(0);
+    t.details->restartAfter(0);
+    if (w->currentTab() == MainWindow::TabErrors) t.errors->refresh();
+    if (w->currentTab() == MainWindow::TabDetails) t.details->refresh();
+  });
+}
+
+// Another agent or snapshot: its packet numbers, adapters and outputs are not the last one's.
+void followConnections(MainWindow& window, const Tabs& t) {
+  QObject::connect(&window, &MainWindow::connectionReady, t.sessions, [t](bool, const QString& serverName) {
+    t.broadcasts->setServerName(serverName);
+    t.errors->restartAfter(0);
+    t.details->restartAfter(0);
+    t.adapter->clearValues();
+    t.test->connectionChanged();
+  });
+  QObject::connect(&window, &MainWindow::connected, t.broadcasts, [w = &window, t] {
+    if (w->connection().snapshot()) t.broadcasts->setServerName(w->hostName().trimmed());
+  });
+}
+
+// Opening a tab fetches what it shows; a graph's menu picks the broadcasts' view.
+void followTabChanges(MainWindow& window, const Tabs& t, SharedColumns* columns) {
+  QObject::connect(&window, &MainWindow::tabShown, t.sessions, [t, columns](int index) {
+    QTableView* grids[MainWindow::TabCount] = {nullptr, t.sessions->grid(), t.broadcasts->grid(), t.errors->grid(),
+                                               t.details->grid()};
+    columns->gridShown(grids[index]);
+    switch (index) {
+      case MainWindow::TabSessions: t.sessions->shown(); break;
+      case MainWindow::TabBroadcasts: t.broadcasts->refresh(); break;
+      case MainWindow::TabErrors: t.errors->refresh(); break;
+      case MainWindow::TabDetails: t.details->refresh(); break;
+      case MainWindow::TabAdapter: t.adapter->shown(); break;
+      case MainWindow::TabTest: t.test->shown(); break;
+      default: break;
+    }
+  });
+  QObject::connect(&window, &MainWindow::tabRequested, t.broadcasts, [t](int index, bool broadcastsSent) {
+    if (index == MainWindow::TabBroadcasts) t.broadcasts->showSentView(broadcastsSent);
+  });
+  QObject::connect(t.test, &TestTab::showRequested, &window, [w = &window] { w->showTab(MainWindow::TabTest); });
+}
+
+// The grids' row menus: the Details tab, a command on the Test tab, another console.
 template <typename Tab>
-void connectRowMenu(MainWindow& window, Tab* tab, TestTab* test) {
+void followRowMenu(MainWindow& window, Tab* tab, TestTab* test) {
   QObject::connect(tab, &Tab::commandRequested, test, &TestTab::runFromGrid);
   QObject::connect(tab, &Tab::consoleRequested, &window, &MainWindow::startNewInstance);
+  if constexpr (requires { &Tab::detailsRequested; })
+    QObject::connect(tab, &Tab::detailsRequested, &window, [w = &window] { w->showTab(MainWindow::TabDetails); });
 }
 
 }  // namespace
 
 void installConsoleTabs(MainWindow& window, std::unique_ptr<SettingsStore> store, ProgramFinder installed) {
   AgentSession& session = window.connection();
-  auto* sessions = new SessionsTab(session);
-  auto* broadcasts = new BroadcastsTab(session);
-  auto* errors = new PacketsTab(PacketsTab::Errors, session);
-  auto* details = new PacketsTab(PacketsTab::Details, session);
-  auto* adapter = new AdapterTab(session);
-  auto* test = new TestTab(session);
-  window.installTab(MainWindow::TabSessions, sessions);
-  window.installTab(MainWindow::TabBroadcasts, broadcasts);
-  window.installTab(MainWindow::TabErrors, errors);
-  window.installTab(MainWindow::TabDetails, details);
-  window.installTab(MainWindow::TabAdapter, adapter);
-  window.installTab(MainWindow::TabTest, test);
+  const Tabs t{new SessionsTab(session), new BroadcastsTab(session), new PacketsTab(PacketsTab::Errors, session),
+               new PacketsTab(PacketsTab::Details, session), new AdapterTab(session), new TestTab(session)};
+  window.installTab(MainWindow::TabSessions, t.sessions);
+  window.installTab(MainWindow::TabBroadcasts, t.broadcasts);
+  window.installTab(MainWindow::TabErrors, t.errors);
+  window.installTab(MainWindow::TabDetails, t.details);
+  window.installTab(MainWindow::TabAdapter, t.adapter);
+  window.installTab(MainWindow::TabTest, t.test);
   window.installTools(std::move(installed));
-  auto* columns = new SharedColumns({sessions->grid(), broadcasts->grid(), errors->grid(), details->grid()}, &window);
-  new SavedOptions(window, std::move(store), *columns, *sessions);
+  auto* columns =
+      new SharedColumns({t.sessions->grid(), t.broadcasts->grid(), t.errors->grid(), t.details->grid()}, &window);
+  new SavedOptions(window, std::move(store), *columns, *t.sessions);
 
-  // The poll cycle and the time base.
-  QObject::connect(&window, &MainWindow::statRecordsArrived, sessions, &SessionsTab::takeStatRecords);
-  QObject::connect(&window, &MainWindow::partnerTableReset, sessions, [sessions, broadcasts] {
-    sessions->clearRows();
-    broadcasts->clearRows();
-  });
-  QObject::connect(&window, &MainWindow::timeBaseChanged, sessions,
-                   [broadcasts, errors, details, test, sessions](bool realTime, const QString& perText) {
-                     broadcasts->clearRows();
-                     errors->clearRows();
-                     details->clearRows();
-                     test->clearOutput();
-                     sessions->setTimeBase(realTime, perText);
-                   });
-
-  // "&Clear" and "&Reset CLEAR".
-  QObject::connect(sessions, &SessionsTab::clearRequested, &window, &MainWindow::clearCounters);
-  for (PacketsTab* tab : {errors, details})
-    QObject::connect(tab, &PacketsTab::clearRequested, &window, &MainWindow::clearCounters);
-  QObject::connect(&window, &MainWindow::countersCleared, sessions, [sessions, errors, details](uint32_t sequence) {
-    errors->restartAfter(sequence);
-    details->restartAfter(sequence);
-    sessions->takeBaseline();
-  });
-  QObject::connect(&window, &MainWindow::clearReset, sessions, [&window, sessions, errors, details] {
-    sessions->dropBaseline();
-    // From 0 the agent sends every packet it holds again: start the grids afresh.
-    errors->restartAfter(0);
-    details->restartAfter(0);
-    if (window.currentTab() == MainWindow::TabErrors) errors->refresh();
-    if (window.currentTab() == MainWindow::TabDetails) details->refresh();
-  });
-
-  // Another agent or snapshot: its packet numbers, adapters and outputs are not the last one's.
-  QObject::connect(&window, &MainWindow::connectionReady, sessions,
-                   [broadcasts, errors, details, adapter, test](bool, const QString& serverName) {
-                     broadcasts->setServerName(serverName);
-                     errors->restartAfter(0);
-                     details->restartAfter(0);
-                     adapter->clearValues();
-                     test->connectionChanged();
-                   });
-  QObject::connect(&window, &MainWindow::connected, broadcasts, [&window, broadcasts] {
-    if (window.connection().snapshot()) broadcasts->setServerName(window.hostName().trimmed());
-  });
-
-  // Opening a tab.
-  QObject::connect(&window, &MainWindow::tabShown, sessions,
-                   [=](int index) {
-                     QTableView* grids[MainWindow::TabCount] = {nullptr, sessions->grid(), broadcasts->grid(),
-                                                                 errors->grid(), details->grid()};
-                     columns->gridShown(grids[index]);
-                     switch (index) {
-                       case MainWindow::TabSessions: sessions->shown(); break;
-                       case MainWindow::TabBroadcasts: broadcasts->refresh(); break;
-                       case MainWindow::TabErrors: errors->refresh(); break;
-                       case MainWindow::TabDetails: details->refresh(); break;
-                       case MainWindow::TabAdapter: adapter->shown(); break;
-                       case MainWindow::TabTest: test->shown(); break;
-                       default: break;
-                     }
-                   });
-  QObject::connect(&window, &MainWindow::tabRequested, broadcasts, [broadcasts](int index, bool broadcastsSent) {
-    if (index == MainWindow::TabBroadcasts) broadcasts->showSentView(broadcastsSent);
-  });
-  QObject::connect(test, &TestTab::showRequested, &window, [&window] { window.showTab(MainWindow::TabTest); });
-
-  // The row menus.
-  auto showDetails = [&window] { window.showTab(MainWindow::TabDetails); };
-  QObject::connect(sessions, &SessionsTab::detailsRequested, &window, showDetails);
-  QObject::connect(broadcasts, &BroadcastsTab::detailsRequested, &window, showDetails);
-  connectRowMenu(window, sessions, test);
-  connectRowMenu(window, broadcasts, test);
-  connectRowMenu(window, errors, test);
-  connectRowMenu(window, details, test);
+  followPolls(window, t);
+  followClears(window, t);
+  followConnections(window, t);
+  followTabChanges(window, t, columns);
+  followRowMenu(window, t.sessions, t.test);
+  followRowMenu(window, t.broadcasts, t.test);
+  followRowMenu(window, t.errors, t.test);
+  followRowMenu(window, t.details, t.test);
 }
 
 }  // namespace veltris::console

@@ -415,6 +415,20 @@ class TabsTest : public QObject {
     QCOMPARE(veltrisAction->isEnabled(), reachable);
   }
 
+  // The menu's "Details for name/addr" opens the Details tab, which fetches what is new.
+  void rowMenuOpensTheDetailsTab() {
+    QTableView* grid = sessions_->grid();
+    emit grid->customContextMenuRequested(grid->visualRect(grid->model()->index(0, 1)).center());
+    QMenu* menu = part<QMenu>(*sessions_, "mnuPopupStats");
+    menu->hide();
+    const uint32_t start = details_->startNumber();
+    request("DETAILS " + std::to_string(start)).expectRecord(totals(start)).expectReplyEnd();
+    menu->actions().first()->trigger();
+    QCOMPARE(sstMain(*main_).currentIndex(), int(MainWindow::TabDetails));
+    played();
+    main_->showTab(MainWindow::TabOverview);
+  }
+
   // "&Clear" stays on the Sessions tab while a day is shown; the counter modes go.
   void sessionsClearOfferedForADay() {
     emit main_->timeBaseChanged(false, QString());

@@ -150,7 +150,7 @@ class MainWindow : public QMainWindow {
   // Overview and history (main_window_history.cpp).
   static QString FmtDate(const QString& yyyymmdd);
   void fillWhenBox(const std::vector<QString>& days);
-  void reinitialise(int iMax, int iBarInt, const QString& totalDesc, const QString& peakDesc, const QString& lastDesc);
+  void Main_ReInit(int iMax, int iBarInt, const QString& totalDesc, const QString& peakDesc, const QString& lastDesc);
   void whenChosen(int index);
   void chooseRealTime(int row);
   void chooseDay(const QString& day);

@@ -55,8 +55,8 @@ void MainWindow::fillWhenBox(const std::vector<QString>& days) {
   overview_->fillWhen(realTime, entries);
 }
 
-void MainWindow::reinitialise(int iMax, int iBarInt, const QString& totalDesc, const QString& peakDesc,
-                              const QString& lastDesc) {
+void MainWindow::Main_ReInit(int iMax, int iBarInt, const QString& totalDesc, const QString& peakDesc,
+                             const QString& lastDesc) {
   clearStatus();
   receiveHidden_ = false;
   overview_->setReceiveWarning(false);
@@ -80,7 +80,7 @@ void MainWindow::whenChosen(int index) {
 void MainWindow::chooseRealTime(int row) {
   const RealTimeBase& base = kRealTime[row];
   connection_->setView(View::RealTime);
-  reinitialise(60, 10, tr(base.totalDesc), tr(base.peakDesc), tr(base.lastDesc));
+  Main_ReInit(60, 10, tr(base.totalDesc), tr(base.peakDesc), tr(base.lastDesc));
   overview_->pacer().restart(base.intervalMs);
   overview_->setRealTime(true);
   emit timeBaseChanged(true, tr(kPerTexts[row]));
@@ -95,7 +95,7 @@ void MainWindow::chooseDay(const QString& day) {
   const bool twelveHours = overview_->twelveHours();
   connection_->setView(View::Day, day);
   // The 12-hour view sums 6 a.m. to 6 p.m., not the day.
-  reinitialise(twelveHours ? 72 : 144, 6, twelveHours ? tr("Total/6am-6pm") : tr("Total/Day"), tr("Peak/10_Mins"),
+  Main_ReInit(twelveHours ? 72 : 144, 6, twelveHours ? tr("Total/6am-6pm") : tr("Total/Day"), tr("Peak/10_Mins"),
               QString());
   overview_->setRealTime(false);
   emit timeBaseChanged(false, QString());
