@@ -3,15 +3,12 @@
 #include <QApplication>
 #include <QScreen>
 #include <QCloseEvent>
-#include <QHBoxLayout>
 #include <QHostInfo>
 #include <QInputDialog>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QProcess>
-#include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -23,7 +20,6 @@
 #include "desktop/messages.h"
 #include "console/core/resources.h"
 #include "desktop/traffic_state.h"
-#include "console/widgets/trend_graph.h"
 #include "console/windows/connect_dialog.h"
 #include "console/snapshots/snapshot_files.h"
 #include "console/tabs/overview_tab.h"
