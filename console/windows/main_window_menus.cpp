@@ -86,7 +86,6 @@ void MainWindow::buildMenus() {
 
 void MainWindow::installTools(ProgramFinder installed) {
   tools_ = std::make_unique<ToolsMenu>(mnuTools_, std::move(installed));
-  tools_->update(local_ && !connection_->snapshot(), watchedName_);
 }
 
 // ---- View options ---------------------------------------------------------------------
