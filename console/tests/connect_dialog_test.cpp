@@ -7,11 +7,13 @@
 #include <QtTest>
 
 #include "console/core/desktop_layer.h"
+#include "console/tests/window_parts.h"
 #include "console/windows/connect_dialog.h"
 #include "desktop/testing/test_support.h"
 
 using namespace veltris;
 using namespace veltris::console;
+using namespace veltris::console::testing;
 using namespace veltris::desktop::test;
 
 class ConnectDialogTest : public QObject {
@@ -30,35 +32,35 @@ void ConnectDialogTest::namesAndBrowse() {
   showFailures(connection);
   ConnectDialog dialog(connection, QStringLiteral("*SNAPSHOT* /tmp/x.VSN"), false);
   dialog.show();
-  QVERIFY(dialog.txtServer->text().isEmpty());  // a snapshot is not offered again
+  QVERIFY(part<QLineEdit>(dialog, "txtServer")->text().isEmpty());  // a snapshot is not offered again
   // Browse lists what the network announces; a click copies, a double-click connects.
   dialog.setBrowser([] { return BrowseResult{true, {"AGENT1", "\\\\WS2"}, {}, {}}; });
-  dialog.btnBrowse->click();
-  QTRY_COMPARE(dialog.lstServers->count(), 2);
-  QCOMPARE(dialog.lstServers->item(1)->text(), QStringLiteral("WS2"));
-  QVERIFY(dialog.lstServers->isVisible());
+  part<QPushButton>(dialog, "btnBrowse")->click();
+  QTRY_COMPARE(part<QListWidget>(dialog, "lstServers")->count(), 2);
+  QCOMPARE(part<QListWidget>(dialog, "lstServers")->item(1)->text(), QStringLiteral("WS2"));
+  QVERIFY(part<QListWidget>(dialog, "lstServers")->isVisible());
   dialog.setBrowser([] {
     return BrowseResult{false, {}, QStringLiteral("WNetOpenEnum"), QStringLiteral("Error: no Avahi")};
   });
-  QTRY_VERIFY(dialog.btnBrowse->isEnabled());
-  dialog.btnBrowse->click();
+  QTRY_VERIFY(part<QPushButton>(dialog, "btnBrowse")->isEnabled());
+  part<QPushButton>(dialog, "btnBrowse")->click();
   QTRY_COMPARE(messages.texts, QStringList{QStringLiteral("Error: no Avahi")});
   QCOMPARE(messages.titles, QStringList{QStringLiteral("WNetOpenEnum")});
   // A name with a leading double backslash, blanks and lower case connects to the bare upper-case name.
   messages.texts.clear();
-  dialog.txtServer->setText(QStringLiteral("  \\\\pc7 "));
-  dialog.tbxPassword->setText(QStringLiteral("typed"));
+  part<QLineEdit>(dialog, "txtServer")->setText(QStringLiteral("  \\\\pc7 "));
+  part<QLineEdit>(dialog, "tbxPassword")->setText(QStringLiteral("typed"));
   script->expectClose().expectOpen("PC7", 1722);
-  dialog.btnRemote->click();
+  part<QPushButton>(dialog, "btnRemote")->click();
   QTRY_COMPARE(messages.texts, (QStringList{QStringLiteral("Connection failed with retcode  1722"),
                                             QStringLiteral("Could not connect to VELTRIS Monitoring Agent on PC7")}));
   QVERIFY(dialog.isVisible());  // stays open
   // "." is this PC: the registry key serves as the password.
   messages.texts.clear();
-  dialog.txtServer->setText(QStringLiteral("."));
-  dialog.tbxPassword->clear();
+  part<QLineEdit>(dialog, "txtServer")->setText(QStringLiteral("."));
+  part<QLineEdit>(dialog, "tbxPassword")->clear();
   scriptConnect(*script, "", "SECRET");
-  dialog.btnRemote->click();
+  part<QPushButton>(dialog, "btnRemote")->click();
   QTRY_VERIFY(!dialog.isVisible());
   QVERIFY(!dialog.PubLoginCancelled);
   QCOMPARE(dialog.PubLoginServer, QString());
@@ -69,10 +71,10 @@ void ConnectDialogTest::namesAndBrowse() {
   root.writeRegistry(true, QString());
   ConnectDialog local(connection, QString(), false);
   local.show();
-  local.txtServer->setText(QStringLiteral("*"));
-  local.tbxPassword->setText(QStringLiteral("typed"));
+  part<QLineEdit>(local, "txtServer")->setText(QStringLiteral("*"));
+  part<QLineEdit>(local, "tbxPassword")->setText(QStringLiteral("typed"));
   scriptConnect(*script, "", "typed");
-  local.btnRemote->click();
+  part<QPushButton>(local, "btnRemote")->click();
   QTRY_VERIFY(!local.isVisible());
   QCOMPARE(local.PubLoginServerName, QStringLiteral("Local"));
   QVERIFY2(script->mismatches().empty(), qPrintable(mismatchText(*script)));
@@ -94,13 +96,13 @@ void ConnectDialogTest::thisPcsMessages() {
   {
     ConnectDialog dialog(connection, QString(), false);
     dialog.show();
-    dialog.txtServer->setText(QStringLiteral("."));
-    dialog.btnRemote->click();
+    part<QLineEdit>(dialog, "txtServer")->setText(QStringLiteral("."));
+    part<QPushButton>(dialog, "btnRemote")->click();
     QCOMPARE(messages.texts, QStringList{QStringLiteral("VELTRIS Agent is not installed on this PC.\n\n"
                                                         "Please specify a remote computer name or address.")});
     QVERIFY(dialog.isVisible());
     QVERIFY(script->played().empty());
-    dialog.btnCancel->click();  // not installed: cancelled
+    part<QPushButton>(dialog, "btnCancel")->click();  // not installed: cancelled
     QVERIFY(dialog.PubLoginCancelled);
     QVERIFY(!dialog.isVisible());
   }
@@ -110,7 +112,7 @@ void ConnectDialogTest::thisPcsMessages() {
   dialog.show();
   // "Cancel" with the agent installed tries this PC; a failure closes the dialog as cancelled.
   script->expectClose().expectOpen("", 1722);
-  dialog.btnCancel->click();
+  part<QPushButton>(dialog, "btnCancel")->click();
   QTRY_VERIFY(!dialog.isVisible());
   QCOMPARE(messages.texts, (QStringList{QStringLiteral("Connection failed with retcode  1722"),
                                         QStringLiteral("Local VELTRIS Monitoring Agent is not running")}));

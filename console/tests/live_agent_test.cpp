@@ -243,8 +243,8 @@ void LiveAgentTest::pollsLoseTheAgentAndReconnect() {
     QCOMPARE(window.windowTitle(), QStringLiteral("VELTRIS - Local - Connection failed"));
     second = std::make_unique<Agent>(root.path());
     QVERIFY(second->ready());
-    dialog->txtServer->setText(QStringLiteral("."));  // this PC
-    dialog->btnRemote->click();
+    part<QLineEdit>(*dialog, "txtServer")->setText(QStringLiteral("."));  // this PC
+    part<QPushButton>(*dialog, "btnRemote")->click();
   });
   poke.start();
   window.pollOnce();

@@ -137,20 +137,20 @@ void MainWindowHistoryTest::historyWindowListAndCalendar() {
   HistoryDialog* history = w.window->findChild<HistoryDialog*>();
   QVERIFY(history != nullptr && history->isVisible());
   QCOMPARE(history->windowTitle(), QStringLiteral("History"));
-  QCOMPARE(history->lblHeading->text(), QStringLiteral("Available History for HOST7"));
-  QCOMPARE(history->lstHist->count(), 2);
-  QCOMPARE(history->lstHist->item(0)->text(), QStringLiteral("2026-Dec-01 Tue"));
+  QCOMPARE(part<QLabel>(*history, "lblHeading")->text(), QStringLiteral("Available History for HOST7"));
+  QCOMPARE(part<QListWidget>(*history, "lstHist")->count(), 2);
+  QCOMPARE(part<QListWidget>(*history, "lstHist")->item(0)->text(), QStringLiteral("2026-Dec-01 Tue"));
   // A day chosen in the calendar selects the same entry of the "When" box and loads it.
   w.script->expectWrite("TPT 20261130").expectRecord(header()).expectRecord(periodTotals(5, 1, 1)).expectReplyEnd();
   w.script->expectWrite("TPS 20261130 100").expectRecord(header()).expectReplyEnd();
-  emit history->calHist->clicked(QDate(2026, 11, 30));
+  emit part<QCalendarWidget>(*history, "calHist")->clicked(QDate(2026, 11, 30));
   QVERIFY(w.idle());
   QCOMPARE(w.when()->currentIndex(), 4);
   QCOMPARE(w.window->historyDay(), QStringLiteral("20261130"));
-  emit history->calHist->clicked(QDate(2026, 11, 29));  // no history: nothing happens
+  emit part<QCalendarWidget>(*history, "calHist")->clicked(QDate(2026, 11, 29));  // no history: nothing happens
   QTest::qWait(20);
   QVERIFY(w.script->finished());
-  history->btnRealTime->click();
+  part<QPushButton>(*history, "btnRealTime")->click();
   QVERIFY(timerPoll(*w.window).isActive());
   timerPoll(*w.window).stop();
   QCOMPARE(w.when()->currentIndex(), 0);

@@ -266,8 +266,8 @@ void MainWindowTest::noAgentHereOpensTheDialogAtOnce() {
   QObject::connect(&poke, &QTimer::timeout, [&] {
     if (auto* dialog = qobject_cast<ConnectDialog*>(QApplication::activeModalWidget())) {
       sawDialog = true;
-      QCOMPARE(dialog->lblComputerName->text(), QStringLiteral("Computer Name:"));
-      dialog->btnCancel->click();  // not installed: cancel closes the console
+      QCOMPARE(part<QLabel>(*dialog, "lblComputerName")->text(), QStringLiteral("Computer Name:"));
+      part<QPushButton>(*dialog, "btnCancel")->click();  // not installed: cancel closes the console
     }
   });
   poke.start();

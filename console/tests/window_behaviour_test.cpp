@@ -158,17 +158,17 @@ void WindowBehaviourTest::wrongPasswordSaysSoOnce() {
   showFailures(connection);
   ConnectDialog dialog(connection, QString(), false);
   dialog.show();
-  dialog.txtServer->setText(QStringLiteral("PC7"));
-  dialog.tbxPassword->setText(QStringLiteral("wrong"));
+  part<QLineEdit>(dialog, "txtServer")->setText(QStringLiteral("PC7"));
+  part<QLineEdit>(dialog, "tbxPassword")->setText(QStringLiteral("wrong"));
   script->expectClose().expectOpen("PC7").expectWrite("OPEN wrong", -2);
-  dialog.btnRemote->click();
-  QTRY_VERIFY(dialog.btnRemote->isEnabled());
+  part<QPushButton>(dialog, "btnRemote")->click();
+  QTRY_VERIFY(part<QPushButton>(dialog, "btnRemote")->isEnabled());
   QCOMPARE(messages.texts, QStringList{QStringLiteral("Security check FAILED")});
   QVERIFY(dialog.isVisible());
   // The next failure of another kind still has its own words.
   messages.texts.clear();
   script->expectClose().expectOpen("PC7", 1722);
-  dialog.btnRemote->click();
+  part<QPushButton>(dialog, "btnRemote")->click();
   QTRY_COMPARE(messages.texts.size(), 2);
   QCOMPARE(messages.texts.back(), QStringLiteral("Could not connect to VELTRIS Monitoring Agent on PC7"));
 }
