@@ -154,6 +154,11 @@ void SessionsModel::applyRecord(const PartnerStatRecord& record) {
     update(row.time, record.lastSeen, sizeof record.lastSeen, kTimeColumn);
   }
   const auto values = countersOf(record);
+  int first = kColumns, last = -1;  // the counter cells changed
+  const auto changed = [&](int column) {
+    first = std::min(first, column);
+    last = std::max(last, column);
+  };
   for (int i = 0; i < kCounters; ++i) {
     const double delta = historyDay_ ? values[i] : values[i] - row.total[i];
     const double total = historyDay_ ? row.total[i] + values[i] : values[i];
@@ -162,12 +167,13 @@ void SessionsModel::applyRecord(const PartnerStatRecord& record) {
     const bool shownChanged = mode_ == CounterMode::Delta
                                   ? delta != (row.touched || row.touchedBefore ? row.delta[i] : 0.0)
                                   : total != row.total[i];
-    if (shownChanged) noteChanged(index, kFirstCounterColumn + i, kFirstCounterColumn + i);
-    if (total != row.total[i]) noteChanged(index, kTotalsColumn + i, kTotalsColumn + i);
-    if (delta != row.delta[i]) noteChanged(index, kDeltaColumn + i, kDeltaColumn + i);
+    if (shownChanged) changed(kFirstCounterColumn + i);
+    if (total != row.total[i]) changed(kTotalsColumn + i);
+    if (delta != row.delta[i]) changed(kDeltaColumn + i);
     row.delta[i] = delta;
     row.total[i] = total;
   }
+  if (last >= 0) noteChanged(index, first, last);
   row.touched = true;
 }
 
