@@ -134,25 +134,32 @@ void SessionsModel::applyRecord(const PartnerStatRecord& record) {
     added.station = fieldText(record.station, sizeof record.station);
     added.protoAddr = fieldText(record.protoAddr, sizeof record.protoAddr);
     added.key = key;
-    added.labels.fill('\xff');  // no record's bytes: the texts are filled below
+    added.role = fieldText(record.roleLabel, sizeof record.roleLabel);
+    added.name = fieldText(record.hostName, sizeof record.hostName);
+    added.time = fieldText(record.lastSeen, sizeof record.lastSeen);
+    std::memcpy(added.labels.data(), record.roleLabel, kLabelBytes);
     rows_.push_back(std::move(added));
     rowOfKey_.insert(key, index);
   } else {
     index = *it;
   }
   Row& row = rows_[static_cast<size_t>(index)];
-  if (std::memcmp(row.labels.data(), record.roleLabel, kLabelBytes) != 0) {
-    std::memcpy(row.labels.data(), record.roleLabel, kLabelBytes);
-    const auto update = [&](QString& text, const char* field, size_t width, int column) {
+  // Texts are made only of fields whose bytes changed (mostly the time).
+  char* seen = row.labels.data();
+  const auto update = [&](QString& text, const char* field, size_t width, int column) {
+    if (std::memcmp(seen, field, width) != 0) {
+      std::memcpy(seen, field, width);
       QString now = fieldText(field, width);
-      if (now == text) return;
-      text = std::move(now);
-      noteChanged(index, column, column);
-    };
-    update(row.role, record.roleLabel, sizeof record.roleLabel, 3);
-    update(row.name, record.hostName, sizeof record.hostName, 4);
-    update(row.time, record.lastSeen, sizeof record.lastSeen, kTimeColumn);
-  }
+      if (now != text) {
+        text = std::move(now);
+        noteChanged(index, column, column);
+      }
+    }
+    seen += width;
+  };
+  update(row.role, record.roleLabel, sizeof record.roleLabel, 3);
+  update(row.name, record.hostName, sizeof record.hostName, 4);
+  update(row.time, record.lastSeen, sizeof record.lastSeen, kTimeColumn);
   const auto values = countersOf(record);
   int first = kColumns, last = -1;  // the counter cells changed
   const auto changed = [&](int column) {

@@ -57,7 +57,9 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
   }
   painter->save();
   painter->setClipRect(opt.rect);
-  style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
+  // The panel is the selection or the cell's own background; a plain cell has neither.
+  if (opt.state & QStyle::State_Selected || opt.backgroundBrush.style() != Qt::NoBrush)
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
   if (!opt.text.isEmpty()) {
     QPalette::ColorGroup group = opt.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
     if (group == QPalette::Normal && !(opt.state & QStyle::State_Active)) group = QPalette::Inactive;
