@@ -45,6 +45,9 @@ void copyField(char (&to)[N], const char (&from)[N]) {
   std::memcpy(to, from, end);
 }
 
+// The counter columns 6-11 as column bits.
+constexpr quint32 kShownCounters = ((1u << SessionsModel::kCounters) - 1) << SessionsModel::kFirstCounterColumn;
+
 }  // namespace
 
 SessionsModel::Key SessionsModel::keyOf(const PartnerStatRecord& record) {
@@ -105,8 +108,7 @@ QVariant SessionsModel::headerData(int section, Qt::Orientation orientation, int
 void SessionsModel::beginPoll(bool historyDay) {
   historyDay_ = historyDay;
   firstChanged_ = lastChanged_ = -1;
-  firstChangedColumn_ = kColumns;
-  lastChangedColumn_ = -1;
+  changedColumns_ = 0;
   rowsBeforePoll_ = rowCount();
   for (Row& row : rows_) {
     row.touchedBefore = row.touched;
@@ -114,12 +116,11 @@ void SessionsModel::beginPoll(bool historyDay) {
   }
 }
 
-void SessionsModel::noteChanged(int row, int first, int last) {
+void SessionsModel::noteChanged(int row, quint32 columns) {
   if (row >= rowsBeforePoll_) return;  // announced by endPoll() as inserted
   firstChanged_ = firstChanged_ < 0 ? row : std::min(firstChanged_, row);
   lastChanged_ = std::max(lastChanged_, row);
-  firstChangedColumn_ = std::min(firstChangedColumn_, first);
-  lastChangedColumn_ = std::max(lastChangedColumn_, last);
+  changedColumns_ |= columns;
 }
 
 void SessionsModel::applyRecord(const PartnerStatRecord& record) {
@@ -149,11 +150,7 @@ void SessionsModel::applyRecord(const PartnerStatRecord& record) {
   const auto update = [&](QString& text, const char* field, size_t width, int column) {
     if (std::memcmp(seen, field, width) != 0) {
       std::memcpy(seen, field, width);
-      QString now = fieldText(field, width);
-      if (now != text) {
-        text = std::move(now);
-        noteChanged(index, column, column);
-      }
+      if (setFieldText(text, field, width)) noteChanged(index, 1u << column);
     }
     seen += width;
   };
@@ -161,11 +158,7 @@ void SessionsModel::applyRecord(const PartnerStatRecord& record) {
   update(row.name, record.hostName, sizeof record.hostName, 4);
   update(row.time, record.lastSeen, sizeof record.lastSeen, kTimeColumn);
   const auto values = countersOf(record);
-  int first = kColumns, last = -1;  // the counter cells changed
-  const auto changed = [&](int column) {
-    first = std::min(first, column);
-    last = std::max(last, column);
-  };
+  quint32 changed = 0;  // the counter cells changed
   for (int i = 0; i < kCounters; ++i) {
     const double delta = historyDay_ ? values[i] : values[i] - row.total[i];
     const double total = historyDay_ ? row.total[i] + values[i] : values[i];
@@ -174,13 +167,13 @@ void SessionsModel::applyRecord(const PartnerStatRecord& record) {
     const bool shownChanged = mode_ == CounterMode::Delta
                                   ? delta != (row.touched || row.touchedBefore ? row.delta[i] : 0.0)
                                   : total != row.total[i];
-    if (shownChanged) changed(kFirstCounterColumn + i);
-    if (total != row.total[i]) changed(kTotalsColumn + i);
-    if (delta != row.delta[i]) changed(kDeltaColumn + i);
+    if (shownChanged) changed |= 1u << (kFirstCounterColumn + i);
+    if (total != row.total[i]) changed |= 1u << (kTotalsColumn + i);
+    if (delta != row.delta[i]) changed |= 1u << (kDeltaColumn + i);
     row.delta[i] = delta;
     row.total[i] = total;
   }
-  if (last >= 0) noteChanged(index, first, last);
+  if (changed != 0) noteChanged(index, changed);
   row.touched = true;
 }
 
@@ -198,11 +191,20 @@ void SessionsModel::endPoll() {
   if (mode_ == CounterMode::Delta) {
     for (int r = 0; r < rowsBeforePoll_; ++r) {
       const Row& row = rows_[static_cast<size_t>(r)];
-      if (row.touchedBefore && !row.touched) noteChanged(r, kFirstCounterColumn, kVisibleColumns - 1);
+      if (row.touchedBefore && !row.touched) noteChanged(r, kShownCounters);
     }
   }
-  if (firstChanged_ >= 0)
-    emit dataChanged(index(firstChanged_, firstChangedColumn_), index(lastChanged_, lastChangedColumn_));
+  // One range per run of changed columns: the views repaint those cells only.
+  for (int column = 0; firstChanged_ >= 0 && column < kColumns;) {
+    if (!(changedColumns_ >> column & 1u)) {
+      ++column;
+      continue;
+    }
+    int last = column;
+    while (last + 1 < kColumns && changedColumns_ >> (last + 1) & 1u) ++last;
+    emit dataChanged(index(firstChanged_, column), index(lastChanged_, last));
+    column = last + 1;
+  }
   rowsBeforePoll_ = rows;
 }
 

@@ -84,15 +84,16 @@ class SessionsModel : public SortableTableModel {
   static Key keyOf(const PartnerStatRecord& record);
   QString cellText(const Row& row, int column) const;
   void rebuildIndex();
-  // Cells of `row` changed in this poll, columns `first`-`last`.
-  void noteChanged(int row, int first, int last);
+  // Cells of `row` changed in this poll: a bit per column.
+  void noteChanged(int row, quint32 columns);
 
   std::vector<Row> rows_;
   QHash<Key, int> rowOfKey_;
   CounterMode mode_ = CounterMode::Totals;
   bool historyDay_ = false;
-  // The changed cells of this poll's old rows, as one rectangle.
-  int firstChanged_ = -1, lastChanged_ = -1, firstChangedColumn_ = kColumns, lastChangedColumn_ = -1;
+  // The changed cells of this poll's old rows: a row span and the columns.
+  int firstChanged_ = -1, lastChanged_ = -1;
+  quint32 changedColumns_ = 0;
   int rowsBeforePoll_ = 0;
   int sortColumn_ = -1;
 };
