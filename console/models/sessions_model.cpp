@@ -109,6 +109,7 @@ void SessionsModel::beginPoll(bool historyDay) {
   historyDay_ = historyDay;
   firstChanged_ = lastChanged_ = -1;
   changedColumns_ = 0;
+  nextRow_ = 0;
   rowsBeforePoll_ = rowCount();
   for (Row& row : rows_) {
     row.touchedBefore = row.touched;
@@ -125,9 +126,13 @@ void SessionsModel::noteChanged(int row, quint32 columns) {
 
 void SessionsModel::applyRecord(const PartnerStatRecord& record) {
   const Key key = keyOf(record);
-  auto it = rowOfKey_.constFind(key);
+  // The agent sends its partners in the same order each poll: try the row after the last one first.
+  const bool sameOrder = nextRow_ < rowCount() && rows_[static_cast<size_t>(nextRow_)].key == key;
+  auto it = sameOrder ? rowOfKey_.constEnd() : rowOfKey_.constFind(key);
   int index;
-  if (it == rowOfKey_.constEnd()) {
+  if (sameOrder) {
+    index = nextRow_;
+  } else if (it == rowOfKey_.constEnd()) {
     index = rowCount();
     // Rows appended during a poll are announced together in endPoll().
     Row added;
@@ -144,6 +149,7 @@ void SessionsModel::applyRecord(const PartnerStatRecord& record) {
   } else {
     index = *it;
   }
+  nextRow_ = index + 1;
   Row& row = rows_[static_cast<size_t>(index)];
   // Texts are made only of fields whose bytes changed (mostly the time).
   char* seen = row.labels.data();

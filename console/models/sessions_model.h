@@ -95,6 +95,7 @@ class SessionsModel : public SortableTableModel {
   int firstChanged_ = -1, lastChanged_ = -1;
   quint32 changedColumns_ = 0;
   int rowsBeforePoll_ = 0;
+  int nextRow_ = 0;  // where the next record's row is looked for first
   int sortColumn_ = -1;
 };
 

@@ -24,6 +24,18 @@ bool plainTextCell(const QStyleOptionViewItem& opt) {
          !opt.text.contains(QChar::LineSeparator) && !opt.text.contains(QLatin1Char('\n'));
 }
 
+// The text in the pen the style gives it, placed as the style places it.
+void drawText(QPainter* painter, const QStyleOptionViewItem& opt, const QTextLayout& layout, const QRect& textRect) {
+  if (opt.text.isEmpty()) return;
+  QPalette::ColorGroup group = opt.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
+  if (group == QPalette::Normal && !(opt.state & QStyle::State_Active)) group = QPalette::Inactive;
+  painter->setPen(opt.palette.color(group, opt.state & QStyle::State_Selected ? QPalette::HighlightedText
+                                                                               : QPalette::Text));
+  const QRect placed = QStyle::alignedRect(opt.direction, opt.displayAlignment & Qt::AlignVertical_Mask,
+                                           QSize(textRect.width(), int(layout.boundingRect().height())), textRect);
+  layout.draw(painter, QPointF(textRect.x(), placed.y()));
+}
+
 }  // namespace
 
 void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
@@ -55,22 +67,22 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
       return;
     }
   }
-  painter->save();
-  painter->setClipRect(opt.rect);
   // The panel is the selection or the cell's own background; a plain cell has neither.
-  if (opt.state & QStyle::State_Selected || opt.backgroundBrush.style() != Qt::NoBrush)
-    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
-  if (!opt.text.isEmpty()) {
-    QPalette::ColorGroup group = opt.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
-    if (group == QPalette::Normal && !(opt.state & QStyle::State_Active)) group = QPalette::Inactive;
-    painter->setPen(opt.palette.color(group, opt.state & QStyle::State_Selected ? QPalette::HighlightedText
-                                                                                 : QPalette::Text));
-    const QRectF bounds = layout.boundingRect();
-    const QRect placed = QStyle::alignedRect(opt.direction, opt.displayAlignment & Qt::AlignVertical_Mask,
-                                             QSize(textRect.width(), int(bounds.height())), textRect);
-    layout.draw(painter, QPointF(textRect.x(), placed.y()));
+  const bool panel = opt.state & QStyle::State_Selected || opt.backgroundBrush.style() != Qt::NoBrush;
+  if (!panel && opt.text.isEmpty()) return;  // nothing the style would draw
+  if (panel || painter->hasClipping()) {
+    painter->save();
+    painter->setClipRect(opt.rect);
+    if (panel) style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
+    drawText(painter, opt, layout, textRect);
+    painter->restore();
+  } else {  // only the pen and the clip change: put them back by hand, cheaper than save()
+    const QPen pen = painter->pen();
+    painter->setClipRect(opt.rect);
+    drawText(painter, opt, layout, textRect);
+    painter->setClipping(false);
+    painter->setPen(pen);
   }
-  painter->restore();
 }
 
 }  // namespace veltris::console
