@@ -11,9 +11,9 @@
 namespace veltris::tray {
 
 QString locateConsole() {
-  const QString beside = QCoreApplication::applicationDirPath() + "/VELTRIS";
+  const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/VELTRIS");
   if (QFileInfo(beside).isExecutable()) return beside;
-  return QStandardPaths::findExecutable("VELTRIS");
+  return QStandardPaths::findExecutable(QStringLiteral("VELTRIS"));
 }
 
 bool startConsole(const QString& program) {

@@ -6,7 +6,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <mutex>
 
 #include <QFileSystemWatcher>
 #include <QIcon>
@@ -14,7 +13,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QSystemTrayIcon>
-#include <QThread>
 #include <QTimer>
 
 #include "desktop/key_refusals.h"
@@ -44,6 +42,8 @@ struct TrayHooks {
   std::function<bool()> clickActivates;
   // Hands a new key to a running console.
   std::function<bool(const QString& key)> handKeyToConsole;
+  // The connection of a new agent session: the poll's and each QuickLook's.
+  std::function<std::unique_ptr<desktop::AgentAccess>()> agentAccess;
 };
 TrayHooks systemHooks();
 
@@ -67,7 +67,7 @@ class TrayController : public QObject {
   explicit TrayController(TrayHooks hooks, bool startPolling = true);
   ~TrayController() override;
 
-  void setKey(const std::string& key);
+  void setKey(const QString& key);
   // The key from the registry; asks the user when the registry hides it and `ask`.
   void loadKey(bool ask);
   void setSettingsStore(SettingsStore* store) { settingsStore_ = store; }
@@ -81,7 +81,10 @@ class TrayController : public QObject {
   // A key is known and not refused: the poll runs.
   bool polling() const { return polling_; }
   const desktop::KeyRefusals& refusals() const { return refusals_; }
-  std::string key() const { return currentKey(); }
+  const QString& key() const { return key_; }
+  // The key QuickLook's requests may carry; none while it is refused or unknown.
+  std::optional<QString> requestKey() const;
+  AgentPoll* poll() const { return poll_; }
   QSystemTrayIcon& icon() { return icon_; }
   bool iconAdded() const { return iconAdded_; }
   LoadingWindow* loadingWindow() const { return loading_; }
@@ -110,9 +113,9 @@ class TrayController : public QObject {
 
  private:
   void activated(QSystemTrayIcon::ActivationReason reason);
-  void keyRefused(const std::string& key);
+  void keyRefused(const QString& key);
   void stopPolling(const QString& why);
-  void offerKey(const std::string& key);  // the user's or the registry's: sent at once
+  void offerKey(const QString& key);  // the user's or the registry's: sent at once
   void watchRegistry();
 
   TrayHooks hooks_;
@@ -139,17 +142,8 @@ class TrayController : public QObject {
   QPointer<SettingsDialog> settingsDialog_;
   SettingsStore* settingsStore_ = nullptr;
   AgentReading last_;
-  std::string currentKey() const;
-
-  // Shared with QuickLook's requests, which may end after this controller.
-  struct SharedKey {
-    std::mutex mutex;
-    std::string key;
-    bool refused = false;  // QuickLook sends nothing with a refused key
-  };
-  std::shared_ptr<SharedKey> key_ = std::make_shared<SharedKey>();
-  QThread pollThread_;
-  AgentPoller* poller_ = nullptr;
+  QString key_;
+  AgentPoll* poll_ = nullptr;
 };
 
 }  // namespace veltris::tray
