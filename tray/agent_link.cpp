@@ -134,9 +134,10 @@ AgentPoll::AgentPoll(std::unique_ptr<desktop::AgentAccess> access, QObject* pare
   connect(&timer_, &QTimer::timeout, this, &AgentPoll::pollOnce);
 }
 
-void AgentPoll::setKey(const QString& key) {
+void AgentPoll::setKey(const QString& key, std::chrono::milliseconds delay) {
   key_ = key;
   held_ = key.isEmpty();
+  sendAfter_ = QDeadlineTimer(delay);
 }
 
 void AgentPoll::start(int intervalMs) {
@@ -145,7 +146,7 @@ void AgentPoll::start(int intervalMs) {
 }
 
 void AgentPoll::pollOnce() {
-  if (held_ || session_.connecting()) return;
+  if (held_ || session_.connecting() || !sendAfter_.hasExpired()) return;
   if (!session_.isOpen() || openedWith_ != key_) return connectAndPoll();
   sendTotal();
 }

@@ -3,12 +3,14 @@
 // the one-second "TOTAL" poll, and QuickLook's requests (reports, tests,
 // snapshots). Both go through desktop::AgentSession, each on a session and a
 // connection of its own, so a test of minutes does not stop the poll.
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 
+#include <QDeadlineTimer>
 #include <QMetaType>
 #include <QObject>
 #include <QString>
@@ -77,8 +79,9 @@ class AgentPoll : public QObject {
   explicit AgentPoll(std::unique_ptr<desktop::AgentAccess> access, QObject* parent = nullptr);
 
   // The key to poll with: the next tick sends it (on a new connection when
-  // it differs from the open one's). An empty key holds the poll.
-  void setKey(const QString& key);
+  // it differs from the open one's), but not before `delay` has passed. An
+  // empty key holds the poll.
+  void setKey(const QString& key, std::chrono::milliseconds delay = std::chrono::milliseconds(0));
   const QString& key() const { return key_; }
   bool holding() const { return held_; }
   void start(int intervalMs = 1000);
@@ -99,6 +102,7 @@ class AgentPoll : public QObject {
   QTimer timer_;
   QString key_;
   bool held_ = true;  // no key yet, or the agent refused key_
+  QDeadlineTimer sendAfter_;
   QString openedWith_;
   std::optional<desktop::Failure> failure_;  // the session's, for the request under way
 };

@@ -54,9 +54,10 @@ SettingsDialog::SettingsDialog(SettingsStore& store, QWidget* parent) : QDialog(
   auto* remote = new QGroupBox(Form::text(Text::RemoteGroup));
   auto* remoteGrid = new QGridLayout(remote);
   remoteGrid->addWidget(wrapped(Form::text(Text::PasswordNotice)), 0, 0, 1, 2);
+  QLabel* confirmLabel = rightAligned(Form::text(Text::ConfirmLabel));
   remoteGrid->addWidget(rightAligned(Form::text(Text::PasswordLabel)), 1, 0);
   remoteGrid->addWidget(password_, 1, 1);
-  remoteGrid->addWidget(rightAligned(Form::text(Text::ConfirmLabel)), 2, 0);
+  remoteGrid->addWidget(confirmLabel, 2, 0);
   remoteGrid->addWidget(confirm_, 2, 1);
 
   auto* history = new QGroupBox(Form::text(Text::HistoryGroup));
@@ -64,6 +65,8 @@ SettingsDialog::SettingsDialog(SettingsStore& store, QWidget* parent) : QDialog(
   historyGrid->addWidget(wrapped(Form::text(Text::HistoryNotice)), 0, 0, 1, 2);
   historyGrid->addWidget(rightAligned(Form::text(Text::DirectoryLabel)), 1, 0);
   historyGrid->addWidget(folder_, 1, 1);
+  // The three boxes line up, as in the form.
+  for (QGridLayout* grid : {remoteGrid, historyGrid}) grid->setColumnMinimumWidth(0, confirmLabel->sizeHint().width());
 
   note_ = new QLabel;
   note_->setObjectName(QStringLiteral("lblNote"));

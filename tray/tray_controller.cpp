@@ -137,9 +137,10 @@ std::optional<QString> TrayController::requestKey() const {
   return key_;
 }
 
-void TrayController::offerKey(const QString& key) {
+void TrayController::offerKey(const QString& key, KeySource source) {
   refusals_.cleared(key);
   setKey(key);
+  if (poll_ && source == KeySource::Registry) poll_->setKey(key, kAgentReadsKeyWithin);
 }
 
 void TrayController::loadKey(bool ask) {
@@ -165,7 +166,7 @@ void TrayController::registryChanged() {
   watchRegistry();
   const StoredKey stored = hooks_.storedKey();
   if (stored.outcome != StoredKey::Found || stored.key == key_ || refusals_.isRefused(stored.key)) return;
-  offerKey(stored.key);
+  offerKey(stored.key, KeySource::Registry);
 }
 
 void TrayController::stopPolling(const QString& why) {
@@ -299,7 +300,7 @@ void TrayController::openSettings() {
   if (!settingsStore_) return;
   settingsDialog_ = new SettingsDialog(*settingsStore_);
   connect(settingsDialog_, &SettingsDialog::passwordChanged, this, [this](const QString& password) {
-    offerKey(password.left(static_cast<qsizetype>(kAccessKeySize)));
+    offerKey(password.left(static_cast<qsizetype>(kAccessKeySize)), KeySource::Registry);
     if (hooks_.handKeyToConsole) hooks_.handKeyToConsole(password);
     emit keyChanged(password);
   });

@@ -2,6 +2,7 @@
 // veltris-tray's taskbar window: the icon with its picture and tooltip, the
 // pop-up menu, the double-click, the console launch with its loading window,
 // and the QuickLook and settings windows.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -68,6 +69,9 @@ class TrayController : public QObject {
   ~TrayController() override;
 
   void setKey(const QString& key);
+  // The agent reads its registry file at most once a second: a key sent sooner
+  // after a change would be refused.
+  static constexpr std::chrono::milliseconds kAgentReadsKeyWithin{1500};
   // The key from the registry; asks the user when the registry hides it and `ask`.
   void loadKey(bool ask);
   void setSettingsStore(SettingsStore* store) { settingsStore_ = store; }
@@ -115,7 +119,10 @@ class TrayController : public QObject {
   void activated(QSystemTrayIcon::ActivationReason reason);
   void keyRefused(const QString& key);
   void stopPolling(const QString& why);
-  void offerKey(const QString& key);  // the user's or the registry's: sent at once
+  // The user's key is sent at once; one just written to the registry (Settings,
+  // or a change seen in the file) waits until the agent has read it.
+  enum class KeySource { User, Registry };
+  void offerKey(const QString& key, KeySource source = KeySource::User);
   void watchRegistry();
 
   TrayHooks hooks_;

@@ -127,6 +127,7 @@ class AgentLinkTest : public QObject {
   void pollLifeStepByStep();
   void aTickWhileThePollRunsSendsNothing();
   void anotherVersionIsShownAsItIs();
+  void aKeyJustWrittenWaitsForTheAgentToReadIt();
   void requests_data();
   void requests();
   void requestsWithoutAKeySendNothing();
@@ -180,6 +181,21 @@ void AgentLinkTest::anotherVersionIsShownAsItIs() {
   QVERIFY2(got[0].contains(QStringLiteral("does not match VELTRIS Monitoring Agent version 20010101")),
            qPrintable(got[0]));
   QVERIFY(!p.poll->holding());
+}
+
+// A key from Settings or a changed registry file is sent only once the agent,
+// which reads the file at most once a second, has read it.
+void AgentLinkTest::aKeyJustWrittenWaitsForTheAgentToReadIt() {
+  Poll p;
+  p.poll->setKey(QStringLiteral("secret"), std::chrono::milliseconds(300));
+  QCOMPARE(p.tick(), QStringList{});
+  QVERIFY(p.script->played().empty());
+  QVERIFY(!p.poll->holding());
+  QTest::qWait(350);
+  scriptConnect(*p.script, "", "secret");
+  scriptTotal(*p.script, 4, 10);
+  QCOMPARE(p.tick(), QStringList{QStringLiteral("ok 4 10 PC7")});
+  QVERIFY2(p.script->mismatches().empty(), qPrintable(desktop::test::mismatchText(*p.script)));
 }
 
 // ---- QuickLook's requests ---------------------------------------------------
