@@ -115,6 +115,22 @@ void SettingsDialog::setBusy(bool busy, const QString& note) {
   }
   note_->setText(note);
   note_->setVisible(!note.isEmpty());
+  fitHeight();
+}
+
+// Wrapped texts take the height they need at the dialog's width: a note of
+// several lines makes the dialog taller rather than the notices shorter.
+void SettingsDialog::fitHeight() {
+  layout()->activate();
+  const int height = layout()->totalHeightForWidth(width());
+  if (height <= 0) return;
+  setMinimumHeight(height);
+  resize(width(), height);
+}
+
+void SettingsDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  fitHeight();
 }
 
 void SettingsDialog::showStored(const StoredSettings& stored) {
@@ -125,6 +141,11 @@ void SettingsDialog::showStored(const StoredSettings& stored) {
   password_->setText(values.password);
   confirm_->setText(values.confirmation);
   folder_->setText(values.directory);
+  if (!stored.read) {
+    // Nothing known of what is stored: only what the user types is written.
+    storedFolder_ = values.directory;
+    keyHidden_ = true;
+  }
   if (keyHidden_) {
     for (QLineEdit* b : {password_, confirm_}) b->setPlaceholderText(tr("(set; type a new one to change it)"));
   }

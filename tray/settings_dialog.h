@@ -36,6 +36,9 @@ class SettingsDialog : public QDialog {
  public slots:
   void accept() override;
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  signals:
   // After a successful write: the access key that consoles must now give.
   void passwordChanged(const QString& password);
@@ -50,6 +53,7 @@ class SettingsDialog : public QDialog {
   void stay(const Form::Problem& problem);
   void showStored(const StoredSettings& stored);
   void setBusy(bool busy, const QString& note = QString());
+  void fitHeight();
   void checkFolder();
   void offerToCreate(const QString& folder);
   void writeChange();

@@ -175,6 +175,10 @@ void TrayController::stopPolling(const QString& why) {
   if (shownCode_ != 0) icon_.setIcon(noAgentIcon());
   shownCode_ = 0;
   icon_.setToolTip(tr("VELTRIS - ") + why);
+  // No reading follows while the poll stands: QuickLook shows the reason instead.
+  last_ = AgentReading{};
+  last_.failure = why;
+  if (quickLookWindow_) quickLookWindow_->refresh(last_);
 }
 
 // The poller holds itself after a refusal; it is offered the key again only by
@@ -287,6 +291,8 @@ void TrayController::openQuickLook() {
   connect(requests, &AgentRequests::keyRefused, this, &TrayController::keyRefused);
   quickLookWindow_ = new QuickLookWindow(requests, !hooks_.locateConsole().isEmpty());
   connect(quickLookWindow_, &QuickLookWindow::advancedRequested, this, &TrayController::advanced);
+  // The agent's state is shown at once when there is no agent to ask; figures wait for the next tick.
+  if (!last_.answered && !last_.failure.isEmpty()) quickLookWindow_->refresh(last_);
   quickLookWindow_->show();
 }
 

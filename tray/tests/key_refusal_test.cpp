@@ -187,6 +187,7 @@ void KeyRefusalTest::aRefusalMetByQuickLookStopsThePollAndQuickLook() {
   QVERIFY(w);
   QTRY_VERIFY(!w->busy());
   QCOMPARE(w->reportText(), refusedText());
+  QCOMPARE(w->statusText(), refusedText());
   QVERIFY(!tray->polling());
   QVERIFY(tray->enterPasswordAction()->isVisible());
   QVERIFY(tray->refusals().isRefused(QStringLiteral("secret")));
@@ -197,6 +198,11 @@ void KeyRefusalTest::aRefusalMetByQuickLookStopsThePollAndQuickLook() {
   QVERIFY2(world.accesses[0]->mismatches().empty(), qPrintable(desktop::test::mismatchText(*world.accesses[0])));
   QVERIFY(world.accesses[0]->finished());
   delete w;
+  tray->openQuickLook();  // opened again while the poll stands: the reason at once
+  QVERIFY(tray->quickLookWindow());
+  QCOMPARE(tray->quickLookWindow()->statusText(), refusedText());
+  QTRY_VERIFY(!tray->quickLookWindow()->busy());
+  delete tray->quickLookWindow();
 }
 
 QTEST_MAIN(KeyRefusalTest)

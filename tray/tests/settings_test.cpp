@@ -34,7 +34,12 @@ namespace fs = std::filesystem;
 struct MemoryStore final : SettingsStore {
   void read(QObject*, std::function<void(const StoredSettings&)> done) override {
     StoredSettings s;
-    s.read = true;
+    s.read = !readFails;
+    if (readFails) {
+      s.error = QStringLiteral("pkexec: the authentication was dismissed (exit 126)");
+      later([done, s] { done(s); });
+      return;
+    }
     s.keyKnown = !keyHidden;
     s.password = keyHidden ? QString() : storedPassword;
     s.keyStored = !storedPassword.isEmpty();
@@ -69,6 +74,7 @@ struct MemoryStore final : SettingsStore {
   }
   QString storedPassword, storedPath;
   bool keyHidden = false;  // the user may not read the key
+  bool readFails = false;  // nothing could be read (the helper was refused)
   bool folderExists = true;
   bool deferred = false;
   Write writeResult = Write::Done;
@@ -219,7 +225,7 @@ void SettingsTest::missingFolderAnsweredNoWritesNothing() {
 void SettingsTest::onlyChangedFieldsAreWritten_data() {
   QTest::addColumn<QString>("storedPassword");
   QTest::addColumn<QString>("storedPath");
-  QTest::addColumn<bool>("keyHidden");
+  QTest::addColumn<bool>("keyHidden");  // or, with storedPassword "?", nothing could be read
   QTest::addColumn<QString>("typedPassword");  // null: the boxes are left as they opened
   QTest::addColumn<QString>("typedFolder");    // null: left as it opened
   QTest::addColumn<QStringList>("written");
@@ -233,6 +239,12 @@ void SettingsTest::onlyChangedFieldsAreWritten_data() {
   QTest::newRow("hidden key kept, nothing changed") << s << h << true << QString() << QString() << QStringList{};
   QTest::newRow("hidden key replaced") << s << h << true << QStringLiteral("other") << QString()
                                        << QStringList{QStringLiteral("-|other")};
+  const QString u = QStringLiteral("?");
+  QTest::newRow("nothing read, nothing typed") << u << u << true << QString() << QString() << QStringList{};
+  QTest::newRow("nothing read, folder typed") << u << u << true << QString() << n
+                                              << QStringList{QStringLiteral("/srv/new|-")};
+  QTest::newRow("nothing read, password typed") << u << u << true << QStringLiteral("other") << QString()
+                                                << QStringList{QStringLiteral("-|other")};
   QTest::newRow("empty registry: both") << QString() << QString() << false << QStringLiteral("pw") << QString()
                                         << QStringList{Form::defaultDirectory() + QStringLiteral("|pw")};
 }
@@ -248,6 +260,7 @@ void SettingsTest::onlyChangedFieldsAreWritten() {
   store.storedPassword = storedPassword;
   store.storedPath = storedPath;
   store.keyHidden = keyHidden;
+  store.readFails = storedPassword == QLatin1String("?");
   ScriptedPrompter prompter;
   QPointer<SettingsDialog> dialog = new SettingsDialog(store);
   dialog->show();
