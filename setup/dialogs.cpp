@@ -127,7 +127,7 @@ void ProgressDialog::markStep(Step step) {
   bold.setBold(true);
   labels_[step]->setFont(bold);
   marked_ = step;
-  labels_[step]->repaint();
+  labels_[step]->update();
 }
 
 }  // namespace veltris::setup

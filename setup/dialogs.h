@@ -44,6 +44,9 @@ class ProgressDialog : public QDialog {
   int markedStep() const { return marked_; }
   QLabel* label(Step step) const { return labels_[step]; }
 
+ protected:
+  void reject() override {}  // no close box, and Escape does not end it: the installer closes it
+
  private:
   QLabel* labels_[kSteps];
   int marked_ = -1;

@@ -4,17 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QEventLoop>
-#include <QFutureWatcher>
-#include <QProgressDialog>
-#include <QtConcurrent/QtConcurrentRun>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "platform/system_root.h"
-#include "desktop/messages.h"
 #include "setup/setup_exit.h"
 
 #ifndef VELTRIS_SETUP_PREFIX
@@ -102,63 +95,61 @@ bool replaceFile(const QString& source, const QString& target, QString& failure)
   return true;
 }
 
-bool copyTree(const QString& source, const QString& target, QString& failure) {
-  if (!QFileInfo(source).isDir()) return replaceFile(source, target, failure);
+QStringList entries(const QString& folder) {
+  return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+}
+
+int countFiles(const QString& source) {
+  if (!QFileInfo(source).isDir()) return 1;
+  int count = 0;
+  for (const QString& entry : entries(source)) count += countFiles(source + "/" + entry);
+  return count;
+}
+
+struct Tally {
+  const TransferProgress& report;
+  int done = 0, total = 0;
+  void fileDone() {
+    ++done;
+    if (report) report(done, total);
+  }
+};
+
+bool copyTree(const QString& source, const QString& target, Tally& tally, QString& failure) {
+  if (!QFileInfo(source).isDir()) {
+    if (!replaceFile(source, target, failure)) return false;
+    tally.fileDone();
+    return true;
+  }
   if (!QDir().mkpath(target)) {
     failure = QString("cannot create %1").arg(target);
     return false;
   }
-  const QDir dir(source);
-  for (const QString& entry : dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
-    if (!copyTree(dir.filePath(entry), target + "/" + entry, failure)) return false;
+  for (const QString& entry : entries(source))
+    if (!copyTree(source + "/" + entry, target + "/" + entry, tally, failure)) return false;
   return true;
 }
 
 }  // namespace
 
-bool transferFiles(const FileList& list, const QString& from, const QString& to, Transfer how, QString& failure) {
+bool transferFiles(const FileList& list, const QString& from, const QString& to, Transfer how, QString& failure,
+                   const TransferProgress& progress) {
   if (!QDir().mkpath(to)) {
     failure = QString("cannot create %1").arg(to);
     return false;
   }
+  Tally tally{progress};
+  for (const QString& name : list.names) tally.total += countFiles(from + "/" + name);
+  if (progress) progress(0, tally.total);
   for (const QString& name : list.names) {
     const QString source = from + "/" + name;
-    if (!copyTree(source, to + "/" + name, failure)) return false;
+    if (!copyTree(source, to + "/" + name, tally, failure)) return false;
     if (how == Transfer::Move && !(QFileInfo(source).isDir() ? QDir(source).removeRecursively() : QFile::remove(source))) {
       failure = QString("cannot remove %1").arg(source);
       return false;
     }
   }
   return true;
-}
-
-void transferWithRetry(QWidget* owner, const FileList& list, const QString& from, const QString& to, Transfer how,
-                       const QString& progressTitle) {
-  for (;;) {
-    QString failure;
-    bool done = false;
-    {
-      std::unique_ptr<QProgressDialog> progress;
-      if (!progressTitle.isEmpty()) {
-        progress = std::make_unique<QProgressDialog>(progressTitle, QString(), 0, 0, owner);
-        progress->setWindowTitle(progressTitle);
-        progress->setMinimumDuration(0);
-        progress->show();
-      }
-      // The copy runs on a worker; the progress dialog keeps painting meanwhile.
-      QFutureWatcher<bool> watcher;
-      QEventLoop loop;
-      QObject::connect(&watcher, &QFutureWatcher<bool>::finished, &loop, &QEventLoop::quit);
-      watcher.setFuture(QtConcurrent::run([&] { return transferFiles(list, from, to, how, failure); }));
-      if (!watcher.isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
-      done = watcher.result();
-    }
-    if (done) return;
-    std::fprintf(stderr, "SETUP: %s\n", qPrintable(failure));
-    if (desktop::ask(owner, desktop::MessageIcon::Stop, SetupText::tr("VELTRIS Setup Error"),
-                     SetupText::tr("Failed to copy files"), desktop::MessageButtons::RetryCancel) != desktop::Answer::Retry)
-      throw SetupExit{1};
-  }
 }
 
 }  // namespace veltris::setup

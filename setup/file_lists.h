@@ -1,8 +1,8 @@
 #pragma once
 // SETUP's folders and the file lists of its distribution folder. Every target
 // lies below the system root (VELTRIS_ROOT) and the install prefix.
-#include <QString>
 #include <QList>
+#include <QString>
 #include <QStringList>
 #include <functional>
 
@@ -49,14 +49,12 @@ QString firstMissing(const FileList& list, const QString& directory);
 void checkFiles(QWidget* owner, const FileList& list, const QString& directory);
 
 enum class Transfer { Copy, Move };
+// Called after each file with the count done and the count of the whole group.
+using TransferProgress = std::function<void(int done, int total)>;
 // Copies (or moves) every name of `list` from `from` into `to`, replacing what
 // is there by a rename so a running program keeps its old file. Folders are
 // copied whole. False with the reason on the first failure.
-bool transferFiles(const FileList& list, const QString& from, const QString& to, Transfer how, QString& failure);
-
-// transferFiles with the "Failed to copy files" Retry/Cancel box: Retry tries
-// again, Cancel exits. `progressTitle` names the simple progress window (empty: none).
-void transferWithRetry(QWidget* owner, const FileList& list, const QString& from, const QString& to, Transfer how,
-                       const QString& progressTitle);
+bool transferFiles(const FileList& list, const QString& from, const QString& to, Transfer how, QString& failure,
+                   const TransferProgress& progress = {});
 
 }  // namespace veltris::setup

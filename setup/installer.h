@@ -1,73 +1,58 @@
 #pragma once
 // SETUP's flow: start checks, the advanced-tools continuation or the
 // components dialog, then the help book, the agent and the advanced tools.
-#include <QCoreApplication>
-#include <QString>
-#include <QStringList>
-#include <functional>
+// Each step starts when the previous one's result arrives; start() returns at
+// once and finished(status) tells the end.
+#include <QObject>
+#include <QPointer>
 
 #include "setup/file_lists.h"
-
-namespace veltris::service {
-class ServiceManager;
-}
+#include "setup/setup_environment.h"
+#include "setup/step_runner.h"
 
 namespace veltris::setup {
 
+class AgentInstall;
 class ComponentsDialog;
-class InstallSettingsDialog;
-class ProgressDialog;
 
-struct SetupEnvironment {
-  QString programFolder;  // the folder of SETUP's program: the setup folder
-  service::ServiceManager* manager = nullptr;
-  // A pause that keeps the windows painted (tests pass one that does not wait).
-  std::function<void(int milliseconds)> wait;
-  // Starts a program without waiting for it (the text viewer, SetupCL).
-  std::function<bool(const QString& program, const QStringList& arguments, const QString& folder)> startDetached;
-  // Shows a dialog modally and answers its result (tests fill it in instead).
-  std::function<int(ComponentsDialog&)> runComponents;
-  std::function<int(InstallSettingsDialog&)> runSettings;
-  // True when this user may install into the root: root, or a private root of its own.
-  std::function<bool(const QString& root)> mayInstall;
-  // True when systemd manages services here.
-  std::function<bool()> hasSystemd;
-};
-
-// The desktop's environment: real waits, processes and dialogs.
-SetupEnvironment desktopEnvironment(service::ServiceManager& manager);
-
-class Installer {
-  Q_DECLARE_TR_FUNCTIONS(Installer)
+class Installer : public QObject {
+  Q_OBJECT
 
  public:
-  explicit Installer(SetupEnvironment env) : env_(std::move(env)) {}
+  explicit Installer(SetupEnvironment env, QObject* parent = nullptr);
+  ~Installer() override;
 
-  // The whole of one SETUP run; answers the exit status.
-  int run();
+  // Starts the run from the event loop.
+  void start();
 
   const SetupFolders& folders() const { return folders_; }
 
+ signals:
+  // The progress dialog showed step `step` (ProgressDialog::Step) in bold.
+  void stepMarked(int step);
+  // The run is over: SETUP's exit status.
+  void finished(int status);
+
  private:
   void startChecks();
+  void systemChecked(bool hasSystemd);
+  void restartThroughPkexec();
   bool readInstallAdvanced();
   void chooseComponents();
+  void componentsChosen(int result);
   void installAgent();
-  void installSteps(ProgressDialog& progress);
-  void stopOldAgent(ProgressDialog& progress);
-  void networkComponent(ProgressDialog& progress);
-  void addComponent(ProgressDialog& progress);
-  void removeComponent();
-  void placeTaskbarFiles(ProgressDialog& progress, bool fromTemp);
-  void registerService(ProgressDialog& progress);
-  void allowHistoryFolder();
-  void startAgent(ProgressDialog& progress);
+  void agentInstalled();
+  void afterAgent();
   void installAdvancedTools(QWidget* owner);
-  void mark(ProgressDialog& progress, int step, int milliseconds);
+  void closeWindows();
 
   SetupEnvironment env_;
   SetupFolders folders_;
+  StepRunner steps_;
   bool agentSupported_ = true;
+  bool advancedChosen_ = false;
+  QPointer<ComponentsDialog> components_;
+  QPointer<AgentInstall> agent_;
 };
 
 }  // namespace veltris::setup

@@ -27,7 +27,12 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("VELTRIS Setup"));
   QApplication::setWindowIcon(veltris::setup::applicationIcon());
+  // The flow hides one window before it shows the next: only its end ends SETUP.
+  QApplication::setQuitOnLastWindowClosed(false);
   veltris::service::SystemdManager manager;
   veltris::setup::Installer installer(veltris::setup::desktopEnvironment(manager));
-  return installer.run();
+  QObject::connect(&installer, &veltris::setup::Installer::finished, &app,
+                   [](int status) { QCoreApplication::exit(status); });
+  installer.start();
+  return QApplication::exec();
 }

@@ -1,146 +1,148 @@
-// The install-time settings dialog: its checks in order, the folder question,
-// and what reaches the registry.
-#include <QApplication>
+#include "setup/tests/settings_dialog_test.h"
+
 #include <QDir>
 #include <QLineEdit>
+#include <QTest>
 #include <filesystem>
 #include <fstream>
 
 #include "platform/registry/registry.h"
 #include "setup/registry_file.h"
 #include "setup/settings_dialog.h"
-#include "setup/tests/setup_fixture.h"
+
+Q_DECLARE_METATYPE(veltris::desktop::Answer)
 
 namespace veltris::setup::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-class SettingsDialog : public SetupWorld {
- protected:
-  std::string stored(const char* name) {
-    std::string value;
-    reg::Registry::system().queryString(kParametersKey, name, value);
-    return value;
-  }
-};
-
-TEST_F(SettingsDialog, ChecksInOrderAndFocus) {
-  struct Case {
-    const char *password, *confirmation, *folder, *message, *focus;
-  };
-  const Case cases[] = {
-      {"", "", "", "Require Password", "tbxPassword"},
-      {"abc", "", "", "Require Password Confirmation", "tbxConfirm"},
-      {"abc", "abd", "", "Password Confirmation FAILED", "tbxPassword"},
-      {"abc", "ABC", "", "Require Data Path", "tbxDirectory"},
-  };
-  for (const Case& c : cases) {
-    prompter_.shown.clear();
-    InstallSettingsDialog dialog(nullptr);
-    dialog.show();
-    dialog.passwordBox()->setText(c.password);
-    dialog.confirmBox()->setText(c.confirmation);
-    dialog.directoryBox()->setText(c.folder);
-    dialog.ok();
-    ASSERT_EQ(prompter_.shown.size(), 1u) << c.message;
-    EXPECT_EQ(prompter_.shown[0].text, c.message);
-    EXPECT_EQ(prompter_.shown[0].title, "VELTRIS Settings");
-    EXPECT_EQ(dialog.focusWidget() ? dialog.focusWidget()->objectName() : QString(), c.focus) << c.message;
-    EXPECT_NE(dialog.result(), QDialog::Accepted);
-    EXPECT_FALSE(fs::exists(root_ / "etc/veltris/registry.reg")) << "nothing is written before the checks pass";
-  }
+QString stored(const char* name) {
+  std::string value;
+  reg::Registry::system().queryString(kParametersKey, name, value);
+  return QString::fromStdString(value);
 }
 
-TEST_F(SettingsDialog, OpensWithTheDefaultFolderOnAnEmptyRegistry) {
-  InstallSettingsDialog dialog(nullptr);
-  EXPECT_EQ(dialog.passwordBox()->text(), "");
-  EXPECT_EQ(dialog.directoryBox()->text().toStdString(), (root_ / "var/lib/veltris/VELTRIS History").string() + "/");
-  EXPECT_EQ(prompter_.beeps, 1);
-}
-
-TEST_F(SettingsDialog, FolderQuestionAndCreation) {
-  const fs::path missing = root_ / "var/lib/veltris/new history";
-  {
-    // No: nothing written, the Directory box has the focus.
-    prompter_.answer("Data Path", Answer::No);
-    InstallSettingsDialog dialog(nullptr);
-    dialog.show();
-    dialog.passwordBox()->setText("abc");
-    dialog.confirmBox()->setText("abc");
-    dialog.directoryBox()->setText(QString::fromStdString(missing.string()));
-    dialog.ok();
-    EXPECT_TRUE(prompter_.saw(QString("Data Path '%1' does not exist.  Do you wish to create it ?").arg(QString::fromStdString(missing.string()))));
-    EXPECT_EQ(dialog.focusWidget(), dialog.directoryBox());
-    EXPECT_FALSE(fs::exists(missing));
-    EXPECT_EQ(stored("OpenKey"), "");
-  }
-  {
-    // A system folder is refused before anything is asked or made.
-    prompter_.reset();
-    InstallSettingsDialog dialog(nullptr);
-    dialog.passwordBox()->setText("abc");
-    dialog.confirmBox()->setText("abc");
-    dialog.directoryBox()->setText("/etc/veltris-history");
-    dialog.ok();
-    ASSERT_EQ(prompter_.shown.size(), 1u);
-    EXPECT_TRUE(prompter_.shown[0].text.startsWith("Data Path '/etc/veltris-history' cannot hold the history: "));
-    EXPECT_NE(dialog.result(), QDialog::Accepted);
-    EXPECT_FALSE(fs::exists("/etc/veltris-history"));
-    EXPECT_EQ(stored("OpenKey"), "");
-  }
-  {
-    // A file where a parent should be: "Create Directory FAILED".
-    prompter_.reset();
-    std::ofstream(root_ / "a-file") << "x";
-    InstallSettingsDialog dialog(nullptr);
-    dialog.passwordBox()->setText("abc");
-    dialog.confirmBox()->setText("abc");
-    dialog.directoryBox()->setText(QString::fromStdString((root_ / "a-file/history").string()));
-    dialog.ok();
-    EXPECT_TRUE(prompter_.saw("Create Directory FAILED"));
-    EXPECT_NE(dialog.result(), QDialog::Accepted);
-  }
-  {
-    // Two levels below an existing folder: made with its parent.
-    prompter_.reset();
-    InstallSettingsDialog dialog(nullptr);
-    dialog.passwordBox()->setText("abc");
-    dialog.confirmBox()->setText("abc");
-    dialog.directoryBox()->setText(QString::fromStdString((missing / "deeper").string()));
-    dialog.ok();
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_TRUE(fs::is_directory(missing / "deeper"));
-    fs::remove_all(missing);
-  }
-  {
-    // Yes: made, stored, closed without a message, back in the folder it started in.
-    prompter_.reset();
-    const QString before = QDir::currentPath();
-    InstallSettingsDialog dialog(nullptr);
-    dialog.passwordBox()->setText("A-Password-Of-20-Chr");
-    dialog.confirmBox()->setText("a-password-of-20-chr");
-    dialog.directoryBox()->setText(QString::fromStdString(missing.string()));
-    dialog.ok();
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_TRUE(fs::is_directory(missing));
-    EXPECT_EQ(stored("OpenKey"), "A-Password-Of-20-Chr") << "the Password box's text, all 20 characters";
-    EXPECT_EQ(stored("DataPath"), missing.string());
-    EXPECT_EQ(prompter_.shown.size(), 1u) << "only the folder question";
-    EXPECT_EQ(QDir::currentPath(), before);
-  }
-}
-
-TEST_F(SettingsDialog, UnwritableRegistryEndsSetup) {
-  fs::create_directories(root_ / "etc/veltris/registry.reg");  // a folder where the file should be
-  InstallSettingsDialog dialog(nullptr);
-  dialog.passwordBox()->setText("abc");
-  dialog.confirmBox()->setText("abc");
-  dialog.directoryBox()->setText(QString::fromStdString(root_.string()));
-  dialog.ok();
-  EXPECT_TRUE(dialog.exitRequested());
-  EXPECT_TRUE(prompter_.saw("FAILED to"));
+void type(InstallSettingsDialog& dialog, const QString& password, const QString& confirmation, const QString& folder) {
+  dialog.passwordBox()->setText(password);
+  dialog.confirmBox()->setText(confirmation);
+  dialog.directoryBox()->setText(folder);
 }
 
 }  // namespace
+
+void SettingsDialogTest::init() { world_ = std::make_unique<SetupWorld>(); }
+
+void SettingsDialogTest::cleanup() { world_.reset(); }
+
+void SettingsDialogTest::checksInOrderAndFocus_data() {
+  QTest::addColumn<QString>("password");
+  QTest::addColumn<QString>("confirmation");
+  QTest::addColumn<QString>("folder");
+  QTest::addColumn<QString>("message");
+  QTest::addColumn<QString>("focus");
+  QTest::newRow("all empty") << "" << "" << "" << "Require Password" << "tbxPassword";
+  QTest::newRow("no confirmation") << "abc" << "" << "" << "Require Password Confirmation" << "tbxConfirm";
+  QTest::newRow("confirmation differs") << "abc" << "abd" << "" << "Password Confirmation FAILED" << "tbxPassword";
+  QTest::newRow("no folder") << "abc" << "ABC" << "" << "Require Data Path" << "tbxDirectory";
+}
+
+void SettingsDialogTest::checksInOrderAndFocus() {
+  QFETCH(QString, password);
+  QFETCH(QString, confirmation);
+  QFETCH(QString, folder);
+  QFETCH(QString, message);
+  QFETCH(QString, focus);
+  SetupWorld& w = *world_;
+  InstallSettingsDialog dialog(nullptr);
+  dialog.show();
+  type(dialog, password, confirmation, folder);
+  dialog.ok();
+  QCOMPARE(w.prompter_.shown.size(), 1u);
+  QCOMPARE(w.prompter_.shown[0].text, message);
+  QCOMPARE(w.prompter_.shown[0].title, "VELTRIS Settings");
+  QCOMPARE(dialog.focusWidget() ? dialog.focusWidget()->objectName() : QString(), focus);
+  QVERIFY(dialog.result() != QDialog::Accepted);
+  QVERIFY2(!fs::exists(w.root_ / "etc/veltris/registry.reg"), "nothing is written before the checks pass");
+}
+
+void SettingsDialogTest::opensWithTheDefaultFolderOnAnEmptyRegistry() {
+  SetupWorld& w = *world_;
+  InstallSettingsDialog dialog(nullptr);
+  QCOMPARE(dialog.passwordBox()->text(), "");
+  QCOMPARE(dialog.directoryBox()->text(), QString::fromStdString((w.root_ / "var/lib/veltris/VELTRIS History").string() + "/"));
+  QCOMPARE(w.prompter_.beeps, 1);
+}
+
+// The folder typed, relative to the root unless absolute, and what becomes of it.
+void SettingsDialogTest::folderQuestionAndCreation_data() {
+  QTest::addColumn<QString>("folder");
+  QTest::addColumn<Answer>("answer");   // to the question whether to create it
+  QTest::addColumn<QString>("message");  // the one box shown
+  QTest::addColumn<bool>("accepted");
+  QTest::addColumn<bool>("made");
+  QTest::addColumn<int>("boxes");
+  QTest::newRow("No: nothing made, the Directory box has the focus")
+      << "var/lib/veltris/new history" << Answer::No << "Data Path '%1' does not exist.  Do you wish to create it ?"
+      << false << false << 1;
+  QTest::newRow("a system folder is refused before anything is asked")
+      << "/etc/veltris-history" << Answer::Yes << "Data Path '/etc/veltris-history' cannot hold the history: " << false
+      << false << 1;
+  QTest::newRow("a file where a parent should be") << "a-file/history" << Answer::Yes << "Create Directory FAILED"
+                                                   << false << false << 2;
+  QTest::newRow("two levels below an existing folder: made with its parent")
+      << "var/lib/veltris/new history/deeper" << Answer::Yes << "Data Path '%1' does not exist." << true << true << 1;
+}
+
+void SettingsDialogTest::folderQuestionAndCreation() {
+  QFETCH(QString, folder);
+  QFETCH(Answer, answer);
+  QFETCH(QString, message);
+  QFETCH(bool, accepted);
+  QFETCH(bool, made);
+  QFETCH(int, boxes);
+  SetupWorld& w = *world_;
+  std::ofstream(w.root_ / "a-file") << "x";
+  const QString path = folder.startsWith('/') ? folder : QString::fromStdString((w.root_ / folder.toStdString()).string());
+  w.prompter_.answer("Data Path", answer);
+  InstallSettingsDialog dialog(nullptr);
+  dialog.show();
+  type(dialog, "abc", "abc", path);
+  dialog.ok();
+  QVERIFY2(w.prompter_.saw(message.contains("%1") ? message.arg(path) : message), qPrintable(message));
+  QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
+  QCOMPARE(fs::is_directory(path.toStdString()), made);
+  QCOMPARE(int(w.prompter_.shown.size()), boxes);
+  if (!accepted) {
+    QCOMPARE(stored("OpenKey"), "");
+    if (answer == Answer::No) QCOMPARE(dialog.focusWidget(), dialog.directoryBox());
+  }
+}
+
+// Yes: made, stored, closed without a message, back in the folder it started in.
+void SettingsDialogTest::acceptedSettingsAreStoredAsTyped() {
+  SetupWorld& w = *world_;
+  const fs::path missing = w.root_ / "var/lib/veltris/new history";
+  const QString before = QDir::currentPath();
+  InstallSettingsDialog dialog(nullptr);
+  type(dialog, "A-Password-Of-20-Chr", "a-password-of-20-chr", QString::fromStdString(missing.string()));
+  dialog.ok();
+  QCOMPARE(dialog.result(), QDialog::Accepted);
+  QVERIFY(fs::is_directory(missing));
+  QCOMPARE(stored("OpenKey"), "A-Password-Of-20-Chr");  // the Password box's text, all 20 characters
+  QCOMPARE(stored("DataPath"), QString::fromStdString(missing.string()));
+  QCOMPARE(w.prompter_.shown.size(), 1u);  // only the folder question
+  QCOMPARE(QDir::currentPath(), before);
+}
+
+void SettingsDialogTest::unwritableRegistryEndsSetup() {
+  SetupWorld& w = *world_;
+  fs::create_directories(w.root_ / "etc/veltris/registry.reg");  // a folder where the file should be
+  InstallSettingsDialog dialog(nullptr);
+  type(dialog, "abc", "abc", QString::fromStdString(w.root_.string()));
+  dialog.ok();
+  QVERIFY(dialog.exitRequested());
+  QVERIFY(w.prompter_.saw("FAILED to"));
+}
+
 }  // namespace veltris::setup::testing

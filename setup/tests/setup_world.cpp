@@ -1,15 +1,18 @@
-#include "setup/tests/setup_fixture.h"
+#include "setup/tests/setup_world.h"
 
 #include <unistd.h>
 
 #include <QCheckBox>
-#include <QPushButton>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "setup/dialogs.h"
+#include "setup/installer.h"
 #include "setup/settings_dialog.h"
 
 namespace veltris::setup::testing {
@@ -33,7 +36,11 @@ std::string recorder(const fs::path& dir, const char* tool) {
     s << "case \"$1\" in\n"
       << "  show) echo LoadState=loaded; echo \"ActiveState=$(cat '" << state << "' 2>/dev/null || echo inactive)\";;\n"
       << "  start) echo active > '" << state << "';;\n"
-      << "  stop) echo inactive > '" << state << "';;\n"
+      // SETUP_TEST_HOLD: a stop waits (at most 10 s) until that file exists, and says whether it came.
+      << "  stop) if [ -n \"$SETUP_TEST_HOLD\" ]; then : > \"$SETUP_TEST_HOLD.held\"; i=0\n"
+      << "          while [ ! -e \"$SETUP_TEST_HOLD\" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i+1)); done\n"
+      << "          if [ -e \"$SETUP_TEST_HOLD\" ]; then echo released; else echo timeout; fi > \"$SETUP_TEST_HOLD.result\"\n"
+      << "        fi; echo inactive > '" << state << "';;\n"
       << "esac\n";
   }
   s << "exit 0\n";
@@ -59,13 +66,7 @@ SetupWorld::SetupWorld() {
 
   env_.programFolder = QString::fromStdString(dist_.string());
   env_.manager = &manager_;
-  env_.wait = [this](int) {
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* progress = qobject_cast<ProgressDialog*>(w); progress && progress->isVisible()) {
-        const int step = progress->markedStep();
-        if (step >= 0 && (markedSteps_.empty() || markedSteps_.back() != step)) markedSteps_.push_back(step);
-      }
-  };
+  env_.pace = 0;
   env_.startDetached = [this](const QString& program, const QStringList& arguments, const QString&) {
     started_ << (program + " " + arguments.join(' ')).trimmed();
     return true;
@@ -100,24 +101,33 @@ void SetupWorld::makeDistribution(const QString& leaveOut, const std::string& ag
 }
 
 int SetupWorld::runSetup(bool agent, bool advanced) {
-  env_.runComponents = [this, agent, advanced](ComponentsDialog& dialog) {
+  env_.showComponents = [this, agent, advanced](ComponentsDialog& dialog) {
     ++componentRuns_;
     if (agent) dialog.agentBox()->click();
     if (advanced) dialog.advancedBox()->click();
-    EXPECT_EQ(dialog.continueButton()->isEnabled(), agent || advanced);
+    QCOMPARE(dialog.continueButton()->isEnabled(), agent || advanced);
     dialog.continueClicked();
-    return dialog.result();
+    if (dialog.result() != QDialog::Accepted) dialog.reject();  // then Exit
   };
-  env_.runSettings = [this](InstallSettingsDialog& dialog) {
+  env_.showSettings = [this](InstallSettingsDialog& dialog) {
     dialog.passwordBox()->setText(password_);
     dialog.confirmBox()->setText(password_.toLower());
     dialog.directoryBox()->setText(folder_);
     dialog.ok();
-    return dialog.result();
+    if (dialog.result() != QDialog::Accepted && !dialog.exitRequested()) dialog.done(QDialog::Rejected);
   };
+  return run();
+}
+
+int SetupWorld::run() {
   markedSteps_.clear();
   Installer installer(env_);
-  return installer.run();
+  QObject::connect(&installer, &Installer::stepMarked, [this](int step) { markedSteps_.push_back(step); });
+  QSignalSpy finished(&installer, &Installer::finished);
+  installer.start();
+  if (!finished.isEmpty()) return -2;  // the flow starts from the event loop, never inside start()
+  if (!finished.wait(60000)) return -1;
+  return finished.at(0).at(0).toInt();
 }
 
 std::string SetupWorld::calls(const char* tool) const { return read(dir_ / (std::string(tool) + ".calls")); }

@@ -2,35 +2,34 @@
 // A temporary world for SETUP: a system root, a distribution folder, a
 // temporary folder, and recording stand-ins for systemctl and setcap on PATH
 // (setcap to show that SETUP never calls it).
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QString>
 #include <QStringList>
-#include <deque>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "platform/service/service_manager.h"
-#include "setup/installer.h"
 #include "desktop/testing/scripted_prompter.h"
+#include "platform/service/service_manager.h"
+#include "setup/setup_environment.h"
 
 namespace veltris::setup::testing {
 
 using desktop::Answer;
 using desktop::test::ScriptedPrompter;
 
-class SetupWorld : public ::testing::Test {
- protected:
+class SetupWorld {
+ public:
   SetupWorld();
-  ~SetupWorld() override;
+  ~SetupWorld();
+  SetupWorld(const SetupWorld&) = delete;
+  SetupWorld& operator=(const SetupWorld&) = delete;
 
   // The distribution folder as make-release makes it; `leaveOut` names a file not to put there.
   void makeDistribution(const QString& leaveOut = QString(), const std::string& agentText = "agent-1");
-  // One SETUP run: the components to tick, the password and folder to type.
+  // One SETUP run that ticks these components and types password_ and folder_.
   int runSetup(bool agent, bool advanced);
+  // One SETUP run with the dialogs' hooks as they are: its exit status (-1: it never ended).
+  int run();
 
   std::string calls(const char* tool) const;  // the recorded command lines, one per line
   std::string read(const std::filesystem::path& p) const;
