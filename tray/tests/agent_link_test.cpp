@@ -310,7 +310,7 @@ void AgentLinkTest::requests() {
   QCOMPARE(answer->keyRefused, c.keyRefused);
   QCOMPARE(refused.size(), c.keyRefused ? 1 : 0);
   if (c.keyRefused) QCOMPARE(refused[0][0].toString(), QStringLiteral("secret"));
-  QVERIFY2(script->finished(), qPrintable(desktop::test::mismatchText(*script)));
+  QTRY_VERIFY2(script->finished(), qPrintable(desktop::test::mismatchText(*script)));
   QVERIFY2(script->mismatches().empty(), qPrintable(desktop::test::mismatchText(*script)));
 }
 
