@@ -181,7 +181,7 @@ void TrayController::stopPolling(const QString& why) {
   if (quickLookWindow_) quickLookWindow_->refresh(last_);
 }
 
-// The poller holds itself after a refusal; it is offered the key again only by
+// The poll holds itself after a refusal; it is offered the key again only by
 // the user, by a changed registry, or once after a lock-out period.
 void TrayController::keyRefused(const QString& key) {
   if (key != key_) return;  // a reading of a key that was replaced meanwhile
@@ -204,9 +204,8 @@ void TrayController::retryRefusedKey() {
 void TrayController::enterPassword() {
   if (asking_ || !hooks_.askPassword) return;
   asking_ = true;
-  const QString prefix = tr("VELTRIS - ");
-  const QString why = icon_.toolTip().startsWith(prefix) ? icon_.toolTip().mid(prefix.size()) : QString();
-  const std::optional<QString> password = hooks_.askPassword(polling_ ? QString() : why);
+  // While the poll stands, the reason it stopped comes with the question.
+  const std::optional<QString> password = hooks_.askPassword(polling_ ? QString() : last_.failure);
   asking_ = false;
   if (!password || password->isEmpty()) return;
   offerKey(password->left(static_cast<qsizetype>(kAccessKeySize)));
