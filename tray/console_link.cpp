@@ -5,6 +5,7 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include "common/console_channel.h"
 
@@ -20,15 +21,22 @@ bool startConsole(const QString& program) {
   return !program.isEmpty() && QProcess::startDetached(program, {});
 }
 
+// The key goes out as the connection allows; the socket ends with the console's
+// answer, an error, or after a few seconds, whichever comes first.
 bool handKeyToConsole(const QString& key) {
-  QLocalSocket socket;
-  socket.connectToServer(QString::fromStdString(consoleChannelPath()));
-  if (!socket.waitForConnected(500)) return false;
-  socket.write(QByteArray(kConsoleKeyRequest) + key.toUtf8() + '\n');
-  if (!socket.waitForBytesWritten(500)) return false;
-  QByteArray answer;
-  while (!answer.contains('\n') && socket.waitForReadyRead(1000)) answer += socket.readAll();
-  return answer == kConsoleRaiseAnswer;
+  const std::string path = consoleChannelPath();
+  // Nothing listens where no socket is; another user's socket is never used.
+  if (path.empty() || !QFileInfo::exists(QString::fromStdString(path)) || !channelSocketUsable(path)) return false;
+  auto* socket = new QLocalSocket(QCoreApplication::instance());
+  const QByteArray request = QByteArray(kConsoleKeyRequest) + key.toUtf8() + '\n';
+  QObject::connect(socket, &QLocalSocket::connected, socket, [socket, request] { socket->write(request); });
+  QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket] {
+    if (socket->peek(64).contains('\n')) socket->deleteLater();
+  });
+  QObject::connect(socket, &QLocalSocket::errorOccurred, socket, &QObject::deleteLater);
+  QTimer::singleShot(3000, socket, &QObject::deleteLater);
+  socket->connectToServer(QString::fromStdString(path));
+  return true;
 }
 
 bool searchConsole(bool raise) {

@@ -13,7 +13,8 @@ bool startConsole(const QString& program);
 // request and needs the answer; without, a console that accepts the
 // connection has announced itself. False when no console listens.
 bool searchConsole(bool raise);
-// Hands a new access key of this PC's agent to a running console; false when none took it.
+// Hands a new access key of this PC's agent to a running console, without
+// waiting for it: false when no console's channel is there to take it.
 bool handKeyToConsole(const QString& key);
 
 }  // namespace veltris::tray

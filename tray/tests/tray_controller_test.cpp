@@ -9,6 +9,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QMenu>
 #include <QtTest>
 
@@ -50,6 +52,7 @@ class TrayControllerTest : public QObject {
   void iconAndTooltipFollowTheReadings();
   void thePollFeedsTheIcon();
   void searchRaisesThroughTheChannelAndProbesWithoutRaising();
+  void aNewKeyIsHandedToTheConsoleWithoutWaitingForIt();
 
  private:
   std::unique_ptr<desktop::test::TestRoot> root_;  // no agent here: requests fail at once
@@ -220,6 +223,27 @@ void TrayControllerTest::searchRaisesThroughTheChannelAndProbesWithoutRaising() 
   ::close(listener);
   ::unlink(path.c_str());
   QVERIFY(requests == (std::vector<std::string>{"", "RAISE\n"}));
+}
+
+// The console answers when it likes: the tray does not wait for it.
+void TrayControllerTest::aNewKeyIsHandedToTheConsoleWithoutWaitingForIt() {
+  const QString path = QString::fromStdString(consoleChannelPath());
+  QFile::remove(path);
+  QVERIFY2(!handKeyToConsole(QStringLiteral("newkey")), "no console, no channel");
+  QLocalServer console;
+  QVERIFY(console.listen(path));
+  QByteArray received;
+  QLocalSocket* client = nullptr;
+  connect(&console, &QLocalServer::newConnection, this, [&] {
+    client = console.nextPendingConnection();
+    connect(client, &QLocalSocket::readyRead, this, [&] { received += client->readAll(); });
+  });
+  QVERIFY(handKeyToConsole(QStringLiteral("newkey")));
+  QTRY_COMPARE(received, QByteArray("KEY newkey\n"));
+  client->write(kConsoleRaiseAnswer);
+  client->flush();
+  QTRY_COMPARE(QCoreApplication::instance()->findChildren<QLocalSocket*>().size(), qsizetype{0});
+  console.close();
 }
 
 QTEST_MAIN(TrayControllerTest)
