@@ -39,21 +39,35 @@ bool handKeyToConsole(const QString& key) {
   return true;
 }
 
-bool searchConsole(bool raise) {
+void searchConsole(bool raise, QObject* context, ConsoleFound found) {
+  auto* socket = new QLocalSocket(context ? context : QCoreApplication::instance());
+  // Ends the search once: with the answer, an error, or the time limit.
+  auto finish = [socket, found = std::move(found), done = std::make_shared<bool>(false)](bool result) {
+    if (*done) return;
+    *done = true;
+    socket->deleteLater();
+    found(result);
+  };
   const std::string path = consoleChannelPath();
-  if (path.empty() || !channelSocketUsable(path)) return false;  // never another user's socket
-  QLocalSocket socket;
-  socket.connectToServer(QString::fromStdString(path));
-  if (!socket.waitForConnected(500)) return false;
-  if (!raise) {
-    socket.disconnectFromServer();
-    return true;
+  if (path.empty() || !channelSocketUsable(path)) {  // never another user's socket
+    QTimer::singleShot(0, socket, [finish] { finish(false); });
+    return;
   }
-  socket.write(kConsoleRaiseRequest);
-  if (!socket.waitForBytesWritten(500)) return false;
-  QByteArray answer;
-  while (!answer.contains('\n') && socket.waitForReadyRead(1000)) answer += socket.readAll();
-  return answer == kConsoleRaiseAnswer;
+  QObject::connect(socket, &QLocalSocket::connected, socket, [socket, raise, finish] {
+    if (!raise) {
+      socket->disconnectFromServer();
+      return finish(true);
+    }
+    socket->write(kConsoleRaiseRequest);
+  });
+  QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, finish] {
+    const QByteArray answer = socket->peek(64);
+    if (answer.contains('\n')) finish(answer == kConsoleRaiseAnswer);
+  });
+  QObject::connect(socket, &QLocalSocket::errorOccurred, socket, [finish] { finish(false); });
+  QTimer::singleShot(1500, socket, [finish] { finish(false); });
+  // Connected from the event loop: a refused connect reports no sooner than an answer.
+  QTimer::singleShot(0, socket, [socket, path] { socket->connectToServer(QString::fromStdString(path)); });
 }
 
 }  // namespace veltris::tray

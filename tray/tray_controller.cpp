@@ -50,7 +50,7 @@ TrayHooks systemHooks() {
   TrayHooks h;
   h.locateConsole = locateConsole;
   h.startConsole = startConsole;
-  h.searchConsole = searchConsole;
+  h.searchConsole = [](bool raise, ConsoleFound found) { searchConsole(raise, nullptr, std::move(found)); };
   h.now = [] { return QDateTime::currentSecsSinceEpoch(); };
   h.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
   h.storedKey = readStoredKey;
@@ -63,7 +63,7 @@ TrayHooks systemHooks() {
 
 // ---- LoadingWindow --------------------------------------------------------
 
-LoadingWindow::LoadingWindow(std::function<bool(bool)> searchConsole)
+LoadingWindow::LoadingWindow(Search searchConsole)
     : QLabel(tr("VELTRIS Advanced is loading .....")), search_(std::move(searchConsole)) {
   setObjectName(QStringLiteral("frmLoading"));
   setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
@@ -80,7 +80,11 @@ LoadingWindow::LoadingWindow(std::function<bool(bool)> searchConsole)
 }
 
 void LoadingWindow::tick() {
-  if (++ticks_ >= kLoadingSeconds || search_(false)) close();
+  if (++ticks_ >= kLoadingSeconds) return void(close());
+  QPointer<LoadingWindow> self(this);
+  search_(false, [self](bool found) {
+    if (self && found) self->close();
+  });
 }
 
 // ---- TrayController ---------------------------------------------------------
@@ -257,7 +261,10 @@ void TrayController::activated(QSystemTrayIcon::ActivationReason reason) {
 void TrayController::doubleClick() {
   if (!polling_) return enterPassword();  // no key, or a refused one: the user offers one
   if (hooks_.locateConsole().isEmpty()) return openQuickLook();
-  if (!hooks_.searchConsole(true)) advanced();
+  QPointer<TrayController> self(this);
+  hooks_.searchConsole(true, [self](bool found) {
+    if (self && !found) self->advanced();
+  });
 }
 
 void TrayController::advanced() {
@@ -271,9 +278,13 @@ void TrayController::advanced() {
 }
 
 void TrayController::consoleWait() {
-  if (loading_ || hooks_.searchConsole(false)) return;
-  loading_ = new LoadingWindow(hooks_.searchConsole);
-  loading_->show();
+  if (loading_) return;
+  QPointer<TrayController> self(this);
+  hooks_.searchConsole(false, [self](bool found) {
+    if (!self || self->loading_ || found) return;
+    self->loading_ = new LoadingWindow(self->hooks_.searchConsole);
+    self->loading_->show();
+  });
 }
 
 void TrayController::openQuickLook() {

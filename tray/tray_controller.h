@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include "desktop/key_refusals.h"
+#include "tray/console_link.h"
 #include "tray/agent_link.h"
 #include "tray/quicklook_window.h"
 #include "tray/settings_dialog.h"
@@ -32,7 +33,7 @@ class SettingsStore;
 struct TrayHooks {
   std::function<QString()> locateConsole;
   std::function<bool(const QString&)> startConsole;
-  std::function<bool(bool raise)> searchConsole;
+  std::function<void(bool raise, ConsoleFound found)> searchConsole;
   std::function<int64_t()> now;  // seconds
   std::function<bool()> trayAvailable;
   // The key the registry holds, as far as this user may read it.
@@ -52,12 +53,13 @@ TrayHooks systemHooks();
 class LoadingWindow : public QLabel {
   Q_OBJECT
  public:
-  explicit LoadingWindow(std::function<bool(bool)> searchConsole);
+  using Search = std::function<void(bool raise, ConsoleFound found)>;
+  explicit LoadingWindow(Search searchConsole);
   void tick();  // once a second
   int ticks() const { return ticks_; }
 
  private:
-  std::function<bool(bool)> search_;
+  Search search_;
   QTimer timer_;
   int ticks_ = 0;
 };

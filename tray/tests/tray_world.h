@@ -23,9 +23,9 @@ struct World {
     TrayHooks h;
     h.locateConsole = [this] { return console; };
     h.startConsole = [this](const QString&) { return ++starts, true; };
-    h.searchConsole = [this](bool raise) {
+    h.searchConsole = [this](bool raise, ConsoleFound found) {
       if (raise && consoleRunning) ++raises;
-      return consoleRunning;
+      found(consoleRunning);
     };
     h.now = [this] { return clock; };
     h.trayAvailable = [] { return false; };
