@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   }
   veltris::console::MainWindow window(std::make_unique<veltris::console::LibraryAccess>(),
                                       args.isEmpty() ? QString() : args.front());
-  new veltris::console::ConsoleTabs(window);  // the window owns it
+  veltris::console::installConsoleTabs(window);
   veltris::console::SingleInstanceChannel channel(&window);
   QObject::connect(&channel, &veltris::console::SingleInstanceChannel::keyOffered, &window,
                    &veltris::console::MainWindow::takeOfferedKey);

@@ -1,6 +1,7 @@
 // Console benchmarks (offscreen): the UI-thread half of one poll cycle with a
-// "STATS_PRO" reply of 2000 partners, the whole cycle through the request
-// thread, and TrendGraph updates with painting, fast path and full redraw.
+// "STATS_PRO" reply of 2000 partners (the graphs alone, and with the sessions
+// grid shown), the whole cycle through the request thread, and TrendGraph
+// updates with painting, fast path and full redraw.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -8,13 +9,16 @@
 #include <QTimer>
 #include <QImage>
 #include <QPainter>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <cstring>
 
 #include "console/core/desktop_layer.h"
 #include "desktop/testing/scripted_access.h"
 #include "console/widgets/trend_graph.h"
+#include "console/tabs/console_tabs.h"
 #include "console/windows/main_window.h"
-#include "console/windows/overview_tab.h"
+#include "console/tabs/overview_tab.h"
 
 using namespace veltris;
 using namespace veltris::console;
@@ -67,18 +71,25 @@ Reply pollReply(uint32_t sequence) {
 }
 
 // A window that is not connected: its timers are stopped and polls are fed by hand.
+// `withTabs`: the tabs after Overview too, the Sessions tab shown.
 struct IdleWindow {
-  IdleWindow() : window(std::make_unique<ScriptedAccess>(), QStringLiteral("BENCH")) {
-    window.timerInit().stop();
+  explicit IdleWindow(bool withTabs = false) : window(std::make_unique<ScriptedAccess>(), QStringLiteral("BENCH")) {
+    window.findChild<QTimer*>(QStringLiteral("timerInit"))->stop();
+    if (withTabs) {
+      installConsoleTabs(window, std::make_unique<SettingsStore>(std::make_unique<QSettings>(
+                                     settings.filePath(QStringLiteral("VELTRIS.conf")), QSettings::IniFormat)));
+      window.showTab(MainWindow::TabSessions);
+    }
     window.resize(1100, 640);
     window.show();
     runQueuedEvents();
   }
+  QTemporaryDir settings;
   MainWindow window;
 };
 
-void BM_PollReplyOnUiThread(benchmark::State& state) {
-  IdleWindow w;
+void pollReplyOnUiThread(benchmark::State& state, bool withTabs) {
+  IdleWindow w(withTabs);
   size_t records = 0;
   QObject::connect(&w.window, &MainWindow::statRecordsArrived,
                    [&](const std::vector<PartnerStatRecord>& r, bool) { records += r.size(); });
@@ -92,7 +103,11 @@ void BM_PollReplyOnUiThread(benchmark::State& state) {
   benchmark::DoNotOptimize(records);
   state.counters["partners"] = kPartners;
 }
+void BM_PollReplyOnUiThread(benchmark::State& state) { pollReplyOnUiThread(state, false); }
+// The same poll with the sessions grid shown: 2000 rows updated and painted.
+void BM_PollReplyWithSessionsTab(benchmark::State& state) { pollReplyOnUiThread(state, true); }
 BENCHMARK(BM_PollReplyOnUiThread)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PollReplyWithSessionsTab)->Unit(benchmark::kMillisecond);
 
 // The whole cycle: request thread reading 2000 records from the access layer, then the UI thread.
 void BM_PollCycleThroughRequestThread(benchmark::State& state) {

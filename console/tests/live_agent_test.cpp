@@ -19,12 +19,13 @@
 #include "desktop/agent_session.h"
 #include "console/widgets/trend_graph.h"
 #include "console/windows/connect_dialog.h"
+#include "console/tests/window_parts.h"
 #include "console/windows/main_window.h"
-#include "console/windows/overview_tab.h"
 #include "desktop/testing/test_support.h"
 
 using namespace veltris;
 using namespace veltris::console;
+using namespace veltris::console::testing;
 using namespace veltris::desktop::test;
 
 namespace {
@@ -193,8 +194,8 @@ void LiveAgentTest::pollsLoseTheAgentAndReconnect() {
   QVERIFY(agent->ready());
 
   MainWindow window(std::make_unique<LibraryAccess>(), QString());
-  QVERIFY(QTest::qWaitFor([&] { return window.timerPoll().isActive(); }, 10000));
-  window.timerPoll().stop();
+  QVERIFY(QTest::qWaitFor([&] { return timerPoll(window).isActive(); }, 10000));
+  timerPoll(window).stop();
   QVERIFY2(messages.texts.isEmpty(), qPrintable(messages.texts.join('|')));
   QVERIFY(window.isLocal());
   const TotalsRecord start = window.currentTotals();
@@ -213,7 +214,7 @@ void LiveAgentTest::pollsLoseTheAgentAndReconnect() {
   const TotalsRecord& now = window.currentTotals();
   QCOMPARE(now.sequence.get(), start.sequence.get() + 11);
   // Every poll added the difference of the agent's totals: the graphs hold the traffic.
-  OverviewTab* o = window.overview();
+  OverviewTab* o = overview(window);
   QCOMPARE(o->graph(OverviewTab::PktsSent)->total(), 4LL);
   QCOMPARE(o->graph(OverviewTab::BytesSent)->total(), 100LL + 200 + 1514 + 300);
   QCOMPARE(o->graph(OverviewTab::PktsRecv)->total(), 3LL);
@@ -224,7 +225,7 @@ void LiveAgentTest::pollsLoseTheAgentAndReconnect() {
   QCOMPARE(o->graph(OverviewTab::PktsRecvBC)->total(), 2LL);
   QCOMPARE(o->graph(OverviewTab::PktsSent)->total(),
            static_cast<long long>(now.framesSent.get() - start.framesSent.get()));
-  QVERIFY(!window.statusPanel(3)->text().isEmpty());
+  QVERIFY(!statusPanel(window, 3)->text().isEmpty());
   QVERIFY(!window.statusPictureName().isEmpty());
 
   // The agent goes away: the request's message, a failed reconnect, the dialog.
@@ -242,13 +243,13 @@ void LiveAgentTest::pollsLoseTheAgentAndReconnect() {
     QCOMPARE(window.windowTitle(), QStringLiteral("VELTRIS - Local - Connection failed"));
     second = std::make_unique<Agent>(root.path());
     QVERIFY(second->ready());
-    dialog->txtServer->setText(QStringLiteral("."));  // this PC
-    dialog->btnRemote->click();
+    part<QLineEdit>(*dialog, "txtServer")->setText(QStringLiteral("."));  // this PC
+    part<QPushButton>(*dialog, "btnRemote")->click();
   });
   poke.start();
   window.pollOnce();
-  QVERIFY(QTest::qWaitFor([&] { return dialogSeen && window.timerPoll().isActive(); }, 30000));
-  window.timerPoll().stop();
+  QVERIFY(QTest::qWaitFor([&] { return dialogSeen && timerPoll(window).isActive(); }, 30000));
+  timerPoll(window).stop();
   QVERIFY2(messages.texts.size() >= 2, qPrintable(messages.texts.join('|')));
   QVERIFY2(messages.texts[0].startsWith(QStringLiteral("Request to VELTRIS Monitoring Agent failed with retcode ")),
            qPrintable(messages.texts[0]));

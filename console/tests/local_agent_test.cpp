@@ -8,11 +8,13 @@
 #include "common/console_channel.h"
 #include "console/core/desktop_layer.h"
 #include "console/core/single_instance.h"
+#include "console/tests/window_parts.h"
 #include "console/windows/main_window.h"
 #include "desktop/testing/test_support.h"
 
 using namespace veltris;
 using namespace veltris::console;
+using namespace veltris::console::testing;
 using namespace veltris::desktop::test;
 
 namespace {
@@ -42,13 +44,13 @@ struct LocalWindow {
     dialogs.start();
   }
   ~LocalWindow() {
-    window->timerPoll().stop();
+    timerPoll(*window).stop();
     script->expectClose();
     window->close();
   }
   bool polling() {
-    if (!QTest::qWaitFor([&] { return window->timerPoll().isActive(); }, 5000)) return false;
-    window->timerPoll().stop();
+    if (!QTest::qWaitFor([&] { return timerPoll(*window).isActive(); }, 5000)) return false;
+    timerPoll(*window).stop();
     return true;
   }
   int writes(const std::string& text) const {

@@ -8,6 +8,7 @@
 #include "console/core/desktop_layer.h"
 #include "console/settings/console_settings.h"
 #include "console/tabs/console_tabs.h"
+#include "console/tests/window_parts.h"
 #include "console/windows/main_window.h"
 #include "desktop/testing/test_support.h"
 #include "help/help_contexts.h"
@@ -15,6 +16,7 @@
 
 using namespace veltris;
 using namespace veltris::console;
+using namespace veltris::console::testing;
 using namespace veltris::desktop::test;
 
 namespace {
@@ -25,9 +27,9 @@ struct Window {
     script = owned.get();
     script->holdNextCall();  // the start-up connect waits until a test lets it go
     window = std::make_unique<MainWindow>(std::move(owned), computer);
-    tabs = new ConsoleTabs(*window, std::make_unique<SettingsStore>(std::make_unique<QSettings>(
-                                        root.path() + QStringLiteral("/VELTRIS.conf"), QSettings::IniFormat)),
-                           [](const QString&) { return true; });
+    installConsoleTabs(*window, std::make_unique<SettingsStore>(std::make_unique<QSettings>(
+                                  root.path() + QStringLiteral("/VELTRIS.conf"), QSettings::IniFormat)),
+                       [](const QString&) { return true; });
     dialogs.setInterval(20);
     QObject::connect(&dialogs, &QTimer::timeout, [this] {
       if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
@@ -45,14 +47,14 @@ struct Window {
     scriptPoll(*script, "STATS_PRO  0", Counts{});
   }
   bool polling() {
-    if (!QTest::qWaitFor([&] { return window->timerPoll().isActive() && script->finished(); }, 5000)) {
+    if (!QTest::qWaitFor([&] { return timerPoll(*window).isActive() && script->finished(); }, 5000)) {
       QStringList calls;
       for (const std::string& call : script->played()) calls << QString::fromStdString(call);
       qWarning("played: %s | %s | %s", qPrintable(calls.join(QStringLiteral(", "))), qPrintable(mismatchText(*script)),
                qPrintable(messages.texts.join(QStringLiteral(", "))));
       return false;
     }
-    window->timerPoll().stop();
+    timerPoll(*window).stop();
     return QTest::qWaitFor([&] { return !window->connection().busy(); }, 5000);
   }
 
@@ -62,7 +64,6 @@ struct Window {
   int dialogsShown = 0;
   ScriptedAccess* script;
   std::unique_ptr<MainWindow> window;
-  ConsoleTabs* tabs;
 };
 
 }  // namespace
@@ -82,7 +83,7 @@ void MainWindowRacesTest::anOvertakenConnectShowsNoFailure() {
   w.scriptStart("OTHER");
   w.window->show();
   QVERIFY(w.held());
-  w.window->openConnectionTo(QStringLiteral("OTHER"), QStringLiteral("OTHER"));  // e.g. Select Computer
+  w.window->openComputer(QStringLiteral("OTHER"), QStringLiteral("OTHER"));  // e.g. Select Computer
   QTest::qWait(20);
   w.script->release();
   QVERIFY(w.polling());
@@ -101,7 +102,7 @@ void MainWindowRacesTest::aTabClickedWhileConnectingWaitsForOpen() {
   scriptPoll(*w.script, "STATS_PRO  0", Counts{});
   w.window->show();
   QVERIFY(w.held());
-  w.window->tabs()->setCurrentIndex(MainWindow::TabDetails);
+  w.window->showTab(MainWindow::TabDetails);
   w.script->release();
   QVERIFY(w.polling());
   const std::vector<std::string> played = w.script->played();
@@ -120,7 +121,7 @@ void MainWindowRacesTest::closingDuringAHungCommandReturnsAtOnce() {
   QVERIFY(w.polling());
   w.script->expectWrite("CMD CONFIG");
   w.script->holdNextCall();  // the agent's command hangs
-  w.window->tabs()->setCurrentIndex(MainWindow::TabTest);
+  w.window->showTab(MainWindow::TabTest);
   QVERIFY(w.held());
   QElapsedTimer clock;
   clock.start();
@@ -135,9 +136,9 @@ void MainWindowRacesTest::f1OnOverviewAfterAnotherTab() {
   w.script->release();
   w.window->show();
   QVERIFY(w.polling());
-  w.window->tabs()->setCurrentIndex(MainWindow::TabSessions);
+  w.window->showTab(MainWindow::TabSessions);
   QCOMPARE(help::helpContextOf(w.window.get()), help::kTabBase + MainWindow::TabSessions);
-  w.window->tabs()->setCurrentIndex(MainWindow::TabOverview);
+  w.window->showTab(MainWindow::TabOverview);
   QCOMPARE(help::helpContextOf(w.window.get()), help::kTabOverview);
   w.script->expectClose();
 }

@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QPlainTextEdit>
+#include <QRadioButton>
 #include <QSettings>
+#include <QTableView>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -18,8 +20,14 @@
 #include "desktop/library_access.h"
 #include "desktop/messages.h"
 #include "console/tabs/console_tabs.h"
-#include "console/tabs/device_tabs.h"
-#include "console/tabs/grid_tabs.h"
+#include "console/settings/saved_options.h"
+#include "console/tabs/adapter_tab.h"
+#include "console/tabs/broadcasts_tab.h"
+#include "console/tabs/grid_view.h"
+#include "console/tabs/packets_tab.h"
+#include "console/tabs/sessions_tab.h"
+#include "console/tabs/test_tab.h"
+#include "console/tests/window_parts.h"
 #include "console/dialogs/small_dialogs.h"
 #include "console/windows/main_window.h"
 #include "help/help_contexts.h"
@@ -30,6 +38,7 @@
 
 using namespace veltris;
 using namespace veltris::console;
+using namespace veltris::console::testing;
 using namespace veltris::cli::testing;
 using namespace std::chrono_literals;
 
@@ -64,7 +73,12 @@ class AgentTest : public QObject {
   QTemporaryDir files_;
   QStringList messages_;
   std::unique_ptr<MainWindow> main_;
-  ConsoleTabs* two_ = nullptr;
+  SessionsTab* sessions_ = nullptr;
+  BroadcastsTab* broadcasts_ = nullptr;
+  PacketsTab* errors_ = nullptr;
+  PacketsTab* details_ = nullptr;
+  AdapterTab* adapter_ = nullptr;
+  TestTab* test_ = nullptr;
   QString shots_ = qEnvironmentVariable("VELTRIS_SCREENSHOTS");
 
   void shot(const QString& name) {
@@ -73,8 +87,8 @@ class AgentTest : public QObject {
     main_->grab().save(shots_ + "/" + name + ".png");
   }
 
-  void openTab(int index) {
-    main_->tabs()->setCurrentIndex(index);
+  void openTab(MainWindow::Tab index) {
+    main_->showTab(index);
     QTest::qWait(50);
   }
 
@@ -84,7 +98,13 @@ class AgentTest : public QObject {
     main_ = std::make_unique<MainWindow>(std::make_unique<LibraryAccess>(), QString());
     auto store = std::make_unique<SettingsStore>(
         std::make_unique<QSettings>(files_.filePath("VELTRIS.conf"), QSettings::IniFormat));
-    two_ = new ConsoleTabs(*main_, std::move(store));
+    installConsoleTabs(*main_, std::move(store));
+    sessions_ = part<SessionsTab>(*main_, "tabSessions");
+    broadcasts_ = part<BroadcastsTab>(*main_, "tabBroadcasts");
+    errors_ = part<PacketsTab>(*main_, "tabErrors");
+    details_ = part<PacketsTab>(*main_, "tabDetails");
+    adapter_ = part<AdapterTab>(*main_, "tabAdapter");
+    test_ = part<TestTab>(*main_, "tabTest");
     main_->resize(1200, 700);
     main_->show();
   }
@@ -118,39 +138,39 @@ class AgentTest : public QObject {
 
   void everyTabShowsTheAgentsRecords() {
     openTab(MainWindow::TabSessions);
-    QTRY_VERIFY_WITH_TIMEOUT(two_->sessions->model.rowCount() >= 10, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(sessions_->model().rowCount() >= 10, kWait);
     shot("sessions");
     openTab(MainWindow::TabBroadcasts);
     waitIdle();
     // The PC of the capture sends no broadcasts; the others do.
-    QCOMPARE(two_->broadcasts->model.rowCount(), 0);
-    QVERIFY2(two_->broadcasts->lblTitle->text().startsWith("NO broadcasts,  0 different types of broadcasts, sent by "),
-             qPrintable(two_->broadcasts->lblTitle->text()));
-    two_->broadcasts->optBroadcasters->click();
-    QTRY_VERIFY_WITH_TIMEOUT(two_->broadcasts->model.rowCount() > 10, kWait);
-    QVERIFY2(two_->broadcasts->lblTitle->text().contains(" different network addresses, within the last 15 minutes"),
-             qPrintable(two_->broadcasts->lblTitle->text()));
+    QCOMPARE(broadcasts_->model().rowCount(), 0);
+    QVERIFY2(broadcasts_->title().startsWith("NO broadcasts,  0 different types of broadcasts, sent by "),
+             qPrintable(broadcasts_->title()));
+    part<QRadioButton>(*broadcasts_, "optBroadcasters")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(broadcasts_->model().rowCount() > 10, kWait);
+    QVERIFY2(broadcasts_->title().contains(" different network addresses, within the last 15 minutes"),
+             qPrintable(broadcasts_->title()));
     shot("broadcasts");
     openTab(MainWindow::TabErrors);
-    QTRY_VERIFY_WITH_TIMEOUT(two_->errors->model.rowCount() > 0, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(errors_->model().rowCount() > 0, kWait);
     shot("errors");
     openTab(MainWindow::TabDetails);
-    QTRY_VERIFY_WITH_TIMEOUT(two_->details->model.rowCount() >= 300, kWait);
-    const int detailRows = two_->details->model.rowCount();
+    QTRY_VERIFY_WITH_TIMEOUT(details_->model().rowCount() >= 300, kWait);
+    const int detailRows = details_->model().rowCount();
     // The replay is over: a refresh with the same sequence number keeps the rows.
-    two_->refreshPackets(two_->details, "DETAILS");
+    details_->refresh("DETAILS");
     waitIdle();
-    QCOMPARE(two_->details->model.rowCount(), detailRows);
+    QCOMPARE(details_->model().rowCount(), detailRows);
     shot("details");
     openTab(MainWindow::TabAdapter);
-    QTRY_VERIFY_WITH_TIMEOUT(!two_->adapter->model.value(0, 0).isEmpty(), kWait);
-    QCOMPARE(two_->adapter->model.value(AdapterModel::kMediaRow, 0), QString("Ethernet"));
-    QVERIFY(!two_->adapter->gridAdapter->isRowHidden(AdapterModel::kFirstEthernetRow));
-    QVERIFY(two_->adapter->gridAdapter->isRowHidden(AdapterModel::kFirstTokenRingRow));
+    QTRY_VERIFY_WITH_TIMEOUT(!adapter_->model().value(0, 0).isEmpty(), kWait);
+    QCOMPARE(adapter_->model().value(AdapterModel::kMediaRow, 0), QString("Ethernet"));
+    QVERIFY(!adapter_->grid()->isRowHidden(AdapterModel::kFirstEthernetRow));
+    QVERIFY(adapter_->grid()->isRowHidden(AdapterModel::kFirstTokenRingRow));
     shot("adapter");
     openTab(MainWindow::TabTest);
-    QTRY_VERIFY_WITH_TIMEOUT(!two_->diagnosticRunning() && !two_->test->tbxTest->toPlainText().contains("Waiting"), 60000);
-    QVERIFY2(two_->test->tbxTest->toPlainText().contains("Adapter"), qPrintable(two_->test->tbxTest->toPlainText()));
+    QTRY_VERIFY_WITH_TIMEOUT(!test_->diagnosticRunning() && !test_->output().contains("Waiting"), 60000);
+    QVERIFY2(test_->output().contains("Adapter"), qPrintable(test_->output()));
     shot("test");
     QVERIFY2(messages_.isEmpty(), qPrintable(messages_.join('\n')));
   }
@@ -158,18 +178,18 @@ class AgentTest : public QObject {
   void snapshotSavedReopenedAndExported() {
     const QString path = files_.filePath("AGENT.VSN");
     bool saved = false;
-    two_->saveSnapshotTo(path, [&](bool ok) { saved = ok; });
+    main_->saveSnapshot(path, [&](bool ok) { saved = ok; });
     QTRY_VERIFY_WITH_TIMEOUT(saved, kWait);
 
     // The live tabs, fetched once more, to compare with the snapshot's.
     openTab(MainWindow::TabBroadcasts);
     waitIdle();
-    const QStringList liveBroadcasts = rows(two_->broadcasts->model);
-    const QStringList liveDetails = rows(two_->details->model);
-    const QStringList liveAdapter = rows(two_->adapter->model);
+    const QStringList liveBroadcasts = rows(broadcasts_->model());
+    const QStringList liveDetails = rows(details_->model());
+    const QStringList liveAdapter = rows(adapter_->model());
 
     bool exported = false;
-    two_->exportPacketsTo(files_.filePath("live.pcap"), [&](bool ok) { exported = ok; });
+    main_->exportPackets(files_.filePath("live.pcap"), [&](bool ok) { exported = ok; });
     QTRY_VERIFY_WITH_TIMEOUT(exported, kWait);
     QVERIFY2(messages_.size() == 1 && messages_.first().startsWith("Adapter #1: "), qPrintable(messages_.join('\n')));
     messages_.clear();
@@ -184,28 +204,28 @@ class AgentTest : public QObject {
 
     // Reopened: the same tabs from the file.
     openTab(MainWindow::TabOverview);
-    two_->openSnapshotFile(path);
+    main_->openSnapshot(path);
     QTRY_VERIFY_WITH_TIMEOUT(main_->windowTitle().contains(" *** SNAPSHOT "), kWait);
     QVERIFY(main_->connection().snapshot());
-    QVERIFY(!two_->tools().action("mnuToolsTaskMgr")->isEnabled());
+    QVERIFY(!menuItem(*main_, "mnuToolsTaskMgr").isEnabled());
     openTab(MainWindow::TabSessions);
-    QTRY_VERIFY_WITH_TIMEOUT(two_->sessions->model.rowCount() >= 10, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(sessions_->model().rowCount() >= 10, kWait);
     openTab(MainWindow::TabBroadcasts);
     waitIdle();
-    QCOMPARE(rows(two_->broadcasts->model), liveBroadcasts);
+    QCOMPARE(rows(broadcasts_->model()), liveBroadcasts);
     openTab(MainWindow::TabDetails);
     waitIdle();
-    QCOMPARE(rows(two_->details->model), liveDetails);
+    QCOMPARE(rows(details_->model()), liveDetails);
     openTab(MainWindow::TabAdapter);
     waitIdle();
-    QCOMPARE(rows(two_->adapter->model), liveAdapter);
+    QCOMPARE(rows(adapter_->model()), liveAdapter);
     openTab(MainWindow::TabTest);
-    QTRY_VERIFY_WITH_TIMEOUT(!two_->diagnosticRunning(), kWait);
-    QVERIFY2(two_->test->tbxTest->toPlainText().contains(TestTab::separator()), qPrintable(two_->test->tbxTest->toPlainText()));
+    QTRY_VERIFY_WITH_TIMEOUT(!test_->diagnosticRunning(), kWait);
+    QVERIFY2(test_->output().contains(TestTab::separator()), qPrintable(test_->output()));
     shot("snapshot_test");
 
     exported = false;
-    two_->exportPacketsTo(files_.filePath("again.pcap"), [&](bool ok) { exported = ok; });
+    main_->exportPackets(files_.filePath("again.pcap"), [&](bool ok) { exported = ok; });
     QVERIFY(exported);
     QCOMPARE(QFileInfo(files_.filePath("again_1.pcap")).size(), QFileInfo(files_.filePath("live_1.pcap")).size());
     QVERIFY2(messages_.size() == 1, qPrintable(messages_.join('\n')));

@@ -3,9 +3,14 @@
 // numbers with "&Clear", the record-level failures, the command check that
 // sends nothing, and the settings with "Save Options on Exit" and "&New".
 #include <QHeaderView>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QPlainTextEdit>
 #include <QSettings>
+#include <QTableView>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,8 +22,14 @@
 #include "desktop/testing/scripted_access.h"
 #include "desktop/messages.h"
 #include "console/tabs/console_tabs.h"
-#include "console/tabs/device_tabs.h"
-#include "console/tabs/grid_tabs.h"
+#include "console/settings/saved_options.h"
+#include "console/tabs/adapter_tab.h"
+#include "console/tabs/broadcasts_tab.h"
+#include "console/tabs/grid_view.h"
+#include "console/tabs/packets_tab.h"
+#include "console/tabs/sessions_tab.h"
+#include "console/tabs/test_tab.h"
+#include "console/tests/window_parts.h"
 #include "tests/support/console_records.h"
 #include "console/windows/main_window.h"
 #include "help/help_viewer.h"
@@ -74,7 +85,12 @@ class TabsTest : public QObject {
   QStringList messages_;
   ScriptedAccess* access_ = nullptr;
   std::unique_ptr<MainWindow> main_;
-  ConsoleTabs* two_ = nullptr;
+  SessionsTab* sessions_ = nullptr;
+  BroadcastsTab* broadcasts_ = nullptr;
+  PacketsTab* errors_ = nullptr;
+  PacketsTab* details_ = nullptr;
+  AdapterTab* adapter_ = nullptr;
+  TestTab* test_ = nullptr;
 
   // Runs until the script is played; fails on a mismatch.
   void played() {
@@ -122,15 +138,21 @@ class TabsTest : public QObject {
         .expectRecord(statRecord(1, "B", "IP 10.0.0.8", "", "09:58:00", {50, 1}))
         .expectReplyEnd();
     main_ = std::make_unique<MainWindow>(std::move(access), QString());
-    two_ = new ConsoleTabs(*main_, store(), [](const QString&) { return true; });
+    installConsoleTabs(*main_, store(), [](const QString&) { return true; });
+    sessions_ = part<SessionsTab>(*main_, "tabSessions");
+    broadcasts_ = part<BroadcastsTab>(*main_, "tabBroadcasts");
+    errors_ = part<PacketsTab>(*main_, "tabErrors");
+    details_ = part<PacketsTab>(*main_, "tabDetails");
+    adapter_ = part<AdapterTab>(*main_, "tabAdapter");
+    test_ = part<TestTab>(*main_, "tabTest");
     // "&New" left its position: this window takes it, once.
     QCOMPARE(main_->geometry(), QRect(40, 50, 700, 500));
     QVERIFY(!QSettings(settingsFile(), QSettings::IniFormat).contains("Settings/NewWidth"));
-    QCOMPARE(main_->tabs()->tabPosition(), QTabWidget::South);
+    QCOMPARE(sstMain(*main_).tabPosition(), QTabWidget::South);
     main_->show();
     played();
-    main_->timerPoll().stop();
-    QCOMPARE(two_->sessions->model.rowCount(), 2);
+    timerPoll(*main_).stop();
+    QCOMPARE(sessions_->model().rowCount(), 2);
   }
 
   void cleanupTestCase() {
@@ -143,54 +165,54 @@ class TabsTest : public QObject {
     request("DETAILS 0").expectRecord(totals(10))
         .expectRecord(detailRecord(8, "<-  ")).expectRecord(detailRecord(9, "<<  ")).expectRecord(detailRecord(10, "  ->"))
         .expectReplyEnd();
-    main_->tabs()->setCurrentIndex(MainWindow::TabDetails);
+    main_->showTab(MainWindow::TabDetails);
     played();
-    QCOMPARE(two_->details->model.rowCount(), 3);
+    QCOMPARE(details_->model().rowCount(), 3);
     request("DETAILS 10").expectRecord(totals(10)).expectReplyEnd();
-    two_->details->btnRefresh->click();
+    part<QPushButton>(*details_, "btnRefresh")->click();
     played();
-    QCOMPARE(two_->details->model.rowCount(), 3);
+    QCOMPARE(details_->model().rowCount(), 3);
     // Received broadcasts left out while the box is ticked.
-    two_->details->chkExcludeRecvBC->setChecked(true);
+    part<QCheckBox>(*details_, "chkExcludeRecvBC")->setChecked(true);
     request("DETAILS 10").expectRecord(totals(12))
         .expectRecord(detailRecord(11, "<<  ")).expectRecord(detailRecord(12, "  =>")).expectReplyEnd();
-    two_->details->btnRefresh->click();
+    part<QPushButton>(*details_, "btnRefresh")->click();
     played();
-    QCOMPARE(two_->details->model.rowCount(), 4);
-    QCOMPARE(two_->detailsStart(), 12u);
+    QCOMPARE(details_->model().rowCount(), 4);
+    QCOMPARE(details_->startNumber(), 12u);
   }
 
   void clearStartsTheGridsAfterItsNumber() {
     // "&Clear" on the Details tab: TOTAL, then only packets after its number.
     request("TOTAL").expectRecord(totals(40)).expectReplyEnd();
-    two_->details->btnClear->click();
+    part<QPushButton>(*details_, "btnClear")->click();
     played();
-    QCOMPARE(two_->details->model.rowCount(), 0);
-    QCOMPARE(two_->errorsStart(), 40u);
-    QCOMPARE(two_->sessions->model.mode(), CounterMode::Count);
-    QVERIFY(two_->sessions->optCounter->isChecked());
+    QCOMPARE(details_->model().rowCount(), 0);
+    QCOMPARE(errors_->startNumber(), 40u);
+    QCOMPARE(sessions_->model().mode(), CounterMode::Count);
+    QVERIFY(part<QRadioButton>(*sessions_, "optCounter")->isChecked());
     request("ERRORS 40").expectRecord(totals(41)).expectRecord(detailRecord(41, "<=  ")).expectReplyEnd();
-    main_->tabs()->setCurrentIndex(MainWindow::TabErrors);
+    main_->showTab(MainWindow::TabErrors);
     played();
-    QCOMPARE(two_->errors->model.rowCount(), 1);
+    QCOMPARE(errors_->model().rowCount(), 1);
     // "&Reset CLEAR": Totals, and the shown Errors tab fetched again from 0.
     request("ERRORS 0").expectRecord(totals(41))
         .expectRecord(detailRecord(5, "<=  ")).expectRecord(detailRecord(41, "<=  ")).expectReplyEnd();
-    main_->mnuOptResetClear->trigger();
+    menuItem(*main_, "mnuOptResetClear").trigger();
     played();
-    QCOMPARE(two_->errors->model.rowCount(), 2);
-    QVERIFY(two_->sessions->optTotals->isChecked());
+    QCOMPARE(errors_->model().rowCount(), 2);
+    QVERIFY(part<QRadioButton>(*sessions_, "optTotals")->isChecked());
   }
 
   void detailsFailuresShowTheirMessages() {
     messages_.clear();
     request("DETAILS 0").expectReadFailure().expectReplyEnd();
-    two_->refreshPackets(two_->details, "DETAILS");
+    details_->refresh("DETAILS");
     played();
     QCOMPARE(messages_, QStringList({"Read of Total Stats FAILED"}));
     messages_.clear();
     request("DETAILS 0").expectRecord(totals(12)).expectReplyEnd();
-    two_->refreshPackets(two_->details, "PACKETS");
+    details_->refresh("PACKETS");
     played();
     QCOMPARE(messages_, QStringList({"DETAILS REQUEST ERROR"}));
     messages_.clear();
@@ -204,17 +226,17 @@ class TabsTest : public QObject {
     h.windowCount = 1;
     h.entryCount = 1;
     request("BCASTSENT HIGH").expectRecord(h).expectRecord(broadcastEntry(1, "PC1", "09:59:00", 1, 0)).expectReplyEnd();
-    main_->tabs()->setCurrentIndex(MainWindow::TabBroadcasts);
+    main_->showTab(MainWindow::TabBroadcasts);
     played();
-    QCOMPARE(two_->broadcasts->lblTitle->text(),
+    QCOMPARE(broadcasts_->title(),
              QString("1 broadcast, 1 type of broadcast, sent by Local within the last 15 minutes from 09:45:00 to 10:00:00"));
-    QCOMPARE(two_->broadcasts->model.rowCount(), 1);
+    QCOMPARE(broadcasts_->model().rowCount(), 1);
     // Low level: " LOW", and a reply without its header record.
     request("BCASTSENT LOW").expectRecord(totals(1)).expectReplyEnd();
-    two_->broadcasts->chkBcastLowLevelDescr->setChecked(true);
+    part<QCheckBox>(*broadcasts_, "chkBcastLowLevelDescr")->setChecked(true);
     played();
     QCOMPARE(messages_, QStringList({"VELTRIS ERROR - Reply failure"}));
-    QCOMPARE(two_->broadcasts->model.headerData(8, Qt::Horizontal, Qt::DisplayRole).toString(),
+    QCOMPARE(broadcasts_->model().headerData(8, Qt::Horizontal, Qt::DisplayRole).toString(),
              QString("Low Level Description"));
     messages_.clear();
   }
@@ -222,21 +244,21 @@ class TabsTest : public QObject {
   void adapterRowsFollowTheMedia() {
     access_->expectWrite("OID").expectRecord(header());
     access_->expectRead(oid(1, "Ethernet")).expectRead(oid(2, "Token Ring")).expectReplyEnd();
-    main_->tabs()->setCurrentIndex(MainWindow::TabAdapter);
+    main_->showTab(MainWindow::TabAdapter);
     played();
-    QVERIFY(two_->adapter->btnRefresh->isDefault());
-    QCOMPARE(two_->adapter->model.value(AdapterModel::kMediaRow, 1), QString("Token Ring"));
-    QVERIFY(!two_->adapter->gridAdapter->isRowHidden(AdapterModel::kFirstEthernetRow));
-    QVERIFY(!two_->adapter->gridAdapter->isRowHidden(AdapterModel::kLastTokenRingRow));
+    QVERIFY(part<QPushButton>(*adapter_, "btnAdapterRefresh")->isDefault());
+    QCOMPARE(adapter_->model().value(AdapterModel::kMediaRow, 1), QString("Token Ring"));
+    QVERIFY(!adapter_->grid()->isRowHidden(AdapterModel::kFirstEthernetRow));
+    QVERIFY(!adapter_->grid()->isRowHidden(AdapterModel::kLastTokenRingRow));
     access_->expectWrite("OID").expectRecord(header()).expectRead(oid(1, "Ethernet")).expectReplyEnd();
-    two_->adapter->btnRefresh->click();
+    part<QPushButton>(*adapter_, "btnAdapterRefresh")->click();
     played();
-    QVERIFY(two_->adapter->gridAdapter->isRowHidden(AdapterModel::kFirstTokenRingRow));
-    QCOMPARE(two_->adapter->model.value(AdapterModel::kMediaRow, 1), QString());
+    QVERIFY(adapter_->grid()->isRowHidden(AdapterModel::kFirstTokenRingRow));
+    QCOMPARE(adapter_->model().value(AdapterModel::kMediaRow, 1), QString());
   }
 
   void adapterColumnsOnlyForReportedAdapters() {
-    QTableView* grid = two_->adapter->gridAdapter;
+    QTableView* grid = adapter_->grid();
     auto named = [](uint32_t adapter, const char* media, const char* description) {
       auto r = oid(adapter, media);
       std::memcpy(r.data() + 72, description, std::strlen(description));
@@ -245,27 +267,27 @@ class TabsTest : public QObject {
     const char* longText = "Intel(R) PRO/1000 MT Desktop Adapter, the long description";
     access_->expectWrite("OID").expectRecord(header());
     access_->expectRead(named(1, "Ethernet", longText)).expectRead(named(3, "Ethernet", "lo")).expectReplyEnd();
-    two_->adapter->btnRefresh->click();
+    part<QPushButton>(*adapter_, "btnAdapterRefresh")->click();
     played();
     for (int c = 1; c <= AdapterModel::kAdapters; ++c)
       QVERIFY2(grid->isColumnHidden(c) == (c != 1 && c != 3), qPrintable(QString::number(c)));
     // Sized to content: adapter #1's description is not cut.
     QVERIFY(grid->columnWidth(1) >= grid->fontMetrics().horizontalAdvance(longText));
     access_->expectWrite("OID").expectRecord(header()).expectRead(named(1, "Ethernet", "eth0")).expectReplyEnd();
-    two_->adapter->btnRefresh->click();
+    part<QPushButton>(*adapter_, "btnAdapterRefresh")->click();
     played();
     QVERIFY(grid->isColumnHidden(3));
     QVERIFY(!grid->isColumnHidden(1));
   }
 
   void gridsFitPacketNumbersAndShowTheSort() {
-    for (PacketsTab* tab : {two_->details, two_->errors}) {
-      QFont font = tab->grid->font();
-      QVERIFY(tab->grid->columnWidth(PacketsModel::kPktColumn) >
+    for (PacketsTab* tab : {details_, errors_}) {
+      QFont font = tab->grid()->font();
+      QVERIFY(tab->grid()->columnWidth(PacketsModel::kPktColumn) >
               QFontMetrics(font).horizontalAdvance("4294967295"));
     }
-    main_->tabs()->setCurrentIndex(MainWindow::TabSessions);
-    QHeaderView* header = two_->sessions->gridSess->horizontalHeader();
+    main_->showTab(MainWindow::TabSessions);
+    QHeaderView* header = sessions_->grid()->horizontalHeader();
     QVERIFY(header->isSortIndicatorShown());
     struct Click {
       int column;
@@ -280,61 +302,61 @@ class TabsTest : public QObject {
       QCOMPARE(header->sortIndicatorSection(), click.indicator);
       QCOMPARE(header->sortIndicatorOrder(), click.order);
     }
-    main_->tabs()->setCurrentIndex(MainWindow::TabOverview);
+    main_->showTab(MainWindow::TabOverview);
   }
 
   void testTabRunsConfigAndCheckedCommands() {
     request("CMD CONFIG").expectRecord(text("Computer Name : PC1\r\nIP : 10.0.0.1\r\n   ")).expectReplyEnd();
-    main_->tabs()->setCurrentIndex(MainWindow::TabTest);
+    main_->showTab(MainWindow::TabTest);
     played();
-    QCOMPARE(two_->test->tbxTest->toPlainText(), QString("\nComputer Name : PC1\nIP : 10.0.0.1"));
+    QCOMPARE(test_->output(), QString("\nComputer Name : PC1\nIP : 10.0.0.1"));
     // Refused commands send nothing.
-    for (const char* refused : {"net use x: \\\\srv\\c", "dir", "  "}) two_->runTypedCommand(refused);
+    for (const char* refused : {"net use x: \\\\srv\\c", "dir", "  "}) test_->runTypedCommand(refused);
     QCOMPARE(messages_.size(), 3);
     QVERIFY(access_->finished());
     messages_.clear();
     request("CMD netstat").expectRecord(text("Active Connections")).expectReplyEnd();
-    two_->test->cmbCmd->setEditText("netstat");
-    two_->test->btnCmd->click();
-    QVERIFY(two_->diagnosticRunning());
+    part<QComboBox>(*test_, "cmbCmd")->setEditText("netstat");
+    part<QPushButton>(*test_, "btnCmd")->click();
+    QVERIFY(test_->diagnosticRunning());
     played();
-    QCOMPARE(two_->test->tbxTest->toPlainText(), QString("\nActive Connections"));
+    QCOMPARE(test_->output(), QString("\nActive Connections"));
     // A grid's "Ping" opens the tab and runs its command there.
-    main_->tabs()->setCurrentIndex(MainWindow::TabSessions);
+    main_->showTab(MainWindow::TabSessions);
     request("CMD PING peer9").expectRecord(text("Reply from 10.0.0.9")).expectReplyEnd();
-    two_->runFromGrid("PING peer9");
+    test_->runFromGrid("PING peer9");
     played();
-    QCOMPARE(main_->tabs()->currentIndex(), int(MainWindow::TabTest));
-    QCOMPARE(two_->test->tbxTest->toPlainText(), QString("\nReply from 10.0.0.9"));
+    QCOMPARE(sstMain(*main_).currentIndex(), int(MainWindow::TabTest));
+    QCOMPARE(test_->output(), QString("\nReply from 10.0.0.9"));
   }
 
   void sessionsModesThroughThePollCycle() {
-    main_->tabs()->setCurrentIndex(MainWindow::TabSessions);
-    two_->sessions->optDelta->click();
-    two_->takeStatRecords({statRecord(1, "A", "IP 10.0.0.9", "peer9", "10:00:01", {130, 3})}, false);
-    auto& m = two_->sessions->model;
+    main_->showTab(MainWindow::TabSessions);
+    part<QRadioButton>(*sessions_, "optDelta")->click();
+    emit main_->statRecordsArrived({statRecord(1, "A", "IP 10.0.0.9", "peer9", "10:00:01", {130, 3})}, false);
+    auto& m = sessions_->model();
     QCOMPARE(m.index(0, 6).data().toString(), QString("30"));
     QCOMPARE(m.index(1, 6).data().toString(), QString(""));
     // The partner table was reset on the agent: both grids start over.
-    QVERIFY(two_->sessionAndBroadcastDataRows() > 2);
-    two_->clearSessionAndBroadcastGrids();
-    QCOMPARE(two_->sessionAndBroadcastDataRows(), 0);
-    two_->sessions->optTotals->click();
+    QVERIFY((sessions_->model().rowCount() + broadcasts_->model().rowCount()) > 2);
+    emit main_->partnerTableReset();
+    QCOMPARE((sessions_->model().rowCount() + broadcasts_->model().rowCount()), 0);
+    part<QRadioButton>(*sessions_, "optTotals")->click();
   }
 
   void f1OpensTheShownTabsTopic() {
-    main_->tabs()->setCurrentIndex(MainWindow::TabSessions);
-    two_->sessions->gridSess->setFocus();
-    QTest::keyClick(two_->sessions->gridSess, Qt::Key_F1);
+    main_->showTab(MainWindow::TabSessions);
+    sessions_->grid()->setFocus();
+    QTest::keyClick(sessions_->grid(), Qt::Key_F1);
     QVERIFY(help::currentViewer() != nullptr);
     QCOMPARE(help::currentViewer()->currentUrl().fileName(), QString("sessions.html"));
     help::currentViewer()->close();
   }
 
   void copyToClipboardIsTabSeparated() {
-    two_->sessions->gridSess->clearSelection();
-    const QStringList lines = gridText(two_->sessions->gridSess).split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), two_->sessions->model.rowCount() + 1);
+    sessions_->grid()->clearSelection();
+    const QStringList lines = gridText(sessions_->grid()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), sessions_->model().rowCount() + 1);
     QVERIFY(lines.first().startsWith("NIC\tAdapter\tProtocol\tConfig\tName\tTime\tBytes Sent"));
     QVERIFY(!lines.first().contains("Total "));  // the hidden columns stay out
   }
@@ -345,9 +367,9 @@ class TabsTest : public QObject {
                            "----Testing DNS connectivity-----PING 10.0.0.2 (10.0.0.2) 56(84) bytes of data.\r\n"
                            "64 bytes from 10.0.0.2\r\n----Testing WINS connectivity-----\r\nWINS NOT DEFINED\r\n"))
         .expectReplyEnd();
-    two_->test->btnTest->click();
+    part<QPushButton>(*test_, "btnTest")->click();
     played();
-    QCOMPARE(two_->test->tbxTest->toPlainText(),
+    QCOMPARE(test_->output(),
              QString("\n----Checking SUBNET Broadcasts-----\n10.0.0.255       received\n"
                      "----Testing DNS connectivity-----\nPING 10.0.0.2 (10.0.0.2) 56(84) bytes of data.\n"
                      "64 bytes from 10.0.0.2\n----Testing WINS connectivity-----\nWINS NOT DEFINED"));
@@ -374,43 +396,57 @@ class TabsTest : public QObject {
     QFETCH(QString, name);
     QFETCH(QString, ping);
     QFETCH(bool, reachable);
-    main_->tabs()->setCurrentIndex(MainWindow::TabSessions);
-    two_->clearSessionAndBroadcastGrids();
-    two_->takeStatRecords({statRecord(1, station.toLatin1().constData(), protocol.toLatin1().constData(),
+    main_->showTab(MainWindow::TabSessions);
+    emit main_->partnerTableReset();
+    emit main_->statRecordsArrived({statRecord(1, station.toLatin1().constData(), protocol.toLatin1().constData(),
                                       name.toLatin1().constData(), "10:00:02", {1, 1})}, false);
-    QTableView* grid = two_->sessions->gridSess;
+    QTableView* grid = sessions_->grid();
     emit grid->customContextMenuRequested(grid->visualRect(grid->model()->index(0, 1)).center());
     QAction* pingAction = nullptr;
     QAction* veltrisAction = nullptr;
-    for (QAction* a : two_->mnuPopupStats->actions()) {
+    for (QAction* a : part<QMenu>(*sessions_, "mnuPopupStats")->actions()) {
       if (a->text().startsWith("Ping ")) pingAction = a;
       if (a->text().startsWith("VELTRIS ")) veltrisAction = a;
     }
-    two_->mnuPopupStats->hide();
+    part<QMenu>(*sessions_, "mnuPopupStats")->hide();
     QVERIFY(pingAction != nullptr && veltrisAction != nullptr);
     QCOMPARE(pingAction->text(), ping);
     QCOMPARE(pingAction->isEnabled(), reachable);
     QCOMPARE(veltrisAction->isEnabled(), reachable);
   }
 
+  // The menu's "Details for name/addr" opens the Details tab, which fetches what is new.
+  void rowMenuOpensTheDetailsTab() {
+    QTableView* grid = sessions_->grid();
+    emit grid->customContextMenuRequested(grid->visualRect(grid->model()->index(0, 1)).center());
+    QMenu* menu = part<QMenu>(*sessions_, "mnuPopupStats");
+    menu->hide();
+    const uint32_t start = details_->startNumber();
+    request("DETAILS " + std::to_string(start)).expectRecord(totals(start)).expectReplyEnd();
+    menu->actions().first()->trigger();
+    QCOMPARE(sstMain(*main_).currentIndex(), int(MainWindow::TabDetails));
+    played();
+    main_->showTab(MainWindow::TabOverview);
+  }
+
   // "&Clear" stays on the Sessions tab while a day is shown; the counter modes go.
   void sessionsClearOfferedForADay() {
-    two_->setTimeBase(false, QString());
-    QVERIFY(two_->sessions->btnClear->isVisibleTo(two_->sessions));
-    QVERIFY(!two_->sessions->optCounter->isVisibleTo(two_->sessions));
+    emit main_->timeBaseChanged(false, QString());
+    QVERIFY(part<QPushButton>(*sessions_, "btnClear")->isVisibleTo(sessions_));
+    QVERIFY(!part<QRadioButton>(*sessions_, "optCounter")->isVisibleTo(sessions_));
     request("STATS_PRO  0").expectRecord(totals(7)).expectReplyEnd();
-    two_->setTimeBase(true, "1 Second");
+    emit main_->timeBaseChanged(true, "1 Second");
     played();
-    QVERIFY(two_->sessions->btnClear->isVisibleTo(two_->sessions));
-    QCOMPARE(two_->sessions->optDelta->text(), QString("Per 1 Second"));
+    QVERIFY(part<QPushButton>(*sessions_, "btnClear")->isVisibleTo(sessions_));
+    QCOMPARE(part<QRadioButton>(*sessions_, "optDelta")->text(), QString("Per 1 Second"));
   }
 
   void settingsSavedOrDeletedOnClose() {
-    main_->mnuOptSaveSettings->setChecked(true);
-    main_->mnuTabsCompact->setChecked(true);
-    two_->sessions->gridSess->setColumnWidth(4, 222);
-    two_->sessions->gridSess->setColumnHidden(9, true);  // "Errors", from the header's menu
-    two_->saveSettings();
+    menuItem(*main_, "mnuOptSaveSettings").setChecked(true);
+    menuItem(*main_, "mnuTabsCompact").setChecked(true);
+    sessions_->grid()->setColumnWidth(4, 222);
+    sessions_->grid()->setColumnHidden(9, true);  // "Errors", from the header's menu
+    main_->findChild<SavedOptions*>()->save();
     {
       QSettings raw(settingsFile(), QSettings::IniFormat);
       QCOMPARE(raw.value("Settings/TabsCompact").toBool(), true);
@@ -419,8 +455,8 @@ class TabsTest : public QObject {
       QCOMPARE(raw.value("Settings/iColPktsRecvShow").toBool(), true);
       QCOMPARE(raw.value("Settings/MainWidth").toInt(), main_->normalGeometry().width());
     }
-    main_->mnuOptSaveSettings->setChecked(false);
-    two_->saveSettings();
+    menuItem(*main_, "mnuOptSaveSettings").setChecked(false);
+    main_->findChild<SavedOptions*>()->save();
     QCOMPARE(QSettings(settingsFile(), QSettings::IniFormat).allKeys(), QStringList({"Settings/SaveSettings"}));
   }
 };

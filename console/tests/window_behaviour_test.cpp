@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
@@ -14,13 +15,14 @@
 #include "console/core/desktop_layer.h"
 #include "console/widgets/trend_graph.h"
 #include "console/windows/connect_dialog.h"
+#include "console/tests/window_parts.h"
 #include "console/windows/main_window.h"
-#include "console/windows/overview_tab.h"
 #include "console/windows/window_geometry.h"
 #include "desktop/testing/test_support.h"
 
 using namespace veltris;
 using namespace veltris::console;
+using namespace veltris::console::testing;
 using namespace veltris::desktop::test;
 
 namespace {
@@ -38,8 +40,8 @@ struct Window {
     cancelDialogs.start();
   }
   ~Window() {
-    window->timerInit().stop();
-    window->timerPoll().stop();
+    timerInit(*window).stop();
+    timerPoll(*window).stop();
     script->expectClose();
     window->close();
   }
@@ -115,7 +117,7 @@ void WindowBehaviourTest::storedGeometryKeptOnTheScreen() {
 void WindowBehaviourTest::windowOpensInsideTheScreen() {
   TestRoot root;
   Window w(QStringLiteral("PC1"));
-  w.window->timerInit().stop();
+  timerInit(*w.window).stop();
   const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
   QVERIFY2(available.width() < kDesignWidth, "the offscreen screen is expected to be small");
   QVERIFY(available.contains(w.window->geometry()));
@@ -127,23 +129,23 @@ void WindowBehaviourTest::windowOpensInsideTheScreen() {
 void WindowBehaviourTest::shortcutsAndAccessKeys() {
   TestRoot root;
   Window w(QStringLiteral("PC1"));
-  w.window->timerInit().stop();
+  timerInit(*w.window).stop();
   MainWindow& m = *w.window;
-  QCOMPARE(m.mnuFileOpen->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
-  QCOMPARE(m.mnuFileSave->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
-  QCOMPARE(m.mnuExit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+  QCOMPARE(menuItem(m, "mnuFileOpen").shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+  QCOMPARE(menuItem(m, "mnuFileSave").shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+  QCOMPARE(menuItem(m, "mnuExit").shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
   // Every menu and every tab has its own Alt key: Alt+T opens one thing.
   QMap<QKeySequence, QString> owners;
   QStringList texts;
   for (QAction* menu : m.menuBar()->actions()) texts << menu->text();
-  for (int t = 0; t < m.tabs()->count(); ++t) texts << m.tabs()->tabText(t);
+  for (int t = 0; t < sstMain(m).count(); ++t) texts << sstMain(m).tabText(t);
   for (const QString& text : texts) {
     const QKeySequence key = QKeySequence::mnemonic(text);
     QVERIFY2(!key.isEmpty(), qPrintable(text + QStringLiteral(" has no access key")));
     QVERIFY2(!owners.contains(key), qPrintable(text + QStringLiteral(" shares its key with ") + owners.value(key)));
     owners.insert(key, text);
   }
-  QCOMPARE(QString(m.mnuTools->title()).remove(QLatin1Char('&')), QStringLiteral("Tools"));
+  QCOMPARE(QString(part<QMenu>(m, "mnuTools")->title()).remove(QLatin1Char('&')), QStringLiteral("Tools"));
 }
 
 // A refused password is one message, and the dialog stays open for another try.
@@ -156,17 +158,17 @@ void WindowBehaviourTest::wrongPasswordSaysSoOnce() {
   showFailures(connection);
   ConnectDialog dialog(connection, QString(), false);
   dialog.show();
-  dialog.txtServer->setText(QStringLiteral("PC7"));
-  dialog.tbxPassword->setText(QStringLiteral("wrong"));
+  part<QLineEdit>(dialog, "txtServer")->setText(QStringLiteral("PC7"));
+  part<QLineEdit>(dialog, "tbxPassword")->setText(QStringLiteral("wrong"));
   script->expectClose().expectOpen("PC7").expectWrite("OPEN wrong", -2);
-  dialog.btnRemote->click();
-  QTRY_VERIFY(dialog.btnRemote->isEnabled());
+  part<QPushButton>(dialog, "btnRemote")->click();
+  QTRY_VERIFY(part<QPushButton>(dialog, "btnRemote")->isEnabled());
   QCOMPARE(messages.texts, QStringList{QStringLiteral("Security check FAILED")});
   QVERIFY(dialog.isVisible());
   // The next failure of another kind still has its own words.
   messages.texts.clear();
   script->expectClose().expectOpen("PC7", 1722);
-  dialog.btnRemote->click();
+  part<QPushButton>(dialog, "btnRemote")->click();
   QTRY_COMPARE(messages.texts.size(), 2);
   QCOMPARE(messages.texts.back(), QStringLiteral("Could not connect to VELTRIS Monitoring Agent on PC7"));
 }
@@ -203,7 +205,7 @@ void WindowBehaviourTest::snapshotOverviewShowsItsDay() {
   TestRoot root;
   MessageLog messages;
   Window w(QStringLiteral("PC1"));
-  w.window->timerInit().stop();
+  timerInit(*w.window).stop();
   Counts counts;
   counts.sequence = 900;
   w.script->expectClose();
@@ -215,15 +217,15 @@ void WindowBehaviourTest::snapshotOverviewShowsItsDay() {
       .expectRecord(periodTotals(61, 1000, 2, 0, 0))
       .expectReplyEnd();
   w.script->expectWrite("TPS 20261201 900").expectRecord(header()).expectReplyEnd();
-  w.window->openConnectionTo(QStringLiteral("*SNAPSHOT* /data/pc1.VSN"), QStringLiteral("pc1.VSN"));
+  w.window->openSnapshot(QStringLiteral("/data/pc1.VSN"));
   QTRY_VERIFY2(w.script->finished(), qPrintable(w.mismatches()));
   QTRY_VERIFY(!w.window->connection().busy());
   QVERIFY2(w.script->mismatches().empty(), qPrintable(w.mismatches()));
   QVERIFY(w.window->historyMode());
-  QCOMPARE(w.window->overview()->cmbHistory->currentIndex(), 3);
-  QCOMPARE(w.window->overview()->graph(OverviewTab::PktsSent)->total(), 42);
-  QCOMPARE(w.window->overview()->graph(OverviewTab::PktsRecv)->total(), 70);
-  QVERIFY(!w.window->timerPoll().isActive());
+  QCOMPARE(part<QComboBox>(*overview(*w.window), "cmbHistory")->currentIndex(), 3);
+  QCOMPARE(overview(*w.window)->graph(OverviewTab::PktsSent)->total(), 42);
+  QCOMPARE(overview(*w.window)->graph(OverviewTab::PktsRecv)->total(), 70);
+  QVERIFY(!timerPoll(*w.window).isActive());
   QVERIFY(messages.texts.isEmpty());
 }
 
@@ -231,13 +233,13 @@ void WindowBehaviourTest::snapshotOverviewShowsItsDay() {
 void WindowBehaviourTest::statusNoteGoesWithTheNextAction() {
   TestRoot root;
   Window w(QStringLiteral("PC1"));
-  w.window->timerInit().stop();
-  QLabel* note = w.window->statusPanel(1);
+  timerInit(*w.window).stop();
+  QLabel* note = statusPanel(*w.window, 1);
   note->setText(QStringLiteral("Snapshot saved to /tmp/a.VSN"));
-  w.window->tabs()->setCurrentIndex(MainWindow::TabSessions);
+  w.window->showTab(MainWindow::TabSessions);
   QCOMPARE(note->text(), QString());
   note->setText(QStringLiteral("Snapshot saved to /tmp/a.VSN"));
-  w.window->mnuOptResetClear->trigger();
+  menuItem(*w.window, "mnuOptResetClear").trigger();
   QCOMPARE(note->text(), QString());
 }
 

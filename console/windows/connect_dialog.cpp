@@ -39,78 +39,82 @@ ConnectDialog::ConnectDialog(AgentSession& connection, const QString& currentSer
   QFont bold = heading->font();
   bold.setBold(true);
   heading->setFont(bold);
-  lblComputerName = new QLabel(tr("Computer Name or IP Address:"), this);
-  txtServer = new QLineEdit(this);
-  txtServer->setObjectName(QStringLiteral("txtServer"));
+  lblComputerName_ = new QLabel(tr("Computer Name or IP Address:"), this);
+  lblComputerName_->setObjectName(QStringLiteral("lblComputerName"));
+  txtServer_ = new QLineEdit(this);
+  txtServer_->setObjectName(QStringLiteral("txtServer"));
   auto* passwordLabel = new QLabel(tr("Password:"), this);
-  tbxPassword = new QLineEdit(this);
-  tbxPassword->setObjectName(QStringLiteral("tbxPassword"));
-  tbxPassword->setEchoMode(QLineEdit::Password);
-  btnRemote = new QPushButton(tr("OK"), this);
-  btnRemote->setDefault(true);
-  btnCancel = new QPushButton(tr("Cancel"), this);
-  btnBrowse = new QPushButton(tr("Browse"), this);
-  lstServers = new QListWidget(this);
-  lstServers->setObjectName(QStringLiteral("lstServers"));
-  lstServers->hide();
+  tbxPassword_ = new QLineEdit(this);
+  tbxPassword_->setObjectName(QStringLiteral("tbxPassword"));
+  tbxPassword_->setEchoMode(QLineEdit::Password);
+  btnRemote_ = new QPushButton(tr("OK"), this);
+  btnRemote_->setObjectName(QStringLiteral("btnRemote"));
+  btnRemote_->setDefault(true);
+  btnCancel_ = new QPushButton(tr("Cancel"), this);
+  btnCancel_->setObjectName(QStringLiteral("btnCancel"));
+  btnBrowse_ = new QPushButton(tr("Browse"), this);
+  btnBrowse_->setObjectName(QStringLiteral("btnBrowse"));
+  lstServers_ = new QListWidget(this);
+  lstServers_->setObjectName(QStringLiteral("lstServers"));
+  lstServers_->hide();
 
   auto* fields = new QVBoxLayout;
   if (installed_) fields->addWidget(heading);
-  fields->addWidget(lblComputerName);
-  fields->addWidget(txtServer);
+  fields->addWidget(lblComputerName_);
+  fields->addWidget(txtServer_);
   fields->addWidget(passwordLabel);
-  fields->addWidget(tbxPassword);
+  fields->addWidget(tbxPassword_);
   auto* buttons = new QVBoxLayout;
-  buttons->addWidget(btnRemote);
-  buttons->addWidget(btnCancel);
-  buttons->addWidget(btnBrowse);
+  buttons->addWidget(btnRemote_);
+  buttons->addWidget(btnCancel_);
+  buttons->addWidget(btnBrowse_);
   buttons->addStretch(1);
   auto* top = new QHBoxLayout;
   top->addLayout(fields, 1);
   top->addLayout(buttons);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
-  layout->addWidget(lstServers, 1);
+  layout->addWidget(lstServers_, 1);
   if (!installed_) {
     // Only remote computers are possible: the label reads shorter and moves up.
     heading->hide();
-    lblComputerName->setText(tr("Computer Name:"));
+    lblComputerName_->setText(tr("Computer Name:"));
   }
   resize(360, kShortHeight);
 
-  connect(btnRemote, &QPushButton::clicked, this, [this] { ok(false); });
-  connect(btnCancel, &QPushButton::clicked, this, &ConnectDialog::cancel);
-  connect(btnBrowse, &QPushButton::clicked, this, &ConnectDialog::browse);
-  connect(lstServers, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
-    txtServer->setText(item->text());
+  connect(btnRemote_, &QPushButton::clicked, this, [this] { ok(false); });
+  connect(btnCancel_, &QPushButton::clicked, this, &ConnectDialog::cancel);
+  connect(btnBrowse_, &QPushButton::clicked, this, &ConnectDialog::browse);
+  connect(lstServers_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+    txtServer_->setText(item->text());
   });
-  connect(lstServers, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
-    txtServer->setText(item->text());
+  connect(lstServers_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+    txtServer_->setText(item->text());
     ok(false);
   });
 }
 
 void ConnectDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  txtServer->setFocus();
-  lstServers->hide();
+  txtServer_->setFocus();
+  lstServers_->hide();
   resize(width(), kShortHeight);
   if (!currentServer_.isEmpty() && !currentServer_.startsWith(QLatin1String("*SNAPSHOT*")))
-    txtServer->setText(currentServer_);
+    txtServer_->setText(currentServer_);
 }
 
 void ConnectDialog::setBusy(bool busy) {
   busy_ = busy;
-  for (QWidget* w : {static_cast<QWidget*>(btnRemote), static_cast<QWidget*>(btnCancel),
-                     static_cast<QWidget*>(btnBrowse), static_cast<QWidget*>(txtServer),
-                     static_cast<QWidget*>(tbxPassword)}) {
+  for (QWidget* w : {static_cast<QWidget*>(btnRemote_), static_cast<QWidget*>(btnCancel_),
+                     static_cast<QWidget*>(btnBrowse_), static_cast<QWidget*>(txtServer_),
+                     static_cast<QWidget*>(tbxPassword_)}) {
     w->setEnabled(!busy);
   }
 }
 
 void ConnectDialog::ok(bool fromCancel) {
   if (busy_) return;
-  QString name = txtServer->text().trimmed();
+  QString name = txtServer_->text().trimmed();
   if (name.startsWith(QLatin1String("\\\\"))) name = name.mid(2);
   name = name.toUpper();
   QString server, serverName;
@@ -118,22 +122,22 @@ void ConnectDialog::ok(bool fromCancel) {
     if (!installed_) {
       showMessage(this, tr("VELTRIS Agent is not installed on this PC.\n\n"
                            "Please specify a remote computer name or address."));
-      txtServer->setFocus();
+      txtServer_->setFocus();
       return;
     }
     serverName = tr("Local");
     // A typed password is kept: users who may not read this PC's registry know the key.
-    connection_.setPassword(tbxPassword->text());
+    connection_.setPassword(tbxPassword_->text());
   } else {
     server = name;
     serverName = name;
-    connection_.setPassword(tbxPassword->text());
+    connection_.setPassword(tbxPassword_->text());
   }
-  connection_.offerKey(tbxPassword->text());  // typed by the user: it may be tried
+  connection_.offerKey(tbxPassword_->text());  // typed by the user: it may be tried
   // This PC's agent also opens with the password kept from earlier in this session.
-  if (tbxPassword->text().isEmpty() && connection_.keyFor(server).isEmpty()) {
+  if (tbxPassword_->text().isEmpty() && connection_.keyFor(server).isEmpty()) {
     showMessage(this, tr("Please specify a PASSWORD"));
-    tbxPassword->setFocus();
+    tbxPassword_->setFocus();
     return;
   }
   setBusy(true);
@@ -165,8 +169,8 @@ void ConnectDialog::cancel() {
     done(QDialog::Rejected);
     return;
   }
-  txtServer->clear();
-  tbxPassword->clear();
+  txtServer_->clear();
+  tbxPassword_->clear();
   ok(true);
 }
 
@@ -178,17 +182,17 @@ void ConnectDialog::reject() {
 
 void ConnectDialog::browse() {
   resize(width(), kBrowseHeight);
-  lstServers->show();
+  lstServers_->show();
   if (browsing_) return;  // the running browse fills the list
   browsing_ = true;
-  btnBrowse->setEnabled(false);
+  btnBrowse_->setEnabled(false);
   QApplication::setOverrideCursor(Qt::WaitCursor);
   // The browse waits for the network (up to seconds): on a worker, the list fills when it ends.
   auto* watcher = new QFutureWatcher<BrowseResult>(this);
   connect(watcher, &QFutureWatcher<BrowseResult>::finished, this, [this, watcher] {
     QApplication::restoreOverrideCursor();
     browsing_ = false;
-    btnBrowse->setEnabled(true);
+    btnBrowse_->setEnabled(true);
     showBrowseResult(watcher->result());
     watcher->deleteLater();
   });
@@ -196,14 +200,14 @@ void ConnectDialog::browse() {
 }
 
 void ConnectDialog::showBrowseResult(const BrowseResult& result) {
-  lstServers->clear();
+  lstServers_->clear();
   if (!result.ok) {
     showMessage(this, result.errorText, result.errorTitle);
     return;
   }
   for (QString name : result.names) {
     if (name.startsWith(QLatin1String("\\\\"))) name = name.mid(2);
-    lstServers->addItem(name);
+    lstServers_->addItem(name);
   }
 }
 

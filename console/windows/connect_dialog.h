@@ -35,14 +35,6 @@ class ConnectDialog : public QDialog {
   // Replaces the network browse (tests).
   void setBrowser(std::function<BrowseResult()> browse) { browse_ = std::move(browse); }
 
-  QLabel* lblComputerName;
-  QLineEdit* txtServer;
-  QLineEdit* tbxPassword;
-  QPushButton* btnRemote;
-  QPushButton* btnCancel;
-  QPushButton* btnBrowse;
-  QListWidget* lstServers;
-
  protected:
   void showEvent(QShowEvent* event) override;
   void reject() override;
@@ -55,6 +47,13 @@ class ConnectDialog : public QDialog {
   void setBusy(bool busy);
 
   AgentSession& connection_;
+  QLabel* lblComputerName_;
+  QLineEdit* txtServer_;
+  QLineEdit* tbxPassword_;
+  QPushButton* btnRemote_;
+  QPushButton* btnCancel_;
+  QPushButton* btnBrowse_;
+  QListWidget* lstServers_;
   QString currentServer_;
   bool installed_;
   bool busy_ = false;

@@ -20,17 +20,16 @@ class HistoryDialog : public QDialog {
   // their "yyyymmdd" forms in `dayKeys`.
   void fill(const QString& serverName, const QStringList& days, const QStringList& dayKeys, int selected);
 
-  QLabel* lblHeading;
-  QListWidget* lstHist;
-  QCalendarWidget* calHist;  // days with history in bold; a click on one selects it
-  QPushButton* btnRealTime;
-  QPushButton* btnClose;
-
  signals:
   void daySelected(int row);  // row in lstHist
   void realTimeChosen();
 
  private:
+  QLabel* lblHeading_;
+  QListWidget* lstHist_;
+  QCalendarWidget* calHist_;  // days with history in bold; a click on one selects it
+  QPushButton* btnRealTime_;
+  QPushButton* btnClose_;
   QStringList dayKeys_;
 };
 

@@ -2,22 +2,17 @@
 
 #include <QApplication>
 #include <QScreen>
-#include <QCheckBox>
 #include <QCloseEvent>
-#include <QComboBox>
-#include <QRadioButton>
-#include <QHBoxLayout>
 #include <QHostInfo>
 #include <QInputDialog>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QProcess>
-#include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "console/core/desktop_layer.h"
@@ -25,10 +20,11 @@
 #include "desktop/messages.h"
 #include "console/core/resources.h"
 #include "desktop/traffic_state.h"
-#include "console/widgets/trend_graph.h"
 #include "console/windows/connect_dialog.h"
-#include "console/windows/overview_tab.h"
-#include "console/windows/tab_views.h"
+#include "console/snapshots/snapshot_files.h"
+#include "console/tabs/overview_tab.h"
+#include "help/help_contexts.h"
+#include "help/help_window.h"
 #include "console/windows/window_geometry.h"
 
 namespace veltris::console {
@@ -93,6 +89,11 @@ MainWindow::MainWindow(std::unique_ptr<AgentAccess> access, const QString& compu
   connect(connection_.get(), &AgentSession::replyStatus, this, &MainWindow::setStatus);
   connect(connection_.get(), &AgentSession::statusCleared, this, &MainWindow::clearStatus);
   connect(connection_.get(), &AgentSession::lost, this, &MainWindow::onLost);
+  snapshots_ = new SnapshotFiles(*connection_, this);
+  timerInit_ = new QTimer(this);
+  timerInit_->setObjectName(QStringLiteral("timerInit"));
+  timerPoll_ = new QTimer(this);
+  timerPoll_->setObjectName(QStringLiteral("timerPoll"));
 
   buildMenus();
   auto* central = new QWidget(this);
@@ -112,6 +113,7 @@ MainWindow::MainWindow(std::unique_ptr<AgentAccess> access, const QString& compu
     QWidget* page = t == TabOverview ? overview_ : new QWidget(sstMain_);
     sstMain_->addTab(page, QIcon(QStringLiteral(":/veltris/%1.svg").arg(QLatin1String(kTabIcons[t]))),
                      tr(kTabCaptions[t]));
+    help::setHelpContext(page, help::kTabBase + t);
   }
   sstMain_->setIconSize(QSize(16, 16));
   layout->addWidget(sstMain_, 1);
@@ -120,21 +122,16 @@ MainWindow::MainWindow(std::unique_ptr<AgentAccess> access, const QString& compu
   connect(sstMain_, &QTabWidget::currentChanged, this, &MainWindow::tabChanged);
 
   // Overview controls.
-  connect(overview_->cmbHistory, qOverload<int>(&QComboBox::activated), this, &MainWindow::whenChosen);
-  connect(overview_->btnClear, &QPushButton::clicked, this, &MainWindow::clearCounters);
-  connect(overview_->chkShowValues, &QCheckBox::toggled, this, &MainWindow::showValues);
-  connect(overview_->btnHistory, &QPushButton::clicked, this, &MainWindow::showHistoryList);
-  connect(overview_->btnRealTime, &QPushButton::clicked, this, &MainWindow::returnToRealTime);
-  connect(overview_->optHistoryGraph24, &QRadioButton::toggled, this, [this](bool on) {
-    if (on && historyMode()) chooseDay(sYYYYMMDD_);
+  connect(overview_, &OverviewTab::whenChosen, this, &MainWindow::whenChosen);
+  connect(overview_, &OverviewTab::clearRequested, this, &MainWindow::clearCounters);
+  connect(overview_, &OverviewTab::valuesShownChanged, this, &MainWindow::showValues);
+  connect(overview_, &OverviewTab::historyRequested, this, &MainWindow::showHistoryList);
+  connect(overview_, &OverviewTab::realTimeRequested, this, &MainWindow::returnToRealTime);
+  connect(overview_, &OverviewTab::dayViewChanged, this, [this] {
+    if (historyMode()) chooseDay(sYYYYMMDD_);
   });
-  connect(overview_->optHistoryGraph12, &QRadioButton::toggled, this, [this](bool on) {
-    if (on && historyMode()) chooseDay(sYYYYMMDD_);
-  });
-  for (int g = 0; g < 8; ++g) {
-    connect(overview_->graph(g), &TrendGraph::rightClicked, this, [this, g] { showGraphMenu(g); });
-    connect(overview_->graph(g), &TrendGraph::doubleClicked, this, [this, g] { openGraphTab(g); });
-  }
+  connect(overview_, &OverviewTab::graphRightClicked, this, &MainWindow::showGraphMenu);
+  connect(overview_, &OverviewTab::graphDoubleClicked, this, &MainWindow::openGraphTab);
 
   passwordPrompt_ = [this]() -> std::optional<QString> {
     bool ok = false;
@@ -145,82 +142,21 @@ MainWindow::MainWindow(std::unique_ptr<AgentAccess> access, const QString& compu
     return typed;
   };
 
-  timerInit_.setInterval(1);
-  connect(&timerInit_, &QTimer::timeout, this, &MainWindow::initTick);
-  connect(&timerPoll_, &QTimer::timeout, this, &MainWindow::pollOnce);
+  timerInit_->setInterval(1);
+  connect(timerInit_, &QTimer::timeout, this, &MainWindow::initTick);
+  connect(timerPoll_, &QTimer::timeout, this, &MainWindow::pollOnce);
+  help::setHelpContext(this, help::kTabOverview);
+  help::installHelpKey(this);
 
   sServer_ = computer.trimmed().toUpper();
   sServerName_ = sServer_.isEmpty() ? tr("Local") : sServer_;
   setWindowTitle(tr("VELTRIS - ") + sServerName_ + tr(" ... connecting ..."));
   const QScreen* shown = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
   if (shown != nullptr) setGeometry(defaultMainGeometry(shown->availableGeometry()));
-  timerInit_.start();
+  timerInit_->start();
 }
 
 MainWindow::~MainWindow() = default;
-
-void MainWindow::buildMenus() {
-  QMenu* file = menuBar()->addMenu(tr("&File"));
-  mnuNew = file->addAction(tr("&New"), this, [this] { startNewInstance(QString()); });
-  mnuRemote = file->addAction(tr("Select &Computer"), this, &MainWindow::selectRemote);
-  file->addSeparator();
-  mnuFileOpen = file->addAction(tr("&Open Snapshot"));
-  mnuFileOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-  mnuFileSave = file->addAction(tr("&Save Snapshot"));
-  mnuFileSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-  file->addSeparator();
-  mnuExit = file->addAction(tr("E&xit"), this, &QWidget::close);
-  mnuExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-
-  QMenu* options = menuBar()->addMenu(tr("&Options"));
-  mnuOptForeground = options->addAction(tr("&Window Always in Foreground"));
-  mnuOptForeground->setCheckable(true);
-  mnuOptTabs = options->addMenu(tr("&Navigation Tabs"));
-  mnuOptTabsBottom = mnuOptTabs->addAction(tr("&Bottom"));
-  mnuShowIcons = mnuOptTabs->addAction(tr("&Icons"));
-  mnuTabsCompact = mnuOptTabs->addAction(tr("&Compact"));
-  for (QAction* a : {mnuOptTabsBottom, mnuShowIcons, mnuTabsCompact}) a->setCheckable(true);
-  mnuOptSaveSettings = options->addAction(tr("Save Options on Exit"));
-  mnuOptSaveSettings->setCheckable(true);
-  options->addSeparator();
-  mnuOptResetClear = options->addAction(tr("&Reset CLEAR"), this, &MainWindow::resetClear);
-
-  // "L": every other letter of "Tools" is a tab's or a menu's access key.
-  mnuTools = menuBar()->addMenu(tr("Too&ls"));
-  mnuToolsNCPA = mnuTools->addAction(tr("Network Control Panel"));
-  mnuToolsServer = mnuTools->addAction(tr("Server Control Panel"));
-  mnuToolsTelnet = mnuTools->addAction(tr("Telnet"));
-  mnuToolsTaskMgr = mnuTools->addAction(tr("Windows NT Task Manager"));
-  mnuToolsUserMgr = mnuTools->addAction(tr("User Manager"));
-  mnuToolsEventViewer = mnuTools->addAction(tr("Event Viewer \\\\"));
-  mnuToolsWinMSD = mnuTools->addAction(tr("Windows NT Diagnostics \\\\"));
-
-  QMenu* help = menuBar()->addMenu(tr("&Help"));
-  mnuHelpContents = help->addAction(tr("&Contents ..."));
-  mnuHelpIndex = help->addAction(tr("&Index ..."));
-  mnuLegend = help->addAction(tr("&Legend"));
-  help->addSeparator();
-  mnuHelpAbout = help->addAction(tr("&About"));
-
-  // Owned by the snapshot, settings, tools and help windows; off until they are wired.
-  for (QAction* a : {mnuFileOpen, mnuFileSave, mnuOptForeground, mnuOptTabsBottom, mnuShowIcons, mnuTabsCompact,
-                     mnuOptSaveSettings, mnuToolsNCPA, mnuToolsServer, mnuToolsTelnet, mnuToolsTaskMgr,
-                     mnuToolsUserMgr, mnuToolsEventViewer, mnuToolsWinMSD, mnuHelpContents, mnuHelpIndex,
-                     mnuLegend, mnuHelpAbout}) {
-    a->setEnabled(false);
-  }
-
-  mnuPopupOverview = new QMenu(this);
-
-  // A note in panel 1 ("Snapshot saved to ...") belongs to the action that wrote it.
-  connect(menuBar(), &QMenuBar::triggered, this, [this] { panels_[0]->clear(); });
-  mnuNew->setObjectName(QStringLiteral("mnuNew"));
-  mnuRemote->setObjectName(QStringLiteral("mnuRemote"));
-  mnuFileOpen->setObjectName(QStringLiteral("mnuFileOpen"));
-  mnuFileSave->setObjectName(QStringLiteral("mnuFileSave"));
-  mnuExit->setObjectName(QStringLiteral("mnuExit"));
-  mnuTools->setObjectName(QStringLiteral("mnuTools"));
-}
 
 QString MainWindow::failureText(const Failure& failure) const {
   if (failure.kind != Failure::OpenFailed) return failure.text;
@@ -238,6 +174,7 @@ void MainWindow::buildStatusBar() {
   bar->setSizeGripEnabled(true);
   for (int i = 0; i < 3; ++i) {
     panels_[i] = new QLabel(bar);
+    panels_[i]->setObjectName(QStringLiteral("sbMainPanel%1").arg(i + 1));
     panels_[i]->setFrameShape(QFrame::StyledPanel);
     panels_[i]->setFrameShadow(QFrame::Sunken);
     panels_[i]->setMinimumWidth(i == 0 ? 200 : 110);
@@ -246,8 +183,6 @@ void MainWindow::buildStatusBar() {
   panels_[1]->setToolTip(tr("Status Icon"));
   panels_[2]->setToolTip(tr("Time (on workstation) of last refresh"));
 }
-
-QLabel* MainWindow::statusPanel(int panel) const { return panels_[std::clamp(panel, 1, 3) - 1]; }
 
 void MainWindow::installTab(Tab index, QWidget* page) {
   QWidget* old = sstMain_->widget(index);
@@ -259,15 +194,18 @@ void MainWindow::installTab(Tab index, QWidget* page) {
   sstMain_->insertTab(index, page, icon, caption);
   if (current) sstMain_->setCurrentIndex(index);
   sstMain_->blockSignals(false);
+  help::setHelpContext(page, help::kTabBase + index);
   if (old != overview_) old->deleteLater();
 }
 
-QWidget* MainWindow::tabPage(Tab index) const { return sstMain_->widget(index); }
+void MainWindow::showTab(Tab index) { sstMain_->setCurrentIndex(index); }
+
+MainWindow::Tab MainWindow::currentTab() const { return static_cast<Tab>(sstMain_->currentIndex()); }
 
 // Start-up and reconnect.
 
 void MainWindow::initTick() {
-  timerInit_.stop();
+  timerInit_->stop();
   if (connecting_) return;
   connecting_ = true;
   if (!agentInstalledHere() && sServer_.isEmpty()) {
@@ -309,7 +247,7 @@ void MainWindow::takeOfferedKey(const QString& key) {
     return;
   }
   connection_->setPassword(key);
-  openConnectionTo(sServer_, sServerName_);
+  openComputer(sServer_, sServerName_);
 }
 
 void MainWindow::connectFailed() {
@@ -328,14 +266,14 @@ void MainWindow::connectFailed() {
 
 bool MainWindow::runLoginDialog() {
   // While the dialog is open the window is not topmost and the option is off.
-  bool foreground = mnuOptForeground->isChecked() && mnuOptForeground->isEnabled();
-  bool optionEnabled = mnuOptForeground->isEnabled();
+  bool foreground = mnuOptForeground_->isChecked() && mnuOptForeground_->isEnabled();
+  bool optionEnabled = mnuOptForeground_->isEnabled();
   if (foreground) setWindowFlag(Qt::WindowStaysOnTopHint, false), show();
-  mnuOptForeground->setEnabled(false);
+  mnuOptForeground_->setEnabled(false);
   ConnectDialog dialog(*connection_, sServer_, foreground, this);
   clearStatus();
   dialog.exec();
-  mnuOptForeground->setEnabled(optionEnabled);
+  mnuOptForeground_->setEnabled(optionEnabled);
   if (foreground) setWindowFlag(Qt::WindowStaysOnTopHint, true), show();
   if (dialog.PubLoginCancelled) return false;
   sServer_ = dialog.PubLoginServer;
@@ -345,8 +283,8 @@ bool MainWindow::runLoginDialog() {
 
 void MainWindow::selectRemote() {
   connection_->close();
-  timerInit_.stop();
-  timerPoll_.stop();
+  timerInit_->stop();
+  timerPoll_->stop();
   connecting_ = true;
   if (!runLoginDialog()) {
     closing_ = true;
@@ -354,17 +292,17 @@ void MainWindow::selectRemote() {
     return;
   }
   connecting_ = false;
-  timerInit_.start();
+  timerInit_->start();
 }
 
-void MainWindow::openConnectionTo(const QString& computer, const QString& displayName) {
+void MainWindow::openComputer(const QString& computer, const QString& displayName) {
   connection_->close();
-  timerInit_.stop();
-  timerPoll_.stop();
+  timerInit_->stop();
+  timerPoll_->stop();
   sServer_ = computer;
   sServerName_ = displayName;
   connecting_ = false;
-  timerInit_.start();
+  timerInit_->start();
 }
 
 void MainWindow::updateLocalFlag() {
@@ -374,17 +312,17 @@ void MainWindow::updateLocalFlag() {
   tbxComputerName_->setVisible(!local_);
   panels_[2]->setToolTip(local_ ? tr("Time of last refresh")
                                 : tr("Time of last refresh, on ") + sServerName_);
-  mnuToolsEventViewer->setText(tr("Event Viewer \\\\") + sServerName_);
-  mnuToolsWinMSD->setText(tr("Windows NT Diagnostics \\\\") + sServerName_);
 }
 
 void MainWindow::setUpConnection() {
-  timerInit_.stop();
+  timerInit_->stop();
   panels_[0]->clear();
   connecting_ = false;
   loopbackShown_ = false;
   updateLocalFlag();
-  if (views_ != nullptr) views_->connectionReady(local_, sServerName_);
+  watchedName_ = sServerName_;
+  if (tools_) tools_->update(local_ && !connection_->snapshot(), sServerName_);
+  emit connectionReady(local_, sServerName_);
   RequestJob job{QStringLiteral("HISTORY_LIST"),
                  {{{'T', 'O', 'T', ' '}, sizeof(TotalsRecord), ReadStep::One},
                   {{'H', 'I', 'S', 'T'}, sizeof(HistoryDayRecord), ReadStep::WhileTag}},
@@ -402,128 +340,31 @@ void MainWindow::onHistoryList(const Reply& reply) {
   previous_ = totals;
   hostName_ = fieldText(totals.hostName, sizeof totals.hostName);
   ipSummary_ = fieldText(totals.ipSummary, sizeof totals.ipSummary);
-  setWindowTitle(tr("VELTRIS - ") + rightTrimmed(hostName_) + QStringLiteral("  ") + rightTrimmed(ipSummary_));
+  if (connection_->snapshot()) {
+    watchedName_ = hostName_.trimmed();
+    const ReplyHeader& header = connection_->lastHeader();
+    setWindowTitle(tr("VELTRIS - ") + hostName_.trimmed() + QStringLiteral("  ") + ipSummary_.trimmed() +
+                   tr(" *** SNAPSHOT ") + QString::fromLatin1(header.date, sizeof header.date) + tr(" *** "));
+  } else {
+    snapshotPath_.clear();
+    setWindowTitle(tr("VELTRIS - ") + rightTrimmed(hostName_) + QStringLiteral("  ") + rightTrimmed(ipSummary_));
+  }
   std::vector<QString> days;
   for (const HistoryDayRecord& day : reply.records<HistoryDayRecord>(1))
     days.push_back(QString::fromLatin1(day.day, 8));
   fillWhenBox(days);
   emit connected();
   // A snapshot holds one day: its Overview is that day's history, not real-time zeros.
-  const int first = connection_->snapshot() && overview_->cmbHistory->count() > 3 ? 3 : 0;
-  overview_->cmbHistory->setCurrentIndex(first);
+  const int first = connection_->snapshot() && overview_->whenCount() > 3 ? 3 : 0;
+  overview_->setWhenIndex(first);
   whenChosen(first);
-  overview_->pacer.baselineTaken();  // these totals start the first difference
+  overview_->pacer().baselineTaken();  // these totals start the first difference
 }
 
 void MainWindow::onLost() {
-  timerPoll_.stop();
+  timerPoll_->stop();
   if (connecting_ || closing_) return;  // the start-up path or the dialog carries on
-  timerInit_.start();
-}
-
-// The poll cycle.
-
-void MainWindow::pollOnce() {
-  if (!connection_->isOpen() || connection_->busy()) return;  // a slow agent: skip this tick
-  const bool historyDay = historyMode();
-  QString request = pollRequest_ + signedText(static_cast<int32_t>(current_.sequence.get()));
-  RequestJob job{request, {}, {}, connection_->view(), {}};
-  if (!historyDay) job.steps.push_back({{'T', 'O', 'T', ' '}, sizeof(TotalsRecord), ReadStep::One});
-  job.steps.push_back({{'S', 'T', 'A', 'T'}, sizeof(PartnerStatRecord), ReadStep::WhileTag});
-  connection_->send(std::move(job), this,
-                    [this, historyDay](const Reply& reply) { onPollReply(reply, historyDay); });
-}
-
-void MainWindow::onPollReply(const Reply& reply, bool historyDay) {
-  if (!reply.ok) return;  // ConnectionLost has stopped polling
-  size_t statStep = 0;
-  if (!historyDay) {
-    statStep = 1;
-    previous_ = current_;
-    current_ = TotalsRecord{};
-    reply.first(0, current_);
-    if (current_.resetCount.get() != previous_.resetCount.get() && views_ != nullptr &&
-        views_->sessionAndBroadcastDataRows() > 0) {
-      views_->clearSessionAndBroadcastGrids();
-    }
-    if (!loopbackShown_ && current_.framesSent.get() == 0 && current_.framesReceived.get() >= 5) {
-      loopbackShown_ = true;
-      if (views_ != nullptr) views_->showLoopbackWarning();
-    }
-    if (std::memcmp(current_.tag, kTotalsTag, 4) != 0) {
-      timerPoll_.stop();
-      showMessage(this, tr("Invalid TOTAL record"), tr("ERROR"));
-      timerInit_.start();
-      return;
-    }
-    const int32_t secondsQuiet = current_.secondsSinceReceived.get();
-    if (secondsQuiet >= 63 && !receiveHidden_) {
-      receiveHidden_ = true;
-      overview_->setReceiveWarning(true);
-    } else if (secondsQuiet <= 62 && receiveHidden_) {
-      receiveHidden_ = false;
-      overview_->setReceiveWarning(false);
-    }
-    auto diff = [](const LeU32& now, const LeU32& before) {
-      return static_cast<float>(static_cast<int32_t>(now.get() - before.get()));
-    };
-    const TotalsRecord& c = current_;
-    const TotalsRecord& p = previous_;
-    const float differences[8] = {c.bytesSent.get() - p.bytesSent.get(),     diff(c.framesSent, p.framesSent),
-                                  diff(c.broadcastsSent, p.broadcastsSent),   diff(c.errorsSent, p.errorsSent),
-                                  c.bytesReceived.get() - p.bytesReceived.get(),
-                                  diff(c.framesReceived, p.framesReceived),
-                                  diff(c.broadcastsReceived, p.broadcastsReceived),
-                                  diff(c.errorsReceived, p.errorsReceived)};
-    // 0 intervals: the first reading of a time base only sets the baseline.
-    const int intervals = overview_->pacer.readingTaken();
-    if (intervals > 0) {
-      for (int g = 0; g < 8; ++g) overview_->graph(g)->spreadValue(differences[g], intervals);
-    }
-  }
-  std::vector<PartnerStatRecord> stats = reply.records<PartnerStatRecord>(statStep);
-  if (views_ != nullptr) views_->takeStatRecords(stats, historyDay);
-  emit statRecordsArrived(stats, historyDay);
-}
-
-// Status bar.
-
-void MainWindow::setStatus(int trafficState, const QString& time) {
-  statusPicture_ = statusPicturePath(statusPicture(trafficState));
-  panels_[1]->setPixmap(QIcon(statusPicture_).pixmap(16, 16));
-  panels_[1]->setToolTip(statusTooltip(trafficState));
-  panels_[2]->setText(time.left(8));
-}
-
-void MainWindow::clearStatus() {
-  statusPicture_.clear();
-  panels_[1]->clear();
-  panels_[1]->setToolTip(QString());
-  panels_[2]->clear();
-}
-
-// "&Clear" and "&Reset CLEAR".
-
-void MainWindow::clearCounters() {
-  panels_[0]->clear();
-  RequestJob job{QStringLiteral("TOTAL"), {{{'T', 'O', 'T', ' '}, sizeof(TotalsRecord), ReadStep::One}}, {}};
-  connection_->send(std::move(job), this, [this](const Reply& reply) {
-    TotalsRecord totals{};
-    if (!reply.ok || !reply.first(0, totals)) return;
-    if (views_ != nullptr) views_->applyClear(totals.sequence.get());
-    for (TrendGraph* g : overview_->graphs()) g->clear();
-  });
-}
-
-void MainWindow::resetClear() {
-  if (views_ != nullptr) views_->resetClear();
-}
-
-void MainWindow::tabChanged(int index) {
-  panels_[0]->clear();
-  helpContext_ = 3000 + index;
-  sstMain_->setProperty("helpContext", helpContext_);
-  if (views_ != nullptr) views_->tabShown(index);
+  timerInit_->start();
 }
 
 // "&New": the next window opens where this one is.
@@ -545,8 +386,8 @@ void MainWindow::startNewInstance(const QString& name) {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   closing_ = true;
-  timerInit_.stop();
-  timerPoll_.stop();
+  timerInit_->stop();
+  timerPoll_->stop();
   connection_->close();  // a running request is abandoned, its reply dropped
   emit aboutToClose();
   event->accept();

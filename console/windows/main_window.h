@@ -1,15 +1,13 @@
 #pragma once
-// MainWindow: the console's main window. It owns the connection, the start-up
-// timer and the poll timer, the tab control with every view, the menus and the
-// status bar; it pours each poll into the overview graphs and hands the
-// partner records to the sessions view.
+// MainWindow: the console's main window. It owns the connection, the
+// start-up and poll timers, the tab control with the Overview, the menus and
+// the status bar; it pours each poll into the overview graphs and tells the
+// other tabs through its signals. The tabs after Overview are put in place
+// with installTab (console/tabs/console_tabs.h does it for the program).
 //
-// Seams for the tabs after " O&verview": installTab() puts a tab's widget in
-// place of its empty page, setTabViews() connects the grids to the poll cycle,
-// and the menu actions below are public so their owners can connect and
-// enable them (those not wired yet are disabled).
+// Widgets, actions and timers are found by their form names (objectName):
+// "sstMain", "tbxComputerName", "sbMain", "timerInit", "timerPoll", "mnuFileOpen", ...
 #include <QMainWindow>
-#include <QTimer>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,24 +15,33 @@
 
 #include "common/reply_records.h"
 #include "console/core/desktop_layer.h"
-#include "desktop/agent_session.h"
+#include "console/tools/tools_menu.h"
 
 class QAction;
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QTabWidget;
+class QTimer;
 
 namespace veltris::console {
 
-class OverviewTab;
-class TabViews;
 class HistoryDialog;
+class OverviewTab;
+class SnapshotFiles;
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
   enum Tab { TabOverview, TabSessions, TabBroadcasts, TabErrors, TabDetails, TabAdapter, TabTest, TabCount };
+  // The Options menu's ticks, as the settings keep them.
+  struct ViewOptions {
+    bool saveOnExit = true;
+    bool foreground = false;
+    bool tabsBottom = false;
+    bool tabsIcons = true;
+    bool tabsCompact = false;
+  };
 
   // `computer`: the command line (a computer name, "" for this PC).
   MainWindow(std::unique_ptr<AgentAccess> access, const QString& computer, QWidget* parent = nullptr);
@@ -42,79 +49,65 @@ class MainWindow : public QMainWindow {
 
   // Puts `page` in place of tab `index`'s empty page (caption and icon kept); the window owns it.
   void installTab(Tab index, QWidget* page);
-  QWidget* tabPage(Tab index) const;
-  void setTabViews(TabViews* views) { views_ = views; }
-  AgentSession& connection() { return *connection_; }
-  OverviewTab* overview() const { return overview_; }
-  QTabWidget* tabs() const { return sstMain_; }
-  HistoryDialog* historyWindow() const { return history_; }  // null until "Histor&y" opened it
+  // Fills the Tools menu: each item starts the first of its programs that `installed` finds.
+  void installTools(ProgramFinder installed = programOnPath);
+  void showTab(Tab index);
+  Tab currentTab() const;
 
+  AgentSession& connection() { return *connection_; }
   const QString& server() const { return sServer_; }
   const QString& serverName() const { return sServerName_; }
   bool isLocal() const { return local_; }
   const TotalsRecord& currentTotals() const { return current_; }
   QString hostName() const { return hostName_; }
   QString ipSummary() const { return ipSummary_; }
-  int helpContext() const { return helpContext_; }  // 3000 + the shown tab's index
   bool historyMode() const { return pollRequest_.startsWith(QLatin1String("TPS ")); }
   QString historyDay() const { return sYYYYMMDD_; }
-  QTimer& timerInit() { return timerInit_; }
-  QTimer& timerPoll() { return timerPoll_; }
-  QLabel* statusPanel(int panel) const;  // 1 to 3
   QString statusPictureName() const { return statusPicture_; }  // resource of panel 2, "" when clear
+  ViewOptions viewOptions() const;
+  void setViewOptions(const ViewOptions& options);
 
-  // Closes the connection and connects to `computer` ("*SNAPSHOT* " + path for
-  // a snapshot), shown as `displayName`, through the start-up timer.
-  void openConnectionTo(const QString& computer, const QString& displayName);
+  // Closes the connection and connects to `computer` ("" for this PC), shown
+  // as `displayName`, through the start-up timer.
+  void openComputer(const QString& computer, const QString& displayName);
+  // The same for a snapshot file.
+  void openSnapshot(const QString& path);
+  // The watched agent's snapshot into `path`; `done` says whether the file was written.
+  void saveSnapshot(const QString& path, std::function<void(bool)> done = {});
+  // The packets of the open snapshot, or of the live agent's, as capture files `base`_N.pcap.
+  void exportPackets(const QString& base, std::function<void(bool)> done = {});
+  // "&Clear": the counters start again from the agent's current totals.
+  void clearCounters();
+  // Starts another console ("&New"), placed where this one is: `name` "" for this PC.
+  void startNewInstance(const QString& name);
   // Asks the user for the password of this PC's agent; nullopt when dismissed.
   using PasswordPrompt = std::function<std::optional<QString>()>;
   void setPasswordPrompt(PasswordPrompt prompt) { passwordPrompt_ = std::move(prompt); }
   // A new access key of this PC's agent (from its settings dialog, through the
   // single-instance channel): a console watching this PC takes it and reconnects.
   void takeOfferedKey(const QString& key);
-  // Starts another console ("&New"), placed where this one is: `name` "" for this PC.
-  void startNewInstance(const QString& name);
-  // Re-initialises the window for a new time base (all eight graphs get setTimeBase).
-  void Main_ReInit(int iMax, int iBarInt, const QString& totalDesc, const QString& peakDesc,
-                   const QString& lastDesc);
   // One poll cycle now (what a poll timer tick does).
   void pollOnce();
   // The UI-thread half of a poll cycle: a reply that the request thread has read.
   void onPollReply(const Reply& reply, bool historyDay);
 
-  // Menu items.
-  QAction* mnuNew;
-  QAction* mnuRemote;
-  QAction* mnuFileOpen;
-  QAction* mnuFileSave;
-  QAction* mnuExit;
-  QAction* mnuOptForeground;
-  QMenu* mnuOptTabs;
-  QAction* mnuOptTabsBottom;
-  QAction* mnuShowIcons;
-  QAction* mnuTabsCompact;
-  QAction* mnuOptSaveSettings;
-  QAction* mnuOptResetClear;
-  QMenu* mnuTools;
-  QAction* mnuToolsNCPA;
-  QAction* mnuToolsServer;
-  QAction* mnuToolsTelnet;
-  QAction* mnuToolsTaskMgr;
-  QAction* mnuToolsUserMgr;
-  QAction* mnuToolsEventViewer;
-  QAction* mnuToolsWinMSD;
-  QAction* mnuHelpContents;
-  QAction* mnuHelpIndex;
-  QAction* mnuLegend;
-  QAction* mnuHelpAbout;
-  // Pop-up menu of the overview graphs.
-  QMenu* mnuPopupOverview;
-
  signals:
-  // Every poll's partner records, also empty ones, after the tab views had them.
-  void statRecordsArrived(const std::vector<veltris::PartnerStatRecord>& records, bool historyDay);
-  // A connection is set up and polling is about to start.
+  // A connection is set up (before its history list): this PC's agent or not, and the name shown.
+  void connectionReady(bool local, const QString& serverName);
+  // The history list is read and polling is about to start.
   void connected();
+  // Every poll's partner records, also empty ones.
+  void statRecordsArrived(const std::vector<veltris::PartnerStatRecord>& records, bool historyDay);
+  // The agent's partner table reset count changed: the session and broadcast grids start over.
+  void partnerTableReset();
+  // Real time (a "Delta" of "Per " + perText) or a history day: the grids and outputs start empty.
+  void timeBaseChanged(bool realTime, const QString& perText);
+  // "&Clear": errors and details start after `sequence`; the session rows become the "Count" baseline.
+  void countersCleared(uint32_t sequence);
+  // "&Reset CLEAR".
+  void clearReset();
+  // The tab at `index` was opened.
+  void tabShown(int index);
   // The user asked for a tab from a graph's menu; `broadcastsSent` selects " Broadcasts Sent".
   void tabRequested(int index, bool broadcastsSent);
   // The window is closing and the connection is closed: time to save settings.
@@ -124,7 +117,17 @@ class MainWindow : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // Menus and view options (main_window_menus.cpp).
   void buildMenus();
+  void applyTabStyle();
+  void setForeground(bool on);
+  void showLegend();
+  void showAbout();
+  void chooseAndSaveSnapshot();
+  void chooseAndOpenSnapshot();
+  void chooseAndExportPackets();
+
+  // Connecting (main_window.cpp).
   void buildStatusBar();
   void initTick();
   bool ensureLocalPassword();
@@ -134,16 +137,20 @@ class MainWindow : public QMainWindow {
   void onHistoryList(const Reply& reply);
   void onLost();
   void selectRemote();
-  void clearCounters();
+  void updateLocalFlag();
+  QString failureText(const Failure& failure) const;
+
+  // The poll cycle and the status bar (main_window_poll.cpp).
+  void takeTotals(const Reply& reply);
   void resetClear();
   void tabChanged(int index);
   void setStatus(int trafficState, const QString& time);
   void clearStatus();
-  void updateLocalFlag();
-  QString failureText(const Failure& failure) const;
 
   // Overview and history (main_window_history.cpp).
+  static QString FmtDate(const QString& yyyymmdd);
   void fillWhenBox(const std::vector<QString>& days);
+  void Main_ReInit(int iMax, int iBarInt, const QString& totalDesc, const QString& peakDesc, const QString& lastDesc);
   void whenChosen(int index);
   void chooseRealTime(int row);
   void chooseDay(const QString& day);
@@ -154,23 +161,30 @@ class MainWindow : public QMainWindow {
   void showHistoryList();
   void returnToRealTime();
 
- public:
-  static QString FmtDate(const QString& yyyymmdd);
-
- private:
   std::unique_ptr<AgentSession> connection_;
-  TabViews* views_ = nullptr;
+  std::unique_ptr<ToolsMenu> tools_;
+  SnapshotFiles* snapshots_;
   OverviewTab* overview_;
   QTabWidget* sstMain_;
   QLineEdit* tbxComputerName_;
   QLabel* panels_[3];
   QString statusPicture_;
   HistoryDialog* history_ = nullptr;
-  QTimer timerInit_;
-  QTimer timerPoll_;
+  QTimer* timerInit_;
+  QTimer* timerPoll_;
+
+  QMenu* mnuTools_;
+  QMenu* mnuPopupOverview_;
+  QAction* mnuOptForeground_;
+  QAction* mnuOptTabsBottom_;
+  QAction* mnuShowIcons_;
+  QAction* mnuTabsCompact_;
+  QAction* mnuOptSaveSettings_;
 
   QString sServer_;
   QString sServerName_;
+  QString watchedName_;   // sServerName_, or a snapshot's host name
+  QString snapshotPath_;  // the snapshot opened by openSnapshot
   bool local_ = false;
   QString pollRequest_ = QStringLiteral("STATS_PRO ");
   TotalsRecord current_{};
@@ -182,7 +196,6 @@ class MainWindow : public QMainWindow {
   QString sYYYYMMDD_;
   QString hostName_;
   QString ipSummary_;
-  int helpContext_ = 3000;
   int popupGraph_ = 0;
   PasswordPrompt passwordPrompt_;
 };

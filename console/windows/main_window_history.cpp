@@ -1,20 +1,18 @@
 // MainWindow: the "When" box, real-time and history-day time bases, the
 // graph pop-up menu and the history list window.
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDate>
 #include <QLocale>
 #include <QMenu>
-#include <QRadioButton>
+#include <QTabWidget>
+#include <QTimer>
 #include <algorithm>
 
 #include "console/core/desktop_layer.h"
 #include "desktop/messages.h"
 #include "console/widgets/trend_graph.h"
 #include "console/windows/history_dialog.h"
+#include "console/tabs/overview_tab.h"
 #include "console/windows/main_window.h"
-#include "console/windows/overview_tab.h"
-#include "console/windows/tab_views.h"
 
 namespace veltris::console {
 namespace {
@@ -36,9 +34,6 @@ constexpr RealTimeBase kRealTime[3] = {
 // The "Delta" option's caption in real time: "Per " and the entry after "Every ".
 constexpr const char* kPerTexts[3] = {TR_MAIN("1 Second"), TR_MAIN("10 Seconds"), TR_MAIN("1 Minute")};
 #undef TR_MAIN
-// What an entry of the "When" box is, kept in its item data (never read from its text).
-constexpr int kWhenKindRole = Qt::UserRole + 1;
-constexpr int kWhenDay = 3;  // 0 to 2: the rows of kRealTime
 constexpr int kDaySlots = 145;
 constexpr int kMorningSlot = 36;  // 6 a.m.
 
@@ -51,18 +46,13 @@ QString MainWindow::FmtDate(const QString& yyyymmdd) {
 }
 
 void MainWindow::fillWhenBox(const std::vector<QString>& days) {
-  QComboBox* box = overview_->cmbHistory;
-  box->clear();
-  for (int row = 0; row < 3; ++row) {
-    box->addItem(tr(kRealTime[row].entry));
-    box->setItemData(row, row, kWhenKindRole);
-  }
+  QStringList realTime;
+  for (const RealTimeBase& base : kRealTime) realTime << tr(base.entry);
   std::vector<QString> sorted = days;
   std::sort(sorted.begin(), sorted.end());
-  for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
-    box->addItem(FmtDate(*it), *it);
-    box->setItemData(box->count() - 1, kWhenDay, kWhenKindRole);
-  }
+  std::vector<OverviewTab::Day> entries;
+  for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) entries.push_back({FmtDate(*it), *it});
+  overview_->fillWhen(realTime, entries);
 }
 
 void MainWindow::Main_ReInit(int iMax, int iBarInt, const QString& totalDesc, const QString& peakDesc,
@@ -71,20 +61,16 @@ void MainWindow::Main_ReInit(int iMax, int iBarInt, const QString& totalDesc, co
   receiveHidden_ = false;
   overview_->setReceiveWarning(false);
   for (TrendGraph* g : overview_->graphs()) g->setTimeBase(iMax, iBarInt, totalDesc, peakDesc, lastDesc);
-  if (views_ != nullptr) views_->clearForNewTimeBase();
   if (sstMain_->currentIndex() > TabSessions) sstMain_->setCurrentIndex(TabOverview);
 }
 
 void MainWindow::whenChosen(int index) {
-  QComboBox* box = overview_->cmbHistory;
-  bool known = false;
-  const int kind = box->itemData(index, kWhenKindRole).toInt(&known);
-  if (known && kind >= 0 && kind < 3) {
-    chooseRealTime(kind);
+  if (const std::optional<int> row = overview_->realTimeRow(index)) {
+    chooseRealTime(*row);
     return;
   }
-  const QString day = box->itemData(index).toString();
-  if (known && kind == kWhenDay && day.size() == 8) {
+  const QString day = overview_->dayAt(index);
+  if (!day.isEmpty()) {
     chooseDay(day);
     return;
   }
@@ -95,24 +81,24 @@ void MainWindow::chooseRealTime(int row) {
   const RealTimeBase& base = kRealTime[row];
   connection_->setView(View::RealTime);
   Main_ReInit(60, 10, tr(base.totalDesc), tr(base.peakDesc), tr(base.lastDesc));
-  overview_->pacer.restart(base.intervalMs);
+  overview_->pacer().restart(base.intervalMs);
   overview_->setRealTime(true);
-  if (views_ != nullptr) views_->setTimeBase(true, tr(kPerTexts[row]));
+  emit timeBaseChanged(true, tr(kPerTexts[row]));
   pollRequest_ = QStringLiteral("STATS_PRO ");
-  timerPoll_.setInterval(base.intervalMs);
-  timerPoll_.start();
+  timerPoll_->setInterval(base.intervalMs);
+  timerPoll_->start();
 }
 
 void MainWindow::chooseDay(const QString& day) {
-  timerPoll_.stop();
+  timerPoll_->stop();
   sYYYYMMDD_ = day;
-  const bool twelveHours = overview_->optHistoryGraph12->isChecked();
+  const bool twelveHours = overview_->twelveHours();
   connection_->setView(View::Day, day);
   // The 12-hour view sums 6 a.m. to 6 p.m., not the day.
   Main_ReInit(twelveHours ? 72 : 144, 6, twelveHours ? tr("Total/6am-6pm") : tr("Total/Day"), tr("Peak/10_Mins"),
               QString());
   overview_->setRealTime(false);
-  if (views_ != nullptr) views_->setTimeBase(false, QString());
+  emit timeBaseChanged(false, QString());
   pollRequest_ = QStringLiteral("TPS ") + day;
   RequestJob job{QStringLiteral("TPT ") + day,
                  {{{'T', 'P', 'T', ' '}, sizeof(PeriodTotalsRecord), ReadStep::WhileTag}},
@@ -150,13 +136,12 @@ void MainWindow::onDayTotals(const Reply& reply, bool twelveHours) {
 }
 
 void MainWindow::returnToRealTime() {
-  overview_->cmbHistory->setCurrentIndex(0);
+  overview_->setWhenIndex(0);
   whenChosen(0);
 }
 
 void MainWindow::showValues(bool shown) {
-  overview_->chkShowValues->setChecked(shown);
-  for (TrendGraph* g : overview_->graphs()) g->setValuesVisible(shown);
+  overview_->setValuesShown(shown);
 }
 
 namespace {
@@ -176,36 +161,35 @@ void MainWindow::openGraphTab(int graph) {
 
 void MainWindow::showGraphMenu(int graph) {
   popupGraph_ = graph;
-  mnuPopupOverview->clear();
+  mnuPopupOverview_->clear();
   static const char* const kTabItems[] = {"", QT_TR_NOOP("Sessions"), QT_TR_NOOP("Broadcasts"), QT_TR_NOOP("Errors")};
-  mnuPopupOverview->addAction(tr(kTabItems[graphTab(graph)]), this,
+  mnuPopupOverview_->addAction(tr(kTabItems[graphTab(graph)]), this,
                               [this, graph] { openGraphTab(graph); });
-  bool shown = overview_->chkShowValues->isChecked();
-  mnuPopupOverview->addAction(shown ? tr("Hide Values") : tr("Show Values"), this,
+  bool shown = overview_->valuesShown();
+  mnuPopupOverview_->addAction(shown ? tr("Hide Values") : tr("Show Values"), this,
                               [this, shown] { showValues(!shown); });
-  mnuPopupOverview->addSeparator();
-  mnuPopupOverview->addAction(tr("History"), this, &MainWindow::showHistoryList);
-  mnuPopupOverview->addAction(tr("Realtime"), this, &MainWindow::returnToRealTime);
-  mnuPopupOverview->popup(QCursor::pos());
+  mnuPopupOverview_->addSeparator();
+  mnuPopupOverview_->addAction(tr("History"), this, &MainWindow::showHistoryList);
+  mnuPopupOverview_->addAction(tr("Realtime"), this, &MainWindow::returnToRealTime);
+  mnuPopupOverview_->popup(QCursor::pos());
 }
 
 void MainWindow::showHistoryList() {
   if (history_ == nullptr) {
     history_ = new HistoryDialog(this);
     connect(history_, &HistoryDialog::daySelected, this, [this](int row) {
-      overview_->cmbHistory->setCurrentIndex(row + 3);
+      overview_->setWhenIndex(row + 3);
       whenChosen(row + 3);
     });
     connect(history_, &HistoryDialog::realTimeChosen, this, &MainWindow::returnToRealTime);
   }
   QStringList days, keys;
-  QComboBox* box = overview_->cmbHistory;
-  for (int i = 3; i < box->count(); ++i) {
-    days << box->itemText(i);
-    keys << box->itemData(i).toString();
+  for (const OverviewTab::Day& day : overview_->days()) {
+    days << day.text;
+    keys << day.key;
   }
   history_->setWindowFlag(Qt::WindowStaysOnTopHint, (windowFlags() & Qt::WindowStaysOnTopHint) != 0);
-  history_->fill(sServerName_, days, keys, box->currentIndex() - 3);
+  history_->fill(sServerName_, days, keys, overview_->whenIndex() - 3);
   history_->show();
   history_->raise();
 }
