@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "agent/capture/frame_handlers.h"
@@ -108,74 +109,112 @@ void idleUntilStop(AgentRuntime& rt) {
   }
 }
 
-// Frames read before they are filed: one at a time live, a window when a
-// replay clock merges files in batches.
-class ReadAhead {
- public:
-  explicit ReadAhead(size_t frames)
-      : capacity_(std::clamp<size_t>(frames, 1, kMost)), bytes_(capacity_ * kStoredFrameBytes) {}
-
-  // Reads until the window is full or the device has no frame now.
-  void refill(capture::Device& device) {
-    count = filed = 0;
-    last = capture::ReadResult::Frame;
-    while (count < capacity_ && (last = device.read(buffer(count), reads[count], kReadWait)) == capture::ReadResult::Frame)
-      ++count;
+// What the loop does when a read brings no frame: the loop's end, or nothing to read on.
+std::optional<LoopEnd> afterNoFrame(AgentRuntime& rt, NicArea& nic, capture::Device& device,
+                                    capture::ReadResult result) {
+  switch (result) {
+    case capture::ReadResult::Frame:
+      break;
+    case capture::ReadResult::Timeout:
+      if (rt.stopEvent.isSet()) return LoopEnd::Stopped;
+      break;
+    case capture::ReadResult::End:  // a replayed file is over: wait for stop
+      consolePrint("Capture file %s replayed: %u frames\n", openName(nic), nic.readsCompleted.load(kRelaxed));
+      rt.clock->adapterDone(nic.index);
+      idleUntilStop(rt);
+      return LoopEnd::Stopped;
+    case capture::ReadResult::Gone:
+      consolePrint("ERROR - Adapter %s failed, its monitoring ends: %s\n", nic.adapterName,
+                   device.error().empty() ? "device gone" : device.error().c_str());
+      return LoopEnd::Gone;
   }
-  uint8_t* buffer(size_t i) { return bytes_.data() + i * kStoredFrameBytes; }
+  return std::nullopt;
+}
 
-  static constexpr size_t kMost = 256;
-  std::array<capture::FrameRead, kMost> reads;
-  std::array<uint32_t, kMost> times{};
-  size_t count = 0;  // frames read
-  size_t filed = 0;  // of them filed
-  capture::ReadResult last = capture::ReadResult::Frame;  // what ended the last refill
-
- private:
-  size_t capacity_;
-  std::vector<uint8_t> bytes_;  // zero-filled: each buffer is cleared once its frame is filed
-};
-
-LoopEnd readLoop(AgentRuntime& rt, NicArea& nic, capture::Device& device, FrameFiler& filer) {
-  ReadAhead ahead(rt.clock->readAhead());
-  unsigned framesSinceCheck = 0;
+// Files one frame and makes ready for the next: the packet ring slot it will
+// take, and its buffer cleared again.
+void fileAndClear(FrameFiler& filer, uint32_t time, uint8_t* buffer, const capture::FrameRead& read) {
+  NicArea& nic = filer.nic();
+  fileCompletedRead(filer, time, buffer, read);
   nic.packetIndex.store(nic.readsCompleted.load(kRelaxed) % kPacketRingSize, kRelaxed);
+  std::memset(buffer, 0, std::min<uint32_t>(read.stored, kStoredFrameBytes));
+}
+
+// Live: each frame is filed as soon as it is read.
+LoopEnd readFrameByFrame(AgentRuntime& rt, NicArea& nic, capture::Device& device, FrameFiler& filer) {
+  std::vector<uint8_t> buffer(kStoredFrameBytes);  // zero-filled; cleared again after each frame
+  unsigned framesSinceCheck = 0;
   for (;;) {
-    if (ahead.filed < ahead.count) {
-      const std::span<const capture::FrameRead> waiting(ahead.reads.data() + ahead.filed, ahead.count - ahead.filed);
-      const size_t run = rt.clock->stampFrames(nic.index, waiting, rt.stopEvent, ahead.times.data() + ahead.filed);
-      if (run == 0) return LoopEnd::Stopped;
-      for (size_t i = ahead.filed; i < ahead.filed + run; ++i) {
-        fileCompletedRead(filer, ahead.times[i], ahead.buffer(i), ahead.reads[i]);
-        nic.packetIndex.store(nic.readsCompleted.load(kRelaxed) % kPacketRingSize, kRelaxed);  // the next frame's slot
-        std::memset(ahead.buffer(i), 0, std::min<uint32_t>(ahead.reads[i].stored, kStoredFrameBytes));
-      }
-      ahead.filed += run;
-      framesSinceCheck += static_cast<unsigned>(run);
-      if (framesSinceCheck >= kFramesPerStopCheck) {
+    capture::FrameRead read;
+    const capture::ReadResult result = device.read(buffer.data(), read, kReadWait);
+    if (result == capture::ReadResult::Frame) {
+      uint32_t time = 0;
+      if (!rt.clock->stampFrame(nic.index, read, rt.stopEvent, time)) return LoopEnd::Stopped;
+      fileAndClear(filer, time, buffer.data(), read);
+      if (++framesSinceCheck >= kFramesPerStopCheck) {
         framesSinceCheck = 0;
         if (rt.stopEvent.isSet()) return LoopEnd::Stopped;
       }
       continue;
     }
-    switch (ahead.last) {
-      case capture::ReadResult::Frame:
-        break;
-      case capture::ReadResult::Timeout:
-        if (rt.stopEvent.isSet()) return LoopEnd::Stopped;
-        break;
-      case capture::ReadResult::End:  // a replayed file is over: wait for stop
-        consolePrint("Capture file %s replayed: %u frames\n", openName(nic), nic.readsCompleted.load(kRelaxed));
-        rt.clock->adapterDone(nic.index);
-        idleUntilStop(rt);
-        return LoopEnd::Stopped;
-      case capture::ReadResult::Gone:
-        consolePrint("ERROR - Adapter %s failed, its monitoring ends: %s\n", nic.adapterName,
-                     device.error().empty() ? "device gone" : device.error().c_str());
-        return LoopEnd::Gone;
-    }
-    ahead.refill(device);
+    if (const std::optional<LoopEnd> end = afterNoFrame(rt, nic, device, result)) return *end;
   }
+}
+
+// Replay: frames are read a window at a time, which the clock files in time
+// order with the other files' windows, and reads the next, on this thread or
+// on another's.
+class ReadAhead {
+ public:
+  ReadAhead(size_t frames, capture::Device& device, FrameFiler& filer)
+      : capacity_(std::clamp<size_t>(frames, 1, kMost)), bytes_(capacity_ * kStoredFrameBytes), device_(device),
+        filer_(filer) {}
+
+  // Reads until the window is full or the device has no frame now (last() says why).
+  std::span<const capture::FrameRead> refill() {
+    count_ = 0;
+    last_ = capture::ReadResult::Frame;
+    while (count_ < capacity_ &&
+           (last_ = device_.read(buffer(count_), reads_[count_], kReadWait)) == capture::ReadResult::Frame)
+      ++count_;
+    return std::span(reads_.data(), count_);
+  }
+  capture::ReadResult last() const { return last_; }
+  FrameWindow window() { return FrameWindow{std::span(reads_.data(), count_), &fileOne, &refillOne, this}; }
+
+ private:
+  static constexpr size_t kMost = 256;
+  uint8_t* buffer(size_t i) { return bytes_.data() + i * kStoredFrameBytes; }
+  static void fileOne(void* owner, size_t i, uint32_t time) {
+    auto& ahead = *static_cast<ReadAhead*>(owner);
+    fileAndClear(ahead.filer_, time, ahead.buffer(i), ahead.reads_[i]);
+  }
+  static std::span<const capture::FrameRead> refillOne(void* owner) { return static_cast<ReadAhead*>(owner)->refill(); }
+
+  size_t capacity_;
+  std::vector<uint8_t> bytes_;  // zero-filled: each buffer is cleared once its frame is filed
+  capture::Device& device_;
+  FrameFiler& filer_;
+  std::array<capture::FrameRead, kMost> reads_;
+  size_t count_ = 0;
+  capture::ReadResult last_ = capture::ReadResult::Frame;
+};
+
+LoopEnd readInWindows(AgentRuntime& rt, NicArea& nic, capture::Device& device, FrameFiler& filer) {
+  ReadAhead ahead(rt.clock->readAhead(), device, filer);
+  for (;;) {
+    if (!ahead.refill().empty()) {
+      // The clock keeps the window's address while it files from it and reads on.
+      const FrameWindow window = ahead.window();
+      if (!rt.clock->fileWindow(nic.index, window, rt.stopEvent) || rt.stopEvent.isSet()) return LoopEnd::Stopped;
+    }
+    if (const std::optional<LoopEnd> end = afterNoFrame(rt, nic, device, ahead.last())) return *end;
+  }
+}
+
+LoopEnd readLoop(AgentRuntime& rt, NicArea& nic, capture::Device& device, FrameFiler& filer) {
+  nic.packetIndex.store(nic.readsCompleted.load(kRelaxed) % kPacketRingSize, kRelaxed);
+  return rt.clock->readAhead() > 1 ? readInWindows(rt, nic, device, filer) : readFrameByFrame(rt, nic, device, filer);
 }
 
 }  // namespace

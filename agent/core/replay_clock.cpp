@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
 
 namespace veltris::agent {
 namespace {
 
 // How often a waiting thread looks at the stop event.
 constexpr std::chrono::milliseconds kStopLook{50};
+// How often a thread that files run after run looks at it.
+constexpr unsigned kRunsPerStopLook = 16;
 
 }  // namespace
 
@@ -76,71 +79,125 @@ void ReplayClock::addAdapter(int adapter) {
   if (adapter >= 0 && adapter < kMaxAdapters) slots_[adapter] = Slot::Reading;
 }
 
-// A frame goes first when no other file has an earlier one waiting or may still
-// read one; on equal stamps the lower adapter goes first.
-bool ReplayClock::firstInLine(int adapter, uint32_t time) const {
-  for (int other = 0; other < kMaxAdapters; ++other) {
-    if (other == adapter) continue;
-    if (slots_[other] == Slot::Reading) return false;
-    if (slots_[other] == Slot::Waiting &&
-        (pending_[other] < time || (pending_[other] == time && other < adapter)))
-      return false;
-  }
-  return true;
-}
-
-void ReplayClock::wakeFrames() {
-  if (frameWaiters_ > 0) framesChanged_.notify_all();
-}
-
 bool ReplayClock::stampFrame(int adapter, const capture::FrameRead& read, const Event& stop, uint32_t& time) {
-  return stampFrames(adapter, std::span(&read, 1), stop, &time) == 1;
+  auto keepTime = [](void* owner, size_t, uint32_t t) { *static_cast<uint32_t*>(owner) = t; };
+  const FrameWindow window{std::span(&read, 1), keepTime, nullptr, &time};
+  return fileWindow(adapter, window, stop);
 }
 
-size_t ReplayClock::stampFrames(int adapter, std::span<const capture::FrameRead> reads, const Event& stop,
-                                uint32_t* times) {
+bool ReplayClock::fileWindow(int adapter, const FrameWindow& window, const Event& stop) {
+  if (window.reads.empty()) return true;
   std::unique_lock lock(mutex_);
-  const capture::FrameRead& first = reads.front();
-  if (!first.stamped || adapter < 0 || adapter >= kMaxAdapters) {
-    times[0] = nowLocked();
-    return 1;
+  if (adapter < 0 || adapter >= kMaxAdapters) {  // not one of the merged files: filed at the clock's time
+    lock.unlock();
+    for (auto reads = window.reads; !reads.empty();) {
+      const uint32_t time = now();
+      for (size_t i = 0; i < reads.size(); ++i) window.file(window.owner, i, time);
+      reads = window.refill ? window.refill(window.owner) : reads.first(0);
+    }
+    return true;
   }
-  // The first frame is this file's next: the others may go on when it is later than theirs.
+  windows_[adapter] = &window;
+  reads_[adapter] = window.reads;
+  next_[adapter] = 0;
+  handBack_[adapter] = false;
   slots_[adapter] = Slot::Waiting;
-  pending_[adapter] = first.seconds;
-  wakeFrames();
-  for (;;) {
-    if (stop.isSet()) return 0;
-    if (firstInLine(adapter, first.seconds)) {
-      if (first.seconds < barrier_ || realPace_) break;
-      if (historyWaiting_ && !barrierReached_) {
-        barrierReached_ = true;  // the history loop closes the period first
-        reachedBy_ = first.seconds;
-        historyChanged_.notify_all();
+  for (unsigned runs = 1;; ++runs) {
+    if (handBack_[adapter]) break;
+    if (!filing_) {
+      // Stop is looked at before a wait, and every so many runs.
+      if (runs % kRunsPerStopLook != 0 || !stop.isSet()) {
+        if (const size_t planned = planRun()) {
+          fileRun(lock, adapter, planned);
+          continue;
+        }
+      }
+      if (stop.isSet()) {  // nobody files from this window any more: the thread may leave with it
+        if (slots_[adapter] == Slot::Waiting) slots_[adapter] = Slot::Reading;
+        windows_[adapter] = nullptr;
+        return false;
       }
     }
     ++frameWaiters_;
     framesChanged_.wait_for(lock, kStopLook);
     --frameWaiters_;
   }
-  // The run that goes before every other file's next frame and the period's end.
-  // The slot keeps the run's first stamp until the thread comes back: the
-  // others wait behind the run while it is filed.
-  size_t run = 0;
-  while (run < reads.size() && reads[run].stamped && (realPace_ || reads[run].seconds < barrier_) &&
-         firstInLine(adapter, reads[run].seconds)) {
-    // Agent time never goes back: a stamp earlier than the clock (a file whose
-    // stamps go backwards) is filed at the clock's time.
-    current_ = std::max(current_, reads[run].seconds);
-    times[run++] = current_;
+  handBack_[adapter] = false;
+  windows_[adapter] = nullptr;
+  return true;
+}
+
+// The frames that may be filed now, in time order, into plan_: the run ends
+// after the last frame of a window (usedUp_: the next one is read first),
+// where a file's next frame is not known (its thread reads) and before a frame
+// at or past the period's end. Agent time never goes back: a stamp earlier
+// than the clock (a file whose stamps go backwards) is filed at the clock's
+// time.
+size_t ReplayClock::planRun() {
+  size_t planned = 0;
+  while (planned < plan_.size()) {
+    int best = -1;
+    uint32_t bestKey = 0;
+    for (int other = 0; other < kMaxAdapters; ++other) {
+      if (slots_[other] == Slot::Reading) return planned;
+      if (slots_[other] != Slot::Waiting) continue;
+      const capture::FrameRead& read = reads_[other][next_[other]];
+      const uint32_t key = read.stamped ? read.seconds : nowLocked();
+      if (best < 0 || key < bestKey) {  // on equal stamps the lower adapter goes first
+        best = other;
+        bestKey = key;
+      }
+    }
+    if (best < 0) return planned;
+    const capture::FrameRead& read = reads_[best][next_[best]];
+    if (read.stamped && !realPace_ && read.seconds >= barrier_) {
+      // The history loop closes the period once the frames before it are filed.
+      if (planned == 0 && historyWaiting_ && !barrierReached_) {
+        barrierReached_ = true;
+        reachedBy_ = read.seconds;
+        historyChanged_.notify_all();
+      }
+      return planned;
+    }
+    uint32_t time = bestKey;
+    if (read.stamped) time = current_ = std::max(current_, read.seconds);
+    plan_[planned++] = {windows_[best], static_cast<uint32_t>(next_[best]), time};
+    if (++next_[best] == reads_[best].size()) {
+      slots_[best] = Slot::Reading;
+      usedUp_ = best;
+    }
   }
-  return run;
+  return planned;
+}
+
+// Files the planned run and reads the window used up, outside the lock; the
+// windows stay put, as their threads wait in fileWindow until handed back.
+void ReplayClock::fileRun(std::unique_lock<std::mutex>& lock, int adapter, size_t planned) {
+  const int usedUp = std::exchange(usedUp_, -1);
+  const FrameWindow* refill = usedUp >= 0 && windows_[usedUp]->refill ? windows_[usedUp] : nullptr;
+  filing_ = true;
+  lock.unlock();
+  for (size_t i = 0; i < planned; ++i) plan_[i].window->file(plan_[i].window->owner, plan_[i].index, plan_[i].time);
+  std::span<const capture::FrameRead> next;
+  if (refill) next = refill->refill(refill->owner);
+  lock.lock();
+  filing_ = false;
+  if (usedUp < 0) return;
+  if (!next.empty()) {
+    reads_[usedUp] = next;
+    next_[usedUp] = 0;
+    slots_[usedUp] = Slot::Waiting;
+    return;
+  }
+  handBack_[usedUp] = true;
+  if (usedUp != adapter && frameWaiters_ > 0) framesChanged_.notify_all();
 }
 
 void ReplayClock::adapterDone(int adapter) {
   std::lock_guard lock(mutex_);
   if (adapter < 0 || adapter >= kMaxAdapters || slots_[adapter] == Slot::Unused) return;
   slots_[adapter] = Slot::Done;
+  windows_[adapter] = nullptr;
   startRealPaceIfAllDone();
   framesChanged_.notify_all();
   historyChanged_.notify_all();

@@ -52,6 +52,20 @@ struct PeriodEnd {
   uint32_t lastBeforeJump = 0;  // the last time known before the leap
 };
 
+// A window of frames an adapter's NetMonitor thread has read ahead, oldest
+// first, how one of them is filed, and how the next window is read in its
+// place once all are filed (none: the thread reads it itself). A clock that
+// merges files may file and read on another adapter's thread while the owner
+// waits in fileWindow.
+struct FrameWindow {
+  std::span<const capture::FrameRead> reads;
+  void (*file)(void* owner, size_t index, uint32_t time) = nullptr;
+  // The frames of the next window; none when the device has no frame now
+  // (the owner then looks at what it said).
+  std::span<const capture::FrameRead> (*refill)(void* owner) = nullptr;
+  void* owner = nullptr;
+};
+
 // Time as the agent sees it. Tests replace it to run days in milliseconds.
 class Clock {
  public:
@@ -77,14 +91,23 @@ class Clock {
     time = now();
     return true;
   }
-  // Frames a NetMonitor thread has read ahead, oldest first (never empty):
-  // stamps them into `times` and answers how many from the first may be filed
-  // now, 0 when stop was set while they waited.
-  virtual size_t stampFrames(int adapter, std::span<const capture::FrameRead> reads, const Event& stop, uint32_t* times) {
-    return stampFrame(adapter, reads.front(), stop, times[0]) ? 1 : 0;
-  }
-  // How many frames a NetMonitor thread reads before it files them.
+  // How many frames a NetMonitor thread reads before it files them; above 1
+  // the thread hands its windows to fileWindow.
   virtual size_t readAhead() const { return 1; }
+  // Files every frame of `window` with its time, and of the windows its
+  // refill reads after it, until a refill brings no frame; false when stop
+  // was set first (frames may be left unfiled).
+  virtual bool fileWindow(int adapter, const FrameWindow& window, const Event& stop) {
+    for (std::span<const capture::FrameRead> reads = window.reads; !reads.empty();) {
+      for (size_t i = 0; i < reads.size(); ++i) {
+        uint32_t time = 0;
+        if (!stampFrame(adapter, reads[i], stop, time)) return false;
+        window.file(window.owner, i, time);
+      }
+      reads = window.refill ? window.refill(window.owner) : std::span<const capture::FrameRead>();
+    }
+    return true;
+  }
   virtual void adapterDone(int /*adapter*/) {}
 };
 
@@ -105,9 +128,6 @@ class SystemClock final : public Clock {
     // A live frame carries the kernel's arrival second: no clock read per frame.
     time = !read.stamped && read.seconds != 0 ? read.seconds : now();
     return time < jumpLine_.load(std::memory_order_relaxed) || waitOutJump(time, stop);
-  }
-  size_t stampFrames(int adapter, std::span<const capture::FrameRead> reads, const Event& stop, uint32_t* times) override {
-    return stampFrame(adapter, reads.front(), stop, times[0]) ? 1 : 0;
   }
 
  private:

@@ -1,10 +1,12 @@
-// What the replay clock adds to each frame of a replay: one adapter, and two
-// files merged in time-stamp order, frame by frame and in windows read ahead,
-// with the history loop waiting on a period longer than the run.
+// What the replay clock adds to each frame of a replay: one file, and two
+// files merged in time-stamp order, frame by frame and in windows the clock
+// files and reads on, with the history loop waiting on a period longer than
+// the run.
 #include <benchmark/benchmark.h>
 
 #include <array>
 #include <atomic>
+#include <ctime>
 #include <span>
 #include <thread>
 
@@ -66,31 +68,49 @@ void BM_StampFrameTwoFilesMerged(benchmark::State& state) {
 BENCHMARK(BM_StampFrameTwoFilesMerged)->UseRealTime();
 
 // A NetMonitor thread's window of frames read ahead, `perSecond` frames to a
-// second of capture time.
+// second of capture time, and a frame's filing: `work` rounds of a small
+// computation stand in for what the agent does with a frame. The clock reads
+// on, kWindowsPerCall windows per call.
 struct Window {
-  explicit Window(uint32_t perSecond) : perSecond(perSecond) {}
-  size_t offer(ReplayClock& clock, int adapter, const Event& stop) {
-    if (next == reads.size()) {
-      for (size_t i = 0; i < reads.size(); ++i) reads[i] = stamped(1000 + static_cast<uint32_t>((frame + i) / perSecond));
-      next = 0;
-    }
-    const size_t run = clock.stampFrames(adapter, std::span(reads).subspan(next), stop, times.data() + next);
-    next += run;
-    frame += run;
-    return run;
+  static constexpr int kWindowsPerCall = 16;
+  Window(uint32_t perSecond, int work) : perSecond(perSecond), work(work) {}
+  bool offer(ReplayClock& clock, int adapter, const Event& stop) {
+    windowsLeft = kWindowsPerCall;
+    return clock.fileWindow(adapter, FrameWindow{read(), &fileOne, &readOn, this}, stop);
+  }
+  std::span<const capture::FrameRead> read() {
+    if (windowsLeft-- == 0) return {};
+    for (size_t i = 0; i < reads.size(); ++i) reads[i] = stamped(1000 + static_cast<uint32_t>((frame + i) / perSecond));
+    frame += reads.size();
+    return reads;
+  }
+  static std::span<const capture::FrameRead> readOn(void* owner) { return static_cast<Window*>(owner)->read(); }
+  static void fileOne(void* owner, size_t index, uint32_t time) {
+    auto& window = *static_cast<Window*>(owner);
+    uint64_t x = time + index;
+    for (int i = 0; i < window.work; ++i) x = x * 6364136223846793005u + 1442695040888963407u;
+    window.sum += x;
   }
   uint32_t perSecond;
+  int work;
   std::array<capture::FrameRead, ReplayClock::kReadAhead> reads{};
-  std::array<uint32_t, ReplayClock::kReadAhead> times{};
-  size_t next = ReplayClock::kReadAhead;
-  uint64_t frame = 0;
+  int windowsLeft = 0;
+  uint64_t frame = 0;  // frames read
+  uint64_t sum = 0;
 };
 
-// Two files at the same rate, their stamps alternating second by second: the
-// frames of one second go file by file, one hand-over per second and file.
-// Items are the frames of both files; the argument is frames per second of
-// capture time in each file (1: the files alternate frame by frame).
-void BM_MergeTwoFilesInWindows(benchmark::State& state) {
+// Process CPU time: both files' threads.
+double processCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Two files at the same rate and on the same seconds: the frames of one second
+// go file by file (equal stamps in file order). Items are the frames of both
+// files; the argument is frames per second of capture time in each file (1:
+// the files alternate frame by frame).
+void mergeTwoFiles(benchmark::State& state, int work) {
   const auto perSecond = static_cast<uint32_t>(state.range(0));
   ReplayClock clock(1000, kNoPeriodEnd);
   Event stop;
@@ -99,21 +119,48 @@ void BM_MergeTwoFilesInWindows(benchmark::State& state) {
   std::thread history([&] { clock.waitForStop(stop, std::chrono::hours(24 * 365)); });
   std::atomic<uint64_t> otherFrames{0};
   std::thread other([&] {
-    Window window(perSecond);
-    while (size_t run = window.offer(clock, 1, stop)) otherFrames.fetch_add(run, std::memory_order_relaxed);
+    Window window(perSecond, work);
+    while (window.offer(clock, 1, stop) && !stop.isSet()) otherFrames.store(window.frame, std::memory_order_relaxed);
   });
-  Window window(perSecond);
-  uint64_t frames = 0;
-  for (auto _ : state) frames += window.offer(clock, 0, stop);
-  const uint64_t both = frames + otherFrames.load();
+  Window window(perSecond, work);
+  const uint64_t otherBefore = otherFrames.load();
+  const double cpuBefore = processCpuSeconds();
+  for (auto _ : state) window.offer(clock, 0, stop);
+  const double cpu = processCpuSeconds() - cpuBefore;
+  const uint64_t both = window.frame + otherFrames.load() - otherBefore;
   clock.adapterDone(0);
   stop.set();
   other.join();
   history.join();
+  benchmark::DoNotOptimize(window.sum);
   state.SetItemsProcessed(static_cast<int64_t>(both));
-  state.counters["frames_per_handover"] = static_cast<double>(frames) / static_cast<double>(state.iterations());
+  // An iteration is one call of the first file's thread: times per iteration over this are per frame.
+  state.counters["frames_per_iteration"] = static_cast<double>(window.frame) / static_cast<double>(state.iterations());
+  state.counters["process_cpu_ns_per_frame"] = both > 0 ? cpu * 1e9 / static_cast<double>(both) : 0;
 }
+
+// One file as the agent replays it: windows the clock files and reads on.
+void BM_FileWindowsOneFile(benchmark::State& state) {
+  ReplayClock clock(1000, kNoPeriodEnd);
+  Event stop;
+  clock.addAdapter(0);
+  std::thread history([&] { clock.waitForStop(stop, std::chrono::hours(24 * 365)); });
+  Window window(8, 0);
+  for (auto _ : state) window.offer(clock, 0, stop);
+  stop.set();
+  history.join();
+  state.SetItemsProcessed(static_cast<int64_t>(window.frame));
+  state.counters["frames_per_iteration"] = static_cast<double>(window.frame) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_FileWindowsOneFile);
+
+// The clock alone.
+void BM_MergeTwoFilesInWindows(benchmark::State& state) { mergeTwoFiles(state, 0); }
 BENCHMARK(BM_MergeTwoFilesInWindows)->Arg(1000)->Arg(1)->UseRealTime();
+
+// With some work for each frame filed, on whichever thread files it.
+void BM_MergeTwoFilesInWindowsFiling(benchmark::State& state) { mergeTwoFiles(state, 40); }
+BENCHMARK(BM_MergeTwoFilesInWindowsFiling)->Arg(1000)->Arg(1)->UseRealTime();
 
 }  // namespace
 }  // namespace veltris::agent

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <algorithm>
 #include <mutex>
@@ -137,58 +138,172 @@ TEST(ReplayClock, AGapOfDaysLeapsToThePeriodOfTheNextFrame) {
   monitor.join();
 }
 
-// Each thread offers windows of frames read ahead and files the runs the clock
-// gives it: every frame of both files is filed in stamp order, equal stamps in
-// file order, and a thread files several frames per hand-over where it can.
-TEST(ReplayClock, WindowsOfTwoInterleavedFilesAreFiledInStampOrderTiesInFileOrder) {
-  const std::vector<std::vector<uint32_t>> files = {{10, 10, 11, 12, 12, 12, 15, 18, 18, 30},
-                                                    {10, 11, 11, 12, 13, 18, 18, 19, 30, 31}};
-  ReplayClock clock(10, std::chrono::minutes(10));
-  Event stop;
-  clock.addAdapter(0);
-  clock.addAdapter(1);
-  std::thread history([&] { clock.waitForStop(stop, std::chrono::hours(1)); });
-  std::mutex mutex;
-  struct Filed {
-    uint32_t time;
-    int adapter;
-    size_t index;
-    bool operator==(const Filed&) const = default;
-  };
-  std::vector<Filed> filed;
-  std::vector<size_t> runs;
-  std::vector<std::thread> monitors;
-  for (int adapter = 0; adapter < 2; ++adapter) {
-    monitors.emplace_back([&, adapter] {
-      const std::vector<uint32_t>& stamps = files[adapter];
-      for (size_t next = 0; next < stamps.size();) {
-        const size_t window = std::min<size_t>(3, stamps.size() - next);
-        std::vector<capture::FrameRead> reads;
-        for (size_t i = 0; i < window; ++i) reads.push_back(stamped(stamps[next + i]));
-        uint32_t times[3] = {};
-        const size_t run = clock.stampFrames(adapter, reads, stop, times);
-        ASSERT_GE(run, 1u);
-        std::lock_guard lock(mutex);  // before the next call: nobody else files meanwhile
-        for (size_t i = 0; i < run; ++i) filed.push_back({times[i], adapter, next + i});
-        runs.push_back(run);
-        next += run;
-      }
-      clock.adapterDone(adapter);
-    });
-  }
-  for (std::thread& t : monitors) t.join();
-  stop.set();
-  history.join();
+// A frame as filed: its time, its file and its place in the file.
+struct Filed {
+  uint32_t time;
+  int adapter;
+  size_t index;
+  bool operator==(const Filed&) const = default;
+};
+
+// Every frame of `files` in the order the clock must file them: stamp order,
+// equal stamps in file order.
+std::vector<Filed> mergedOrder(const std::vector<std::vector<uint32_t>>& files) {
   std::vector<Filed> expected;
-  for (int adapter = 0; adapter < 2; ++adapter)
+  for (int adapter = 0; adapter < static_cast<int>(files.size()); ++adapter)
     for (size_t i = 0; i < files[adapter].size(); ++i) expected.push_back({files[adapter][i], adapter, i});
   std::stable_sort(expected.begin(), expected.end(), [](const Filed& a, const Filed& b) {
     return a.time != b.time ? a.time < b.time : a.adapter < b.adapter;
   });
+  return expected;
+}
+
+// NetMonitor threads that offer their files in windows of `window` frames,
+// the next window read by the clock (`refill`) or offered again by the thread;
+// the frames are noted as they are filed, on whichever thread files them.
+class WindowedFiles {
+ public:
+  WindowedFiles(ReplayClock& clock, const Event& stop, std::vector<std::vector<uint32_t>> files, size_t window,
+                bool refill)
+      : clock_(clock), stop_(stop), files_(std::move(files)), window_(window), refill_(refill) {}
+
+  void start() {
+    for (int adapter = 0; adapter < static_cast<int>(files_.size()); ++adapter) clock_.addAdapter(adapter);
+    for (int adapter = 0; adapter < static_cast<int>(files_.size()); ++adapter)
+      threads_.emplace_back([this, adapter] { offer(adapter); });
+  }
+  void join() {
+    for (std::thread& t : threads_) t.join();
+  }
+  std::vector<Filed> filed() {
+    std::lock_guard lock(mutex_);
+    return filed_;
+  }
+  size_t filedCount() {
+    std::lock_guard lock(mutex_);
+    return filed_.size();
+  }
+  // Windows whose thread went on before every frame of theirs was filed.
+  int unfinishedWindows() const { return unfinishedWindows_.load(); }
+
+ private:
+  struct Owner {
+    WindowedFiles* files;
+    int adapter;
+    size_t first = 0;  // place in the file of the window's first frame
+    std::vector<capture::FrameRead> reads;
+    size_t offered = 0;
+    size_t filed = 0;
+
+    std::span<const capture::FrameRead> read(size_t from) {
+      const std::vector<uint32_t>& stamps = files->files_[adapter];
+      first = from;
+      reads.clear();
+      for (size_t i = from; i < std::min(stamps.size(), from + files->window_); ++i)
+        reads.push_back(stamped(stamps[i]));
+      offered += reads.size();
+      return reads;
+    }
+  };
+  static void note(void* owner, size_t index, uint32_t time) {
+    auto& o = *static_cast<Owner*>(owner);
+    std::lock_guard lock(o.files->mutex_);
+    o.files->filed_.push_back({time, o.adapter, o.first + index});
+    ++o.filed;
+  }
+  static std::span<const capture::FrameRead> readOn(void* owner) {
+    auto& o = *static_cast<Owner*>(owner);
+    return o.read(o.first + o.reads.size());
+  }
+  void offer(int adapter) {
+    Owner owner{this, adapter};
+    for (std::span<const capture::FrameRead> reads = owner.read(0); !reads.empty();
+         reads = owner.read(owner.first + owner.reads.size())) {
+      if (!clock_.fileWindow(adapter, FrameWindow{reads, &note, refill_ ? &readOn : nullptr, &owner}, stop_)) return;
+      std::lock_guard lock(mutex_);
+      if (owner.filed != owner.offered) ++unfinishedWindows_;
+    }
+    clock_.adapterDone(adapter);
+  }
+
+  ReplayClock& clock_;
+  const Event& stop_;
+  std::vector<std::vector<uint32_t>> files_;
+  size_t window_;
+  bool refill_;
+  std::mutex mutex_;
+  std::vector<Filed> filed_;
+  std::atomic<int> unfinishedWindows_{0};
+  std::vector<std::thread> threads_;
+};
+
+void expectFiledInMergedOrder(const std::vector<Filed>& filed, const std::vector<std::vector<uint32_t>>& files) {
+  const std::vector<Filed> expected = mergedOrder(files);
   ASSERT_EQ(filed.size(), expected.size());
   for (size_t i = 0; i < filed.size(); ++i)
-    EXPECT_TRUE(filed[i] == expected[i]) << "at " << i << ": " << filed[i].time << "/" << filed[i].adapter;
-  EXPECT_LT(runs.size(), filed.size()) << "some runs hold more than one frame";
+    ASSERT_TRUE(filed[i] == expected[i]) << "at " << i << ": " << filed[i].time << "/" << filed[i].adapter << " #"
+                                         << filed[i].index << ", expected " << expected[i].time << "/"
+                                         << expected[i].adapter << " #" << expected[i].index;
+}
+
+// Each thread offers windows of frames read ahead, the clock files them: every
+// frame of both files once, in stamp order, equal stamps in file order, and
+// each window whole before its thread goes on.
+TEST(ReplayClock, WindowsOfTwoInterleavedFilesAreFiledInStampOrderTiesInFileOrder) {
+  const std::vector<std::vector<uint32_t>> files = {{10, 10, 11, 12, 12, 12, 15, 18, 18, 30},
+                                                    {10, 11, 11, 12, 13, 18, 18, 19, 30, 31}};
+  for (bool refill : {false, true}) {
+    SCOPED_TRACE(refill ? "read on by the clock" : "offered by the threads");
+    ReplayClock clock(10, std::chrono::minutes(10));
+    Event stop;
+    std::thread history([&] { clock.waitForStop(stop, std::chrono::hours(1)); });
+    WindowedFiles monitors(clock, stop, files, 3, refill);
+    monitors.start();
+    monitors.join();
+    stop.set();
+    history.join();
+    expectFiledInMergedOrder(monitors.filed(), files);
+    EXPECT_EQ(monitors.unfinishedWindows(), 0);
+  }
+}
+
+// Files whose stamps alternate frame by frame (with ties now and then), in
+// windows of several sizes, offered by their threads or read on by the clock,
+// across ten history periods: every frame is filed
+// once in merged order, and when a period ends exactly the frames before its
+// end are filed.
+TEST(ReplayClock, AlternatingFilesAreMergedAcrossPeriodEnds) {
+  const uint32_t start = 1'000'000;
+  std::vector<std::vector<uint32_t>> files(2);
+  for (uint32_t i = 0; i < 3000; ++i) {
+    files[0].push_back(start + 2 * i);
+    files[1].push_back(start + 2 * i + (i % 7 == 0 ? 0 : 1));  // every seventh stamp equals the other file's
+  }
+  for (auto& file : files) file.push_back(start + 6005);  // reaches the tenth period's end
+  const size_t most = ReplayClock::kReadAhead;
+  for (const auto& [window, refill] : std::vector<std::pair<size_t, bool>>{
+           {1, false}, {5, false}, {most, false}, {1, true}, {5, true}, {most, true}}) {
+    SCOPED_TRACE("window of " + std::to_string(window) + (refill ? ", read on by the clock" : ""));
+    ReplayClock clock(start, std::chrono::minutes(10));
+    Event stop;
+    WindowedFiles monitors(clock, stop, files, window, refill);
+    std::vector<std::pair<uint32_t, size_t>> periods;  // period end, frames filed by then
+    std::thread history([&] {
+      for (PeriodEnd end; !(end = clock.endPeriod(stop, std::chrono::minutes(10))).stopped;)
+        periods.emplace_back(end.closedAt, monitors.filedCount());
+    });
+    monitors.start();
+    monitors.join();
+    stop.set();
+    history.join();
+    expectFiledInMergedOrder(monitors.filed(), files);
+    EXPECT_EQ(monitors.unfinishedWindows(), 0);
+    ASSERT_EQ(periods.size(), 10u);
+    for (size_t i = 0; i < periods.size(); ++i) {
+      EXPECT_EQ(periods[i].first, start + 600 * (i + 1));
+      EXPECT_EQ(periods[i].second, 600 * (i + 1)) << "frames filed when the period ends at " << periods[i].first;
+    }
+  }
 }
 
 TEST(ReplayClock, StopEndsAFrameThatWaitsForAnotherFile) {
@@ -205,6 +320,42 @@ TEST(ReplayClock, StopEndsAFrameThatWaitsForAnotherFile) {
   EXPECT_FALSE(clock.stampFrame(0, stamped(5), stop, time));
   closer.join();
   history.join();
+}
+
+// Two endless files the clock reads on: stop ends both threads, the one that
+// files for both and the one that waits.
+TEST(ReplayClock, StopEndsThreadsWhoseFilesTheClockReadsOnWithoutEnd) {
+  ReplayClock clock(0, std::chrono::hours(24 * 365));
+  Event stop;
+  std::thread history([&] { clock.waitForStop(stop, std::chrono::hours(1)); });
+  struct Endless {
+    std::array<capture::FrameRead, 4> reads;
+    uint32_t frame = 0;  // eight frames to a second
+    std::atomic<uint64_t> filed{0};
+    std::span<const capture::FrameRead> read() {
+      for (capture::FrameRead& r : reads) r = stamped(frame++ / 8);
+      return reads;
+    }
+  };
+  std::array<Endless, 2> files;
+  std::array<std::atomic<int>, 2> answers{-1, -1};
+  std::vector<std::thread> monitors;
+  for (int adapter = 0; adapter < 2; ++adapter) clock.addAdapter(adapter);
+  for (int adapter = 0; adapter < 2; ++adapter) {
+    monitors.emplace_back([&, adapter] {
+      Endless& file = files[adapter];
+      auto count = [](void* owner, size_t, uint32_t) { ++static_cast<Endless*>(owner)->filed; };
+      auto readOn = [](void* owner) { return static_cast<Endless*>(owner)->read(); };
+      const FrameWindow window{file.read(), count, readOn, &file};
+      answers[adapter] = clock.fileWindow(adapter, window, stop) ? 1 : 0;
+    });
+  }
+  while (files[0].filed.load() < 10000 || files[1].filed.load() < 10000) std::this_thread::sleep_for(1ms);
+  stop.set();
+  for (std::thread& t : monitors) t.join();
+  history.join();
+  EXPECT_EQ(answers[0].load(), 0);
+  EXPECT_EQ(answers[1].load(), 0);
 }
 
 TEST(ReplayClock, LiveFramesAndBackwardStampsTakeTheClocksTime) {

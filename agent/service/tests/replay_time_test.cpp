@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -166,6 +167,24 @@ TEST_F(ReplayTime, TwoFilesAreMergedInTimeStampOrder) {
   EXPECT_GE(records[2].time.get(), t + 700);
 }
 
+// "ADAPTER HH:MM:SS" of each frame "DETAILS 0" shows, in the order of the
+// packet sequence numbers: the order in which the frames were filed.
+std::vector<std::string> detailsInFilingOrder(AgentRuntime& agent) {
+  std::string body;
+  dispatchRequest(agent, Request("DETAILS 0"), body);
+  std::vector<std::pair<uint32_t, std::string>> bySequence;
+  for (size_t at = sizeof(TotalsRecord); at + sizeof(DetailRecord) <= body.size(); at += sizeof(DetailRecord)) {
+    DetailRecord record;
+    std::memcpy(&record, body.data() + at, sizeof record);
+    bySequence.emplace_back(record.sequence.get(), std::to_string(record.adapter.get()) + " " +
+                                                       std::string(record.time, strnlen(record.time, sizeof record.time)));
+  }
+  std::sort(bySequence.begin(), bySequence.end());
+  std::vector<std::string> order;
+  for (const auto& entry : bySequence) order.push_back(entry.second);
+  return order;
+}
+
 // Interleaved stamps with ties: the packet sequence numbers give the order in
 // which frames were filed: stamp order, equal stamps in file order.
 TEST_F(ReplayTime, InterleavedFilesAreFiledInStampOrderTiesInFileOrder) {
@@ -178,23 +197,47 @@ TEST_F(ReplayTime, InterleavedFilesAreFiledInStampOrderTiesInFileOrder) {
   };
   writeCapture(root.path() / "a.pcap", DLT_EN10MB, frames(a, 5));
   writeCapture(root.path() / "b.pcap", DLT_EN10MB, frames(b, 6));
-  std::vector<std::pair<uint32_t, std::string>> bySequence;  // sequence, adapter and time
-  replay({"a.pcap@02:00:00:00:00:01", "b.pcap@02:00:00:00:00:01"}, 10, [&](AgentRuntime& agent) {
-    std::string body;
-    dispatchRequest(agent, Request("DETAILS 0"), body);
-    for (size_t at = sizeof(TotalsRecord); at + sizeof(DetailRecord) <= body.size(); at += sizeof(DetailRecord)) {
-      DetailRecord record;
-      std::memcpy(&record, body.data() + at, sizeof record);
-      bySequence.emplace_back(record.sequence.get(), std::to_string(record.adapter.get()) + " " +
-                                                         std::string(record.time, strnlen(record.time, sizeof record.time)));
-    }
-  });
-  std::sort(bySequence.begin(), bySequence.end());
   std::vector<std::string> order;
-  for (const auto& entry : bySequence) order.push_back(entry.second);
+  replay({"a.pcap@02:00:00:00:00:01", "b.pcap@02:00:00:00:00:01"}, 10,
+         [&](AgentRuntime& agent) { order = detailsInFilingOrder(agent); });
   const std::vector<std::string> expected = {"1 03:00:00", "1 03:00:00", "2 03:00:00", "1 03:00:01", "2 03:00:01",
                                              "2 03:00:01", "1 03:00:02", "1 03:00:02", "2 03:00:02", "2 03:00:03"};
   EXPECT_EQ(order, expected) << output;
+}
+
+// Two files longer than a read-ahead window whose stamps alternate frame by
+// frame (every fifth pair on the same second), across a period's end: every
+// frame is filed in merged order, and the period's record counts the frames
+// before its end.
+TEST_F(ReplayTime, AlternatingFilesLongerThanAWindowAreFiledInMergedOrder) {
+  const uint32_t t = localTime(2004, 4, 4, 4, 0, 0);
+  std::vector<Stamped> a, b;
+  std::vector<std::string> expected;  // stamps never go down from a's frame to b's and on to a's next
+  auto shown = [](int adapter, uint32_t seconds) {
+    const time_t when = seconds;
+    tm local{};
+    localtime_r(&when, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return std::to_string(adapter) + " " + text;
+  };
+  for (uint32_t i = 0; i < 280; ++i) {
+    const uint32_t first = t + 3 * i, second = first + (i % 5 == 0 ? 0 : 1);
+    a.push_back({first, ethernetUdp(1, 5, 1234)});
+    b.push_back({second, ethernetUdp(1, 6, 1234)});
+    expected.push_back(shown(1, first));
+    expected.push_back(shown(2, second));
+  }
+  writeCapture(root.path() / "a.pcap", DLT_EN10MB, a);
+  writeCapture(root.path() / "b.pcap", DLT_EN10MB, b);
+  std::vector<std::string> order;
+  replay({"a.pcap@02:00:00:00:00:01", "b.pcap@02:00:00:00:00:01"}, 560,
+         [&](AgentRuntime& agent) { order = detailsInFilingOrder(agent); });
+  EXPECT_EQ(order, expected) << output;
+  const auto records = readRecords<TptRecord>(history() / "20040404.TPT");
+  ASSERT_GE(records.size(), 2u) << output;
+  EXPECT_EQ(records[1].time.get(), t + 600);
+  EXPECT_EQ(records[1].framesSent.get(), 400u) << "200 frames of each file lie before the period's end";
 }
 
 std::vector<std::string> historyFiles(const fs::path& folder) {
