@@ -25,11 +25,27 @@ QString fixedText(const char* field, int width) {
   return QString::fromLatin1(field, n);
 }
 
-void normalCursor() {
-  while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
+}  // namespace
+
+RequestJob textRequest(const QString& text) {
+  RequestJob job;
+  job.text = text;
+  job.steps = {{{kTextReplyTag[0], kTextReplyTag[1], kTextReplyTag[2], kTextReplyTag[3]}, sizeof(TextReply),
+                ReadStep::One}};
+  return job;
 }
 
-}  // namespace
+std::optional<QString> replyText(const Reply& reply) {
+  TextReply text{};
+  if (!reply.ok || !reply.first(0, text) || !tagIs(reinterpret_cast<const uint8_t*>(text.tag), kTextReplyTag))
+    return std::nullopt;
+  return fixedText(text.text, sizeof text.text);
+}
+
+void AgentSession::normalCursor() const {
+  if (!waitCursor_) return;
+  while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
+}
 
 Delivery deliveryOf(uint64_t askedGeneration, const View& askedView, uint64_t generation, const View& view) {
   if (askedGeneration != generation) return Delivery::DropGeneration;
@@ -242,7 +258,8 @@ void AgentSession::finishRequest(const RequestJob& job, Reply&& reply, int32_t r
     } else {
       connectionLost({Failure::RequestFailed, tr("Request to VELTRIS Monitoring Agent failed with retcode ") +
                                                   signedText(result) + QStringLiteral(" x") +
-                                                  QString::number(static_cast<uint32_t>(result), 16).toUpper()});
+                                                  QString::number(static_cast<uint32_t>(result), 16).toUpper(),
+                       result});
     }
     if (done) done(reply);
     return;
@@ -283,7 +300,7 @@ void AgentSession::connectTo(const QString& computer, QObject* context, std::fun
     }
   }
   dropQueued();  // the open job closes the old connection first
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+  if (waitCursor_) QApplication::setOverrideCursor(Qt::WaitCursor);
   state_ = State::Opening;
   snapshotFailureShown_ = false;
   Job job;

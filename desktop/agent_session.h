@@ -30,6 +30,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "common/reply_records.h"
@@ -71,6 +72,9 @@ struct RequestJob {
   QString refreshKey;  // e.g. "DETAILS": not sent twice at once
 };
 
+// A request answered with text ("CMD CONFIG"): the header, then one "TXT4" record.
+RequestJob textRequest(const QString& text);
+
 struct Reply {
   bool ok = false;  // delivered and its header read
   ReplyHeader header{};
@@ -100,6 +104,10 @@ struct Reply {
   }
 };
 
+// The text of a reply to textRequest(), up to its first NUL; nullopt when the
+// reply holds no "TXT4" record.
+std::optional<QString> replyText(const Reply& reply);
+
 // A failure of the session, with the text to show.
 struct Failure {
   enum Kind {
@@ -113,7 +121,7 @@ struct Failure {
   };
   Kind kind;
   QString text;
-  int32_t code = 0;  // the access library's result, where one caused the failure
+  int32_t code = 0;  // the access library's result (OpenFailed, RequestFailed)
 };
 
 // Whether a reply is still wanted.
@@ -162,6 +170,10 @@ class AgentSession : public QObject {
   // The user offers `key` again: it may be sent.
   void offerKey(const QString& key) { refusals_.cleared(key); }
   const ReplyHeader& lastHeader() const { return header_; }
+  // Whether a connect shows the wait cursor until it ends (the default). A
+  // program that connects in the background (the tray's poll) turns it off;
+  // the session then leaves the application's cursors alone.
+  void setWaitCursor(bool shown) { waitCursor_ = shown; }
 
  signals:
   // A reply header arrived on a live connection: the status bar's picture and time.
@@ -191,6 +203,7 @@ class AgentSession : public QObject {
   void sendOpen(QObject* context, std::function<void(bool)> done);
   void connectionLost(Failure failure);
   void report(Failure::Kind kind, const QString& text, int32_t code = 0);
+  void normalCursor() const;
 
   std::shared_ptr<Worker> worker_;
   QString password_;
@@ -201,10 +214,11 @@ class AgentSession : public QObject {
   uint64_t generation_ = 0;
   uint64_t viewSerial_ = 0;
   View view_;
-  bool snapshotFailureShown_ = false;
+  bool snapshotFailureShown_ = false;  // this generation's snapshot already said it is corrupt
+  bool waitCursor_ = true;
   bool local_ = false;                  // the connect or connection is to this PC's agent
   QString localPassword_;
-  KeyRefusals refusals_;                // keys the agent refused in this session  // this generation's snapshot already said it is corrupt
+  KeyRefusals refusals_;                // keys the agent refused in this session
   std::map<QString, int> inFlight_;     // refresh keys queued or running
   std::vector<Parked> parked_;          // sent while the connect ran
 };

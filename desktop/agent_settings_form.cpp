@@ -46,7 +46,11 @@ AgentSettingsForm::Values AgentSettingsForm::loaded(const QString& storedKey, co
   return v;
 }
 
-std::optional<AgentSettingsForm::Problem> AgentSettingsForm::check(const Values& v) {
+std::optional<AgentSettingsForm::Problem> AgentSettingsForm::check(const Values& v, bool keyKept) {
+  if (keyKept) {
+    if (v.directory.isEmpty()) return Problem{Field::Directory, MessageIcon::Exclamation, tr("Require Data Path")};
+    return std::nullopt;
+  }
   if (v.password.isEmpty()) return Problem{Field::Password, MessageIcon::Exclamation, tr("Require Password")};
   if (v.confirmation.isEmpty())
     return Problem{Field::Confirmation, MessageIcon::Exclamation, tr("Require Password Confirmation")};

@@ -61,8 +61,10 @@ class AgentSettingsForm {
   // "VELTRIS History" below the Windows directory, ending in a separator.
   static QString defaultDirectory();
 
-  // OK's checks in order; the first that fails, or none.
-  static std::optional<Problem> check(const Values& values);
+  // OK's checks in order; the first that fails, or none. With `keyKept` (a
+  // stored key the user may not read, both boxes left empty) the password
+  // checks are skipped: the stored key stays.
+  static std::optional<Problem> check(const Values& values, bool keyKept = false);
   // A folder the agent may never write its history into, or none.
   static std::optional<Problem> folderRefusal(const QString& folder);
 

@@ -1,7 +1,8 @@
 #include "tray/help_link.h"
 
-#include <QMessageBox>
+#include <QCoreApplication>
 
+#include "desktop/messages.h"
 #include "help/help_window.h"
 
 namespace veltris::tray {
@@ -10,7 +11,9 @@ void openHelp(int context, QWidget* parent) { veltris::help::showTopic(context, 
 
 void openHelpIndex(QWidget* parent) {
   if (!veltris::help::showIndex(parent))
-    QMessageBox::warning(parent, "VELTRIS", "The VELTRIS help book cannot be read; reinstall VELTRIS to restore it.");
+    desktop::ask(parent, desktop::MessageIcon::Exclamation, QStringLiteral("VELTRIS"),
+                 QCoreApplication::translate("veltris::tray::TrayController",
+                                             "The VELTRIS help book cannot be read; reinstall VELTRIS to restore it."));
 }
 
 }  // namespace veltris::tray

@@ -28,7 +28,7 @@ constexpr char kUsage[] =
 int main(int argc, char** argv) {
   if (veltris::answerHelpOrVersion(argc, argv, kUsage, (std::string("veltris-tray ") + veltris::kProgramVersion).c_str())) return 0;
   QApplication app(argc, argv);
-  app.setApplicationName("veltris-tray");
+  app.setApplicationName(QStringLiteral("veltris-tray"));
   app.setQuitOnLastWindowClosed(false);
   app.setWindowIcon(veltris::tray::applicationIcon());
 

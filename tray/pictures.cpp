@@ -77,12 +77,12 @@ QPixmap trafficPixmap(Picture picture, int size, bool withLan) {
   p.drawRect(square.adjusted(0.5, 0.5, -0.5, -0.5));
   drawMark(p, d.mark, square);
   if (withLan) {
-    QFont font("DejaVu Sans");
+    QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(std::max(5, static_cast<int>(size * 0.36)));
     font.setBold(true);
     p.setFont(font);
     p.setPen(Qt::black);
-    p.drawText(QRectF(0, square.bottom(), size, size - square.bottom()), Qt::AlignCenter, "LAN");
+    p.drawText(QRectF(0, square.bottom(), size, size - square.bottom()), Qt::AlignCenter, QStringLiteral("LAN"));
   }
   return pixmap;
 }

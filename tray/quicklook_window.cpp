@@ -4,19 +4,17 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFontDatabase>
-#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
+#include "desktop/messages.h"
 #include "tray/help_link.h"
 #include "tray/pictures.h"
 #include "tray/quicklook_figures.h"
@@ -31,12 +29,13 @@ struct TableRow {
   const char* label;
 };
 constexpr TableRow kRows[6] = {
-    {Picture::Error, " Errors dectected"},
-    {Picture::BroadcastSent, " Broadcast traffic sent"},
-    {Picture::Session, " Session traffic"},
-    {Picture::BroadcastReceived, " Broadcast traffic received"},
-    {Picture::Idle, " No traffic sent or received"},
-    {Picture::NotReceiving, " Possible physical connection problem"},
+    {Picture::Error, QT_TRANSLATE_NOOP("veltris::tray::QuickLookWindow", " Errors dectected")},
+    {Picture::BroadcastSent, QT_TRANSLATE_NOOP("veltris::tray::QuickLookWindow", " Broadcast traffic sent")},
+    {Picture::Session, QT_TRANSLATE_NOOP("veltris::tray::QuickLookWindow", " Session traffic")},
+    {Picture::BroadcastReceived, QT_TRANSLATE_NOOP("veltris::tray::QuickLookWindow", " Broadcast traffic received")},
+    {Picture::Idle, QT_TRANSLATE_NOOP("veltris::tray::QuickLookWindow", " No traffic sent or received")},
+    {Picture::NotReceiving,
+     QT_TRANSLATE_NOOP("veltris::tray::QuickLookWindow", " Possible physical connection problem")},
 };
 
 struct Column {
@@ -45,17 +44,18 @@ struct Column {
   Qt::Alignment alignment;
 };
 constexpr Column kColumns[4] = {
-    {"Traffic sent or received by this PC", 209, Qt::AlignLeft},
-    {"Percent", 50, Qt::AlignRight},
-    {"Total Packets", 80, Qt::AlignRight},
-    {"Packets/Sec", 80, Qt::AlignRight},
+    {QT_TRANSLATE_NOOP("veltris::tray::QuickLookWindow", "Traffic sent or received by this PC"), 209, Qt::AlignLeft},
+    {QT_TRANSLATE_NOOP("veltris::tray::QuickLookWindow", "Percent"), 50, Qt::AlignRight},
+    {QT_TRANSLATE_NOOP("veltris::tray::QuickLookWindow", "Total Packets"), 80, Qt::AlignRight},
+    {QT_TRANSLATE_NOOP("veltris::tray::QuickLookWindow", "Packets/Sec"), 80, Qt::AlignRight},
 };
 
 }  // namespace
 
-QuickLookWindow::QuickLookWindow(RequestRunner runner, bool consoleInstalled, QWidget* parent)
-    : QDialog(parent), runner_(std::move(runner)) {
-  setObjectName("frmQuickLook");
+QuickLookWindow::QuickLookWindow(AgentRequests* requests, bool consoleInstalled, QWidget* parent)
+    : QDialog(parent), requests_(requests) {
+  requests_->setParent(this);
+  setObjectName(QStringLiteral("frmQuickLook"));
   setWindowTitle(tr("VELTRIS QuickLook"));
   setWindowIcon(applicationIcon());
   setAttribute(Qt::WA_DeleteOnClose);
@@ -63,7 +63,7 @@ QuickLookWindow::QuickLookWindow(RequestRunner runner, bool consoleInstalled, QW
   picture_ = new QLabel;
   picture_->setFixedSize(32, 32);
   status_ = new QLabel;
-  status_->setObjectName("tbxStatus");
+  status_->setObjectName(QStringLiteral("tbxStatus"));
   status_->setWordWrap(true);
   status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   status_->setMinimumHeight(2 * status_->fontMetrics().lineSpacing());
@@ -79,29 +79,30 @@ QuickLookWindow::QuickLookWindow(RequestRunner runner, bool consoleInstalled, QW
   buildTable();
 
   auto* buttons = new QHBoxLayout;
-  auto addButton = [&](const char* text, const char* name) {
+  auto addButton = [&](const QString& text, const QString& name) {
     auto* b = new QPushButton(text);
     b->setObjectName(name);
     b->setAutoDefault(false);
     buttons->addWidget(b);
     return b;
   };
-  connect(addButton("Config", "btnConfig"), &QPushButton::clicked, this, &QuickLookWindow::runConfig);
-  connect(addButton("Test", "btnTest"), &QPushButton::clicked, this, &QuickLookWindow::runTest);
-  connect(addButton("Snapshot", "btnSnapshot"), &QPushButton::clicked, this, &QuickLookWindow::saveSnapshot);
-  connect(addButton("Help", "btnHelp"), &QPushButton::clicked, this, &QuickLookWindow::showHelp);
-  advanced_ = addButton("Advanced", "btnAdvanced");
+  connect(addButton(tr("Config"), QStringLiteral("btnConfig")), &QPushButton::clicked, this,
+          &QuickLookWindow::runConfig);
+  connect(addButton(tr("Test"), QStringLiteral("btnTest")), &QPushButton::clicked, this, &QuickLookWindow::runTest);
+  connect(addButton(tr("Snapshot"), QStringLiteral("btnSnapshot")), &QPushButton::clicked, this,
+          &QuickLookWindow::saveSnapshot);
+  connect(addButton(tr("Help"), QStringLiteral("btnHelp")), &QPushButton::clicked, this, &QuickLookWindow::showHelp);
+  advanced_ = addButton(tr("Advanced"), QStringLiteral("btnAdvanced"));
   connect(advanced_, &QPushButton::clicked, this, &QuickLookWindow::advancedRequested);
   advanced_->setEnabled(consoleInstalled);
 
   report_ = new QPlainTextEdit;
+  report_->setObjectName(QStringLiteral("tbxReport"));
   report_->setReadOnly(true);
   report_->setLineWrapMode(QPlainTextEdit::NoWrap);
   QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   fixed.setPointSize(8);
   report_->setFont(fixed);
-
-  message_ = [this](const QString& title, const QString& text) { QMessageBox::critical(this, title, text); };
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
@@ -115,13 +116,13 @@ QuickLookWindow::QuickLookWindow(RequestRunner runner, bool consoleInstalled, QW
 }
 
 void QuickLookWindow::buildTable() {
-  table_->setObjectName("lstTraffic");
+  table_->setObjectName(QStringLiteral("lstTraffic"));
   table_->setRootIsDecorated(false);
   table_->setSortingEnabled(false);
   table_->setSelectionMode(QAbstractItemView::NoSelection);
   table_->setColumnCount(4);
   QStringList headings;
-  for (const Column& c : kColumns) headings << c.heading;
+  for (const Column& c : kColumns) headings << tr(c.heading);
   table_->setHeaderLabels(headings);
   table_->header()->setSectionsClickable(false);
   table_->header()->setStretchLastSection(false);
@@ -132,7 +133,7 @@ void QuickLookWindow::buildTable() {
   for (const TableRow& r : kRows) {
     auto* item = new QTreeWidgetItem(table_);
     item->setIcon(0, quickLookIcon(r.picture));
-    item->setText(0, r.label);
+    item->setText(0, tr(r.label));
     for (int i = 1; i < 4; ++i) item->setTextAlignment(i, kColumns[i].alignment | Qt::AlignVCenter);
   }
   // The widths are the least; a larger font widens the label column to its longest label.
@@ -144,7 +145,7 @@ void QuickLookWindow::buildTable() {
 void QuickLookWindow::setTitle(const AgentReading& reading) {
   if (reading.hostName == hostName_ && !hostName_.isEmpty()) return;
   hostName_ = reading.hostName;
-  setWindowTitle(QString(tr("VELTRIS QuickLook - %1  %2")).arg(reading.hostName, reading.ipSummary));
+  setWindowTitle(tr("VELTRIS QuickLook - %1  %2").arg(reading.hostName, reading.ipSummary));
 }
 
 void QuickLookWindow::refresh(const AgentReading& reading) {
@@ -183,48 +184,42 @@ QuickLookWindow::~QuickLookWindow() {
   for (; waitCursors_ > 0; --waitCursors_) QApplication::restoreOverrideCursor();
 }
 
-void QuickLookWindow::runRequest(const std::string& request, bool waitCursor, const QString& saveTo) {
+void QuickLookWindow::runRequest(const QString& request, bool waitCursor, const QString& saveTo) {
   if (waitCursor) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     ++waitCursors_;
   }
   ++running_;
-  struct Outcome {
-    bool ok;
-    QString text, error;
-  };
-  auto* watcher = new QFutureWatcher<Outcome>(this);
-  connect(watcher, &QFutureWatcher<Outcome>::finished, this, [this, watcher, waitCursor, saveTo] {
-    Outcome o = watcher->result();
+  auto done = [this, waitCursor, saveTo](const AgentAnswer& answer) {
     if (waitCursor && waitCursors_ > 0) {
       QApplication::restoreOverrideCursor();
       --waitCursors_;
     }
-    if (saveTo.isEmpty()) {
-      report_->setPlainText(o.ok ? QString(o.text).replace("\r\n", "\n") : o.error);
-    } else if (!o.ok) {
-      QFile::remove(saveTo);  // nothing that would read as a corrupt snapshot
-      message_("VELTRIS ERROR", o.error.isEmpty() ? QString("Could not save to file") : o.error);
-    }
     --running_;
-    watcher->deleteLater();
-  });
-  RequestRunner runner = runner_;
-  watcher->setFuture(QtConcurrent::run([runner, request, saveTo] {
-    Outcome o{};
-    o.ok = runner(request, o.text, o.error, saveTo);
-    return o;
-  }));
+    if (saveTo.isEmpty()) {
+      report_->setPlainText(answer.ok ? QString(answer.text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+                                      : answer.error);
+    } else if (!answer.ok) {
+      QFile::remove(saveTo);  // nothing that would read as a corrupt snapshot
+      desktop::ask(this, desktop::MessageIcon::Stop, tr("VELTRIS ERROR"),
+                   answer.error.isEmpty() ? tr("Could not save to file") : answer.error);
+    }
+  };
+  if (saveTo.isEmpty()) {
+    requests_->askText(request, done);
+  } else {
+    requests_->askSnapshot(saveTo, done);
+  }
 }
 
-void QuickLookWindow::runConfig() { runRequest("CMD CONFIG", false); }
-void QuickLookWindow::runTest() { runRequest("CMD TEST", true); }
+void QuickLookWindow::runConfig() { runRequest(QStringLiteral("CMD CONFIG"), false); }
+void QuickLookWindow::runTest() { runRequest(QStringLiteral("CMD TEST"), true); }
 
 void QuickLookWindow::saveSnapshot() {
-  QFileDialog dialog(this, "VELTRIS Snapshot Save As");
+  QFileDialog dialog(this, tr("VELTRIS Snapshot Save As"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setNameFilter("VELTRIS Snapshot Files (*.vsn *.VSN)");
-  dialog.setDefaultSuffix("VSN");
+  dialog.setNameFilter(tr("VELTRIS Snapshot Files (*.vsn *.VSN)"));
+  dialog.setDefaultSuffix(QStringLiteral("VSN"));
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.selectFile(hostName_);
@@ -235,11 +230,11 @@ void QuickLookWindow::saveSnapshot() {
 void QuickLookWindow::saveSnapshotTo(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-    message_("VELTRIS ERROR", "Could not save to file");
+    desktop::ask(this, desktop::MessageIcon::Stop, tr("VELTRIS ERROR"), tr("Could not save to file"));
     return;
   }
   file.close();
-  runRequest("SNAPSHOT", true, path);
+  runRequest(QStringLiteral("SNAPSHOT"), true, path);
 }
 
 void QuickLookWindow::showHelp() { openHelp(kHelpContext, this); }

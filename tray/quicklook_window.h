@@ -1,7 +1,6 @@
 #pragma once
 // QuickLook: the traffic state, the traffic table by kind, and the
 // configuration report or full test of this PC's agent.
-#include <functional>
 #include <optional>
 
 #include <QDialog>
@@ -16,19 +15,12 @@ class QTreeWidget;
 
 namespace veltris::tray {
 
-// Runs one request for QuickLook, off the UI thread; the default asks the agent.
-using RequestRunner = std::function<bool(const std::string& request, QString& text, QString& error,
-                                         const QString& saveTo)>;
-
 class QuickLookWindow : public QDialog {
   Q_OBJECT
  public:
-  QuickLookWindow(RequestRunner runner, bool consoleInstalled, QWidget* parent = nullptr);
+  // Takes `requests` over: they end with the window.
+  QuickLookWindow(AgentRequests* requests, bool consoleInstalled, QWidget* parent = nullptr);
   ~QuickLookWindow() override;
-
-  // Shows an error box; replaced in tests.
-  using MessageHook = std::function<void(const QString& title, const QString& text)>;
-  void setMessageHook(MessageHook hook) { message_ = std::move(hook); }
 
   // The once-a-second refresh with the agent's reading.
   void refresh(const AgentReading& reading);
@@ -57,11 +49,11 @@ class QuickLookWindow : public QDialog {
   bool event(QEvent* event) override;
 
  private:
-  void runRequest(const std::string& request, bool waitCursor, const QString& saveTo = {});
+  void runRequest(const QString& request, bool waitCursor, const QString& saveTo = {});
   void buildTable();
   void setTitle(const AgentReading& reading);
 
-  RequestRunner runner_;
+  AgentRequests* requests_;
   QLabel* picture_;
   QLabel* status_;  // wraps: a refusal is longer than a traffic state
   QTreeWidget* table_;
@@ -69,7 +61,6 @@ class QuickLookWindow : public QDialog {
   QPushButton* advanced_;
   std::optional<AgentReading> previous_;
   QString hostName_;
-  MessageHook message_;
   int running_ = 0;
   int waitCursors_ = 0;  // set by this window and not yet restored
 };

@@ -1,73 +1,83 @@
 #include "tray/settings_dialog.h"
 
 #include <QDialogButtonBox>
-#include <optional>
-#include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "desktop/messages.h"
 #include "tray/pictures.h"
 #include "tray/settings_store.h"
 
 namespace veltris::tray {
 namespace {
 
-constexpr char kCaption[] = "VELTRIS Settings";
-constexpr int kMaxText = 255;
+using desktop::MessageButtons;
+using desktop::MessageIcon;
+using Form = desktop::AgentSettingsForm;
 
-QLineEdit* textBox(const char* name, bool password) {
+QLineEdit* textBox(Form::Field field, bool password) {
   auto* box = new QLineEdit;
-  box->setObjectName(name);
-  box->setMaxLength(kMaxText);
+  box->setObjectName(Form::fieldName(field));
+  box->setMaxLength(Form::kMaxText);
   if (password) box->setEchoMode(QLineEdit::Password);
   return box;
 }
 
-QLabel* wrapped(const char* text) {
+QLabel* wrapped(const QString& text) {
   auto* label = new QLabel(text);
   label->setWordWrap(true);
   return label;
 }
 
+QLabel* rightAligned(const QString& text) {
+  auto* label = new QLabel(text);
+  label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  return label;
+}
+
 }  // namespace
 
-SettingsDialog::SettingsDialog(SettingsStore& store, QWidget* parent)
-    : QDialog(parent), store_(store) {
-  setObjectName("frmSettings");
-  setWindowTitle(kCaption);
+SettingsDialog::SettingsDialog(SettingsStore& store, QWidget* parent) : QDialog(parent), store_(store) {
+  using Text = Form::Text;
+  setObjectName(QStringLiteral("frmSettings"));
+  setWindowTitle(Form::caption());
   setWindowIcon(applicationIcon());
   setAttribute(Qt::WA_DeleteOnClose);
-  password_ = textBox("tbxPassword", true);
-  confirm_ = textBox("tbxConfirm", true);
-  folder_ = textBox("tbxDirectory", false);
+  password_ = textBox(Form::Field::Password, true);
+  confirm_ = textBox(Form::Field::Confirmation, true);
+  folder_ = textBox(Form::Field::Directory, false);
 
-  auto* remote = new QGroupBox(tr("Remote Connection Settings"));
-  auto* remoteForm = new QFormLayout(remote);
-  remoteForm->addRow(wrapped("A password is required in order to protect against unauthorized remote "
-                             "connections to the Agent."));
-  remoteForm->addRow("Password:", password_);
-  remoteForm->addRow("Confirm Password:", confirm_);
+  auto* remote = new QGroupBox(Form::text(Text::RemoteGroup));
+  auto* remoteGrid = new QGridLayout(remote);
+  remoteGrid->addWidget(wrapped(Form::text(Text::PasswordNotice)), 0, 0, 1, 2);
+  QLabel* confirmLabel = rightAligned(Form::text(Text::ConfirmLabel));
+  remoteGrid->addWidget(rightAligned(Form::text(Text::PasswordLabel)), 1, 0);
+  remoteGrid->addWidget(password_, 1, 1);
+  remoteGrid->addWidget(confirmLabel, 2, 0);
+  remoteGrid->addWidget(confirm_, 2, 1);
 
-  auto* history = new QGroupBox(tr("History Settings"));
-  auto* historyForm = new QFormLayout(history);
-  historyForm->addRow(wrapped("History information for the last month is automatically maintained in order to "
-                              "establish a baseline of network activity for this PC .  This typically requires "
-                              "less than 1 MB of disk space."));
-  historyForm->addRow("Directory:", folder_);
-  for (QFormLayout* form : {remoteForm, historyForm}) form->setLabelAlignment(Qt::AlignRight);
+  auto* history = new QGroupBox(Form::text(Text::HistoryGroup));
+  auto* historyGrid = new QGridLayout(history);
+  historyGrid->addWidget(wrapped(Form::text(Text::HistoryNotice)), 0, 0, 1, 2);
+  historyGrid->addWidget(rightAligned(Form::text(Text::DirectoryLabel)), 1, 0);
+  historyGrid->addWidget(folder_, 1, 1);
+  // The three boxes line up, as in the form.
+  for (QGridLayout* grid : {remoteGrid, historyGrid}) grid->setColumnMinimumWidth(0, confirmLabel->sizeHint().width());
 
   note_ = new QLabel;
-  note_->setObjectName("lblNote");
+  note_->setObjectName(QStringLiteral("lblNote"));
   note_->setWordWrap(true);
   note_->hide();
 
   auto* buttons = new QDialogButtonBox;
-  ok_ = buttons->addButton("&OK", QDialogButtonBox::AcceptRole);
+  ok_ = buttons->addButton(Form::text(Text::Ok), QDialogButtonBox::AcceptRole);
+  ok_->setObjectName(QStringLiteral("btnOK"));
   ok_->setDefault(true);
-  buttons->addButton("&Cancel", QDialogButtonBox::RejectRole);
+  buttons->addButton(Form::text(Text::Cancel), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("btnCancel"));
   buttons->setCenterButtons(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &SettingsDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &SettingsDialog::reject);
@@ -79,109 +89,140 @@ SettingsDialog::SettingsDialog(SettingsStore& store, QWidget* parent)
   layout->addWidget(buttons);
   setFixedWidth(400);
 
-  message_ = [this](QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons) {
-    QMessageBox box(icon, kCaption, text, buttons, this);
-    return static_cast<QMessageBox::StandardButton>(box.exec());
-  };
-
-  setBusy(true);
+  setBusy(true, tr("Reading the stored settings ..."));
   store_.read(this, [this](const StoredSettings& stored) { showStored(stored); });
 }
 
-void SettingsDialog::setBusy(bool busy) {
+QLineEdit* SettingsDialog::box(Form::Field field) const {
+  switch (field) {
+    case Form::Field::Password: return password_;
+    case Form::Field::Confirmation: return confirm_;
+    case Form::Field::Directory: return folder_;
+  }
+  return nullptr;
+}
+
+// The boxes and OK wait while the store works; Cancel stays.
+void SettingsDialog::setBusy(bool busy, const QString& note) {
   busy_ = busy;
   for (QWidget* w : {static_cast<QWidget*>(password_), static_cast<QWidget*>(confirm_),
                      static_cast<QWidget*>(folder_), static_cast<QWidget*>(ok_)})
     w->setEnabled(!busy);
   if (busy) {
     setCursor(Qt::BusyCursor);
-    note_->setText(tr("Reading the stored settings ..."));
-    note_->show();
   } else {
     unsetCursor();
   }
+  note_->setText(note);
+  note_->setVisible(!note.isEmpty());
+  fitHeight();
+}
+
+// Wrapped texts take the height they need at the dialog's width: a note of
+// several lines makes the dialog taller rather than the notices shorter.
+void SettingsDialog::fitHeight() {
+  layout()->activate();
+  const int height = layout()->totalHeightForWidth(width());
+  if (height <= 0) return;
+  setMinimumHeight(height);
+  resize(width(), height);
+}
+
+void SettingsDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  fitHeight();
 }
 
 void SettingsDialog::showStored(const StoredSettings& stored) {
   storedFolder_ = stored.dataPath;
   storedPassword_ = stored.keyKnown ? stored.password : QString();
   keyHidden_ = stored.keyStored && !stored.keyKnown;
-  password_->setText(storedPassword_);
-  confirm_->setText(storedPassword_);
-  folder_->setText(stored.dataPath.isEmpty() ? defaultDataPath() : stored.dataPath);
-  if (keyHidden_) {
-    for (QLineEdit* box : {password_, confirm_}) box->setPlaceholderText(tr("(set; type a new one to change it)"));
-  }
-  setBusy(false);
+  const Form::Values values = Form::loaded(storedPassword_, stored.dataPath);
+  password_->setText(values.password);
+  confirm_->setText(values.confirmation);
+  folder_->setText(values.directory);
   if (!stored.read) {
-    note_->setText(tr("The stored settings could not be read: ") + stored.error);
+    // Nothing known of what is stored: only what the user types is written.
+    storedFolder_ = values.directory;
+    keyHidden_ = true;
+  }
+  if (keyHidden_) {
+    for (QLineEdit* b : {password_, confirm_}) b->setPlaceholderText(tr("(set; type a new one to change it)"));
+  }
+  if (!stored.read) {
+    setBusy(false, tr("The stored settings could not be read: ") + stored.error);
   } else if (keyHidden_) {
-    note_->setText(tr("A password is set. Leave the boxes empty to keep it."));
+    setBusy(false, tr("A password is set. Leave the boxes empty to keep it."));
   } else {
-    note_->clear();
-    note_->hide();
+    setBusy(false);
   }
 }
 
-bool SettingsDialog::failCheck(QLineEdit* focus, const QString& text, QMessageBox::Icon icon) {
-  message_(icon, text, QMessageBox::Ok);
-  if (focus) focus->setFocus();
-  return false;
-}
-
-// The folder must exist; one missing level may be created on request.
-bool SettingsDialog::folderReady(const QString& folder) {
-  QString error;
-  switch (store_.checkFolder(folder, error)) {
-    case SettingsStore::Folder::Exists: return true;
-    case SettingsStore::Folder::Failed: return failCheck(folder_, error, QMessageBox::Critical);
-    case SettingsStore::Folder::Missing: break;
-  }
-  const QString question = QString("Data Path '%1' does not exist.  Do you wish to create it ?").arg(folder);
-  if (message_(QMessageBox::Question, question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
-    folder_->setFocus();
-    return false;
-  }
-  if (!store_.createFolder(folder, error)) return failCheck(folder_, tr("Create Directory FAILED"), QMessageBox::Critical);
-  return true;
+void SettingsDialog::stay(const Form::Problem& problem) {
+  desktop::ask(this, problem.icon, Form::caption(), problem.text);
+  if (problem.focus) box(*problem.focus)->setFocus();
 }
 
 void SettingsDialog::accept() {
   if (busy_) return;
-  const QString password = password_->text();
-  const QString confirm = confirm_->text();
-  const QString folder = folder_->text();
+  const Form::Values values{password_->text(), confirm_->text(), folder_->text()};
   // A stored key that this user may not see is kept while both boxes stay empty.
-  const bool keepKey = keyHidden_ && password.isEmpty() && confirm.isEmpty();
-  if (!keepKey) {
-    if (password.isEmpty()) return void(failCheck(password_, tr("Require Password")));
-    if (confirm.isEmpty()) return void(failCheck(confirm_, tr("Require Password Confirmation")));
-    if (password.compare(confirm, Qt::CaseInsensitive) != 0)
-      return void(failCheck(password_, tr("Password Confirmation FAILED")));
-  }
-  if (folder.isEmpty()) return void(failCheck(folder_, tr("Require Data Path")));
+  const bool keyKept = keyHidden_ && values.password.isEmpty() && values.confirmation.isEmpty();
+  if (const auto problem = Form::check(values, keyKept)) return stay(*problem);
 
-  std::optional<QString> newFolder, newPassword;
-  if (folder != storedFolder_) newFolder = folder;
-  if (!keepKey && password != storedPassword_) newPassword = password;
-  if (!newFolder && !newPassword) return QDialog::accept();  // nothing changed, nothing written
-  if (newFolder && !folderReady(folder)) return;
+  change_ = {};
+  if (values.directory != storedFolder_) change_.folder = values.directory;
+  if (!keyKept && values.password != storedPassword_) change_.password = values.password;
+  if (!change_.folder && !change_.password) return QDialog::accept();  // nothing changed, nothing written
+  if (!change_.folder) return writeChange();
+  if (const auto refusal = Form::folderRefusal(*change_.folder)) return stay(*refusal);
+  checkFolder();
+}
 
-  QString error;
-  switch (store_.write(newFolder, newPassword, error)) {
-    case SettingsStore::Write::Done: break;
-    case SettingsStore::Write::KeyFailed:
-      return void(failCheck(nullptr, tr("FAILED to create/open registry key"), QMessageBox::Critical));
-    case SettingsStore::Write::WriteFailed:
-      return void(failCheck(nullptr, tr("FAILED to write parameters to registry"), QMessageBox::Critical));
-    case SettingsStore::Write::Failed: return void(failCheck(nullptr, error, QMessageBox::Critical));
+// The folder must exist; a missing one may be created on request.
+void SettingsDialog::checkFolder() {
+  const QString folder = *change_.folder;
+  setBusy(true, tr("Checking the folder ..."));
+  store_.checkFolder(folder, this, [this, folder](SettingsStore::Folder state, const QString& error) {
+    setBusy(false);
+    switch (state) {
+      case SettingsStore::Folder::Exists: return writeChange();
+      case SettingsStore::Folder::Missing: return offerToCreate(folder);
+      case SettingsStore::Folder::Failed: return stay({Form::Field::Directory, MessageIcon::Stop, error});
+    }
+  });
+}
+
+void SettingsDialog::offerToCreate(const QString& folder) {
+  if (desktop::ask(this, MessageIcon::Question, Form::caption(), Form::createQuestion(folder),
+                   MessageButtons::YesNo) != desktop::Answer::Yes) {
+    folder_->setFocus();
+    return;
   }
-  if (newPassword) emit passwordChanged(password);
-  message_(QMessageBox::NoIcon,
-           "Settings successfully modified.\r\n\r\nThe Password setting will take effect immediately.\r\n"
-           "The History Directory setting will take effect after next re-boot.",
-           QMessageBox::Ok);
-  QDialog::accept();
+  setBusy(true, tr("Creating the folder ..."));
+  store_.createFolder(folder, this, [this](bool made, const QString& error) {
+    setBusy(false);
+    if (made) return writeChange();
+    Form::Problem problem = Form::createFailed();
+    if (!error.isEmpty()) problem.text += QStringLiteral("\n\n") + error;
+    stay(problem);
+  });
+}
+
+void SettingsDialog::writeChange() {
+  setBusy(true, tr("Writing the settings ..."));
+  store_.write(change_.folder, change_.password, this, [this](SettingsStore::Write result, const QString& error) {
+    setBusy(false);
+    switch (result) {
+      case SettingsStore::Write::Done: break;
+      case SettingsStore::Write::KeyFailed: return stay(Form::keyFailed());
+      case SettingsStore::Write::WriteFailed: return stay(Form::writeFailed());
+      case SettingsStore::Write::Failed: return stay({std::nullopt, MessageIcon::Stop, error});
+    }
+    if (change_.password) emit passwordChanged(*change_.password);
+    desktop::ask(this, MessageIcon::None, Form::caption(), Form::success());
+    QDialog::accept();
+  });
 }
 
 }  // namespace veltris::tray

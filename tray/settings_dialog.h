@@ -1,10 +1,13 @@
 #pragma once
 // The agent settings dialog: the password remote consoles must give and the
-// history folder, checked in order and written through the settings store.
-#include <functional>
+// history folder, laid out, checked and worded by the shared settings form,
+// read and written through the settings store. The store's steps may wait for
+// pkexec: the dialog stays responsive with its boxes disabled until they answer.
+#include <optional>
 
 #include <QDialog>
-#include <QMessageBox>
+
+#include "desktop/agent_settings_form.h"
 
 class QLabel;
 class QLineEdit;
@@ -18,33 +21,42 @@ struct StoredSettings;
 class SettingsDialog : public QDialog {
   Q_OBJECT
  public:
-  // Shows a message with the dialog's caption; returns the button pressed.
-  using MessageHook = std::function<QMessageBox::StandardButton(QMessageBox::Icon icon, const QString& text,
-                                                                QMessageBox::StandardButtons buttons)>;
+  using Form = desktop::AgentSettingsForm;
 
   // Reads what is stored through `store`; busy until that is known.
   explicit SettingsDialog(SettingsStore& store, QWidget* parent = nullptr);
-  void setMessageHook(MessageHook hook) { message_ = std::move(hook); }
 
   QLineEdit* passwordBox() const { return password_; }
   QLineEdit* confirmBox() const { return confirm_; }
   QLineEdit* folderBox() const { return folder_; }
   QLabel* noteLabel() const { return note_; }
-  // Still reading what is stored.
+  // Waiting for the store (reading, or a helper run).
   bool busy() const { return busy_; }
 
  public slots:
   void accept() override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
 
  signals:
   // After a successful write: the access key that consoles must now give.
   void passwordChanged(const QString& password);
 
  private:
-  bool failCheck(QLineEdit* focus, const QString& text, QMessageBox::Icon icon = QMessageBox::Warning);
-  bool folderReady(const QString& folder);
+  // What OK is about to write: a box left as it opened is not written.
+  struct Change {
+    std::optional<QString> folder, password;
+  };
+
+  QLineEdit* box(Form::Field field) const;
+  void stay(const Form::Problem& problem);
   void showStored(const StoredSettings& stored);
-  void setBusy(bool busy);
+  void setBusy(bool busy, const QString& note = QString());
+  void fitHeight();
+  void checkFolder();
+  void offerToCreate(const QString& folder);
+  void writeChange();
 
   SettingsStore& store_;
   QLineEdit* password_;
@@ -52,12 +64,12 @@ class SettingsDialog : public QDialog {
   QLineEdit* folder_;
   QLabel* note_;
   QPushButton* ok_;
-  MessageHook message_;
   bool busy_ = false;
-  // What was stored when the dialog opened: a box left as it was is not written.
+  // What was stored when the dialog opened.
   QString storedPassword_;
   QString storedFolder_;
   bool keyHidden_ = false;  // a key is stored that this user may not read
+  Change change_;
 };
 
 }  // namespace veltris::tray

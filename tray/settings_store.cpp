@@ -3,17 +3,13 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QCursor>
-#include <QGuiApplication>
 #include <QFileInfo>
 #include <QProcess>
 #include <sstream>
 
-#include "desktop/agent_settings_form.h"
 #include "platform/registry/registry.h"
 #include "platform/system_root.h"
-#include "tray/agent_link.h"
+#include "common/registry_names.h"
 #include "tray/settings_protocol.h"
 
 #ifndef VELTRIS_SETTINGS_HELPER
@@ -31,23 +27,35 @@ bool mayWriteRegistry() {
   return ::access(file.parent_path().c_str(), W_OK) == 0;
 }
 
+class Texts {
+  Q_DECLARE_TR_FUNCTIONS(SettingsStore)
+ public:
+  static QString dismissed() { return tr("pkexec: the authentication was dismissed (exit 126)"); }
+  static QString notAuthorised() {
+    return tr("pkexec: not authorised, or the settings helper could not be run (exit 127)");
+  }
+  static QString abnormal() { return tr("pkexec ended abnormally"); }
+  static QString cannotRun(const QString& program, const QString& why) {
+    return tr("Cannot run %1: %2").arg(program, why);
+  }
+};
+
+QString installedHelper() { return QStringLiteral(VELTRIS_SETTINGS_HELPER); }
+
 }  // namespace
 
 QString settingsHelperPath() {
-  const QString beside = QCoreApplication::applicationDirPath() + "/veltris-settings-helper";
+  const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/veltris-settings-helper");
   if (QFileInfo(beside).isExecutable()) return beside;
-  return VELTRIS_SETTINGS_HELPER;
+  return installedHelper();
 }
-
-QString defaultDataPath() { return desktop::AgentSettingsForm::defaultDirectory(); }
 
 QString pkexecFailure(int exitCode, const QString& standardError) {
   QString what;
-  if (exitCode == helper::kNotAuthorised) what = "pkexec: the authentication was dismissed (exit 126)";
-  if (exitCode == helper::kAuthFailed)
-    what = "pkexec: not authorised, or the settings helper could not be run (exit 127)";
+  if (exitCode == helper::kNotAuthorised) what = Texts::dismissed();
+  if (exitCode == helper::kAuthFailed) what = Texts::notAuthorised();
   if (what.isEmpty()) return standardError;
-  return standardError.isEmpty() ? what : what + "\n" + standardError;
+  return standardError.isEmpty() ? what : what + QLatin1Char('\n') + standardError;
 }
 
 HelperSettingsStore::HelperSettingsStore(QString helperPath) : helperPath_(std::move(helperPath)) {}
@@ -56,9 +64,9 @@ void HelperSettingsStore::read(QObject* context, std::function<void(const Stored
   reg::Registry registry = reg::Registry::system();
   StoredSettings stored;
   std::string key, path;
-  const long keyRc = registry.queryString(kParametersKey, "OpenKey", key);
+  const long keyRc = registry.queryString(kParametersKey, kOpenKeyValue, key);
   if (keyRc != reg::kAccessDenied) {
-    const long pathRc = registry.queryString(kParametersKey, "DataPath", path);
+    const long pathRc = registry.queryString(kParametersKey, kDataPathValue, path);
     stored.read = (keyRc == reg::kSuccess || keyRc == reg::kFileNotFound) &&
                   (pathRc == reg::kSuccess || pathRc == reg::kFileNotFound);
     stored.keyKnown = stored.read;
@@ -71,8 +79,8 @@ void HelperSettingsStore::read(QObject* context, std::function<void(const Stored
   }
   // Not ours to read: the helper tells the folder and whether a key is set, never the key.
   auto* process = new QProcess(context);
-  process->setProgram("pkexec");
-  process->setArguments({VELTRIS_SETTINGS_HELPER, "read"});
+  process->setProgram(QStringLiteral("pkexec"));
+  process->setArguments({installedHelper(), QStringLiteral("read")});
   QObject::connect(process, &QProcess::finished, context, [process, done](int code, QProcess::ExitStatus status) {
     StoredSettings stored;
     const QByteArray out = process->readAllStandardOutput();
@@ -84,7 +92,7 @@ void HelperSettingsStore::read(QObject* context, std::function<void(const Stored
       stored.keyStored = parsed.keyStored;
       stored.dataPath = QString::fromStdString(parsed.dataPath);
     } else {
-      stored.error = status == QProcess::NormalExit ? pkexecFailure(code, err) : "pkexec ended abnormally";
+      stored.error = status == QProcess::NormalExit ? pkexecFailure(code, err) : Texts::abnormal();
     }
     process->deleteLater();
     done(stored);
@@ -92,7 +100,7 @@ void HelperSettingsStore::read(QObject* context, std::function<void(const Stored
   QObject::connect(process, &QProcess::errorOccurred, context, [process, done](QProcess::ProcessError e) {
     if (e != QProcess::FailedToStart) return;
     StoredSettings stored;
-    stored.error = "Cannot run pkexec: " + process->errorString();
+    stored.error = Texts::cannotRun(process->program(), process->errorString());
     process->deleteLater();
     done(stored);
   });
@@ -100,69 +108,71 @@ void HelperSettingsStore::read(QObject* context, std::function<void(const Stored
   process->closeWriteChannel();
 }
 
-int HelperSettingsStore::run(const QStringList& arguments, const QByteArray& input, QString& error) {
-  QProcess process;
+// pkexec waits for the password for as long as the user takes: the helper runs
+// while the windows go on, and its end is a signal.
+void HelperSettingsStore::run(const QStringList& arguments, const QByteArray& input, QObject* context,
+                              std::function<void(int, const QString&)> done) {
+  auto* process = new QProcess(context);
   const bool direct = mayWriteRegistry();
   if (direct) {
-    process.setProgram(helperPath_);
-    process.setArguments(arguments);
+    process->setProgram(helperPath_);
+    process->setArguments(arguments);
   } else {
     // pkexec runs only the installed helper that the polkit action names.
-    process.setProgram("pkexec");
-    process.setArguments(QStringList{VELTRIS_SETTINGS_HELPER} + arguments);
+    process->setProgram(QStringLiteral("pkexec"));
+    process->setArguments(QStringList{installedHelper()} + arguments);
   }
-  // pkexec waits for the password for as long as the user takes: the
-  // windows keep painting while the helper runs, the pointer shows it is busy.
-  QEventLoop loop;
-  bool failedToStart = false;
-  QObject::connect(&process, &QProcess::started, &process, [&] {
-    process.write(input);
-    process.closeWriteChannel();
+  QObject::connect(process, &QProcess::started, process, [process, input] {
+    process->write(input);
+    process->closeWriteChannel();
   });
-  QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-  QObject::connect(&process, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError e) {
+  QObject::connect(process, &QProcess::finished, context,
+                   [process, direct, done](int code, QProcess::ExitStatus status) {
+                     QString error = QString::fromLocal8Bit(process->readAllStandardError()).trimmed();
+                     process->deleteLater();
+                     if (status != QProcess::NormalExit) return done(-1, error.isEmpty() ? Texts::abnormal() : error);
+                     done(code, direct ? error : pkexecFailure(code, error));
+                   });
+  QObject::connect(process, &QProcess::errorOccurred, context, [process, done](QProcess::ProcessError e) {
     if (e != QProcess::FailedToStart) return;
-    failedToStart = true;
-    loop.quit();
+    const QString error = Texts::cannotRun(process->program(), process->errorString());
+    process->deleteLater();
+    done(-1, error);
   });
-  QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
-  process.start();
-  loop.exec(QEventLoop::ExcludeUserInputEvents);
-  QGuiApplication::restoreOverrideCursor();
-  if (failedToStart) {
-    error = "Cannot run " + process.program() + ": " + process.errorString();
-    return -1;
-  }
-  error = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
-  if (process.exitStatus() != QProcess::NormalExit) return -1;
-  const int code = process.exitCode();
-  if (!direct) error = pkexecFailure(code, error);
-  return code;
+  process->start();
 }
 
-SettingsStore::Folder HelperSettingsStore::checkFolder(const QString& path, QString& error) {
-  switch (run({"check", path}, {}, error)) {
-    case helper::kDone: return Folder::Exists;
-    case helper::kFolderMissing: return Folder::Missing;
-    default: return Folder::Failed;
-  }
+void HelperSettingsStore::checkFolder(const QString& path, QObject* context,
+                                      std::function<void(Folder, const QString&)> done) {
+  run({QStringLiteral("check"), path}, {}, context, [done](int code, const QString& error) {
+    switch (code) {
+      case helper::kDone: return done(Folder::Exists, error);
+      case helper::kFolderMissing: return done(Folder::Missing, error);
+      default: return done(Folder::Failed, error);
+    }
+  });
 }
 
-bool HelperSettingsStore::createFolder(const QString& path, QString& error) {
-  return run({"mkdir", path}, {}, error) == helper::kDone;
+void HelperSettingsStore::createFolder(const QString& path, QObject* context,
+                                       std::function<void(bool, const QString&)> done) {
+  run({QStringLiteral("mkdir"), path}, {}, context,
+      [done](int code, const QString& error) { done(code == helper::kDone, error); });
 }
 
-SettingsStore::Write HelperSettingsStore::write(const std::optional<QString>& dataPath,
-                                                const std::optional<QString>& password, QString& error) {
+void HelperSettingsStore::write(const std::optional<QString>& dataPath, const std::optional<QString>& password,
+                                QObject* context, std::function<void(Write, const QString&)> done) {
   helper::SettingsChange change;
   if (dataPath) change.dataPath = dataPath->toStdString();
   if (password) change.openKey = password->toStdString();
-  switch (run({"write"}, QByteArray::fromStdString(helper::formatChange(change)), error)) {
-    case helper::kDone: return Write::Done;
-    case helper::kKeyFailed: return Write::KeyFailed;
-    case helper::kWriteFailed: return Write::WriteFailed;
-    default: return Write::Failed;
-  }
+  run({QStringLiteral("write")}, QByteArray::fromStdString(helper::formatChange(change)), context,
+      [done](int code, const QString& error) {
+        switch (code) {
+          case helper::kDone: return done(Write::Done, error);
+          case helper::kKeyFailed: return done(Write::KeyFailed, error);
+          case helper::kWriteFailed: return done(Write::WriteFailed, error);
+          default: return done(Write::Failed, error);
+        }
+      });
 }
 
 }  // namespace veltris::tray

@@ -26,14 +26,19 @@ class SettingsStore {
   enum class Write { Done, KeyFailed, WriteFailed, Failed };
 
   virtual ~SettingsStore() = default;
-  // Reads what is stored; `done` runs on the UI thread, at once or later (a
-  // helper run), and not at all once `context` is gone.
+  // Every answer runs on the UI thread, at once or later (a helper run through
+  // pkexec waits for the user), and not at all once `context` is gone. `error`
+  // tells why a step failed, as the helper or pkexec said it.
+
+  // Reads what is stored.
   virtual void read(QObject* context, std::function<void(const StoredSettings&)> done) = 0;
-  virtual Folder checkFolder(const QString& path, QString& error) = 0;
-  virtual bool createFolder(const QString& path, QString& error) = 0;
+  virtual void checkFolder(const QString& path, QObject* context,
+                           std::function<void(Folder, const QString& error)> done) = 0;
+  virtual void createFolder(const QString& path, QObject* context,
+                            std::function<void(bool made, const QString& error)> done) = 0;
   // Writes the values given; one that is not given stays as it is.
-  virtual Write write(const std::optional<QString>& dataPath, const std::optional<QString>& password,
-                      QString& error) = 0;
+  virtual void write(const std::optional<QString>& dataPath, const std::optional<QString>& password,
+                     QObject* context, std::function<void(Write, const QString& error)> done) = 0;
 };
 
 // Runs the helper directly when the user may write the registry file (root,
@@ -43,21 +48,24 @@ class HelperSettingsStore final : public SettingsStore {
   explicit HelperSettingsStore(QString helperPath);
 
   void read(QObject* context, std::function<void(const StoredSettings&)> done) override;
-  Folder checkFolder(const QString& path, QString& error) override;
-  bool createFolder(const QString& path, QString& error) override;
-  Write write(const std::optional<QString>& dataPath, const std::optional<QString>& password,
-              QString& error) override;
+  void checkFolder(const QString& path, QObject* context,
+                   std::function<void(Folder, const QString& error)> done) override;
+  void createFolder(const QString& path, QObject* context,
+                    std::function<void(bool made, const QString& error)> done) override;
+  void write(const std::optional<QString>& dataPath, const std::optional<QString>& password, QObject* context,
+             std::function<void(Write, const QString& error)> done) override;
 
  private:
-  int run(const QStringList& arguments, const QByteArray& input, QString& error);
+  // Runs the helper with `arguments` and `input`; `done` gets its exit code
+  // (-1 when it could not run or crashed) and what it or pkexec said.
+  void run(const QStringList& arguments, const QByteArray& input, QObject* context,
+           std::function<void(int code, const QString& error)> done);
 
   QString helperPath_;
 };
 
 // The helper next to this program, else the installed one.
 QString settingsHelperPath();
-// The default history folder: "VELTRIS History" below the Windows directory, ending in a separator.
-QString defaultDataPath();
 // What a run of the helper through pkexec ended with, for the user: pkexec's own
 // exit codes named, its message as it is.
 QString pkexecFailure(int exitCode, const QString& standardError);

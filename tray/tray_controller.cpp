@@ -26,12 +26,12 @@ namespace {
 constexpr int64_t kLaunchGapSeconds = 5;
 constexpr int kLoadingSeconds = 20;
 
-constexpr char kPasswordPrompt[] = "Password of the VELTRIS Agent on this PC:";
-
 std::optional<QString> askPasswordBox(const QString& why) {
   bool ok = false;
-  const QString text = why.isEmpty() ? QString(kPasswordPrompt) : why + "\n\n" + kPasswordPrompt;
-  QString password = QInputDialog::getText(nullptr, "VELTRIS", text, QLineEdit::Password, {}, &ok);
+  const QString prompt = TrayController::tr("Password of the VELTRIS Agent on this PC:");
+  const QString text = why.isEmpty() ? prompt : why + QStringLiteral("\n\n") + prompt;
+  QString password =
+      QInputDialog::getText(nullptr, QStringLiteral("VELTRIS"), text, QLineEdit::Password, {}, &ok);
   if (!ok) return std::nullopt;
   return password;
 }
@@ -41,7 +41,7 @@ std::optional<QString> askPasswordBox(const QString& why) {
 bool statusNotifierHost() {
   QDBusConnection bus = QDBusConnection::sessionBus();
   return bus.isConnected() && bus.interface() &&
-         bus.interface()->isServiceRegistered("org.kde.StatusNotifierWatcher").value();
+         bus.interface()->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher")).value();
 }
 
 }  // namespace
@@ -50,26 +50,27 @@ TrayHooks systemHooks() {
   TrayHooks h;
   h.locateConsole = locateConsole;
   h.startConsole = startConsole;
-  h.searchConsole = searchConsole;
+  h.searchConsole = [](bool raise, ConsoleFound found) { searchConsole(raise, nullptr, std::move(found)); };
   h.now = [] { return QDateTime::currentSecsSinceEpoch(); };
   h.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
   h.storedKey = readStoredKey;
   h.askPassword = askPasswordBox;
   h.clickActivates = statusNotifierHost;
   h.handKeyToConsole = handKeyToConsole;
+  h.agentAccess = [] { return std::make_unique<ConnectionAccess>(); };
   return h;
 }
 
 // ---- LoadingWindow --------------------------------------------------------
 
-LoadingWindow::LoadingWindow(std::function<bool(bool)> searchConsole)
+LoadingWindow::LoadingWindow(Search searchConsole)
     : QLabel(tr("VELTRIS Advanced is loading .....")), search_(std::move(searchConsole)) {
-  setObjectName("frmLoading");
+  setObjectName(QStringLiteral("frmLoading"));
   setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
   setAttribute(Qt::WA_DeleteOnClose);
   setFrameStyle(QFrame::Box | QFrame::Plain);
   setMargin(14);
-  QFont f("DejaVu Sans");
+  QFont f(QStringLiteral("DejaVu Sans"));
   f.setPixelSize(16);
   setFont(f);
   adjustSize();
@@ -79,14 +80,18 @@ LoadingWindow::LoadingWindow(std::function<bool(bool)> searchConsole)
 }
 
 void LoadingWindow::tick() {
-  if (++ticks_ >= kLoadingSeconds || search_(false)) close();
+  if (++ticks_ >= kLoadingSeconds) return void(close());
+  QPointer<LoadingWindow> self(this);
+  search_(false, [self](bool found) {
+    if (self && found) self->close();
+  });
 }
 
 // ---- TrayController ---------------------------------------------------------
 
 TrayController::TrayController(TrayHooks hooks, bool startPolling) : hooks_(std::move(hooks)) {
   qRegisterMetaType<AgentReading>();
-  menu_ = new QMenu("VELTRIS");
+  menu_ = new QMenu(QStringLiteral("VELTRIS"));
   advanced_ = menu_->addAction(tr("Advanced"), this, &TrayController::advanced);
   quickLook_ = menu_->addAction(tr("QuickLook"), this, &TrayController::openQuickLook);
   settings_ = menu_->addAction(tr("Settings"), this, &TrayController::openSettings);
@@ -111,44 +116,41 @@ TrayController::TrayController(TrayHooks hooks, bool startPolling) : hooks_(std:
   connect(&registryWatch_, &QFileSystemWatcher::directoryChanged, this, &TrayController::registryChanged);
   watchRegistry();
 
-  if (startPolling) {
-    poller_ = new AgentPoller;
-    poller_->moveToThread(&pollThread_);
-    connect(&pollThread_, &QThread::finished, poller_, &QObject::deleteLater);
-    connect(&pollThread_, &QThread::started, poller_, &AgentPoller::start);
-    connect(poller_, &AgentPoller::polled, this, &TrayController::showReading);
-    pollThread_.start();
+  if (startPolling && hooks_.agentAccess) {
+    poll_ = new AgentPoll(hooks_.agentAccess(), this);
+    connect(poll_, &AgentPoll::polled, this, &TrayController::showReading);
+    poll_->start();
   }
 }
 
 TrayController::~TrayController() {
-  pollThread_.quit();
-  pollThread_.wait();
   icon_.hide();
   delete menu_;
 }
 
-void TrayController::setKey(const std::string& key) {
-  {
-    std::lock_guard lock(key_->mutex);
-    key_->key = key;
-    key_->refused = false;
-  }
-  polling_ = !key.empty();
-  enterPassword_->setVisible(key.empty());
+void TrayController::setKey(const QString& key) {
+  key_ = key;
+  polling_ = !key.isEmpty();
+  enterPassword_->setVisible(key.isEmpty());
   if (polling_) retryTimer_.stop();
-  if (poller_) poller_->setKey(key);
+  if (poll_) poll_->setKey(key);
 }
 
-void TrayController::offerKey(const std::string& key) {
-  refusals_.cleared(QString::fromStdString(key));
+std::optional<QString> TrayController::requestKey() const {
+  if (!polling_ || key_.isEmpty()) return std::nullopt;
+  return key_;
+}
+
+void TrayController::offerKey(const QString& key, KeySource source) {
+  refusals_.cleared(key);
   setKey(key);
+  if (poll_ && source == KeySource::Registry) poll_->setKey(key, kAgentReadsKeyWithin);
 }
 
 void TrayController::loadKey(bool ask) {
   const StoredKey stored = hooks_.storedKey();
   if (stored.outcome == StoredKey::Found) {
-    if (refusals_.isRefused(QString::fromStdString(stored.key))) return;  // the registry still holds the refused key
+    if (refusals_.isRefused(stored.key)) return;  // the registry still holds the refused key
     return offerKey(stored.key);
   }
   stopPolling(stored.reason);
@@ -167,10 +169,8 @@ void TrayController::watchRegistry() {
 void TrayController::registryChanged() {
   watchRegistry();
   const StoredKey stored = hooks_.storedKey();
-  if (stored.outcome != StoredKey::Found || stored.key == currentKey() ||
-      refusals_.isRefused(QString::fromStdString(stored.key)))
-    return;
-  offerKey(stored.key);
+  if (stored.outcome != StoredKey::Found || stored.key == key_ || refusals_.isRefused(stored.key)) return;
+  offerKey(stored.key, KeySource::Registry);
 }
 
 void TrayController::stopPolling(const QString& why) {
@@ -179,28 +179,28 @@ void TrayController::stopPolling(const QString& why) {
   if (shownCode_ != 0) icon_.setIcon(noAgentIcon());
   shownCode_ = 0;
   icon_.setToolTip(tr("VELTRIS - ") + why);
+  // No reading follows while the poll stands: QuickLook shows the reason instead.
+  last_ = AgentReading{};
+  last_.failure = why;
+  if (quickLookWindow_) quickLookWindow_->refresh(last_);
 }
 
-// The poller holds itself after a refusal; it is offered the key again only by
+// The poll holds itself after a refusal; it is offered the key again only by
 // the user, by a changed registry, or once after a lock-out period.
-void TrayController::keyRefused(const std::string& key) {
-  if (key != currentKey()) return;  // a reading of a key that was replaced meanwhile
-  refusals_.refused(QString::fromStdString(key), hooks_.now());
-  {
-    std::lock_guard lock(key_->mutex);
-    key_->refused = true;
-  }
+void TrayController::keyRefused(const QString& key) {
+  if (key != key_) return;  // a reading of a key that was replaced meanwhile
+  refusals_.refused(key, hooks_.now());
+  if (poll_) poll_->setKey(QString());  // held until a key is offered
   stopPolling(refusedText());
-  if (refusals_.retryAt(QString::fromStdString(key))) retryTimer_.start(1000);
+  if (refusals_.retryAt(key)) retryTimer_.start(1000);
   registryChanged();  // the key may have changed in the registry: that is why it was refused
 }
 
 void TrayController::retryRefusedKey() {
-  const std::string key = currentKey();
-  const QString k = QString::fromStdString(key);
-  if (polling_ || !refusals_.isRefused(k)) return retryTimer_.stop();
-  if (!refusals_.retryAt(k)) return retryTimer_.stop();
-  if (!refusals_.maySend(k, hooks_.now())) return;
+  const QString key = key_;
+  if (polling_ || !refusals_.isRefused(key)) return retryTimer_.stop();
+  if (!refusals_.retryAt(key)) return retryTimer_.stop();
+  if (!refusals_.maySend(key, hooks_.now())) return;
   retryTimer_.stop();
   setKey(key);
 }
@@ -208,12 +208,11 @@ void TrayController::retryRefusedKey() {
 void TrayController::enterPassword() {
   if (asking_ || !hooks_.askPassword) return;
   asking_ = true;
-  const QString prefix = tr("VELTRIS - ");
-  const QString why = icon_.toolTip().startsWith(prefix) ? icon_.toolTip().mid(prefix.size()) : QString();
-  const std::optional<QString> password = hooks_.askPassword(polling_ ? QString() : why);
+  // While the poll stands, the reason it stopped comes with the question.
+  const std::optional<QString> password = hooks_.askPassword(polling_ ? QString() : last_.failure);
   asking_ = false;
   if (!password || password->isEmpty()) return;
-  offerKey(password->left(static_cast<qsizetype>(kAccessKeySize)).toStdString());
+  offerKey(password->left(static_cast<qsizetype>(kAccessKeySize)));
 }
 
 // Added when a tray exists, and again after a tray host went away and came back.
@@ -239,17 +238,12 @@ void TrayController::showReading(const AgentReading& reading) {
       icon_.setToolTip(tr("VELTRIS - ") + reading.failure);
     }
   } else {
-    icon_.setToolTip(QString(tr("VELTRIS - %1  %2")).arg(reading.hostName, reading.ipSummary));
+    icon_.setToolTip(tr("VELTRIS - %1  %2").arg(reading.hostName, reading.ipSummary));
     const TrafficState* state = trafficState(reading.code);
     if (state && reading.code != shownCode_) icon_.setIcon(trayIcon(state->picture));
     shownCode_ = state ? reading.code : 0;
   }
   if (quickLookWindow_) quickLookWindow_->refresh(reading);
-}
-
-std::string TrayController::currentKey() const {
-  std::lock_guard lock(key_->mutex);
-  return key_->key;
 }
 
 void TrayController::prepareMenu() {
@@ -267,7 +261,10 @@ void TrayController::activated(QSystemTrayIcon::ActivationReason reason) {
 void TrayController::doubleClick() {
   if (!polling_) return enterPassword();  // no key, or a refused one: the user offers one
   if (hooks_.locateConsole().isEmpty()) return openQuickLook();
-  if (!hooks_.searchConsole(true)) advanced();
+  QPointer<TrayController> self(this);
+  hooks_.searchConsole(true, [self](bool found) {
+    if (self && !found) self->advanced();
+  });
 }
 
 void TrayController::advanced() {
@@ -281,9 +278,13 @@ void TrayController::advanced() {
 }
 
 void TrayController::consoleWait() {
-  if (loading_ || hooks_.searchConsole(false)) return;
-  loading_ = new LoadingWindow(hooks_.searchConsole);
-  loading_->show();
+  if (loading_) return;
+  QPointer<TrayController> self(this);
+  hooks_.searchConsole(false, [self](bool found) {
+    if (!self || self->loading_ || found) return;
+    self->loading_ = new LoadingWindow(self->hooks_.searchConsole);
+    self->loading_->show();
+  });
 }
 
 void TrayController::openQuickLook() {
@@ -293,27 +294,15 @@ void TrayController::openQuickLook() {
     quickLookWindow_->activateWindow();
     return;
   }
-  RequestRunner runner = [shared = key_](const std::string& request, QString& text, QString& error,
-                                         const QString& saveTo) {
-    std::string key;
-    {
-      std::lock_guard lock(shared->mutex);
-      if (shared->refused || shared->key.empty()) {
-        error = refusedText();
-        return false;
-      }
-      key = shared->key;
-    }
-    bool refused = false;
-    const bool ok = askAgent(key, request, text, error, saveTo, &refused);
-    if (refused) {
-      std::lock_guard lock(shared->mutex);
-      if (shared->key == key) shared->refused = true;
-    }
-    return ok;
-  };
-  quickLookWindow_ = new QuickLookWindow(runner, !hooks_.locateConsole().isEmpty());
+  QPointer<TrayController> self(this);
+  auto* requests = new AgentRequests(hooks_.agentAccess(), [self]() -> std::optional<QString> {
+    return self ? self->requestKey() : std::nullopt;
+  });
+  connect(requests, &AgentRequests::keyRefused, this, &TrayController::keyRefused);
+  quickLookWindow_ = new QuickLookWindow(requests, !hooks_.locateConsole().isEmpty());
   connect(quickLookWindow_, &QuickLookWindow::advancedRequested, this, &TrayController::advanced);
+  // The agent's state is shown at once when there is no agent to ask; figures wait for the next tick.
+  if (!last_.answered && !last_.failure.isEmpty()) quickLookWindow_->refresh(last_);
   quickLookWindow_->show();
 }
 
@@ -327,7 +316,7 @@ void TrayController::openSettings() {
   if (!settingsStore_) return;
   settingsDialog_ = new SettingsDialog(*settingsStore_);
   connect(settingsDialog_, &SettingsDialog::passwordChanged, this, [this](const QString& password) {
-    offerKey(password.left(static_cast<qsizetype>(kAccessKeySize)).toStdString());
+    offerKey(password.left(static_cast<qsizetype>(kAccessKeySize)), KeySource::Registry);
     if (hooks_.handKeyToConsole) hooks_.handKeyToConsole(password);
     emit keyChanged(password);
   });

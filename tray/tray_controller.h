@@ -2,11 +2,11 @@
 // veltris-tray's taskbar window: the icon with its picture and tooltip, the
 // pop-up menu, the double-click, the console launch with its loading window,
 // and the QuickLook and settings windows.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <mutex>
 
 #include <QFileSystemWatcher>
 #include <QIcon>
@@ -14,10 +14,10 @@
 #include <QObject>
 #include <QPointer>
 #include <QSystemTrayIcon>
-#include <QThread>
 #include <QTimer>
 
 #include "desktop/key_refusals.h"
+#include "tray/console_link.h"
 #include "tray/agent_link.h"
 #include "tray/quicklook_window.h"
 #include "tray/settings_dialog.h"
@@ -33,7 +33,7 @@ class SettingsStore;
 struct TrayHooks {
   std::function<QString()> locateConsole;
   std::function<bool(const QString&)> startConsole;
-  std::function<bool(bool raise)> searchConsole;
+  std::function<void(bool raise, ConsoleFound found)> searchConsole;
   std::function<int64_t()> now;  // seconds
   std::function<bool()> trayAvailable;
   // The key the registry holds, as far as this user may read it.
@@ -44,6 +44,8 @@ struct TrayHooks {
   std::function<bool()> clickActivates;
   // Hands a new key to a running console.
   std::function<bool(const QString& key)> handKeyToConsole;
+  // The connection of a new agent session: the poll's and each QuickLook's.
+  std::function<std::unique_ptr<desktop::AgentAccess>()> agentAccess;
 };
 TrayHooks systemHooks();
 
@@ -51,12 +53,13 @@ TrayHooks systemHooks();
 class LoadingWindow : public QLabel {
   Q_OBJECT
  public:
-  explicit LoadingWindow(std::function<bool(bool)> searchConsole);
+  using Search = std::function<void(bool raise, ConsoleFound found)>;
+  explicit LoadingWindow(Search searchConsole);
   void tick();  // once a second
   int ticks() const { return ticks_; }
 
  private:
-  std::function<bool(bool)> search_;
+  Search search_;
   QTimer timer_;
   int ticks_ = 0;
 };
@@ -67,7 +70,10 @@ class TrayController : public QObject {
   explicit TrayController(TrayHooks hooks, bool startPolling = true);
   ~TrayController() override;
 
-  void setKey(const std::string& key);
+  void setKey(const QString& key);
+  // The agent reads its registry file at most once a second: a key sent sooner
+  // after a change would be refused.
+  static constexpr std::chrono::milliseconds kAgentReadsKeyWithin{1500};
   // The key from the registry; asks the user when the registry hides it and `ask`.
   void loadKey(bool ask);
   void setSettingsStore(SettingsStore* store) { settingsStore_ = store; }
@@ -81,7 +87,10 @@ class TrayController : public QObject {
   // A key is known and not refused: the poll runs.
   bool polling() const { return polling_; }
   const desktop::KeyRefusals& refusals() const { return refusals_; }
-  std::string key() const { return currentKey(); }
+  const QString& key() const { return key_; }
+  // The key QuickLook's requests may carry; none while it is refused or unknown.
+  std::optional<QString> requestKey() const;
+  AgentPoll* poll() const { return poll_; }
   QSystemTrayIcon& icon() { return icon_; }
   bool iconAdded() const { return iconAdded_; }
   LoadingWindow* loadingWindow() const { return loading_; }
@@ -110,9 +119,12 @@ class TrayController : public QObject {
 
  private:
   void activated(QSystemTrayIcon::ActivationReason reason);
-  void keyRefused(const std::string& key);
+  void keyRefused(const QString& key);
   void stopPolling(const QString& why);
-  void offerKey(const std::string& key);  // the user's or the registry's: sent at once
+  // The user's key is sent at once; one just written to the registry (Settings,
+  // or a change seen in the file) waits until the agent has read it.
+  enum class KeySource { User, Registry };
+  void offerKey(const QString& key, KeySource source = KeySource::User);
   void watchRegistry();
 
   TrayHooks hooks_;
@@ -139,17 +151,8 @@ class TrayController : public QObject {
   QPointer<SettingsDialog> settingsDialog_;
   SettingsStore* settingsStore_ = nullptr;
   AgentReading last_;
-  std::string currentKey() const;
-
-  // Shared with QuickLook's requests, which may end after this controller.
-  struct SharedKey {
-    std::mutex mutex;
-    std::string key;
-    bool refused = false;  // QuickLook sends nothing with a refused key
-  };
-  std::shared_ptr<SharedKey> key_ = std::make_shared<SharedKey>();
-  QThread pollThread_;
-  AgentPoller* poller_ = nullptr;
+  QString key_;
+  AgentPoll* poll_ = nullptr;
 };
 
 }  // namespace veltris::tray

@@ -1,37 +1,15 @@
 #include "console/core/single_instance.h"
 
-#include <QEventLoop>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <memory>
 
 #include "common/console_channel.h"
 
 namespace veltris::console {
-namespace {
-
-// Whether a console answers on `path`: the socket's own signals end the wait,
-// at most `timeoutMs` later. Runs before the window is shown.
-bool consoleAnswers(const QString& path, int timeoutMs) {
-  QLocalSocket probe;
-  QEventLoop loop;
-  bool connected = false;
-  QObject::connect(&probe, &QLocalSocket::connected, &loop, [&] {
-    connected = true;
-    loop.quit();
-  });
-  QObject::connect(&probe, &QLocalSocket::errorOccurred, &loop, &QEventLoop::quit);
-  QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-  probe.connectToServer(path);
-  if (probe.state() == QLocalSocket::ConnectingState) loop.exec(QEventLoop::ExcludeUserInputEvents);
-  connected = connected || probe.state() == QLocalSocket::ConnectedState;
-  probe.abort();
-  return connected;
-}
-
-}  // namespace
 
 SingleInstanceChannel::SingleInstanceChannel(QWidget* window)
     : QObject(window), window_(window), server_(new QLocalServer(this)) {
@@ -39,15 +17,34 @@ SingleInstanceChannel::SingleInstanceChannel(QWidget* window)
   connect(server_, &QLocalServer::newConnection, this, &SingleInstanceChannel::answer);
 }
 
-bool SingleInstanceChannel::listen() {
+void SingleInstanceChannel::listen() {
   const std::string channel = veltris::consoleChannelPath();
   // No private folder, or something there that is not this user's socket: run without the channel.
-  if (channel.empty() || !veltris::channelSocketUsable(channel)) return false;
+  if (channel.empty() || !veltris::channelSocketUsable(channel)) {
+    QTimer::singleShot(0, this, [this] { emit listenDone(false); });
+    return;
+  }
   const QString path = QString::fromStdString(channel);
-  // Listening would replace another console's socket: ask first.
-  if (consoleAnswers(path, 500)) return false;  // another console owns the channel
-  QLocalServer::removeServer(path);  // a stale socket
-  return server_->listen(path);
+  // Listening would replace another console's socket: ask it first. The
+  // socket's signals, or 500 ms without an answer, decide.
+  auto* probe = new QLocalSocket(this);
+  auto* patience = new QTimer(probe);
+  patience->setSingleShot(true);
+  auto decided = std::make_shared<bool>(false);
+  auto decide = [this, probe, path, decided](bool answered) {
+    if (*decided) return;
+    *decided = true;
+    probe->abort();
+    probe->deleteLater();
+    if (answered) return emit listenDone(false);  // another console owns the channel
+    QLocalServer::removeServer(path);  // a stale socket
+    emit listenDone(server_->listen(path));
+  };
+  connect(probe, &QLocalSocket::connected, this, [decide] { decide(true); });
+  connect(probe, &QLocalSocket::errorOccurred, this, [decide] { decide(false); });
+  connect(patience, &QTimer::timeout, this, [decide] { decide(false); });
+  patience->start(500);
+  probe->connectToServer(path);
 }
 
 bool SingleInstanceChannel::listening() const { return server_->isListening(); }

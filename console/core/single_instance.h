@@ -16,12 +16,14 @@ class SingleInstanceChannel : public QObject {
  public:
   explicit SingleInstanceChannel(QWidget* window);
   // Listens unless a live console already does; a stale socket of this user
-  // is replaced. False without listening when the channel has no private
-  // folder or its name is taken by anything but this user's socket.
-  bool listen();
+  // is replaced. Returns at once; listenDone() tells the outcome: false when
+  // another console answered, the channel has no private folder, or its name
+  // is taken by anything but this user's socket.
+  void listen();
   bool listening() const;
 
  signals:
+  void listenDone(bool listening);
   void raised();
   // A new access key of the agent on this PC (from its settings dialog).
   void keyOffered(const QString& key);

@@ -6,12 +6,26 @@
 
 namespace veltris::console {
 
-QString fieldText(const char* field, size_t width) {
+namespace {
+
+QLatin1StringView fieldView(const char* field, size_t width) {
   const void* nul = std::memchr(field, '\0', width);
-  const size_t length = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - field) : width;
-  size_t end = length;
+  size_t end = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - field) : width;
   while (end > 0 && (field[end - 1] == ' ' || field[end - 1] == '\t')) --end;
-  return QString::fromLatin1(field, static_cast<qsizetype>(end));
+  return QLatin1StringView(field, static_cast<qsizetype>(end));
+}
+
+}  // namespace
+
+QString fieldText(const char* field, size_t width) { return QString(fieldView(field, width)); }
+
+bool setFieldText(QString& text, const char* field, size_t width) {
+  const QLatin1StringView now = fieldView(field, width);
+  if (text == now) return false;
+  text.resize(now.size());  // keeps the buffer when it is not shared and large enough
+  QChar* out = text.data();
+  for (qsizetype i = 0; i < now.size(); ++i) out[i] = QChar(now[i]);
+  return true;
 }
 
 QString counterText(double value) {

@@ -12,6 +12,8 @@ namespace veltris::console {
 
 // A fixed-width field: up to the first NUL, right-trimmed.
 QString fieldText(const char* field, size_t width);
+// `text` becomes fieldText(field, width), in its own buffer where it can; false if it was that already.
+bool setFieldText(QString& text, const char* field, size_t width);
 
 // "#,###": groups of three with commas; an empty text for 0 (and for less than 0.5).
 QString counterText(double value);

@@ -4,6 +4,7 @@
 #include <QFont>
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 
 #include "console/models/grid_text.h"
@@ -33,8 +34,28 @@ int SessionsModel::rowCount(const QModelIndex& parent) const {
 }
 int SessionsModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumns; }
 
-QString SessionsModel::keyOf(int adapter, const QString& station, const QString& protoAddr) {
-  return QString::number(adapter) + '\x1f' + station + '\x1f' + protoAddr;
+namespace {
+
+// Copies a fixed field as fieldText() reads it: up to the first NUL, without trailing blanks.
+template <size_t N>
+void copyField(char (&to)[N], const char (&from)[N]) {
+  const void* nul = std::memchr(from, '\0', N);
+  size_t end = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - from) : N;
+  while (end > 0 && (from[end - 1] == ' ' || from[end - 1] == '\t')) --end;
+  std::memcpy(to, from, end);
+}
+
+// The counter columns 6-11 as column bits.
+constexpr quint32 kShownCounters = ((1u << SessionsModel::kCounters) - 1) << SessionsModel::kFirstCounterColumn;
+
+}  // namespace
+
+SessionsModel::Key SessionsModel::keyOf(const PartnerStatRecord& record) {
+  Key key;
+  key.adapter = record.adapterNumber.get();
+  copyField(key.station, record.station);
+  copyField(key.protoAddr, record.protoAddr);
+  return key;
 }
 
 double SessionsModel::shownValue(int row, int counter) const {
@@ -87,44 +108,79 @@ QVariant SessionsModel::headerData(int section, Qt::Orientation orientation, int
 void SessionsModel::beginPoll(bool historyDay) {
   historyDay_ = historyDay;
   firstChanged_ = lastChanged_ = -1;
+  changedColumns_ = 0;
+  nextRow_ = 0;
   rowsBeforePoll_ = rowCount();
-  for (Row& row : rows_) row.touched = false;
+  for (Row& row : rows_) {
+    row.touchedBefore = row.touched;
+    row.touched = false;
+  }
+}
+
+void SessionsModel::noteChanged(int row, quint32 columns) {
+  if (row >= rowsBeforePoll_) return;  // announced by endPoll() as inserted
+  firstChanged_ = firstChanged_ < 0 ? row : std::min(firstChanged_, row);
+  lastChanged_ = std::max(lastChanged_, row);
+  changedColumns_ |= columns;
 }
 
 void SessionsModel::applyRecord(const PartnerStatRecord& record) {
-  const int adapter = static_cast<int>(record.adapterNumber.get());
-  const QString station = fieldText(record.station, sizeof record.station);
-  const QString protoAddr = fieldText(record.protoAddr, sizeof record.protoAddr);
-  const QString key = keyOf(adapter, station, protoAddr);
-  auto it = rowOfKey_.find(key);
+  const Key key = keyOf(record);
+  // The agent sends its partners in the same order each poll: try the row after the last one first.
+  const bool sameOrder = nextRow_ < rowCount() && rows_[static_cast<size_t>(nextRow_)].key == key;
+  auto it = sameOrder ? rowOfKey_.constEnd() : rowOfKey_.constFind(key);
   int index;
-  if (it == rowOfKey_.end()) {
+  if (sameOrder) {
+    index = nextRow_;
+  } else if (it == rowOfKey_.constEnd()) {
     index = rowCount();
     // Rows appended during a poll are announced together in endPoll().
-    rows_.push_back(Row{adapter, station, protoAddr});
+    Row added;
+    added.adapter = static_cast<int>(record.adapterNumber.get());
+    added.station = fieldText(record.station, sizeof record.station);
+    added.protoAddr = fieldText(record.protoAddr, sizeof record.protoAddr);
+    added.key = key;
+    added.role = fieldText(record.roleLabel, sizeof record.roleLabel);
+    added.name = fieldText(record.hostName, sizeof record.hostName);
+    added.time = fieldText(record.lastSeen, sizeof record.lastSeen);
+    std::memcpy(added.labels.data(), record.roleLabel, kLabelBytes);
+    rows_.push_back(std::move(added));
     rowOfKey_.insert(key, index);
   } else {
     index = *it;
   }
+  nextRow_ = index + 1;
   Row& row = rows_[static_cast<size_t>(index)];
-  row.role = fieldText(record.roleLabel, sizeof record.roleLabel);
-  row.name = fieldText(record.hostName, sizeof record.hostName);
-  row.time = fieldText(record.lastSeen, sizeof record.lastSeen);
-  const auto values = countersOf(record);
-  for (int i = 0; i < kCounters; ++i) {
-    if (historyDay_) {
-      row.delta[i] = values[i];
-      row.total[i] += values[i];
-    } else {
-      row.delta[i] = values[i] - row.total[i];
-      row.total[i] = values[i];
+  // Texts are made only of fields whose bytes changed (mostly the time).
+  char* seen = row.labels.data();
+  const auto update = [&](QString& text, const char* field, size_t width, int column) {
+    if (std::memcmp(seen, field, width) != 0) {
+      std::memcpy(seen, field, width);
+      if (setFieldText(text, field, width)) noteChanged(index, 1u << column);
     }
+    seen += width;
+  };
+  update(row.role, record.roleLabel, sizeof record.roleLabel, 3);
+  update(row.name, record.hostName, sizeof record.hostName, 4);
+  update(row.time, record.lastSeen, sizeof record.lastSeen, kTimeColumn);
+  const auto values = countersOf(record);
+  quint32 changed = 0;  // the counter cells changed
+  for (int i = 0; i < kCounters; ++i) {
+    const double delta = historyDay_ ? values[i] : values[i] - row.total[i];
+    const double total = historyDay_ ? row.total[i] + values[i] : values[i];
+    // What the counter column shows now and will show: the totals (less the
+    // baseline), or in "Delta" the difference, empty for rows not in the last poll.
+    const bool shownChanged = mode_ == CounterMode::Delta
+                                  ? delta != (row.touched || row.touchedBefore ? row.delta[i] : 0.0)
+                                  : total != row.total[i];
+    if (shownChanged) changed |= 1u << (kFirstCounterColumn + i);
+    if (total != row.total[i]) changed |= 1u << (kTotalsColumn + i);
+    if (delta != row.delta[i]) changed |= 1u << (kDeltaColumn + i);
+    row.delta[i] = delta;
+    row.total[i] = total;
   }
+  if (changed != 0) noteChanged(index, changed);
   row.touched = true;
-  if (index < rowsBeforePoll_) {
-    firstChanged_ = firstChanged_ < 0 ? index : std::min(firstChanged_, index);
-    lastChanged_ = std::max(lastChanged_, index);
-  }
 }
 
 void SessionsModel::endPoll() {
@@ -138,10 +194,22 @@ void SessionsModel::endPoll() {
     endInsertRows();
   }
   // Untouched rows change only in Delta mode, where they turn empty.
-  if (mode_ == CounterMode::Delta && rowsBeforePoll_ > 0) {
-    emit dataChanged(index(0, 0), index(rowsBeforePoll_ - 1, kColumns - 1));
-  } else if (firstChanged_ >= 0) {
-    emit dataChanged(index(firstChanged_, 0), index(lastChanged_, kColumns - 1));
+  if (mode_ == CounterMode::Delta) {
+    for (int r = 0; r < rowsBeforePoll_; ++r) {
+      const Row& row = rows_[static_cast<size_t>(r)];
+      if (row.touchedBefore && !row.touched) noteChanged(r, kShownCounters);
+    }
+  }
+  // One range per run of changed columns: the views repaint those cells only.
+  for (int column = 0; firstChanged_ >= 0 && column < kColumns;) {
+    if (!(changedColumns_ >> column & 1u)) {
+      ++column;
+      continue;
+    }
+    int last = column;
+    while (last + 1 < kColumns && changedColumns_ >> (last + 1) & 1u) ++last;
+    emit dataChanged(index(firstChanged_, column), index(lastChanged_, last));
+    column = last + 1;
   }
   rowsBeforePoll_ = rows;
 }
@@ -197,7 +265,7 @@ void SessionsModel::resort() {
 void SessionsModel::rebuildIndex() {
   rowOfKey_.clear();
   for (size_t i = 0; i < rows_.size(); ++i)
-    rowOfKey_.insert(keyOf(rows_[i].adapter, rows_[i].station, rows_[i].protoAddr), static_cast<int>(i));
+    rowOfKey_.insert(rows_[i].key, static_cast<int>(i));
 }
 
 QString SessionsModel::rowText(int row) const {

@@ -61,21 +61,41 @@ class SessionsModel : public SortableTableModel {
   QString rowText(int row) const;  // visible cells, tab-separated
 
  private:
+  // What names a partner: the adapter and the record's station and protocol
+  // fields, cut at the first NUL, trailing blanks dropped, zero-filled.
+  struct Key {
+    quint32 adapter = 0;
+    char station[sizeof PartnerStatRecord::station] = {};
+    char protoAddr[sizeof PartnerStatRecord::protoAddr] = {};
+    friend bool operator==(const Key&, const Key&) = default;
+    friend size_t qHash(const Key& key, size_t seed = 0) noexcept { return qHashBits(&key, sizeof key, seed); }
+  };
+  // The record's role, host name and time fields as last seen: unchanged bytes, unchanged texts.
+  static constexpr size_t kLabelBytes = sizeof PartnerStatRecord::roleLabel + sizeof PartnerStatRecord::hostName +
+                                        sizeof PartnerStatRecord::lastSeen;
   struct Row {
     int adapter = 0;
     QString station, protoAddr, role, name, time;
     std::array<double, kCounters> total{}, baseline{}, delta{};
-    bool touched = false;
+    bool touched = false, touchedBefore = false;  // in this poll, in the last one
+    Key key;
+    std::array<char, kLabelBytes> labels{};
   };
-  static QString keyOf(int adapter, const QString& station, const QString& protoAddr);
+  static Key keyOf(const PartnerStatRecord& record);
   QString cellText(const Row& row, int column) const;
   void rebuildIndex();
+  // Cells of `row` changed in this poll: a bit per column.
+  void noteChanged(int row, quint32 columns);
 
   std::vector<Row> rows_;
-  QHash<QString, int> rowOfKey_;
+  QHash<Key, int> rowOfKey_;
   CounterMode mode_ = CounterMode::Totals;
   bool historyDay_ = false;
-  int firstChanged_ = -1, lastChanged_ = -1, rowsBeforePoll_ = 0;
+  // The changed cells of this poll's old rows: a row span and the columns.
+  int firstChanged_ = -1, lastChanged_ = -1;
+  quint32 changedColumns_ = 0;
+  int rowsBeforePoll_ = 0;
+  int nextRow_ = 0;  // where the next record's row is looked for first
   int sortColumn_ = -1;
 };
 

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "console/models/grid_text.h"
+#include "console/tabs/grid_delegate.h"
 #include "console/core/desktop_layer.h"
 
 #include <QHBoxLayout>
@@ -49,6 +50,7 @@ QTableView* makeGrid(const char* objectName, QAbstractItemModel* model, QWidget*
   auto* grid = new QTableView(parent);
   grid->setObjectName(objectName);
   grid->setModel(model);
+  grid->setItemDelegate(new GridDelegate(grid));
   grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid->setSelectionBehavior(QAbstractItemView::SelectRows);
   grid->setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -2,6 +2,7 @@
 // tabs: counter modes, sorting, the row limit, colours and wording.
 #include <QItemSelectionModel>
 #include <QPalette>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 
@@ -124,6 +125,99 @@ class GridsTest : public QObject {
     poll(m, {partner("B", {25, 3})});
     QCOMPARE(counters(m, 1).mid(0, 2), QStringList({"5", "1"}));
     QCOMPARE(counters(m, 0).first(), QString(""));
+  }
+
+  // A poll announces its changes as ranges of cells, one per run of changed
+  // columns: every cell whose text changed lies in one of them.
+  void sessionsPollAnnouncesTheCellsItChanged_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<std::vector<PartnerStatRecord>>("records");
+    const std::vector<PartnerStatRecord> same = {partner("A", {11, 1}), partner("B", {22, 2}), partner("C", {33, 3})};
+    const std::vector<PartnerStatRecord> counter = {partner("A", {11, 1}), partner("B", {25, 2}), partner("C", {33, 3})};
+    const std::vector<PartnerStatRecord> time = {partner("A", {11, 1}), partner("B", {22, 2}, "10:00:05"),
+                                                 partner("C", {33, 3})};
+    const std::vector<PartnerStatRecord> name = {partner("C", {33, 3}, "10:00:00", "HOST")};
+    const std::vector<PartnerStatRecord> missing = {partner("A", {11, 1}), partner("C", {33, 3})};
+    const std::vector<PartnerStatRecord> added = {partner("A", {11, 1}), partner("D", {5, 1})};
+    for (auto [mode, label] : {std::pair{CounterMode::Totals, "Totals"}, {CounterMode::Count, "Count"},
+                               {CounterMode::Delta, "Delta"}}) {
+      const int m = static_cast<int>(mode);
+      QTest::addRow("%s the same totals", label) << m << same;
+      QTest::addRow("%s one counter", label) << m << counter;
+      QTest::addRow("%s one time", label) << m << time;
+      QTest::addRow("%s one name, the others missing", label) << m << name;
+      QTest::addRow("%s a partner missing", label) << m << missing;
+      QTest::addRow("%s a new partner", label) << m << added;
+    }
+  }
+  void sessionsPollAnnouncesTheCellsItChanged() {
+    QFETCH(int, mode);
+    QFETCH(std::vector<PartnerStatRecord>, records);
+    SessionsModel m;
+    m.setMode(static_cast<CounterMode>(mode));
+    poll(m, {partner("A", {10, 1}), partner("B", {20, 2}), partner("C", {30, 3})});
+    poll(m, {partner("A", {11, 1}), partner("B", {22, 2}), partner("C", {33, 3})});
+    auto cells = [&m] {
+      QStringList all;
+      for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < SessionsModel::kColumns; ++c) all << cell(m, r, c);
+      return all;
+    };
+    const QStringList before = cells();
+    QSignalSpy changed(&m, &QAbstractItemModel::dataChanged);
+    poll(m, records);
+    const QStringList after = cells();
+    for (int r = 0; r < 3; ++r) {
+      for (int c = 0; c < SessionsModel::kColumns; ++c) {
+        if (before[r * SessionsModel::kColumns + c] == after[r * SessionsModel::kColumns + c]) continue;
+        bool inside = false;
+        for (const QList<QVariant>& range : changed) {
+          const auto from = range[0].value<QModelIndex>(), to = range[1].value<QModelIndex>();
+          inside |= r >= from.row() && r <= to.row() && c >= from.column() && c <= to.column();
+        }
+        QVERIFY2(inside, qPrintable(QString("row %1 column %2 changed unannounced").arg(r).arg(c)));
+      }
+    }
+  }
+
+  // The same records again change no cell, so the grid is not told to repaint.
+  void sessionsRepeatedPollAnnouncesNothing() {
+    for (CounterMode mode : {CounterMode::Totals, CounterMode::Count, CounterMode::Delta}) {
+      SessionsModel m;
+      m.setMode(mode);
+      const std::vector<PartnerStatRecord> records = {partner("A", {10, 1}), partner("B", {20, 2}, "10:00:01", "B")};
+      poll(m, records);
+      poll(m, records);
+      QSignalSpy changed(&m, &QAbstractItemModel::dataChanged);
+      poll(m, records);
+      QCOMPARE(changed.size(), 0);
+    }
+  }
+
+  void fieldTextInPlace_data() {
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QByteArray>("field");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<bool>("changed");
+    QTest::newRow("same") << "10:00:01" << QByteArray("10:00:01") << "10:00:01" << false;
+    QTest::newRow("new time") << "10:00:01" << QByteArray("10:00:02") << "10:00:02" << true;
+    QTest::newRow("blanks and NUL cut") << "HOST" << QByteArray("HOST  \0xx", 9) << "HOST" << false;
+    QTest::newRow("longer") << "A" << QByteArray("ABCDEFGH") << "ABCDEFGH" << true;
+    QTest::newRow("shorter") << "ABCDEFGH" << QByteArray("AB\0\0\0\0\0\0", 8) << "AB" << true;
+    QTest::newRow("to empty") << "AB" << QByteArray(8, '\0') << "" << true;
+    QTest::newRow("Latin-1") << "" << QByteArray("M\xfcller") << QString::fromLatin1("M\xfcller") << true;
+  }
+  void fieldTextInPlace() {
+    QFETCH(QString, before);
+    QFETCH(QByteArray, field);
+    QFETCH(QString, after);
+    QFETCH(bool, changed);
+    QString text = before;
+    const QString shared = text;  // a copy held elsewhere keeps its value
+    QCOMPARE(setFieldText(text, field.constData(), static_cast<size_t>(field.size())), changed);
+    QCOMPARE(text, after);
+    QCOMPARE(text, fieldText(field.constData(), static_cast<size_t>(field.size())));
+    QCOMPARE(shared, before);
   }
 
   void sessionsRowsMatchAdapterStationAndProtocol() {

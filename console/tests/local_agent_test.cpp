@@ -92,7 +92,7 @@ void LocalAgentTest::keyHandedOverTheChannelReconnects() {
   QVERIFY(w.polling());
   SingleInstanceChannel channel(w.window.get());
   QObject::connect(&channel, &SingleInstanceChannel::keyOffered, w.window.get(), &MainWindow::takeOfferedKey);
-  QVERIFY(channel.listen());
+  QVERIFY(listened(channel));
   scriptConnect(*w.script, "", "NEWKEY");
   scriptHistoryList(*w.script, counts());
   QLocalSocket client;

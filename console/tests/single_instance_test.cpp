@@ -10,11 +10,13 @@
 
 #include "common/console_channel.h"
 #include "console/core/single_instance.h"
+#include "console/tests/window_parts.h"
 #include "desktop/testing/test_support.h"
 
 using namespace veltris;
 using namespace veltris::console;
 using namespace veltris::desktop::test;
+using veltris::console::testing::listened;
 
 class SingleInstanceTest : public QObject {
   Q_OBJECT
@@ -27,10 +29,10 @@ void SingleInstanceTest::aSecondConsoleRaisesTheFirst() {
   TestRoot root;
   QWidget window;
   SingleInstanceChannel first(&window);
-  QVERIFY(first.listen());
+  QVERIFY(listened(first));
   QWidget other;
   SingleInstanceChannel second(&other);
-  QVERIFY(!second.listen());  // a live console owns the channel
+  QVERIFY(!listened(second));  // a live console owns the channel
   QSignalSpy raised(&first, &SingleInstanceChannel::raised);
   QLocalSocket client;
   client.connectToServer(QString::fromStdString(veltris::consoleChannelPath()));
@@ -58,7 +60,7 @@ void SingleInstanceTest::channelStaysPrivate() {
   {
     QWidget window;
     SingleInstanceChannel channel(&window);
-    QVERIFY(channel.listen());
+    QVERIFY(listened(channel));
   }
   // A plain file where the socket goes, and a folder someone else may enter, are refused.
   QFile planted(QString::fromStdString(folder + "/veltris-console.sock"));
@@ -68,7 +70,7 @@ void SingleInstanceTest::channelStaysPrivate() {
   {
     QWidget window;
     SingleInstanceChannel channel(&window);
-    QVERIFY(!channel.listen());
+    QVERIFY(!listened(channel));
     QVERIFY(planted.exists());
   }
   QFile::remove(planted.fileName());
@@ -77,7 +79,7 @@ void SingleInstanceTest::channelStaysPrivate() {
     QCOMPARE(QString::fromStdString(veltris::consoleChannelPath()), QString());
     QWidget window;
     SingleInstanceChannel channel(&window);
-    QVERIFY(!channel.listen());
+    QVERIFY(!listened(channel));
   }
   qputenv("XDG_RUNTIME_DIR", savedRuntime);
   if (savedRuntime.isEmpty()) qunsetenv("XDG_RUNTIME_DIR");

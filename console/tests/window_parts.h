@@ -1,14 +1,23 @@
 #pragma once
 // The main window's parts, found as a user's tools would: by their form names.
 #include <QAction>
+#include <QSignalSpy>
 #include <QLabel>
 #include <QTabWidget>
 #include <QTimer>
 
+#include "console/core/single_instance.h"
 #include "console/tabs/overview_tab.h"
 #include "console/windows/main_window.h"
 
 namespace veltris::console::testing {
+
+// Starts the channel and waits for the outcome of its probe.
+inline bool listened(SingleInstanceChannel& channel) {
+  QSignalSpy done(&channel, &SingleInstanceChannel::listenDone);
+  channel.listen();
+  return (!done.isEmpty() || done.wait(3000)) && done.first().first().toBool();
+}
 
 template <typename T>
 T* part(const QObject& owner, const char* name) {

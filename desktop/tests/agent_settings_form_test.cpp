@@ -25,22 +25,27 @@ void AgentSettingsFormTest::checksInOrder_data() {
   QTest::addColumn<QString>("directory");
   QTest::addColumn<QString>("message");  // empty: every check passes
   QTest::addColumn<Form::Field>("focus");
+  QTest::addColumn<bool>("keyKept");
   const QString folder = QStringLiteral("/var/lib/veltris/VELTRIS History/");
   // Each row fails every later check too: the first failing check is the one shown.
   QTest::newRow("all empty") << QString() << QString() << QString() << QStringLiteral("Require Password")
-                             << Form::Field::Password;
+                             << Form::Field::Password << false;
   QTest::newRow("no confirmation") << QStringLiteral("abc") << QString() << QString()
-                                   << QStringLiteral("Require Password Confirmation") << Form::Field::Confirmation;
+                                   << QStringLiteral("Require Password Confirmation") << Form::Field::Confirmation << false;
   QTest::newRow("confirmation differs") << QStringLiteral("abc") << QStringLiteral("abd") << QString()
-                                        << QStringLiteral("Password Confirmation FAILED") << Form::Field::Password;
+                                        << QStringLiteral("Password Confirmation FAILED") << Form::Field::Password << false;
   QTest::newRow("confirmation longer") << QStringLiteral("abc") << QStringLiteral("abcd") << folder
-                                       << QStringLiteral("Password Confirmation FAILED") << Form::Field::Password;
+                                       << QStringLiteral("Password Confirmation FAILED") << Form::Field::Password << false;
   QTest::newRow("no folder") << QStringLiteral("abc") << QStringLiteral("ABC") << QString()
-                             << QStringLiteral("Require Data Path") << Form::Field::Directory;
+                             << QStringLiteral("Require Data Path") << Form::Field::Directory << false;
   QTest::newRow("case ignored") << QStringLiteral("Secret") << QStringLiteral("sECRET") << folder << QString()
-                                << Form::Field::Password;
+                                << Form::Field::Password << false;
   QTest::newRow("confirmation only empty") << QString() << QStringLiteral("abc") << folder
-                                           << QStringLiteral("Require Password") << Form::Field::Password;
+                                           << QStringLiteral("Require Password") << Form::Field::Password << false;
+  // A stored key the user may not read, both boxes empty: only the folder is checked.
+  QTest::newRow("key kept") << QString() << QString() << folder << QString() << Form::Field::Password << true;
+  QTest::newRow("key kept, no folder") << QString() << QString() << QString() << QStringLiteral("Require Data Path")
+                                       << Form::Field::Directory << true;
 }
 
 void AgentSettingsFormTest::checksInOrder() {
@@ -49,7 +54,8 @@ void AgentSettingsFormTest::checksInOrder() {
   QFETCH(QString, directory);
   QFETCH(QString, message);
   QFETCH(Form::Field, focus);
-  const auto problem = Form::check({password, confirmation, directory});
+  QFETCH(bool, keyKept);
+  const auto problem = Form::check({password, confirmation, directory}, keyKept);
   if (message.isEmpty()) {
     QVERIFY(!problem);
     return;

@@ -1,31 +1,24 @@
 // The taskbar window and a refused key: no key is sent again of its own
 // accord; the user, a changed registry, or the one retry after a lock-out
-// period offer it. Also the activation on click-only hosts, the key handed to
-// the console, and QuickLook's cursor and snapshot file.
-#include <gtest/gtest.h>
-
+// period offer it. Also the activation on click-only hosts, and a refusal that
+// QuickLook met stopping the poll.
 #include <QAction>
 #include <QApplication>
-#include <QFile>
-#include <QPointer>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QThread>
-#include <QThreadPool>
-#include <atomic>
-#include <functional>
+#include <QtTest>
 
+#include "desktop/testing/test_support.h"
 #include "tray/quicklook_window.h"
 #include "tray/tests/tray_world.h"
 #include "tray/tray_controller.h"
 
-namespace veltris::tray {
-namespace {
-
+using namespace veltris;
+using namespace veltris::tray;
 using test::keyedTray;
 using test::World;
 
-AgentReading refusal(const std::string& key) {
+namespace {
+
+AgentReading refusal(const QString& key) {
   AgentReading r;
   r.keyRefused = true;
   r.key = key;
@@ -33,50 +26,29 @@ AgentReading refusal(const std::string& key) {
   return r;
 }
 
-StoredKey found(const std::string& key) {
+StoredKey found(const QString& key) {
   StoredKey s;
   s.outcome = StoredKey::Found;
   s.key = key;
   return s;
 }
 
-TEST(RefusedKey, StopsThePollAndOffersThePassword) {
-  World world;
-  auto tray = keyedTray(world);
-  ASSERT_TRUE(tray->polling());
-  EXPECT_FALSE(tray->enterPasswordAction()->isVisible());
-  tray->showReading(refusal("secret"));
-  EXPECT_FALSE(tray->polling());
-  EXPECT_TRUE(tray->enterPasswordAction()->isVisible());
-  EXPECT_TRUE(tray->icon().toolTip().contains("Security check FAILED")) << tray->icon().toolTip().toStdString();
-  EXPECT_FALSE(tray->refusals().maySend("SECRET", world.clock)) << "keys compare as the agent compares them";
-
-  // A click, or a double-click, asks for the password rather than starting anything.
-  world.answers = {QString("right")};
-  tray->doubleClick();
-  EXPECT_EQ(world.starts, 0);
-  ASSERT_EQ(world.asked.size(), 1);
-  EXPECT_TRUE(world.asked[0].contains("Security check FAILED"));
-  EXPECT_TRUE(tray->polling());
-  EXPECT_EQ(tray->key(), "right");
-  EXPECT_FALSE(tray->enterPasswordAction()->isVisible());
-}
-
 // Which key the poll holds after each event, and whether it runs.
-TEST(RefusedKey, NeverResentOnItsOwnExceptOnceAfterALockOutPeriod) {
-  struct Step {
-    const char* what;
-    std::function<void(World&, TrayController&)> act;
-    bool polling;
-    const char* key;
-  };
-  const Step steps[] = {
-      {"refused", [](World&, TrayController& t) { t.showReading(refusal("secret")); }, false, "secret"},
+struct Step {
+  const char* what;
+  std::function<void(World&, TrayController&)> act;
+  bool polling;
+  const char* key;
+};
+
+const std::vector<Step>& steps() {
+  static const std::vector<Step> all = {
+      {"refused", [](World&, TrayController& t) { t.showReading(refusal(QStringLiteral("secret"))); }, false, "secret"},
       {"a stale reading of the old key changes nothing",
-       [](World&, TrayController& t) { t.showReading(refusal("older")); }, false, "secret"},
+       [](World&, TrayController& t) { t.showReading(refusal(QStringLiteral("older"))); }, false, "secret"},
       {"the registry changed but holds the same key",
        [](World& w, TrayController& t) {
-         w.stored = found("SECRET");
+         w.stored = found(QStringLiteral("SECRET"));
          t.registryChanged();
        },
        false, "secret"},
@@ -92,7 +64,8 @@ TEST(RefusedKey, NeverResentOnItsOwnExceptOnceAfterALockOutPeriod) {
          t.retryRefusedKey();
        },
        true, "secret"},
-      {"refused again", [](World&, TrayController& t) { t.showReading(refusal("secret")); }, false, "secret"},
+      {"refused again", [](World&, TrayController& t) { t.showReading(refusal(QStringLiteral("secret"))); }, false,
+       "secret"},
       {"no second retry",
        [](World& w, TrayController& t) {
          w.clock += 600;
@@ -107,123 +80,130 @@ TEST(RefusedKey, NeverResentOnItsOwnExceptOnceAfterALockOutPeriod) {
        false, "secret"},
       {"a new key in the registry is taken",
        [](World& w, TrayController& t) {
-         w.stored = found("newkey");
+         w.stored = found(QStringLiteral("newkey"));
          t.registryChanged();
        },
        true, "newkey"},
   };
-  World world;
-  auto tray = keyedTray(world);
-  for (const Step& s : steps) {
-    SCOPED_TRACE(s.what);
-    s.act(world, *tray);
-    EXPECT_EQ(tray->polling(), s.polling);
-    EXPECT_EQ(tray->key(), s.key);
-  }
-}
-
-TEST(RefusedKey, StartWithoutAReadableKeyAsksAndSendsNothingWithoutOne) {
-  World world;
-  world.stored.outcome = StoredKey::NotPermitted;
-  world.stored.reason = "You may not read the access key";
-  TrayController tray(world.hooks(), false);
-  world.answers = {std::nullopt};
-  tray.loadKey(true);
-  EXPECT_EQ(world.asked.size(), 1);
-  EXPECT_FALSE(tray.polling()) << "no key: nothing is sent";
-  EXPECT_TRUE(tray.enterPasswordAction()->isVisible());
-  world.answers = {QString("Typed-Password-Longer-Than-16")};
-  tray.enterPasswordAction()->trigger();
-  EXPECT_TRUE(tray.polling());
-  EXPECT_EQ(tray.key(), "Typed-Password-L");
-}
-
-TEST(TrayActivation, AClickActsAsADoubleClickOnlyWhereTheHostReportsNoDoubleClick) {
-  for (bool clickOnly : {false, true}) {
-    SCOPED_TRACE(clickOnly);
-    World world;
-    world.clickOnly = clickOnly;
-    auto tray = keyedTray(world);
-    emit tray->icon().activated(QSystemTrayIcon::Trigger);
-    EXPECT_EQ(world.starts, clickOnly ? 1 : 0);
-    world.clock += 10;
-    emit tray->icon().activated(QSystemTrayIcon::DoubleClick);
-    EXPECT_EQ(world.starts, clickOnly ? 2 : 1);
-  }
-}
-
-TEST(QuickLookCursor, RestoredWhenTheWindowClosesDuringARequest) {
-  std::atomic<bool> release{false};
-  RequestRunner slow = [&](const std::string&, QString& text, QString&, const QString&) {
-    while (!release) QThread::msleep(5);
-    text = "done";
-    return true;
-  };
-  for (const char* action : {"Test", "Snapshot"}) {
-    SCOPED_TRACE(action);
-    QTemporaryDir dir;
-    ASSERT_EQ(QApplication::overrideCursor(), nullptr);
-    release = true;  // the Config at opening
-    QPointer<QuickLookWindow> w = new QuickLookWindow(slow, false);
-    QTRY_VERIFY(!w->busy());
-    release = false;
-    if (std::string(action) == "Test") w->runTest();
-    else w->saveSnapshotTo(dir.path() + "/x.VSN");
-    ASSERT_NE(QApplication::overrideCursor(), nullptr);
-    w->close();  // deletes the window while the request runs
-    QTRY_VERIFY(!w);
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    release = true;
-    QThreadPool::globalInstance()->waitForDone();
-  }
-}
-
-TEST(QuickLookSnapshot, FileFirstThenTheAgentAndNoFileLeftOnFailure) {
-  struct Case {
-    const char* name;
-    bool creatable;
-    bool agentOk;
-    const char* agentError;
-    const char* message;  // "" when none
-    bool fileLeft;
-  };
-  const Case cases[] = {
-      {"saved", true, true, "", "", true},
-      {"file cannot be created: the agent is not asked", false, true, "", "Could not save to file", false},
-      {"the agent refused the key", true, false, "Security check FAILED: refused", "Security check FAILED: refused",
-       false},
-      {"an empty snapshot", true, false, "The VELTRIS Agent could not make the snapshot (its reply is empty)",
-       "The VELTRIS Agent could not make the snapshot (its reply is empty)", false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    QTemporaryDir dir;
-    const QString path = c.creatable ? dir.path() + "/pc.VSN" : dir.path() + "/missing/pc.VSN";
-    std::vector<std::string> asked;
-    bool existedWhenAsked = false;
-    RequestRunner runner = [&](const std::string& request, QString&, QString& error, const QString& saveTo) {
-      asked.push_back(request);
-      if (request != "SNAPSHOT") return true;
-      existedWhenAsked = QFile::exists(saveTo);
-      error = c.agentError;
-      return c.agentOk;
-    };
-    QPointer<QuickLookWindow> w = new QuickLookWindow(runner, false);
-    QStringList messages;
-    w->setMessageHook([&](const QString& title, const QString& text) { messages << title + ": " + text; });
-    QTRY_VERIFY(!w->busy());
-    w->saveSnapshotTo(path);
-    QTRY_VERIFY(!w->busy());
-    const bool askedAgent = asked.size() == 2;
-    EXPECT_EQ(askedAgent, c.creatable);
-    if (askedAgent) {
-      EXPECT_TRUE(existedWhenAsked) << "the file is made before the agent is asked";
-    }
-    EXPECT_EQ(messages, *c.message ? QStringList{QString("VELTRIS ERROR: ") + c.message} : QStringList{});
-    EXPECT_EQ(QFile::exists(path), c.fileLeft);
-    delete w;
-  }
+  return all;
 }
 
 }  // namespace
-}  // namespace veltris::tray
+
+class KeyRefusalTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void initTestCase() { root_ = std::make_unique<desktop::test::TestRoot>(false, QString()); }
+  void cleanupTestCase() { root_.reset(); }
+  void stopsThePollAndOffersThePassword();
+  void neverResentOnItsOwnExceptOnceAfterALockOutPeriod();
+  void startWithoutAReadableKeyAsksAndSendsNothingWithoutOne();
+  void aClickActsAsADoubleClickOnlyWhereTheHostReportsNoDoubleClick_data();
+  void aClickActsAsADoubleClickOnlyWhereTheHostReportsNoDoubleClick();
+  void aRefusalMetByQuickLookStopsThePollAndQuickLook();
+
+ private:
+  std::unique_ptr<desktop::test::TestRoot> root_;
+};
+
+void KeyRefusalTest::stopsThePollAndOffersThePassword() {
+  World world;
+  auto tray = keyedTray(world);
+  QVERIFY(tray->polling());
+  QVERIFY(!tray->enterPasswordAction()->isVisible());
+  tray->showReading(refusal(QStringLiteral("secret")));
+  QVERIFY(!tray->polling());
+  QVERIFY(tray->enterPasswordAction()->isVisible());
+  QVERIFY2(tray->icon().toolTip().contains(QStringLiteral("Security check FAILED")), qPrintable(tray->icon().toolTip()));
+  QVERIFY2(!tray->refusals().maySend(QStringLiteral("SECRET"), world.clock), "keys compare as the agent compares them");
+  QVERIFY(!tray->requestKey());
+
+  // A click, or a double-click, asks for the password rather than starting anything.
+  world.answers = {QStringLiteral("right")};
+  tray->doubleClick();
+  QCOMPARE(world.starts, 0);
+  QCOMPARE(world.asked.size(), 1);
+  QVERIFY(world.asked[0].contains(QStringLiteral("Security check FAILED")));
+  QVERIFY(tray->polling());
+  QCOMPARE(tray->key(), QStringLiteral("right"));
+  QCOMPARE(tray->requestKey(), std::optional<QString>(QStringLiteral("right")));
+  QVERIFY(!tray->enterPasswordAction()->isVisible());
+}
+
+void KeyRefusalTest::neverResentOnItsOwnExceptOnceAfterALockOutPeriod() {
+  World world;
+  auto tray = keyedTray(world);
+  for (const Step& s : steps()) {
+    s.act(world, *tray);
+    QVERIFY2(tray->polling() == s.polling, s.what);
+    QVERIFY2(tray->key() == QLatin1String(s.key), s.what);
+  }
+}
+
+void KeyRefusalTest::startWithoutAReadableKeyAsksAndSendsNothingWithoutOne() {
+  World world;
+  world.stored.outcome = StoredKey::NotPermitted;
+  world.stored.reason = QStringLiteral("You may not read the access key");
+  TrayController tray(world.hooks(), false);
+  world.answers = {std::nullopt};
+  tray.loadKey(true);
+  QCOMPARE(world.asked.size(), 1);
+  QVERIFY2(!tray.polling(), "no key: nothing is sent");
+  QVERIFY(tray.enterPasswordAction()->isVisible());
+  world.answers = {QStringLiteral("Typed-Password-Longer-Than-16")};
+  tray.enterPasswordAction()->trigger();
+  QVERIFY(tray.polling());
+  QCOMPARE(tray.key(), QStringLiteral("Typed-Password-L"));
+}
+
+void KeyRefusalTest::aClickActsAsADoubleClickOnlyWhereTheHostReportsNoDoubleClick_data() {
+  QTest::addColumn<bool>("clickOnly");
+  QTest::newRow("double-click host") << false;
+  QTest::newRow("StatusNotifier host") << true;
+}
+
+void KeyRefusalTest::aClickActsAsADoubleClickOnlyWhereTheHostReportsNoDoubleClick() {
+  QFETCH(bool, clickOnly);
+  World world;
+  world.clickOnly = clickOnly;
+  auto tray = keyedTray(world);
+  emit tray->icon().activated(QSystemTrayIcon::Trigger);
+  QCOMPARE(world.starts, clickOnly ? 1 : 0);
+  world.clock += 10;
+  emit tray->icon().activated(QSystemTrayIcon::DoubleClick);
+  QCOMPARE(world.starts, clickOnly ? 2 : 1);
+}
+
+// QuickLook's own connection meets the refusal: the key is held everywhere,
+// and QuickLook's next request sends nothing.
+void KeyRefusalTest::aRefusalMetByQuickLookStopsThePollAndQuickLook() {
+  World world;
+  world.script = [](desktop::ScriptedAccess& s) {
+    s.expectClose().expectOpen("").expectWrite("OPEN secret", -2);
+  };
+  auto tray = keyedTray(world);
+  tray->openQuickLook();
+  QPointer<QuickLookWindow> w = tray->quickLookWindow();
+  QVERIFY(w);
+  QTRY_VERIFY(!w->busy());
+  QCOMPARE(w->reportText(), refusedText());
+  QCOMPARE(w->statusText(), refusedText());
+  QVERIFY(!tray->polling());
+  QVERIFY(tray->enterPasswordAction()->isVisible());
+  QVERIFY(tray->refusals().isRefused(QStringLiteral("secret")));
+  w->runTest();
+  QTRY_VERIFY(!w->busy());
+  QCOMPARE(w->reportText(), refusedText());
+  QCOMPARE(QApplication::overrideCursor(), nullptr);
+  QVERIFY2(world.accesses[0]->mismatches().empty(), qPrintable(desktop::test::mismatchText(*world.accesses[0])));
+  QVERIFY(world.accesses[0]->finished());
+  delete w;
+  tray->openQuickLook();  // opened again while the poll stands: the reason at once
+  QVERIFY(tray->quickLookWindow());
+  QCOMPARE(tray->quickLookWindow()->statusText(), refusedText());
+  QTRY_VERIFY(!tray->quickLookWindow()->busy());
+  delete tray->quickLookWindow();
+}
+
+QTEST_MAIN(KeyRefusalTest)
+#include "key_refusal_test.moc"

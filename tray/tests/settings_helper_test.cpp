@@ -1,6 +1,5 @@
 // veltris-settings-helper as the desktop runs it: verbs, folder rules, partial
 // writes and the drop-in, against a temporary root and a recording systemctl.
-#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,156 +8,194 @@
 #include <fstream>
 #include <sstream>
 
+#include <QtTest>
+
 #include "tray/settings_protocol.h"
 
-namespace veltris::tray::helper {
-namespace {
-
+using namespace veltris::tray::helper;
 namespace fs = std::filesystem;
 
-class SettingsHelperProgram : public ::testing::Test {
- protected:
-  SettingsHelperProgram() {
+namespace {
+
+std::string readFile(const fs::path& p) {
+  std::ifstream in(p);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A temporary root for the helper, with a systemctl that records its calls.
+struct HelperRoot {
+  HelperRoot() {
     char pattern[] = "/tmp/veltris-helper-XXXXXX";
-    dir_ = ::mkdtemp(pattern);
-    root_ = dir_ / "root";
-    fs::create_directories(root_ / "etc/veltris");
-    fs::create_directories(dir_ / "bin");
-    std::ofstream(dir_ / "bin/systemctl") << "#!/bin/sh\necho \"$*\" >> '" << (dir_ / "calls").string() << "'\nexit 0\n";
-    fs::permissions(dir_ / "bin/systemctl", fs::perms::owner_all);
+    dir = ::mkdtemp(pattern);
+    root = dir / "root";
+    fs::create_directories(root / "etc/veltris");
+    fs::create_directories(dir / "bin");
+    std::ofstream(dir / "bin/systemctl") << "#!/bin/sh\necho \"$*\" >> '" << (dir / "calls").string() << "'\nexit 0\n";
+    fs::permissions(dir / "bin/systemctl", fs::perms::owner_all);
   }
-  ~SettingsHelperProgram() override { fs::remove_all(dir_); }
+  ~HelperRoot() { fs::remove_all(dir); }
 
   // Runs the helper in the root with `input` on stdin; answers its exit status.
-  int run(const std::string& arguments, const std::string& input = "") {
-    std::ofstream(dir_ / "in") << input;
-    const std::string command = "cd '" + dir_.string() + "' && PATH='" + (dir_ / "bin").string() + ":/usr/bin:/bin' VELTRIS_ROOT='" +
-                                root_.string() + "' '" SETTINGS_HELPER "' " + arguments + " < in > out 2> err";
+  int run(const std::string& arguments, const std::string& input = "") const {
+    std::ofstream(dir / "in") << input;
+    const std::string command = "cd '" + dir.string() + "' && PATH='" + (dir / "bin").string() +
+                                ":/usr/bin:/bin' VELTRIS_ROOT='" + root.string() + "' '" SETTINGS_HELPER "' " +
+                                arguments + " < in > out 2> err";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  std::string read(const fs::path& p) const {
-    std::ifstream in(p);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+  std::string out() const { return readFile(dir / "out"); }
+  std::string err() const { return readFile(dir / "err"); }
+  std::string registry() const { return readFile(root / "etc/veltris/registry.reg"); }
+  std::string calls() const { return readFile(dir / "calls"); }
+  bool storeBoth(const std::string& folder, const std::string& key) const {
+    return run("write", "DataPath=" + folder + "\nOpenKey=" + key + "\n") == kDone;
   }
-  std::string out() const { return read(dir_ / "out"); }
-  std::string err() const { return read(dir_ / "err"); }
-  std::string registry() const { return read(root_ / "etc/veltris/registry.reg"); }
-  std::string calls() const { return read(dir_ / "calls"); }
-  void storeBoth(const std::string& folder, const std::string& key) {
-    ASSERT_EQ(run("write", "DataPath=" + folder + "\nOpenKey=" + key + "\n"), kDone) << err();
-  }
+  bool holds(const std::string& text) const { return registry().find(text) != std::string::npos; }
 
-  fs::path dir_, root_;
+  fs::path dir, root;
 };
 
-TEST_F(SettingsHelperProgram, FolderVerbsFollowTheFolderRules) {
-  fs::create_directories(dir_ / "exists");
-  struct Case {
-    std::string verb, folder;
-    int status;
-    bool madeAfter;
-  };
-  const Case cases[] = {
-      {"check", (dir_ / "exists").string(), kDone, true},
-      {"check", (dir_ / "missing").string(), kFolderMissing, false},
-      {"check", "/etc", kFolderRefused, true},
-      {"check", "relative", kFolderRefused, false},
-      {"mkdir", (dir_ / "one").string(), kDone, true},
-      {"mkdir", (dir_ / "two/levels deep").string(), kDone, true},
-      {"mkdir", (dir_ / "exists").string(), kDone, true},
-      {"mkdir", "/etc/veltris-helper-test", kFolderRefused, false},
-      {"mkdir", "/usr/local/veltris-helper-test", kFolderRefused, false},
-      {"mkdir", "relative/history", kFolderRefused, false},
-      {"mkdir", "/", kFolderRefused, true},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(run(c.verb + " '" + c.folder + "'"), c.status) << c.verb << " " << c.folder << ": " << err();
-    std::error_code ec;
-    const fs::path where = c.folder.front() == '/' ? fs::path(c.folder) : dir_ / c.folder;
-    EXPECT_EQ(fs::is_directory(where, ec), c.madeAfter) << c.verb << " " << c.folder;
-  }
-  std::ofstream(dir_ / "a-file") << "x";
-  EXPECT_EQ(run("mkdir '" + (dir_ / "a-file/below").string() + "'"), kCreateFailed);
-  EXPECT_NE(err().find("not a folder"), std::string::npos) << err();
+}  // namespace
+
+class SettingsHelperTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void folderVerbsFollowTheFolderRules_data();
+  void folderVerbsFollowTheFolderRules();
+  void aFolderBelowAFileIsNotMade();
+  void refusedWritesLeaveTheRegistryAsItWas_data();
+  void refusedWritesLeaveTheRegistryAsItWas();
+  void valuesNotGivenAreNotWritten();
+  void readAnswersTheFolderAndWhetherAKeyIsStoredNeverTheKey();
+  void aNewFolderIsOpenedToTheServiceAndTheAgentRestarted();
+};
+
+void SettingsHelperTest::folderVerbsFollowTheFolderRules_data() {
+  QTest::addColumn<QString>("verb");
+  QTest::addColumn<QString>("folder");  // a leading "@" stands for the test's folder
+  QTest::addColumn<int>("status");
+  QTest::addColumn<bool>("madeAfter");
+  QTest::newRow("check: exists") << QStringLiteral("check") << QStringLiteral("@/exists") << kDone << true;
+  QTest::newRow("check: missing") << QStringLiteral("check") << QStringLiteral("@/missing") << kFolderMissing << false;
+  QTest::newRow("check: /etc") << QStringLiteral("check") << QStringLiteral("/etc") << kFolderRefused << true;
+  QTest::newRow("check: relative") << QStringLiteral("check") << QStringLiteral("relative") << kFolderRefused << false;
+  QTest::newRow("mkdir: one level") << QStringLiteral("mkdir") << QStringLiteral("@/one") << kDone << true;
+  QTest::newRow("mkdir: two levels") << QStringLiteral("mkdir") << QStringLiteral("@/two/levels deep") << kDone << true;
+  QTest::newRow("mkdir: exists") << QStringLiteral("mkdir") << QStringLiteral("@/exists") << kDone << true;
+  QTest::newRow("mkdir: below /etc") << QStringLiteral("mkdir") << QStringLiteral("/etc/veltris-helper-test") << kFolderRefused << false;
+  QTest::newRow("mkdir: below /usr") << QStringLiteral("mkdir") << QStringLiteral("/usr/local/veltris-helper-test") << kFolderRefused << false;
+  QTest::newRow("mkdir: relative") << QStringLiteral("mkdir") << QStringLiteral("relative/history") << kFolderRefused << false;
+  QTest::newRow("mkdir: /") << QStringLiteral("mkdir") << QStringLiteral("/") << kFolderRefused << true;
 }
 
-TEST_F(SettingsHelperProgram, RefusedWritesLeaveTheRegistryAsItWas) {
-  storeBoth((dir_ / "history").string(), "first-key");
-  const std::string before = registry();
-  struct Case {
-    const char* what;
-    std::string input;
-    int status;
-  };
-  const Case cases[] = {
-      {"/etc", "DataPath=/etc\nOpenKey=second\n", kFolderRefused},
-      {"a system subfolder", "DataPath=/usr/share/history\n", kFolderRefused},
-      {"a relative path", "DataPath=history\nOpenKey=second\n", kFolderRefused},
-      {"old two-line form", (dir_ / "h2").string() + "\nsecond\n", kUsage},
-      {"unknown name", "Password=second\n", kUsage},
-      {"repeated name", "OpenKey=a\nOpenKey=b\n", kUsage},
-      {"empty key", "OpenKey=\n", kUsage},
-      {"too long", "OpenKey=" + std::string(256, 'k') + "\n", kUsage},
-      {"nothing", "", kUsage},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(run("write", c.input), c.status) << c.what << ": " << err();
-    EXPECT_EQ(registry(), before) << c.what;
-  }
-  EXPECT_FALSE(fs::exists(root_ / "etc/systemd/system/TapsorSv.service.d/history-folder.conf.new"));
+void SettingsHelperTest::folderVerbsFollowTheFolderRules() {
+  QFETCH(QString, verb);
+  QFETCH(QString, folder);
+  QFETCH(int, status);
+  QFETCH(bool, madeAfter);
+  HelperRoot h;
+  fs::create_directories(h.dir / "exists");
+  std::string path = folder.toStdString();
+  if (path.front() == '@') path = h.dir.string() + path.substr(1);
+  QVERIFY2(h.run(verb.toStdString() + " '" + path + "'") == status, h.err().c_str());
+  std::error_code ec;
+  const fs::path where = path.front() == '/' ? fs::path(path) : h.dir / path;
+  QCOMPARE(fs::is_directory(where, ec), madeAfter);
 }
 
-TEST_F(SettingsHelperProgram, ValuesNotGivenAreNotWritten) {
-  storeBoth((dir_ / "history").string(), "first-key");
-  ASSERT_EQ(run("write", "OpenKey=second-key\n"), kDone) << err();
-  EXPECT_NE(registry().find("\"DataPath\"=\"" + (dir_ / "history").string() + "\""), std::string::npos) << registry();
-  EXPECT_NE(registry().find("\"OpenKey\"=\"second-key\""), std::string::npos) << registry();
-  ASSERT_EQ(run("write", "DataPath=" + (dir_ / "other").string() + "\n"), kDone) << err();
-  EXPECT_NE(registry().find("\"OpenKey\"=\"second-key\""), std::string::npos) << registry();
-  EXPECT_NE(registry().find("\"DataPath\"=\"" + (dir_ / "other").string() + "\""), std::string::npos) << registry();
+void SettingsHelperTest::aFolderBelowAFileIsNotMade() {
+  HelperRoot h;
+  std::ofstream(h.dir / "a-file") << "x";
+  QCOMPARE(h.run("mkdir '" + (h.dir / "a-file/below").string() + "'"), kCreateFailed);
+  QVERIFY2(h.err().find("not a folder") != std::string::npos, h.err().c_str());
 }
 
-TEST_F(SettingsHelperProgram, ReadAnswersTheFolderAndWhetherAKeyIsStoredNeverTheKey) {
-  ASSERT_EQ(run("read"), kDone) << err();
-  EXPECT_EQ(out(), "DataPath=\nKeyStored=no\n");
-  storeBoth((dir_ / "history").string(), "the-secret-key");
-  ASSERT_EQ(run("read"), kDone) << err();
-  EXPECT_EQ(out(), "DataPath=" + (dir_ / "history").string() + "\nKeyStored=yes\n");
-  EXPECT_EQ(out().find("the-secret-key"), std::string::npos);
+void SettingsHelperTest::refusedWritesLeaveTheRegistryAsItWas_data() {
+  QTest::addColumn<QString>("input");  // "@" stands for the test's folder
+  QTest::addColumn<int>("status");
+  QTest::newRow("/etc") << QStringLiteral("DataPath=/etc\nOpenKey=second\n") << kFolderRefused;
+  QTest::newRow("a system subfolder") << QStringLiteral("DataPath=/usr/share/history\n") << kFolderRefused;
+  QTest::newRow("a relative path") << QStringLiteral("DataPath=history\nOpenKey=second\n") << kFolderRefused;
+  QTest::newRow("old two-line form") << QStringLiteral("@/h2\nsecond\n") << kUsage;
+  QTest::newRow("unknown name") << QStringLiteral("Password=second\n") << kUsage;
+  QTest::newRow("repeated name") << QStringLiteral("OpenKey=a\nOpenKey=b\n") << kUsage;
+  QTest::newRow("empty key") << QStringLiteral("OpenKey=\n") << kUsage;
+  QTest::newRow("too long") << QStringLiteral("OpenKey=") + QString(256, QLatin1Char('k')) + QStringLiteral("\n")
+                            << kUsage;
+  QTest::newRow("nothing") << QString() << kUsage;
+}
 
-  std::istringstream answer(out());
+void SettingsHelperTest::refusedWritesLeaveTheRegistryAsItWas() {
+  QFETCH(QString, input);
+  QFETCH(int, status);
+  HelperRoot h;
+  QVERIFY2(h.storeBoth((h.dir / "history").string(), "first-key"), h.err().c_str());
+  const std::string before = h.registry();
+  std::string text = input.toStdString();
+  if (!text.empty() && text.front() == '@') text = h.dir.string() + text.substr(1);
+  QVERIFY2(h.run("write", text) == status, h.err().c_str());
+  QCOMPARE(h.registry(), before);
+  QVERIFY(!fs::exists(h.root / "etc/systemd/system/TapsorSv.service.d/history-folder.conf.new"));
+}
+
+void SettingsHelperTest::valuesNotGivenAreNotWritten() {
+  HelperRoot h;
+  const std::string history = (h.dir / "history").string(), other = (h.dir / "other").string();
+  QVERIFY2(h.storeBoth(history, "first-key"), h.err().c_str());
+  QVERIFY2(h.run("write", "OpenKey=second-key\n") == kDone, h.err().c_str());
+  QVERIFY2(h.holds("\"DataPath\"=\"" + history + "\""), h.registry().c_str());
+  QVERIFY2(h.holds("\"OpenKey\"=\"second-key\""), h.registry().c_str());
+  QVERIFY2(h.run("write", "DataPath=" + other + "\n") == kDone, h.err().c_str());
+  QVERIFY2(h.holds("\"OpenKey\"=\"second-key\""), h.registry().c_str());
+  QVERIFY2(h.holds("\"DataPath\"=\"" + other + "\""), h.registry().c_str());
+}
+
+void SettingsHelperTest::readAnswersTheFolderAndWhetherAKeyIsStoredNeverTheKey() {
+  HelperRoot h;
+  QVERIFY2(h.run("read") == kDone, h.err().c_str());
+  QCOMPARE(h.out(), std::string("DataPath=\nKeyStored=no\n"));
+  const std::string history = (h.dir / "history").string();
+  QVERIFY2(h.storeBoth(history, "the-secret-key"), h.err().c_str());
+  QVERIFY2(h.run("read") == kDone, h.err().c_str());
+  QCOMPARE(h.out(), "DataPath=" + history + "\nKeyStored=yes\n");
+  QCOMPARE(h.out().find("the-secret-key"), std::string::npos);
+
+  std::istringstream answer(h.out());
   StoredSettings stored;
-  ASSERT_TRUE(parseStored(answer, stored));
-  EXPECT_EQ(stored.dataPath, (dir_ / "history").string());
-  EXPECT_TRUE(stored.keyStored);
+  QVERIFY(parseStored(answer, stored));
+  QCOMPARE(stored.dataPath, history);
+  QVERIFY(stored.keyStored);
 
-  std::ofstream(root_ / "etc/veltris/registry.reg") << "not a registry\n";
-  EXPECT_EQ(run("read"), kReadFailed);
+  std::ofstream(h.root / "etc/veltris/registry.reg") << "not a registry\n";
+  QCOMPARE(h.run("read"), kReadFailed);
 }
 
 // With the agent's unit in the root: a folder outside the state directory gets
 // the drop-in, systemd is reloaded and the agent restarted; a key alone restarts nothing.
-TEST_F(SettingsHelperProgram, ANewFolderIsOpenedToTheServiceAndTheAgentRestarted) {
-  fs::create_directories(root_ / "etc/systemd/system");
-  std::ofstream(root_ / "etc/systemd/system/TapsorSv.service") << "[Service]\n";
-  const fs::path dropIn = root_ / "etc/systemd/system/TapsorSv.service.d/history-folder.conf";
+void SettingsHelperTest::aNewFolderIsOpenedToTheServiceAndTheAgentRestarted() {
+  HelperRoot h;
+  fs::create_directories(h.root / "etc/systemd/system");
+  std::ofstream(h.root / "etc/systemd/system/TapsorSv.service") << "[Service]\n";
+  const fs::path dropIn = h.root / "etc/systemd/system/TapsorSv.service.d/history-folder.conf";
+  const std::string history = (h.dir / "history").string();
+  const std::string restart = "daemon-reload\ntry-restart TapsorSv.service\n";
 
-  storeBoth((dir_ / "history").string(), "key");
-  EXPECT_NE(read(dropIn).find("ReadWritePaths=-\"" + (dir_ / "history").string() + "\"\n"), std::string::npos)
-      << read(dropIn);
-  EXPECT_EQ(calls(), "daemon-reload\ntry-restart TapsorSv.service\n");
+  QVERIFY2(h.storeBoth(history, "key"), h.err().c_str());
+  QVERIFY2(readFile(dropIn).find("ReadWritePaths=-\"" + history + "\"\n") != std::string::npos, readFile(dropIn).c_str());
+  QCOMPARE(h.calls(), restart);
 
-  ASSERT_EQ(run("write", "OpenKey=another\n"), kDone) << err();
-  ASSERT_EQ(run("write", "DataPath=" + (dir_ / "history").string() + "\n"), kDone) << err();
-  EXPECT_EQ(calls(), "daemon-reload\ntry-restart TapsorSv.service\n") << "nothing changed for the service";
+  QVERIFY2(h.run("write", "OpenKey=another\n") == kDone, h.err().c_str());
+  QVERIFY2(h.run("write", "DataPath=" + history + "\n") == kDone, h.err().c_str());
+  QVERIFY2(h.calls() == restart, "nothing changed for the service");
 
-  ASSERT_EQ(run("write", "DataPath=" + (root_ / "var/lib/veltris/VELTRIS History/").string() + "\n"), kDone) << err();
-  EXPECT_FALSE(fs::exists(dropIn)) << "the state directory needs no drop-in";
-  EXPECT_EQ(calls(), "daemon-reload\ntry-restart TapsorSv.service\ndaemon-reload\ntry-restart TapsorSv.service\n");
+  QVERIFY2(h.run("write", "DataPath=" + (h.root / "var/lib/veltris/VELTRIS History/").string() + "\n") == kDone,
+           h.err().c_str());
+  QVERIFY2(!fs::exists(dropIn), "the state directory needs no drop-in");
+  QCOMPARE(h.calls(), restart + restart);
 }
 
-}  // namespace
-}  // namespace veltris::tray::helper
+QTEST_MAIN(SettingsHelperTest)
+#include "settings_helper_test.moc"

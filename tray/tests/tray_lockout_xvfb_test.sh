@@ -8,10 +8,10 @@
 # pkexec hands the call to a root-side runner).
 # The console on this root (no "Title" in the registry): as root it connects to
 # the local agent at once; as nobody it asks for the password first.
-# Usage: tray_lockout_xvfb_test.sh VELTRIS-TRAY TRAY-HOST TAPSORSV MAKE-TRACE VELTRIS-CLI SETTINGS-HELPER TRAY-TEST
+# Usage: tray_lockout_xvfb_test.sh VELTRIS-TRAY TRAY-HOST TAPSORSV MAKE-TRACE VELTRIS-CLI SETTINGS-HELPER SETTINGS-TEST
 #        VELTRIS
 set -euo pipefail
-tray=$1 host=$2 agent=$3 make_trace=$4 cli=$5 helper=$6 tray_test=$7 console=$8
+tray=$1 host=$2 agent=$3 make_trace=$4 cli=$5 helper=$6 settings_test=$7 console=$8
 if [ "$(id -u)" -ne 0 ]; then echo "SKIP: needs root to run programs as nobody"; exit 77; fi
 command -v xdotool >/dev/null || { echo "SKIP: xdotool missing"; exit 77; }
 work=$(mktemp -d /tmp/veltris-tray-lockout.XXXXXX)
@@ -129,8 +129,8 @@ chmod 755 "$work/bin/pkexec"
 ) &
 pids+=($!)
 as_user env PATH="$work/bin:$PATH" QT_QPA_PLATFORM=offscreen VELTRIS_TEST_STORED_FOLDER="$work/History" VELTRIS_TEST_ROOT="$work/root" \
-  "$tray_test" --gtest_filter='SettingsAsUser.*' >"$work/settings.out" 2>&1 || fail "settings dialog as nobody"
-grep -q "\[  PASSED  \] 1 test" "$work/settings.out" || fail "the settings check did not run"
+  "$settings_test" settingsAsUserShowsTheStoredFolderThroughTheHelper >"$work/settings.out" 2>&1 || fail "settings dialog as nobody"
+grep -q "^PASS   : SettingsTest::settingsAsUserShowsTheStoredFolderThroughTheHelper" "$work/settings.out" || fail "the settings check did not run"
 # The console as root finds the local agent although the registry holds no "Title";
 # as nobody it asks for the password and connects to this PC too.
 mkdir -m 700 "$work/root-run"
