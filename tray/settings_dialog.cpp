@@ -128,11 +128,6 @@ void SettingsDialog::fitHeight() {
   resize(width(), height);
 }
 
-void SettingsDialog::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
-  fitHeight();
-}
-
 void SettingsDialog::showStored(const StoredSettings& stored) {
   storedFolder_ = stored.dataPath;
   storedPassword_ = stored.keyKnown ? stored.password : QString();

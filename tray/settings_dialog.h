@@ -36,9 +36,6 @@ class SettingsDialog : public QDialog {
  public slots:
   void accept() override;
 
- protected:
-  void showEvent(QShowEvent* event) override;
-
  signals:
   // After a successful write: the access key that consoles must now give.
   void passwordChanged(const QString& password);
