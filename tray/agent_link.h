@@ -19,7 +19,7 @@
 #include "common/reply_records.h"
 #include "desktop/agent_access.h"
 #include "desktop/agent_session.h"
-#include "platform/access/agent_connection.h"
+#include "desktop/library_access.h"
 
 namespace veltris::tray {
 
@@ -53,20 +53,6 @@ AgentReading readingFromReply(const ReplyHeader& header, const TotalsRecord& tot
 QString refusedText();
 // The text shown when the agent could not be reached.
 QString notRunningText(int32_t code);
-
-// An AgentAccess with a connection of its own: the access library keeps one
-// per process, and the tray's poll and QuickLook each need one.
-class ConnectionAccess final : public desktop::AgentAccess {
- public:
-  int32_t open(const char* computer) override { return connection_.open(computer); }
-  int32_t write(const char* request) override { return connection_.write(request); }
-  int32_t read(void* record, int32_t size) override { return connection_.read(record, size); }
-  int32_t save(const char* path) override { return connection_.save(path); }
-  int32_t close() override { return connection_.close(); }
-
- private:
-  access::AgentConnection connection_;
-};
 
 // Polls the agent with "TOTAL" once a second and reports each reading. It
 // sends no key of its own accord after the agent refused it, nor an empty

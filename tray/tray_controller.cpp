@@ -57,7 +57,7 @@ TrayHooks systemHooks() {
   h.askPassword = askPasswordBox;
   h.clickActivates = statusNotifierHost;
   h.handKeyToConsole = handKeyToConsole;
-  h.agentAccess = [] { return std::make_unique<ConnectionAccess>(); };
+  h.agentAccess = [] { return std::make_unique<desktop::ConnectionAccess>(); };
   return h;
 }
 

@@ -29,7 +29,7 @@ namespace fs = std::filesystem;
 
 // One request with `key` on a connection of its own: 0, or the failing call's result.
 int32_t agentServes(const std::string& key) {
-  ConnectionAccess access;
+  desktop::ConnectionAccess access;
   int32_t rc = access.open(nullptr);
   if (rc == 0) rc = access.write(("OPEN " + key).c_str());
   if (rc == 0) rc = access.write("CFG ");
